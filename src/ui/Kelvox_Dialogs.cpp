@@ -1,0 +1,69 @@
+#include "ui/Kelvox_Dialogs.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace Dialogs {
+namespace {
+
+ErrorHandler& errorHandler()
+{
+    static ErrorHandler handler;
+    return handler;
+}
+
+OpenFileHandler& openFileHandler()
+{
+    static OpenFileHandler handler;
+    return handler;
+}
+
+} // namespace
+
+void showError(QWidget* parent, const QString& message)
+{
+    if (errorHandler()) {
+        errorHandler()(message);
+        return;
+    }
+    QMessageBox::critical(parent, QString(), message);
+}
+
+QString askOpenFileName(QWidget* parent, const QString& title)
+{
+    if (openFileHandler()) {
+        return openFileHandler()(parent, title);
+    }
+    // No filter, default extension or start folder; the file must exist.
+    QFileDialog dialog(parent, title);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setSizeGripEnabled(true);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return {};
+    }
+    return dialog.selectedFiles().constFirst();
+}
+
+void setErrorHandler(ErrorHandler handler)
+{
+    errorHandler() = std::move(handler);
+}
+
+void setOpenFileHandler(OpenFileHandler handler)
+{
+    openFileHandler() = std::move(handler);
+}
+
+void reportCurrentException(QWidget* parent)
+{
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        showError(parent, QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        showError(parent, QStringLiteral("Unknown error"));
+    }
+}
+
+} // namespace Dialogs
