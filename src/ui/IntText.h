@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QStringView>
+
+#include <cstdint>
+#include <optional>
+
+// The integer text syntax shared by every edit of the main window that holds
+// a number. After any leading blanks (spaces only; a tab is not a blank) the
+// text is either
+//   - an optional "-" or "+" and one or more decimal digits, the value within
+//     the signed 32-bit range (leading zeros allowed), or
+//   - one of the prefixes "$", "x", "X", "0x", "0X" and 1 to 8 hexadecimal
+//     digits in either case, the 32 bits read as two's complement
+//     ("$FFFFFFFF" is -1).
+// Nothing may follow, trailing blanks included. Only ASCII digits count.
+// The empty text, a lone sign and a lone prefix do not convert; neither does
+// a sign in front of a hexadecimal prefix.
+
+// The value of text, or nothing when text does not follow the syntax.
+std::optional<std::int32_t> parseIntText(QStringView text);
+
+// The value of text, or def when text does not follow the syntax.
+std::int32_t strToIntDef(QStringView text, std::int32_t def);
