@@ -1,0 +1,116 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+class QAction;
+class QCloseEvent;
+class QEvent;
+class QLineEdit;
+class QTimer;
+class QWidget;
+class TKelvoxDataMgr;
+class UpDownSpinner;
+class ViewBorder;
+class ViewImageWidget;
+class EdgeAnchors;
+
+namespace Ui {
+class Tfm_Main;
+}
+
+// Last accepted text of an intensity edit and its caret position (the start
+// of its selection) at that moment.
+struct TEdPrevState
+{
+    QString Text;
+    std::int32_t CaretPos = 0;
+};
+
+// The main window: the geometry guess, data type, byte order and intensity
+// window as controls, four views of the data manager's renders, the voxel
+// readout in the status bar, and the File and Help menus. Holds no volume
+// data of its own; dataMgr must outlive the window.
+class Tfm_Main : public QMainWindow
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(Tfm_Main)
+
+public:
+    // fileDescription becomes the caption at the first activation.
+    Tfm_Main(TKelvoxDataMgr& dataMgr, QString fileDescription, QWidget* parent = nullptr);
+    ~Tfm_Main() override;
+
+    // Handler of the drop target on pa_FileName: opens the first name as the
+    // File menu does; an empty list does nothing.
+    void DropFileTarget1Drop(const QStringList& names);
+
+signals:
+    void aboutRequested(); // mi_AboutClick
+    void helpRequested();  // mi_HelpClick
+    // RefreshViews has rendered the views (also raised after a refresh that
+    // failed part-way, before the error is reported).
+    void viewsRefreshed();
+
+protected:
+    bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void wireEvents();
+    void applyFonts();
+
+    // Form events.
+    void FormCreate();
+    void FormActivate();
+    void FormClose();
+    void CollectViewControls();
+
+    // Menus and file handling.
+    void mi_OpenClick();
+    void mi_CloseClick();
+    void mi_QuitClick();
+    void openFile(const QString& path);
+
+    // View parameters and the refresh cycle.
+    void ed_NumberChange(QLineEdit* edit);
+    void ComboChanges();
+    void Timer1Timer();
+    void ck_CrossSliceDisableClick();
+    void ParamsChanged();
+    void ApplyParams();
+    void RefreshViews();
+    void LayoutViews();
+    UpDownSpinner* spinnerOf(const QLineEdit* edit) const;
+
+    // Intensity range.
+    void EditIntChange(QLineEdit* edit);
+    void bt_UseIntensityClick();
+    void pi_IR_Click(const QAction* item);
+    void showIntensityMenu(const QPoint& pos);
+
+    // Voxel readout.
+    void ImageMouseMove(const QObject* sender, int x, int y);
+
+    std::unique_ptr<Ui::Tfm_Main> ui;
+    TKelvoxDataMgr& DataMgr;
+    QString m_fileDescription;
+    QString m_lastOpenPath;
+    QTimer* Timer1 = nullptr;
+    EdgeAnchors* m_anchors = nullptr;
+
+    bool Activated = false;
+    bool InChange = false;
+    TEdPrevState PrevIntensityMin;
+    TEdPrevState PrevIntensityMax;
+    std::int32_t ShownSlice = 0;
+    std::int32_t ShownCrossSliceY = 0;
+    std::int32_t ShownVolume = 0;
+    std::array<QWidget*, 4> ViewPanels{};
+    std::array<ViewImageWidget*, 4> ViewImages{};
+    std::array<ViewBorder*, 4> ViewBorders{};
+};
