@@ -1,0 +1,177 @@
+#pragma once
+
+#include "volume/ViewBuffer.h"
+#include "volume/VolumeFile.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+class ViewImage;
+
+// How a voxel is decoded. The values are the item indices of the data-type
+// list and pass through unchanged; a value outside 0..3 decodes as 0.
+enum TVoxelDataType : std::uint8_t
+{
+    vdtByte = 0, // unsigned 8-bit
+    vdtInt16 = 1, // signed 16-bit, two's complement
+    vdtInt32 = 2, // signed 32-bit, two's complement
+    vdtFloat32 = 3 // IEEE 754 single
+};
+
+// Byte order of multi-byte voxels (item indices of the byte-order list).
+// Only boBigEndian reverses bytes; any other value reads little-endian.
+enum TByteOrder : std::uint8_t
+{
+    boLittleEndian = 0, // first byte of a voxel is the least significant
+    boBigEndian = 1 // first byte of a voxel is the most significant
+};
+
+// The four views, numbered as the view buffers are.
+enum TViewKind : std::uint8_t
+{
+    vkSlice = 0, // the selected slice
+    vkNextSlice = 1, // the slice after it
+    vkCrossSlice = 2, // one row index taken from every slice
+    vkOtherVolume = 3 // the selected slice in another volume
+};
+
+// Bytes of one voxel, indexed by TVoxelDataType.
+inline constexpr std::array<std::int32_t, 4> BytesPerVoxel{1, 2, 4, 4};
+
+// Starting capacity of each view buffer: 4 MiB, 1,048,576 32-bit words.
+inline constexpr std::int32_t ViewBufferSize = 4194304;
+
+// The program's only access to the volume file: the open file, the guess of
+// its layout (geometry, data type, byte order), the intensity window, the
+// offset arithmetic, voxel decoding and the four views' buffers.
+//
+// All operations run on the GUI thread. Offsets are signed 32-bit and wrap
+// modulo 2^32 (Wrap32); no index is checked against its dimension.
+class TKelvoxDataMgr
+{
+public:
+    // Fields, in the established order. The main window reads FileName,
+    // ErrorText, DataType, ObservedMin and ObservedMax; everything else
+    // changes only through the operations below.
+
+    // Path of the open file; empty exactly when no file is open.
+    std::string FileName;
+    // The open file, present exactly while FileName is non-empty.
+    std::unique_ptr<VolumeFile> Stream;
+    // Why the last OpenFile left no file open ("File does not exist",
+    // "Cannot open file <path>"); empty after a successful open.
+    std::string ErrorText;
+    // Voxels per row, rows per slice, slices per volume.
+    std::array<std::int32_t, 3> Dims{256, 256, 256};
+    // Voxels per row, per slice, per volume (wrapped 32-bit products);
+    // 0, 0, 0 until the first SetParams.
+    std::array<std::int32_t, 3> Blocks{0, 0, 0};
+    TVoxelDataType DataType = vdtByte;
+    TByteOrder ByteOrder = boLittleEndian;
+    // Value shown black and value shown white; Max below Min inverts.
+    std::int32_t IntensityMin = 0;
+    std::int32_t IntensityMax = 0;
+    // Smallest and largest value met by the last vkSlice render.
+    float ObservedMin = 0.0f;
+    float ObservedMax = 0.0f;
+    // One raw-data buffer per TViewKind: the view's file bytes row after row,
+    // each row Dims[0] voxels wide. Each starts at ViewBufferSize bytes and
+    // grows when a view needs more.
+    std::array<ViewBuffer, 4> ViewBuffers;
+    // Whole voxels the last render of each view read into its buffer.
+    std::array<std::int32_t, 4> ViewCounts{0, 0, 0, 0};
+
+    // Geometry 256 x 256 x 256, bytes, little-endian, window 0..0, no file.
+    TKelvoxDataMgr();
+    ~TKelvoxDataMgr();
+
+    TKelvoxDataMgr(const TKelvoxDataMgr&) = delete;
+    TKelvoxDataMgr& operator=(const TKelvoxDataMgr&) = delete;
+    TKelvoxDataMgr(TKelvoxDataMgr&&) = delete;
+    TKelvoxDataMgr& operator=(TKelvoxDataMgr&&) = delete;
+
+    // Closes any open file, then opens fileName for reading (shared with
+    // other readers and writers, never blocking). Never throws for a file
+    // that cannot be had: a missing path or a directory gives ErrorText
+    // "File does not exist", any other failure (FIFO, socket, character
+    // device, no permission) "Cannot open file <path>"; no file is then open.
+    void OpenFile(const std::string& fileName);
+
+    // Empties FileName and releases the file; ErrorText stays. Harmless
+    // without an open file.
+    void CloseFile();
+
+    // Stores the guess as given (nothing is validated; zero dimensions give
+    // empty views, IntensityMax below IntensityMin an inverted grey scale)
+    // and derives Blocks. Touches neither the file nor the buffers.
+    void SetParams(std::int32_t voxelsPerRow, std::int32_t rowsPerSlice, std::int32_t slicesPerVolume,
+                   TVoxelDataType dataType, TByteOrder byteOrder, std::int32_t intensityMin,
+                   std::int32_t intensityMax);
+
+    // Dims[dim] for dim in 0..2; 0 for any other dim.
+    std::int32_t DimSize(int dim) const;
+    // Blocks[level] for level in 0..2; 0 for any other level.
+    std::int32_t BlockVoxels(int level) const;
+
+    // Voxel number of (i0, i1, i2, i3): i0 + i1*Dim0 + i2*Dim0*Dim1 +
+    // i3*Dim0*Dim1*Dim2 in wrapping signed 32-bit arithmetic.
+    std::int32_t VoxelOffset(std::int32_t i0, std::int32_t i1, std::int32_t i2, std::int32_t i3) const;
+    // VoxelOffset times the bytes per voxel of DataType, wrapping. A negative
+    // result lies nowhere in the file.
+    std::int32_t ByteOffset(std::int32_t i0, std::int32_t i1, std::int32_t i2, std::int32_t i3) const;
+
+    // Element index of buffer, decoded under the present ByteOrder. Throws
+    // std::out_of_range when the element does not lie wholly inside buffer.
+    std::int16_t DecodeInt16(std::int32_t index, std::span<const std::uint8_t> buffer) const;
+    std::int32_t DecodeInt32(std::int32_t index, std::span<const std::uint8_t> buffer) const;
+    float DecodeFloat32(std::int32_t index, std::span<const std::uint8_t> buffer) const;
+
+    // Value of the voxel shown at column x, row y (for vkCrossSlice, y is the
+    // slice) of a view as last rendered, from its buffer, never the file:
+    // element x + y * Dim0 of the render, decoded as that render decoded it.
+    // 0 for a position that holds no data read from the file (outside the
+    // view, beyond the file, beyond a buffer that could not grow), for a data
+    // type outside 0..3 and for a float with a signalling-NaN pattern; a
+    // quiet NaN is returned as NaN.
+    double ViewValue(TViewKind view, std::int32_t x, std::int32_t y) const;
+
+    // Reads one view from the file into ViewBuffers[view] and paints it into
+    // image: Dim0 x Dim1 pixels (Dim0 x Dim2 for vkCrossSlice), row 0 at the
+    // top. Slice views read slice sliceOrRow of volume `volume`; the
+    // cross-slice view reads row sliceOrRow of every slice of that volume.
+    // Grey under the intensity window, light blue (0, 255, 255) where no data
+    // was read, red (255, 0, 0) for a NaN or a value whose scaled form
+    // overflows. vkSlice also records ObservedMin and ObservedMax. Errors of
+    // image->setSize24 reach the caller; nothing else is reported. Negative
+    // dimensions give an empty view.
+    void RenderView(std::int32_t volume, std::int32_t sliceOrRow, TViewKind view, ViewImage& image);
+
+private:
+    // What the last render of each view laid into its buffer, so that
+    // ViewValue serves the pixels on screen even after SetParams changed the
+    // guess and before the next render.
+    struct RenderedView
+    {
+        std::int64_t width = 0;
+        std::int64_t height = 0;
+        TVoxelDataType dataType = vdtByte;
+        TByteOrder byteOrder = boLittleEndian;
+        // Cross-slice view only: whole voxels read into each buffer row.
+        // Rows are read one by one at their own offsets, so a row may hold
+        // data after one that holds none.
+        std::vector<std::int32_t> rowCounts;
+    };
+
+    bool elementHoldsData(TViewKind view, std::int64_t element) const;
+
+    std::array<RenderedView, 4> m_rendered;
+};
+
+// The process-wide instance. Null until the program's start-up creates it,
+// before any window; never destroyed explicitly. Tests make their own.
+extern TKelvoxDataMgr* DataMgr;
