@@ -1,6 +1,7 @@
 #include "ui/Kelvox_Dialogs.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 
 namespace Dialogs {
@@ -29,16 +30,25 @@ void showError(QWidget* parent, const QString& message)
     QMessageBox::critical(parent, QString(), message);
 }
 
-QString askOpenFileName(QWidget* parent, const QString& title)
+QString askOpenFileName(QWidget* parent, const QString& title, const QString& initialPath)
 {
     if (openFileHandler()) {
         return openFileHandler()(parent, title);
     }
-    // No filter, default extension or start folder; the file must exist.
+    // No filter, default extension or start folder; the path and the file
+    // must exist; resizable; no places side bar; nothing is added to any list
+    // of recent documents (the toolkit's own dialog keeps no such list).
     QFileDialog dialog(parent, title);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setSizeGripEnabled(true);
+    dialog.setSidebarUrls({});
+    if (!initialPath.isEmpty()) {
+        const QFileInfo info(initialPath);
+        dialog.setDirectory(info.absolutePath());
+        dialog.selectFile(info.fileName());
+    }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return {};
     }

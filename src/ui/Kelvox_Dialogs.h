@@ -27,8 +27,9 @@ using OpenFileHandler = std::function<QString(QWidget* parent, const QString& ti
 void showError(QWidget* parent, const QString& message);
 
 // Asks for an existing file to open; returns its path, or an empty string
-// when the user cancels.
-QString askOpenFileName(QWidget* parent, const QString& title);
+// when the user cancels. The dialog opens in the folder of initialPath with
+// its name filled in (when given). Installed handlers see parent and title.
+QString askOpenFileName(QWidget* parent, const QString& title, const QString& initialPath = {});
 
 // Installs a handler for tests; an empty function restores the real dialog.
 void setErrorHandler(ErrorHandler handler);

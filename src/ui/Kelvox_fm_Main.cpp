@@ -1,0 +1,553 @@
+#include "ui/Kelvox_fm_Main.h"
+#include "ui_Kelvox_fm_Main.h"
+
+#include "ui/EdgeAnchors.h"
+#include "ui/IntText.h"
+#include "ui/Kelvox_Dialogs.h"
+#include "ui/NumberFormat.h"
+#include "ui/UpDownSpinner.h"
+#include "ui/ViewBorder.h"
+#include "ui/ViewImageWidget.h"
+#include "ui/ZebRotateLabel.h"
+#include "volume/Kelvox_DataMgr.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFile>
+#include <QFont>
+#include <QLocale>
+#include <QTimer>
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+constexpr int RefreshDelayMs = 300;
+constexpr int SpinnerMin = 0;
+constexpr int SpinnerMax = 10000;
+constexpr int ImageLeft = 23;
+constexpr int ImageTop = 57;
+constexpr int MinImageWidthForPanel = 185;
+constexpr int MinBorderHeightForPanel = 160;
+
+const QString DropHint = QStringLiteral("Drag an MRI file onto this area");
+
+// The caret of an edit as the program understands it: the start of the
+// selection, or the cursor when nothing is selected.
+int caretOf(const QLineEdit* edit)
+{
+    return edit->hasSelectedText() ? edit->selectionStart() : edit->cursorPosition();
+}
+
+// Runs a handler reached by a signal; an error leaving it is reported, never
+// passed on into the toolkit's event loop.
+template <typename Handler>
+void guarded(QWidget* window, Handler&& handler)
+{
+    try {
+        std::forward<Handler>(handler)();
+    } catch (...) {
+        Dialogs::reportCurrentException(window);
+    }
+}
+
+// Sets a flag for the lifetime of the scope and clears it on the way out,
+// also when the scope is left by an error.
+class FlagScope
+{
+public:
+    explicit FlagScope(bool& flag)
+        : m_flag(flag)
+    {
+        m_flag = true;
+    }
+    ~FlagScope() { m_flag = false; }
+    FlagScope(const FlagScope&) = delete;
+    FlagScope& operator=(const FlagScope&) = delete;
+
+private:
+    bool& m_flag;
+};
+
+// The busy cursor for the whole application while a refresh runs.
+class BusyCursor
+{
+public:
+    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+QFont fontWithFallback(const QString& family, QFont::StyleHint hint, int pixelSize)
+{
+    QFont font(family);
+    font.setStyleHint(hint);
+    font.setPixelSize(pixelSize);
+    return font;
+}
+
+std::string toFileSystemName(const QString& path)
+{
+    return QFile::encodeName(path).toStdString();
+}
+
+QString fromFileSystemName(const std::string& name)
+{
+    return QFile::decodeName(QByteArray::fromStdString(name));
+}
+
+} // namespace
+
+Tfm_Main::Tfm_Main(TKelvoxDataMgr& dataMgr, QString fileDescription, QWidget* parent)
+    : QMainWindow(parent)
+    , ui(std::make_unique<Ui::Tfm_Main>())
+    , DataMgr(dataMgr)
+    , m_fileDescription(std::move(fileDescription))
+{
+    ui->setupUi(this);
+    applyFonts();
+
+    // Labels size themselves to their text, as the layout marks them.
+    for (QLabel* label : findChildren<QLabel*>()) {
+        if (label->property("autoSize").toBool()) {
+            label->adjustSize();
+        }
+    }
+    m_anchors = new EdgeAnchors(this);
+    m_anchors->addFromProperties(this);
+
+    // The separator of the File menu keeps its designer name.
+    const auto fileItems = ui->mh_File->actions();
+    for (QAction* item : fileItems) {
+        if (item->isSeparator()) {
+            item->setObjectName(QStringLiteral("N1"));
+        }
+    }
+
+    const std::array<std::pair<UpDownSpinner*, QLineEdit*>, 6> spinners{{
+        {ui->ud_VoxelsPerRow, ui->ed_VoxelsPerRow},
+        {ui->ud_RowsPerSlice, ui->ed_RowsPerSlice},
+        {ui->ud_SlicesPerVolume, ui->ed_SlicesPerVolume},
+        {ui->ud_SliceNumber, ui->ed_SliceNumber},
+        {ui->ud_CrossSliceViewY, ui->ed_CrossSliceViewY},
+        {ui->ud_VolumeNumber, ui->ed_VolumeNumber},
+    }};
+    for (const auto& [spinner, edit] : spinners) {
+        spinner->setRange(SpinnerMin, SpinnerMax);
+        spinner->setAssociate(edit);
+        spinner->setPosition(0);
+    }
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setSingleShot(true);
+    Timer1->setInterval(RefreshDelayMs);
+
+    // The drop target on pa_FileName (DropFileTarget1) is created here, once
+    // its component exists; its drop event goes to DropFileTarget1Drop.
+
+    wireEvents();
+    FormCreate();
+}
+
+Tfm_Main::~Tfm_Main() = default;
+
+void Tfm_Main::applyFonts()
+{
+    // The designed fonts are Windows faces; where they are missing the style
+    // hint picks the platform's sans-serif or fixed-pitch face at the same
+    // pixel size.
+    setFont(fontWithFallback(QStringLiteral("MS Sans Serif"), QFont::SansSerif, 11));
+    ui->StatusBar1->setFont(fontWithFallback(QStringLiteral("Courier New"), QFont::Monospace, 11));
+    const QFont captionFont = fontWithFallback(QStringLiteral("Arial"), QFont::SansSerif, 11);
+    for (TZebRotateLabel* caption : findChildren<TZebRotateLabel*>()) {
+        caption->setFont(captionFont);
+    }
+}
+
+void Tfm_Main::wireEvents()
+{
+    for (QLineEdit* edit : {ui->ed_VoxelsPerRow, ui->ed_RowsPerSlice, ui->ed_SlicesPerVolume,
+                            ui->ed_SliceNumber, ui->ed_CrossSliceViewY, ui->ed_VolumeNumber}) {
+        connect(edit, &QLineEdit::textChanged, this,
+                [this, edit] { guarded(this, [&] { ed_NumberChange(edit); }); });
+    }
+    for (QLineEdit* edit : {ui->ed_IntensityMin, ui->ed_IntensityMax}) {
+        connect(edit, &QLineEdit::textChanged, this,
+                [this, edit] { guarded(this, [&] { EditIntChange(edit); }); });
+    }
+    // activated is raised by the user's choice only, not by selecting from code.
+    for (QComboBox* combo : {ui->cb_DataType, ui->cb_ByteOrder}) {
+        connect(combo, &QComboBox::activated, this,
+                [this] { guarded(this, [&] { ComboChanges(); }); });
+    }
+    connect(Timer1, &QTimer::timeout, this, [this] { guarded(this, [&] { Timer1Timer(); }); });
+    connect(ui->ck_CrossSliceDisable, &QCheckBox::clicked, this,
+            [this] { guarded(this, [&] { ck_CrossSliceDisableClick(); }); });
+    connect(ui->bt_UseIntensity, &QPushButton::clicked, this,
+            [this] { guarded(this, [&] { bt_UseIntensityClick(); }); });
+    connect(ui->GroupBox1, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { guarded(this, [&] { showIntensityMenu(pos); }); });
+    connect(ui->pop_IntensityRange, &QMenu::triggered, this,
+            [this](QAction* item) { guarded(this, [&] { pi_IR_Click(item); }); });
+
+    for (ViewImageWidget* image : {ui->img_Slice, ui->img_NextSlice, ui->img_CrossSliceView,
+                                   ui->img_OtherVolume}) {
+        connect(image, &ViewImageWidget::mouseMoved, this, [this, image](int x, int y) {
+            guarded(this, [&] { ImageMouseMove(image, x, y); });
+        });
+    }
+
+    connect(ui->mi_Open, &QAction::triggered, this, [this] { guarded(this, [&] { mi_OpenClick(); }); });
+    connect(ui->mi_Close, &QAction::triggered, this, [this] { guarded(this, [&] { mi_CloseClick(); }); });
+    connect(ui->mi_Quit, &QAction::triggered, this, [this] { guarded(this, [&] { mi_QuitClick(); }); });
+    connect(ui->mi_About, &QAction::triggered, this, &Tfm_Main::aboutRequested);
+    connect(ui->mi_Help, &QAction::triggered, this, &Tfm_Main::helpRequested);
+}
+
+// ---- Form events -------------------------------------------------------
+
+void Tfm_Main::FormCreate()
+{
+    InChange = false;
+    CollectViewControls();
+    move(100, 100);
+    Activated = false;
+    // The timer runs from creation: without any change a first refresh
+    // comes 300 ms after start-up.
+    Timer1->start();
+}
+
+bool Tfm_Main::event(QEvent* event)
+{
+    if (event->type() == QEvent::WindowActivate) {
+        guarded(this, [&] { FormActivate(); });
+    }
+    return QMainWindow::event(event);
+}
+
+void Tfm_Main::FormActivate()
+{
+    if (Activated) {
+        return;
+    }
+    ui->ed_VoxelsPerRow->setText(QStringLiteral("256"));
+    ui->ed_RowsPerSlice->setText(QStringLiteral("256"));
+    ui->ed_SlicesPerVolume->setText(QStringLiteral("256"));
+    ui->cb_DataType->setCurrentIndex(0);
+    ui->cb_ByteOrder->setCurrentIndex(0);
+    ui->ed_IntensityMin->setText(QStringLiteral("0"));
+    ui->ed_IntensityMax->setText(QStringLiteral("256"));
+    ui->ed_SliceNumber->setText(QStringLiteral("0"));
+    ui->ed_CrossSliceViewY->setText(QStringLiteral("0"));
+    ui->ed_VolumeNumber->setText(QStringLiteral("1"));
+    setWindowTitle(m_fileDescription);
+    Activated = true;
+}
+
+void Tfm_Main::closeEvent(QCloseEvent* event)
+{
+    guarded(this, [&] { FormClose(); });
+    QMainWindow::closeEvent(event);
+}
+
+void Tfm_Main::FormClose()
+{
+    DataMgr.CloseFile();
+}
+
+void Tfm_Main::CollectViewControls()
+{
+    ViewPanels = {ui->pa_Slice, ui->pa_NextSlice, ui->pa_CrossSliceView, ui->pa_OtherVolume};
+    ViewImages = {ui->img_Slice, ui->img_NextSlice, ui->img_CrossSliceView, ui->img_OtherVolume};
+    ViewBorders = {ui->border_Slice, ui->border_NextSlice, ui->border_CrossSliceView,
+                   ui->border_OtherVolume};
+}
+
+// ---- Menus and files ---------------------------------------------------
+
+void Tfm_Main::mi_OpenClick()
+{
+    const QString path =
+        Dialogs::askOpenFileName(this, QStringLiteral("Open an image file"), m_lastOpenPath);
+    if (path.isEmpty()) {
+        return;
+    }
+    m_lastOpenPath = path;
+    openFile(path);
+}
+
+void Tfm_Main::DropFileTarget1Drop(const QStringList& names)
+{
+    guarded(this, [&] {
+        if (names.isEmpty()) {
+            return;
+        }
+        openFile(names.constFirst());
+    });
+}
+
+void Tfm_Main::openFile(const QString& path)
+{
+    DataMgr.OpenFile(toFileSystemName(path));
+    if (!DataMgr.FileName.empty()) {
+        ui->lb_FilePath->setText(fromFileSystemName(DataMgr.FileName));
+    } else {
+        ui->lb_FilePath->setText(fromFileSystemName(DataMgr.ErrorText));
+    }
+    ui->lb_FilePath->adjustSize();
+    ParamsChanged();
+}
+
+void Tfm_Main::mi_CloseClick()
+{
+    DataMgr.CloseFile();
+    RefreshViews();
+    ui->lb_FilePath->setText(DropHint);
+    ui->lb_FilePath->adjustSize();
+}
+
+void Tfm_Main::mi_QuitClick()
+{
+    close();
+}
+
+// ---- View parameters and the refresh cycle -----------------------------
+
+UpDownSpinner* Tfm_Main::spinnerOf(const QLineEdit* edit) const
+{
+    if (edit == ui->ed_VoxelsPerRow) {
+        return ui->ud_VoxelsPerRow;
+    }
+    if (edit == ui->ed_RowsPerSlice) {
+        return ui->ud_RowsPerSlice;
+    }
+    if (edit == ui->ed_SlicesPerVolume) {
+        return ui->ud_SlicesPerVolume;
+    }
+    if (edit == ui->ed_SliceNumber) {
+        return ui->ud_SliceNumber;
+    }
+    if (edit == ui->ed_CrossSliceViewY) {
+        return ui->ud_CrossSliceViewY;
+    }
+    return ui->ud_VolumeNumber;
+}
+
+void Tfm_Main::ed_NumberChange(QLineEdit* edit)
+{
+    if (InChange) {
+        return; // the rewrite below raised this event
+    }
+    UpDownSpinner* spinner = spinnerOf(edit);
+    const int caret = caretOf(edit);
+    const QString text = edit->text();
+    const std::int32_t converted = strToIntDef(text, -1);
+    // "-1" is taken like a text that does not convert: the spinner's number.
+    std::int32_t value = converted == -1 ? spinner->position() : converted;
+    value = std::clamp<std::int32_t>(value, SpinnerMin, SpinnerMax);
+
+    const FlagScope changing(InChange);
+    if (value != converted && !text.isEmpty()) {
+        const QString rewritten = QString::number(value);
+        edit->setText(rewritten);
+        edit->setCursorPosition(std::min<int>(caret, static_cast<int>(rewritten.size())));
+    }
+    ParamsChanged();
+}
+
+void Tfm_Main::ComboChanges()
+{
+    ParamsChanged();
+}
+
+void Tfm_Main::ParamsChanged()
+{
+    ApplyParams();
+    Timer1->stop();
+    Timer1->start();
+}
+
+void Tfm_Main::Timer1Timer()
+{
+    Timer1->stop();
+    RefreshViews();
+}
+
+void Tfm_Main::ApplyParams()
+{
+    DataMgr.SetParams(ui->ud_VoxelsPerRow->position(), ui->ud_RowsPerSlice->position(),
+                      ui->ud_SlicesPerVolume->position(),
+                      static_cast<TVoxelDataType>(ui->cb_DataType->currentIndex()),
+                      static_cast<TByteOrder>(ui->cb_ByteOrder->currentIndex()),
+                      strToIntDef(ui->ed_IntensityMin->text(), 0),
+                      strToIntDef(ui->ed_IntensityMax->text(), 0));
+}
+
+void Tfm_Main::RefreshViews()
+{
+    struct RefreshedSignal
+    {
+        Tfm_Main* window;
+        ~RefreshedSignal() { emit window->viewsRefreshed(); }
+    } const refreshed{this};
+    const BusyCursor busy;
+
+    ApplyParams();
+    LayoutViews();
+
+    ShownSlice = strToIntDef(ui->ed_SliceNumber->text(), 0);
+    DataMgr.RenderView(0, ShownSlice, vkSlice, *ui->img_Slice);
+    ui->lb_Intensity->setText(
+        intensityLabelText(DataMgr.ObservedMin, DataMgr.ObservedMax, QLocale()));
+    ui->lb_Intensity->adjustSize();
+
+    // Wraps like the data manager's own 32-bit arithmetic for slice 2^31 - 1.
+    const std::int32_t nextSlice =
+        static_cast<std::int32_t>(static_cast<std::uint32_t>(ShownSlice) + 1U);
+    ui->lb_NextSlice->setText(QStringLiteral("Next Slice: ") + QString::number(nextSlice));
+    ui->lb_NextSlice->adjustSize();
+    DataMgr.RenderView(0, nextSlice, vkNextSlice, *ui->img_NextSlice);
+
+    if (!ui->ck_CrossSliceDisable->isChecked()) {
+        ShownCrossSliceY = strToIntDef(ui->ed_CrossSliceViewY->text(), 0);
+        DataMgr.RenderView(0, ShownCrossSliceY, vkCrossSlice, *ui->img_CrossSliceView);
+    }
+
+    ShownVolume = strToIntDef(ui->ed_VolumeNumber->text(), 0);
+    DataMgr.RenderView(ShownVolume, ShownSlice, vkOtherVolume, *ui->img_OtherVolume);
+}
+
+void Tfm_Main::LayoutViews()
+{
+    const int d0 = DataMgr.DimSize(0);
+    const int d1 = DataMgr.DimSize(1);
+    const int d2 = DataMgr.DimSize(2);
+
+    const std::array<QSize, 4> imageSizes{QSize(d0, d1), QSize(d0, d1), QSize(d0, d2),
+                                          QSize(d0, d1)};
+
+    // Panel width: kept while it lies within the band g + 31 .. g + 39.
+    const int g = std::max(imageSizes[vkSlice].width(), MinImageWidthForPanel);
+    int panelWidth = ViewPanels[vkSlice]->width();
+    if (panelWidth < g + 31 || panelWidth > g + 39) {
+        panelWidth = g + 35;
+    }
+
+    int left = 0;
+    int contentHeight = 0;
+    for (int k = vkSlice; k <= vkOtherVolume; ++k) {
+        ViewImageWidget* image = ViewImages[k];
+        ViewBorder* border = ViewBorders[k];
+        QWidget* panel = ViewPanels[k];
+
+        image->setGeometry(ImageLeft, ImageTop, imageSizes[k].width(), imageSizes[k].height());
+        // The 2-pixel outline lies just outside the image.
+        border->setGeometry(ImageLeft - 2, ImageTop - 2, image->width() + 4, image->height() + 4);
+        const int panelHeight =
+            std::max(border->height(), MinBorderHeightForPanel) + border->y() + 24;
+        panel->setGeometry(left, panel->y(), panelWidth, panelHeight);
+        m_anchors->apply(panel);
+
+        left += panelWidth; // the panels touch
+        contentHeight = std::max(contentHeight, panel->y() + panelHeight);
+    }
+    ui->ScrollBox_BottomContents->resize(left, contentHeight);
+}
+
+void Tfm_Main::ck_CrossSliceDisableClick()
+{
+    QCheckBox* box = ui->ck_CrossSliceDisable;
+    ViewImageWidget* image = ui->img_CrossSliceView;
+    if (box->isChecked()) {
+        // Sits inside the empty image area, where it can be unchecked.
+        box->move(image->x() + 4, image->y() + 20);
+        m_anchors->setAnchors(box, Qt::LeftEdge | Qt::TopEdge);
+        image->hide();
+    } else {
+        box->move(8, ui->pa_CrossSliceView->height() - 20);
+        m_anchors->setAnchors(box, Qt::LeftEdge | Qt::BottomEdge);
+        image->show();
+    }
+}
+
+// ---- Intensity range ---------------------------------------------------
+
+void Tfm_Main::EditIntChange(QLineEdit* edit)
+{
+    if (InChange) {
+        return; // the restore below raised this event
+    }
+    TEdPrevState& prev = edit == ui->ed_IntensityMin ? PrevIntensityMin : PrevIntensityMax;
+
+    const FlagScope changing(InChange);
+    bool refused = false;
+    if (!edit->text().isEmpty() && !parseIntText(edit->text())) {
+        refused = true;
+        edit->setText(prev.Text);
+        edit->setCursorPosition(prev.CaretPos);
+    }
+    prev.Text = edit->text();
+    prev.CaretPos = caretOf(edit);
+    if (!refused) {
+        ParamsChanged();
+    }
+}
+
+void Tfm_Main::bt_UseIntensityClick()
+{
+    const std::int32_t low = observedToInt(DataMgr.ObservedMin);
+    const std::int32_t high = observedToInt(DataMgr.ObservedMax);
+    ui->ed_IntensityMin->setText(QString::number(low));
+    ui->ed_IntensityMax->setText(QString::number(high));
+}
+
+void Tfm_Main::showIntensityMenu(const QPoint& pos)
+{
+    ui->pop_IntensityRange->popup(ui->GroupBox1->mapToGlobal(pos));
+}
+
+void Tfm_Main::pi_IR_Click(const QAction* item)
+{
+    const std::array<std::pair<const QAction*, IntensityPreset>, 7> presets{{
+        {ui->pi_IR_Selected, IntensityPreset::FromSelectedSlice},
+        {ui->pi_IR_Full, IntensityPreset::FullRange},
+        {ui->pi_IR_Pos, IntensityPreset::PositiveRange},
+        {ui->pi_IR_0to1, IntensityPreset::ZeroToOne},
+        {ui->pi_IR_m1to1, IntensityPreset::MinusOneToOne},
+        {ui->pi_IR_0to255, IntensityPreset::ZeroTo255},
+        {ui->pi_IR_0to10000, IntensityPreset::ZeroTo10000},
+    }};
+    const auto found = std::find_if(presets.begin(), presets.end(),
+                                    [item](const auto& entry) { return entry.first == item; });
+    if (found == presets.end()) {
+        return;
+    }
+    if (found->second == IntensityPreset::FromSelectedSlice) {
+        bt_UseIntensityClick();
+        return;
+    }
+    const auto [low, high] = intensityPresetRange(found->second, DataMgr.DataType);
+    ui->ed_IntensityMin->setText(QString::number(low));
+    ui->ed_IntensityMax->setText(QString::number(high));
+}
+
+// ---- Voxel readout -----------------------------------------------------
+
+void Tfm_Main::ImageMouseMove(const QObject* sender, int x, int y)
+{
+    const auto found = std::find(ViewImages.begin(), ViewImages.end(), sender);
+    if (found == ViewImages.end()) {
+        return; // the status bar's own moves
+    }
+    const auto view = static_cast<TViewKind>(found - ViewImages.begin());
+    const ReadoutTexts texts = voxelReadout(DataMgr, view, x, y,
+                                            ShownPosition{ShownSlice, ShownCrossSliceY, ShownVolume},
+                                            QLocale());
+    ui->StatusBar1Panel0->setText(texts.panel0);
+    ui->StatusBar1Panel2->setText(texts.panel2);
+    ui->StatusBar1Panel1->setText(texts.panel1);
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "volume/ViewImage.h"
+
+#include <QImage>
+#include <QWidget>
+
+#include <cstdint>
+
+// One view on screen: owns the 24-bit bitmap the data manager paints into
+// and shows it one pixel per voxel at the widget's top-left corner, without
+// scaling. The widget's own size is set by the window's layout; a bitmap
+// larger than the widget is clipped, a smaller one leaves the rest unpainted.
+// Mouse moves over the bitmap are reported in bitmap pixels.
+class ViewImageWidget final : public QWidget, public ViewImage
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ViewImageWidget)
+
+public:
+    explicit ViewImageWidget(QWidget* parent = nullptr);
+    ~ViewImageWidget() override;
+
+    // ViewImage. setSize24 throws std::bad_alloc when the bitmap cannot be had.
+    void setSize24(int width, int height) override;
+    std::uint8_t* rowPointer(int y) override;
+    void repaintNow() override;
+
+    // The bitmap as last painted (null before the first render or for an
+    // empty view).
+    const QImage& image() const { return m_image; }
+
+signals:
+    // The pointer moved to column x, row y of the widget (0-based). Only
+    // positions inside the widget are reported, also while a button is held
+    // and the pointer has left it.
+    void mouseMoved(int x, int y);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+
+private:
+    QImage m_image;
+};
