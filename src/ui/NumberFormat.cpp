@@ -1,44 +1,211 @@
 #include "ui/NumberFormat.h"
 
+#include "volume/Wrap32.h"
+
 #include <QLocale>
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <system_error>
+
+namespace {
+
+// Beyond this many decimals the fixed form is not something a field of the
+// window can show; it counts as a formatting failure.
+constexpr int MaxDecimals = 20;
+// From this magnitude on the fixed form switches to the exponent form.
+constexpr double ExponentFormFrom = 1e18;
+// C's "%E" without a precision writes six decimals.
+constexpr int ExponentDecimals = 6;
+constexpr int ReadoutIndexWidth = 4;
+constexpr int ReadoutNumberWidth = 10;
+constexpr int IntensityLabelDecimals = 2;
+constexpr int FloatValueDecimals = 4;
+
+std::uint32_t magnitudeOf(std::int32_t value)
+{
+    // -2147483648 has no positive int32 counterpart; its magnitude fits 32
+    // unsigned bits.
+    const auto bits = static_cast<std::uint32_t>(value);
+    return value < 0 ? 0u - bits : bits;
+}
+
+// The unpadded text of formatFixed, or an empty string when it fails.
+QString fixedText(double value, int decimals, const QLocale& locale)
+{
+    if (std::isnan(value))
+        return std::signbit(value) ? QStringLiteral("-NAN") : QStringLiteral("NAN");
+    if (std::isinf(value))
+        return value < 0 ? QStringLiteral("-INF") : QStringLiteral("INF");
+    if (decimals < 0 || decimals > MaxDecimals)
+        return {};
+
+    // to_chars is independent of the C library's locale (which the toolkit
+    // sets from the environment), so the separator below is the only
+    // locale-dependent part.
+    char buffer[64];
+    const bool exponentForm = std::fabs(value) >= ExponentFormFrom;
+    const std::to_chars_result result =
+        exponentForm ? std::to_chars(buffer, buffer + sizeof buffer, value,
+                                     std::chars_format::scientific, ExponentDecimals)
+                     : std::to_chars(buffer, buffer + sizeof buffer, value,
+                                     std::chars_format::fixed, decimals);
+    if (result.ec != std::errc{})
+        return {};
+
+    QString text = QString::fromLatin1(buffer, result.ptr - buffer);
+    if (exponentForm)
+        text.replace(u'e', u'E');
+    text.replace(u'.', locale.decimalPoint());
+    return text;
+}
+
+} // namespace
 
 QString IntToStrPadded(std::int32_t value, int width)
 {
     return QString::number(value).rightJustified(width, u' ');
 }
 
-QString formatFixed(double, int, int width, const QLocale&)
+QString formatFixed(double value, int decimals, int width, const QLocale& locale)
 {
-    return QStringLiteral("Error").rightJustified(width, u' ');
+    QString text = fixedText(value, decimals, locale);
+    if (text.isEmpty())
+        text = QStringLiteral("Error");
+    return text.rightJustified(width, u' ');
 }
 
-QString formatGrouped(std::int32_t value, int width, const QLocale&)
+QString formatGrouped(std::int32_t value, int width, const QLocale& locale)
 {
-    return IntToStrPadded(value, width);
+    const QString digits = QString::number(magnitudeOf(value));
+    const QString separator = locale.groupSeparator();
+    QString text;
+    if (value < 0)
+        text += u'-';
+    for (qsizetype i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0)
+            text += separator;
+        text += digits[i];
+    }
+    return text.rightJustified(width, u' ');
 }
 
-QString formatHexOffset(std::int32_t)
+QString formatHexOffset(std::int32_t byteOffset)
 {
-    return {};
+    const auto bits = static_cast<std::uint32_t>(byteOffset);
+    const QString hex = QStringLiteral("%1").arg(bits, 8, 16, QLatin1Char('0')).toUpper();
+    return QStringLiteral("0x") + hex.left(4) + u'.' + hex.right(4);
 }
 
-QString intensityLabelText(float, float, const QLocale&)
+QString intensityLabelText(float observedMin, float observedMax, const QLocale& locale)
 {
-    return {};
+    return QStringLiteral("Intens: ")
+        + formatFixed(observedMin, IntensityLabelDecimals, ReadoutNumberWidth, locale)
+        + QStringLiteral(" to ")
+        + formatFixed(observedMax, IntensityLabelDecimals, ReadoutNumberWidth, locale);
 }
 
-std::int32_t observedToInt(float)
+std::int32_t observedToInt(float value)
 {
-    return 0;
+    constexpr std::int32_t Highest = std::numeric_limits<std::int32_t>::max();
+    constexpr std::int32_t Lowest = std::numeric_limits<std::int32_t>::min();
+    const double v = value; // exact
+    if (std::isnan(v) || v > Highest)
+        return Highest;
+    if (v < -static_cast<double>(Highest))
+        return Lowest;
+
+    // Round half to even explicitly, independent of the floating-point
+    // rounding mode. Every float in range is exact as a double, so is the
+    // difference to its floor.
+    const double below = std::floor(v);
+    const double fraction = v - below;
+    double rounded = below;
+    if (fraction > 0.5)
+        rounded = below + 1.0;
+    else if (fraction == 0.5 && std::fmod(below, 2.0) != 0.0)
+        rounded = below + 1.0;
+    return static_cast<std::int32_t>(rounded);
 }
 
-std::pair<std::int32_t, std::int32_t> intensityPresetRange(IntensityPreset, TVoxelDataType)
+std::pair<std::int32_t, std::int32_t> intensityPresetRange(IntensityPreset preset,
+                                                           TVoxelDataType dataType)
 {
-    return {0, 0};
+    using Range = std::pair<std::int32_t, std::int32_t>;
+    constexpr std::int32_t Int32Min = std::numeric_limits<std::int32_t>::min();
+    constexpr std::int32_t Int32Max = std::numeric_limits<std::int32_t>::max();
+
+    // Columns in data-type order: byte, int16, int32, float32.
+    struct Row
+    {
+        Range byType[4];
+    };
+    auto rowFor = [&](IntensityPreset p) -> const Row* {
+        static constexpr Row Full{{{0, 255}, {-32768, 32767}, {Int32Min, Int32Max}, {-10000, 10000}}};
+        static constexpr Row Positive{{{0, 255}, {0, 32767}, {0, Int32Max}, {0, 10000}}};
+        static constexpr Row ZeroToOne{{{0, 1}, {0, 1}, {0, 1}, {0, 1}}};
+        static constexpr Row MinusOneToOne{{{0, 1}, {-1, 1}, {-1, 1}, {-1, 1}}};
+        static constexpr Row ZeroTo255{{{0, 255}, {0, 255}, {0, 255}, {0, 255}}};
+        static constexpr Row ZeroTo10000{{{0, 255}, {0, 10000}, {0, 10000}, {0, 10000}}};
+        switch (p) {
+        case IntensityPreset::FullRange: return &Full;
+        case IntensityPreset::PositiveRange: return &Positive;
+        case IntensityPreset::ZeroToOne: return &ZeroToOne;
+        case IntensityPreset::MinusOneToOne: return &MinusOneToOne;
+        case IntensityPreset::ZeroTo255: return &ZeroTo255;
+        case IntensityPreset::ZeroTo10000: return &ZeroTo10000;
+        case IntensityPreset::FromSelectedSlice: break;
+        }
+        return nullptr;
+    };
+
+    const Row* row = rowFor(preset);
+    const auto column = static_cast<unsigned>(dataType);
+    if (row == nullptr || column >= 4)
+        return {0, 0};
+    return row->byType[column];
 }
 
-ReadoutTexts voxelReadout(const TKelvoxDataMgr&, TViewKind, std::int32_t, std::int32_t,
-                          const ShownPosition&, const QLocale&)
+ReadoutTexts voxelReadout(const TKelvoxDataMgr& dataMgr, TViewKind view, std::int32_t x,
+                          std::int32_t y, const ShownPosition& shown, const QLocale& locale)
 {
-    return {};
+    std::int32_t i0 = x;
+    std::int32_t i1 = y;
+    std::int32_t i2 = shown.slice;
+    std::int32_t i3 = 0;
+    switch (view) {
+    case vkSlice:
+        break;
+    case vkNextSlice:
+        // The next slice of slice 2147483647 wraps like every index sum.
+        i2 = Wrap32::add(shown.slice, 1);
+        break;
+    case vkCrossSlice:
+        // The cross-slice view shows one row of every slice: its rows are
+        // slices.
+        i1 = shown.crossSliceY;
+        i2 = y;
+        break;
+    case vkOtherVolume:
+        i3 = shown.volume;
+        break;
+    }
+
+    ReadoutTexts texts;
+    texts.panel0 = u'[' + IntToStrPadded(i0, ReadoutIndexWidth) + QStringLiteral(", ")
+        + IntToStrPadded(i1, ReadoutIndexWidth) + QStringLiteral(", ")
+        + IntToStrPadded(i2, ReadoutIndexWidth) + QStringLiteral(", ")
+        + IntToStrPadded(i3, ReadoutIndexWidth) + QStringLiteral(" ]");
+
+    const std::int32_t voxel = dataMgr.VoxelOffset(i0, i1, i2, i3);
+    const std::int32_t byteOffset = dataMgr.ByteOffset(i0, i1, i2, i3);
+    texts.panel2 = QStringLiteral("Voxel: ") + formatGrouped(voxel, ReadoutNumberWidth, locale)
+        + QStringLiteral("  Byte Offset: ") + formatGrouped(byteOffset, ReadoutNumberWidth, locale)
+        + QStringLiteral(" = ") + formatHexOffset(byteOffset);
+
+    const double value = dataMgr.ViewValue(view, x, y);
+    const int decimals = dataMgr.DataType == vdtFloat32 ? FloatValueDecimals : 0;
+    texts.panel1 = QStringLiteral("Intens: ") + formatFixed(value, decimals, ReadoutNumberWidth, locale);
+    return texts;
 }

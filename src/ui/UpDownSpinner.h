@@ -57,9 +57,9 @@ signals:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
-    void changeEvent(QEvent* event) override;
 
 private:
+    // Takes over the edit's number when it is a plain decimal in range.
     void followEdit();
     void placeButtons();
 

@@ -1,0 +1,127 @@
+#include "ui/IntText.h"
+
+#include <QString>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <ostream>
+
+namespace {
+
+struct IntTextCase
+{
+    const char16_t* text;
+    std::optional<std::int32_t> expected;
+};
+
+void PrintTo(const IntTextCase& c, std::ostream* os)
+{
+    *os << '"' << QString::fromUtf16(c.text).toStdString() << '"';
+}
+
+class IntTextSyntax : public testing::TestWithParam<IntTextCase>
+{
+};
+
+TEST_P(IntTextSyntax, ConvertsExactlyWhatTheSyntaxAllows)
+{
+    const IntTextCase& c = GetParam();
+    EXPECT_EQ(parseIntText(QString::fromUtf16(c.text)), c.expected);
+}
+
+constexpr std::optional<std::int32_t> Refused = std::nullopt;
+
+INSTANTIATE_TEST_SUITE_P(Decimal, IntTextSyntax, testing::Values(
+    IntTextCase{u"0", 0},
+    IntTextCase{u"12", 12},
+    IntTextCase{u"+12", 12},
+    IntTextCase{u"-12", -12},
+    IntTextCase{u"-0", 0},
+    IntTextCase{u"000000000000000000042", 42},
+    IntTextCase{u"-0000000000002147483648", -2147483647 - 1},
+    IntTextCase{u"2147483647", 2147483647},
+    IntTextCase{u"+2147483647", 2147483647},
+    IntTextCase{u"-2147483648", -2147483647 - 1},
+    IntTextCase{u"2147483648", Refused},
+    IntTextCase{u"-2147483649", Refused},
+    IntTextCase{u"99999999999999999999999", Refused},
+    IntTextCase{u"4294967295", Refused}));
+
+INSTANTIATE_TEST_SUITE_P(Hexadecimal, IntTextSyntax, testing::Values(
+    IntTextCase{u"$10", 16},
+    IntTextCase{u"x1f", 31},
+    IntTextCase{u"X1F", 31},
+    IntTextCase{u"0x10", 16},
+    IntTextCase{u"0XaBcD", 0xABCD},
+    IntTextCase{u"$7FFFFFFF", 2147483647},
+    IntTextCase{u"$80000000", -2147483647 - 1},
+    IntTextCase{u"$FFFFFFFF", -1},
+    IntTextCase{u"$ffffffff", -1},
+    IntTextCase{u"$00000000", 0},
+    IntTextCase{u"$000000001", Refused},
+    IntTextCase{u"$100000000", Refused},
+    IntTextCase{u"0x", Refused},
+    IntTextCase{u"$", Refused},
+    IntTextCase{u"x", Refused},
+    IntTextCase{u"-0x10", Refused},
+    IntTextCase{u"+$10", Refused},
+    IntTextCase{u"-$1", Refused},
+    IntTextCase{u"$G", Refused},
+    IntTextCase{u"0xx1", Refused},
+    IntTextCase{u"$$1", Refused},
+    IntTextCase{u"$ 1", Refused},
+    IntTextCase{u"00x1", Refused}));
+
+INSTANTIATE_TEST_SUITE_P(BlanksAndJunk, IntTextSyntax, testing::Values(
+    IntTextCase{u"", Refused},
+    IntTextCase{u" ", Refused},
+    IntTextCase{u"-", Refused},
+    IntTextCase{u"+", Refused},
+    IntTextCase{u"   -", Refused},
+    IntTextCase{u" 12", 12},
+    IntTextCase{u"    -7", -7},
+    IntTextCase{u"  $A", 10},
+    IntTextCase{u"12 ", Refused},
+    IntTextCase{u"- 12", Refused},
+    IntTextCase{u"\t12", Refused},
+    IntTextCase{u"12\t", Refused},
+    IntTextCase{u"\u00A012", Refused},
+    IntTextCase{u"1a", Refused},
+    IntTextCase{u"a", Refused},
+    IntTextCase{u"--1", Refused},
+    IntTextCase{u"+-1", Refused},
+    IntTextCase{u"1-", Refused},
+    IntTextCase{u"1.0", Refused},
+    IntTextCase{u"1,000", Refused},
+    IntTextCase{u"1e3", Refused},
+    // Digits of other scripts are not ASCII digits.
+    IntTextCase{u"\u0661\u0662", Refused},
+    IntTextCase{u"\uFF11", Refused},
+    IntTextCase{u"$\uFF21", Refused}));
+
+TEST(IntText, StrToIntDefGivesTheDefaultOnlyForRefusedText)
+{
+    EXPECT_EQ(strToIntDef(u"-1", 0), -1);
+    EXPECT_EQ(strToIntDef(u"-1", -1), -1);
+    EXPECT_EQ(strToIntDef(u"", 0), 0);
+    EXPECT_EQ(strToIntDef(u"", -1), -1);
+    EXPECT_EQ(strToIntDef(u"abc", 77), 77);
+    EXPECT_EQ(strToIntDef(u"2147483648", 5), 5);
+    EXPECT_EQ(strToIntDef(u"$FFFFFFFF", 5), -1);
+}
+
+TEST(IntText, ReadsOnlyTheViewItIsGiven)
+{
+    // A view into a longer text ends where the view ends.
+    const QString text = QStringLiteral("1234x");
+    EXPECT_EQ(parseIntText(QStringView(text).left(4)), 1234);
+    EXPECT_EQ(parseIntText(QStringView(text)), std::nullopt);
+    EXPECT_EQ(parseIntText(QStringView(text).left(0)), std::nullopt);
+
+    const char16_t withNul[] = {u'1', u'\0', u'2'};
+    EXPECT_EQ(parseIntText(QStringView(withNul, 3)), std::nullopt);
+    EXPECT_EQ(parseIntText(QStringView(withNul, 1)), 1);
+}
+
+} // namespace

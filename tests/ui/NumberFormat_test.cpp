@@ -1,0 +1,385 @@
+#include "ui/NumberFormat.h"
+
+#include "volume/Kelvox_DataMgr.h"
+#include "volume/ViewImage.h"
+
+#include <QLocale>
+#include <QString>
+#include <QTemporaryFile>
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <ostream>
+#include <vector>
+
+namespace {
+
+constexpr std::int32_t Int32Max = std::numeric_limits<std::int32_t>::max();
+constexpr std::int32_t Int32Min = std::numeric_limits<std::int32_t>::min();
+constexpr double Inf = std::numeric_limits<double>::infinity();
+const double QuietNaN = std::numeric_limits<double>::quiet_NaN();
+
+QLocale usLocale()
+{
+    return QLocale(QLocale::English, QLocale::UnitedStates);
+}
+
+QLocale germanLocale()
+{
+    return QLocale(QLocale::German, QLocale::Germany);
+}
+
+// ---- "%W.Df" ---------------------------------------------------------------
+
+struct FixedCase
+{
+    double value;
+    int decimals;
+    int width;
+    const char* expected;
+};
+
+void PrintTo(const FixedCase& c, std::ostream* os)
+{
+    *os << c.value << " %" << c.width << '.' << c.decimals << "f";
+}
+
+class FormatFixed : public testing::TestWithParam<FixedCase>
+{
+};
+
+TEST_P(FormatFixed, WritesLikeCPrintf)
+{
+    const FixedCase& c = GetParam();
+    EXPECT_EQ(formatFixed(c.value, c.decimals, c.width, usLocale()),
+              QString::fromLatin1(c.expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(Finite, FormatFixed, testing::Values(
+    FixedCase{1.5, 4, 10, "    1.5000"},
+    FixedCase{300.0, 0, 10, "       300"},
+    FixedCase{-300.0, 0, 10, "      -300"},
+    FixedCase{0.0, 2, 10, "      0.00"},
+    FixedCase{-12.5, 2, 10, "    -12.50"},
+    FixedCase{2147483648.0, 2, 10, "2147483648.00"},
+    FixedCase{-2147483648.0, 2, 10, "-2147483648.00"},
+    FixedCase{123456.789, 4, 0, "123456.7890"},
+    FixedCase{4.6006e-41, 4, 10, "    0.0000"},
+    // Exact halves go to the even neighbour, as glibc's printf does.
+    FixedCase{0.5, 0, 10, "         0"},
+    FixedCase{1.5, 0, 10, "         2"},
+    FixedCase{2.5, 0, 10, "         2"},
+    FixedCase{0.125, 2, 0, "0.12"},
+    FixedCase{0.375, 2, 0, "0.38"},
+    // The largest double below 1e18 still takes the fixed form.
+    FixedCase{999999999999999872.0, 2, 10, "999999999999999872.00"}));
+
+INSTANTIATE_TEST_SUITE_P(Special, FormatFixed, testing::Values(
+    FixedCase{QuietNaN, 4, 10, "       NAN"},
+    FixedCase{-QuietNaN, 4, 10, "      -NAN"},
+    FixedCase{Inf, 0, 10, "       INF"},
+    FixedCase{-Inf, 2, 10, "      -INF"},
+    FixedCase{QuietNaN, 2, 0, "NAN"},
+    FixedCase{1e18, 2, 10, "1.000000E+18"},
+    FixedCase{-1e18, 0, 10, "-1.000000E+18"},
+    FixedCase{3.0e38, 4, 10, "3.000000E+38"},
+    FixedCase{static_cast<double>(std::numeric_limits<float>::max()), 2, 20,
+              "        3.402823E+38"},
+    FixedCase{1.7976931348623157e308, 2, 10, "1.797693E+308"},
+    FixedCase{1.0, -1, 10, "     Error"},
+    FixedCase{1.0, 21, 10, "     Error"}));
+
+// ---- "%W.0n" ---------------------------------------------------------------
+
+struct GroupedCase
+{
+    std::int32_t value;
+    const char* expected;
+};
+
+class FormatGrouped : public testing::TestWithParam<GroupedCase>
+{
+};
+
+TEST_P(FormatGrouped, GroupsByThreesRightAligned)
+{
+    EXPECT_EQ(formatGrouped(GetParam().value, 10, usLocale()), QString::fromLatin1(GetParam().expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(Boundaries, FormatGrouped, testing::Values(
+    GroupedCase{0, "         0"},
+    GroupedCase{999, "       999"},
+    GroupedCase{1000, "     1,000"},
+    GroupedCase{-999, "      -999"},
+    GroupedCase{-1000, "    -1,000"},
+    GroupedCase{-100000, "  -100,000"},
+    GroupedCase{1234567, " 1,234,567"},
+    GroupedCase{Int32Max, "2,147,483,647"},
+    GroupedCase{Int32Min, "-2,147,483,648"}));
+
+TEST(NumberFormat, IntToStrPaddedPadsButNeverCuts)
+{
+    EXPECT_EQ(IntToStrPadded(12, 4), QStringLiteral("  12"));
+    EXPECT_EQ(IntToStrPadded(-5, 4), QStringLiteral("  -5"));
+    EXPECT_EQ(IntToStrPadded(1234, 4), QStringLiteral("1234"));
+    EXPECT_EQ(IntToStrPadded(10001, 4), QStringLiteral("10001"));
+    EXPECT_EQ(IntToStrPadded(Int32Min, 4), QStringLiteral("-2147483648"));
+    EXPECT_EQ(IntToStrPadded(7, 0), QStringLiteral("7"));
+}
+
+TEST(NumberFormat, HexOffsetIsTwosComplementInTwoHalves)
+{
+    EXPECT_EQ(formatHexOffset(0), QStringLiteral("0x0000.0000"));
+    EXPECT_EQ(formatHexOffset(2469134), QStringLiteral("0x0025.AD0E"));
+    EXPECT_EQ(formatHexOffset(0xABCDEF), QStringLiteral("0x00AB.CDEF"));
+    EXPECT_EQ(formatHexOffset(Int32Max), QStringLiteral("0x7FFF.FFFF"));
+    EXPECT_EQ(formatHexOffset(Int32Min), QStringLiteral("0x8000.0000"));
+    EXPECT_EQ(formatHexOffset(-1), QStringLiteral("0xFFFF.FFFF"));
+    EXPECT_EQ(formatHexOffset(-884901888), QStringLiteral("0xCB41.7800"));
+}
+
+TEST(NumberFormat, IntensityLabelShowsBothEndsWithTwoDecimals)
+{
+    const QLocale us = usLocale();
+    EXPECT_EQ(intensityLabelText(2147483648.0f, -2147483648.0f, us),
+              QStringLiteral("Intens: 2147483648.00 to -2147483648.00"));
+    EXPECT_EQ(intensityLabelText(0.0f, 0.0f, us), QStringLiteral("Intens:       0.00 to       0.00"));
+    EXPECT_EQ(intensityLabelText(-12.5f, 300.5f, us), QStringLiteral("Intens:     -12.50 to     300.50"));
+    EXPECT_EQ(intensityLabelText(-std::numeric_limits<float>::infinity(), 3.0e38f, us),
+              QStringLiteral("Intens:       -INF to 3.000000E+38"));
+}
+
+// ---- the "Apply" conversion -------------------------------------------------
+
+struct ObservedCase
+{
+    float value;
+    std::int32_t expected;
+};
+
+void PrintTo(const ObservedCase& c, std::ostream* os)
+{
+    *os << c.value;
+}
+
+class ObservedToInt : public testing::TestWithParam<ObservedCase>
+{
+};
+
+TEST_P(ObservedToInt, ClampsAndRoundsHalvesToEven)
+{
+    EXPECT_EQ(observedToInt(GetParam().value), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rounding, ObservedToInt, testing::Values(
+    ObservedCase{-12.5f, -12},
+    ObservedCase{300.5f, 300},
+    ObservedCase{2.5f, 2},
+    ObservedCase{3.5f, 4},
+    ObservedCase{-2.5f, -2},
+    ObservedCase{-3.5f, -4},
+    ObservedCase{0.5f, 0},
+    ObservedCase{-0.5f, 0},
+    ObservedCase{1.5f, 2},
+    ObservedCase{0.49999997f, 0},
+    ObservedCase{0.50000006f, 1},
+    ObservedCase{-1.7f, -2},
+    ObservedCase{8388606.5f, 8388606},
+    ObservedCase{8388607.5f, 8388608},
+    ObservedCase{0.0f, 0},
+    ObservedCase{-0.0f, 0}));
+
+INSTANTIATE_TEST_SUITE_P(Limits, ObservedToInt, testing::Values(
+    ObservedCase{3.0e38f, Int32Max},
+    ObservedCase{-3.0e38f, Int32Min},
+    ObservedCase{2147483648.0f, Int32Max},
+    ObservedCase{-2147483648.0f, Int32Min},
+    ObservedCase{2147483520.0f, 2147483520},
+    ObservedCase{-2147483520.0f, -2147483520},
+    ObservedCase{std::numeric_limits<float>::infinity(), Int32Max},
+    ObservedCase{-std::numeric_limits<float>::infinity(), Int32Min},
+    ObservedCase{std::numeric_limits<float>::quiet_NaN(), Int32Max},
+    ObservedCase{-std::numeric_limits<float>::quiet_NaN(), Int32Max}));
+
+// ---- presets -----------------------------------------------------------------
+
+using Range = std::pair<std::int32_t, std::int32_t>;
+
+struct PresetColumn
+{
+    TVoxelDataType dataType;
+    // FullRange, PositiveRange, ZeroToOne, MinusOneToOne, ZeroTo255, ZeroTo10000
+    Range ranges[6];
+};
+
+void PrintTo(const PresetColumn& c, std::ostream* os)
+{
+    *os << "data type " << static_cast<int>(c.dataType);
+}
+
+class IntensityPresets : public testing::TestWithParam<PresetColumn>
+{
+};
+
+TEST_P(IntensityPresets, GiveTheRangeOfTheDataType)
+{
+    const PresetColumn& c = GetParam();
+    const IntensityPreset presets[] = {IntensityPreset::FullRange, IntensityPreset::PositiveRange,
+                                       IntensityPreset::ZeroToOne, IntensityPreset::MinusOneToOne,
+                                       IntensityPreset::ZeroTo255, IntensityPreset::ZeroTo10000};
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(intensityPresetRange(presets[i], c.dataType), c.ranges[i]) << "preset " << i + 1;
+    EXPECT_EQ(intensityPresetRange(IntensityPreset::FromSelectedSlice, c.dataType), Range(0, 0));
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryDataType, IntensityPresets, testing::Values(
+    PresetColumn{vdtByte, {{0, 255}, {0, 255}, {0, 1}, {0, 1}, {0, 255}, {0, 255}}},
+    PresetColumn{vdtInt16, {{-32768, 32767}, {0, 32767}, {0, 1}, {-1, 1}, {0, 255}, {0, 10000}}},
+    PresetColumn{vdtInt32, {{Int32Min, Int32Max}, {0, Int32Max}, {0, 1}, {-1, 1}, {0, 255}, {0, 10000}}},
+    PresetColumn{vdtFloat32, {{-10000, 10000}, {0, 10000}, {0, 1}, {-1, 1}, {0, 255}, {0, 10000}}}));
+
+TEST(NumberFormat, PresetOfAnUnknownDataTypeIsEmpty)
+{
+    EXPECT_EQ(intensityPresetRange(IntensityPreset::FullRange, static_cast<TVoxelDataType>(4)), Range(0, 0));
+}
+
+// ---- the voxel readout -------------------------------------------------------
+
+// A view image over plain memory.
+class VectorImage final : public ViewImage
+{
+public:
+    void setSize24(int width, int height) override
+    {
+        m_width = width;
+        m_pixels.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3, 0);
+    }
+    std::uint8_t* rowPointer(int y) override
+    {
+        return m_pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(m_width) * 3;
+    }
+    void repaintNow() override {}
+
+private:
+    int m_width = 0;
+    std::vector<std::uint8_t> m_pixels;
+};
+
+class VoxelReadout : public testing::Test
+{
+protected:
+    // Writes the words little-endian into a fresh file and opens it.
+    void openWords(const std::vector<std::uint32_t>& words)
+    {
+        ASSERT_TRUE(m_file.open());
+        for (const std::uint32_t w : words) {
+            const char bytes[4] = {static_cast<char>(w & 0xFF), static_cast<char>((w >> 8) & 0xFF),
+                                   static_cast<char>((w >> 16) & 0xFF), static_cast<char>(w >> 24)};
+            ASSERT_EQ(m_file.write(bytes, 4), 4);
+        }
+        ASSERT_TRUE(m_file.flush());
+        m_dataMgr.OpenFile(m_file.fileName().toStdString());
+        ASSERT_EQ(m_dataMgr.ErrorText, "");
+    }
+
+    void renderSlice(std::int32_t d0, std::int32_t d1, TVoxelDataType type)
+    {
+        m_dataMgr.SetParams(d0, d1, 1, type, boLittleEndian, 0, 255);
+        m_dataMgr.RenderView(0, 0, vkSlice, m_image);
+    }
+
+    ReadoutTexts readout(TViewKind view, std::int32_t x, std::int32_t y, ShownPosition shown = {},
+                         const QLocale& locale = usLocale()) const
+    {
+        return voxelReadout(m_dataMgr, view, x, y, shown, locale);
+    }
+
+    QTemporaryFile m_file;
+    TKelvoxDataMgr m_dataMgr;
+    VectorImage m_image;
+};
+
+TEST_F(VoxelReadout, IndicesFollowTheView)
+{
+    m_dataMgr.SetParams(256, 256, 256, vdtInt16, boLittleEndian, 0, 256);
+    EXPECT_EQ(readout(vkSlice, 12, 34, {7, 0, 0}).panel0, QStringLiteral("[  12,   34,    7,    0 ]"));
+    EXPECT_EQ(readout(vkCrossSlice, 5, 9, {0, 40, 0}).panel0, QStringLiteral("[   5,   40,    9,    0 ]"));
+    EXPECT_EQ(readout(vkNextSlice, 1, 2, {3, 0, 0}).panel0, QStringLiteral("[   1,    2,    4,    0 ]"));
+    EXPECT_EQ(readout(vkOtherVolume, 1, 2, {3, 0, 2}).panel0, QStringLiteral("[   1,    2,    3,    2 ]"));
+    // Five digits are not cut, and the next slice of the last int32 slice wraps.
+    EXPECT_EQ(readout(vkNextSlice, 0, 0, {10000, 0, 0}).panel0,
+              QStringLiteral("[   0,    0, 10001,    0 ]"));
+    EXPECT_EQ(readout(vkNextSlice, 0, 0, {Int32Max, 0, 0}).panel0,
+              QStringLiteral("[   0,    0, -2147483648,    0 ]"));
+}
+
+TEST_F(VoxelReadout, OffsetsInDecimalAndHexadecimal)
+{
+    m_dataMgr.SetParams(1000, 1000, 10, vdtInt16, boLittleEndian, 0, 256);
+    EXPECT_EQ(readout(vkSlice, 567, 234, {1, 0, 0}).panel2,
+              QStringLiteral("Voxel:  1,234,567  Byte Offset:  2,469,134 = 0x0025.AD0E"));
+    EXPECT_EQ(readout(vkSlice, 0, 0).panel2,
+              QStringLiteral("Voxel:          0  Byte Offset:          0 = 0x0000.0000"));
+    // The cross-slice view's row is its slice: (3, 7, 2, 0) in voxels.
+    EXPECT_EQ(readout(vkCrossSlice, 3, 2, {0, 7, 0}).panel2,
+              QStringLiteral("Voxel:  2,007,003  Byte Offset:  4,014,006 = 0x003D.3FB6"));
+}
+
+TEST_F(VoxelReadout, WrappedOffsetsShowNegativeAndTwosComplement)
+{
+    m_dataMgr.SetParams(10000, 10000, 10000, vdtInt32, boLittleEndian, 0, 256);
+    EXPECT_EQ(readout(vkSlice, 0, 0, {30, 0, 0}).panel2,
+              QStringLiteral("Voxel: -1,294,967,296  Byte Offset: -884,901,888 = 0xCB41.7800"));
+}
+
+TEST_F(VoxelReadout, FloatValuesShowFourDecimalsAndSpecials)
+{
+    const std::uint32_t quietNaN = 0x7FC00000u;
+    const std::uint32_t negativeNaN = 0xFFC00000u;
+    openWords({std::bit_cast<std::uint32_t>(1.5f), quietNaN, 0x7F800000u, 0xFF800000u, negativeNaN,
+               std::bit_cast<std::uint32_t>(-12.25f)});
+    renderSlice(3, 3, vdtFloat32);
+    EXPECT_EQ(readout(vkSlice, 0, 0).panel1, QStringLiteral("Intens:     1.5000"));
+    EXPECT_EQ(readout(vkSlice, 1, 0).panel1, QStringLiteral("Intens:        NAN"));
+    EXPECT_EQ(readout(vkSlice, 2, 0).panel1, QStringLiteral("Intens:        INF"));
+    EXPECT_EQ(readout(vkSlice, 0, 1).panel1, QStringLiteral("Intens:       -INF"));
+    EXPECT_EQ(readout(vkSlice, 1, 1).panel1, QStringLiteral("Intens:       -NAN"));
+    EXPECT_EQ(readout(vkSlice, 2, 1).panel1, QStringLiteral("Intens:   -12.2500"));
+    // Beyond the end of the file the value is 0; the offsets are still shown.
+    const ReadoutTexts beyond = readout(vkSlice, 2, 2);
+    EXPECT_EQ(beyond.panel1, QStringLiteral("Intens:     0.0000"));
+    EXPECT_EQ(beyond.panel2, QStringLiteral("Voxel:          8  Byte Offset:         32 = 0x0000.0020"));
+}
+
+TEST_F(VoxelReadout, IntegerValuesShowNoDecimals)
+{
+    // Little-endian int16 300, -2, then 32767 and 0.
+    openWords({0xFFFE012Cu, 0x00007FFFu});
+    renderSlice(2, 2, vdtInt16);
+    EXPECT_EQ(readout(vkSlice, 0, 0).panel1, QStringLiteral("Intens:        300"));
+    EXPECT_EQ(readout(vkSlice, 1, 0).panel1, QStringLiteral("Intens:         -2"));
+    EXPECT_EQ(readout(vkSlice, 0, 1).panel1, QStringLiteral("Intens:      32767"));
+}
+
+TEST_F(VoxelReadout, UsesTheLocaleSeparators)
+{
+    openWords({std::bit_cast<std::uint32_t>(1.5f)});
+    renderSlice(1000, 1, vdtFloat32);
+    const QLocale german = germanLocale();
+    ASSERT_EQ(german.groupSeparator(), QStringLiteral("."));
+    ASSERT_EQ(german.decimalPoint(), QStringLiteral(","));
+    EXPECT_EQ(readout(vkSlice, 0, 0, {}, german).panel1, QStringLiteral("Intens:     1,5000"));
+
+    m_dataMgr.SetParams(1000, 1000, 10, vdtInt16, boLittleEndian, 0, 256);
+    EXPECT_EQ(readout(vkSlice, 567, 234, {1, 0, 0}, german).panel2,
+              QStringLiteral("Voxel:  1.234.567  Byte Offset:  2.469.134 = 0x0025.AD0E"));
+    EXPECT_EQ(intensityLabelText(2147483648.0f, -12.5f, german),
+              QStringLiteral("Intens: 2147483648,00 to     -12,50"));
+    EXPECT_EQ(formatFixed(1e18, 2, 10, german), QStringLiteral("1,000000E+18"));
+}
+
+} // namespace
