@@ -3,7 +3,128 @@
 #include "volume/ViewImage.h"
 #include "volume/Wrap32.h"
 
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <stdexcept>
+#include <sys/stat.h>
+
 TKelvoxDataMgr* DataMgr = nullptr;
+
+namespace
+{
+
+static_assert(std::endian::native == std::endian::little, "pixel words are laid out for a little-endian host");
+
+// A pixel as the 32-bit word whose first three bytes in memory are red,
+// green and blue; the fourth byte is spare, so pixels can be stored four
+// bytes at a time, each store overlapping the next pixel.
+constexpr std::uint32_t RedWord = 0x0000FFu; // (255, 0, 0)
+constexpr std::uint32_t LightBlueWord = 0xFFFF00u; // (0, 255, 255)
+constexpr std::uint32_t GreyStep = 0x010101u; // (n, n, n) = n * GreyStep
+
+// Pixels computed per batch before they are stored into the bitmap row.
+constexpr std::size_t ChunkPixels = 1024;
+
+// The smallest double whose rounding to a 32-bit float overflows: FLT_MAX
+// plus half a unit in its last place (2^128 - 2^103).
+constexpr double FloatOverflow = 0x1.ffffffp127;
+// Adding and taking away 2^23 rounds a float in 0..2^23 to an integer,
+// halves to the even neighbour, under the default rounding mode.
+constexpr float RoundToEven = 8388608.0f;
+
+std::int64_t bytesPerVoxelOf(TVoxelDataType type)
+{
+    // An unknown type reads one byte per voxel and decodes as 0.
+    return type < BytesPerVoxel.size() ? BytesPerVoxel[type] : 1;
+}
+
+std::uint16_t load16(const std::uint8_t* p, bool bigEndian)
+{
+    std::uint16_t v;
+    std::memcpy(&v, p, sizeof v);
+    return bigEndian ? __builtin_bswap16(v) : v;
+}
+
+std::uint32_t load32(const std::uint8_t* p, bool bigEndian)
+{
+    std::uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    return bigEndian ? __builtin_bswap32(v) : v;
+}
+
+// The intensity window, reduced once per render to what the pixel mapping
+// needs: t = (v - lo) * scale, with lo and scale exactly the 32-bit floats
+// of the window, the product taken in double precision.
+struct GreyWindow
+{
+    double lo = 0.0;
+    double scale = 1.0;
+
+    GreyWindow(std::int32_t intensityMin, std::int32_t intensityMax)
+    {
+        // The span is exact in 64 bits: the full int32 window spans 2^32 - 1.
+        float span = static_cast<float>(static_cast<std::int64_t>(intensityMax) - intensityMin);
+        if (span == 0.0f)
+            span = 1.0f;
+        lo = static_cast<float>(intensityMin);
+        scale = 255.0f / span; // single-precision division: 255 / span rounded to a float
+    }
+
+    // Grey word of a value known to be finite after scaling (every integer
+    // voxel: |v - lo| <= 2^33 and |scale| <= 255).
+    std::uint32_t integerWord(float v) const
+    {
+        const double t = (static_cast<double>(v) - lo) * scale;
+        const double clamped = t >= 0.0 ? (t <= 255.0 ? t : 255.0) : 0.0;
+        const float rounded = (static_cast<float>(clamped) + RoundToEven) - RoundToEven;
+        return static_cast<std::uint32_t>(static_cast<std::int32_t>(rounded)) * GreyStep;
+    }
+
+    // Grey word of any float: a NaN, or a finite value whose scaled form
+    // does not fit a float, is red; infinities clamp to white or black.
+    std::uint32_t floatWord(float v) const
+    {
+        const double t = (static_cast<double>(v) - lo) * scale;
+        const bool overflows = !(std::fabs(t) < FloatOverflow);
+        const bool finite = std::fabs(v) <= std::numeric_limits<float>::max();
+        const bool red = (v != v) | (overflows & finite);
+        // NaN falls to 0 here and is painted red below.
+        const double clamped = t >= 0.0 ? (t <= 255.0 ? t : 255.0) : 0.0;
+        const float rounded = (static_cast<float>(clamped) + RoundToEven) - RoundToEven;
+        const std::uint32_t grey = static_cast<std::uint32_t>(static_cast<std::int32_t>(rounded)) * GreyStep;
+        return red ? RedWord : grey;
+    }
+};
+
+// Stores n pixel words as 3-byte pixels at dst. The four-byte stores each
+// spill one byte into the following pixel, which is written afterwards;
+// only the last pixel of a row (lastOfRow) is stored as exactly three bytes.
+void storePixels(const std::uint32_t* words, std::size_t n, std::uint8_t* dst, bool lastOfRow)
+{
+    if (n == 0)
+        return;
+    const std::size_t wide = lastOfRow ? n - 1 : n;
+    for (std::size_t i = 0; i < wide; ++i)
+        std::memcpy(dst + 3 * i, words + i, 4);
+    if (lastOfRow)
+        std::memcpy(dst + 3 * wide, words + wide, 3);
+}
+
+// Integer voxels: the range over the run, order-free.
+template <typename T>
+void integerRange(const T* values, std::size_t n, T& mn, T& mx)
+{
+    for (std::size_t i = 0; i < n; ++i) {
+        mn = values[i] < mn ? values[i] : mn;
+        mx = values[i] > mx ? values[i] : mx;
+    }
+}
+
+} // namespace
 
 TKelvoxDataMgr::TKelvoxDataMgr()
     : ViewBuffers{ViewBuffer(ViewBufferSize), ViewBuffer(ViewBufferSize), ViewBuffer(ViewBufferSize),
@@ -17,9 +138,20 @@ void TKelvoxDataMgr::OpenFile(const std::string& fileName)
 {
     CloseFile();
     ErrorText.clear();
-    (void)fileName;
-    // TODO(vol): skeleton until the file layer lands in the next commit.
-    ErrorText = "File does not exist";
+
+    struct stat st{};
+    if (fileName.empty() || ::stat(fileName.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
+        ErrorText = "File does not exist";
+        return;
+    }
+    try {
+        Stream = std::make_unique<VolumeFile>(fileName);
+        FileName = fileName;
+    } catch (const std::runtime_error& e) {
+        // The open failure is the data manager's answer, shown by the caller
+        // in place of the file name; nothing propagates.
+        ErrorText = e.what();
+    }
 }
 
 void TKelvoxDataMgr::CloseFile()
@@ -63,31 +195,356 @@ std::int32_t TKelvoxDataMgr::VoxelOffset(std::int32_t i0, std::int32_t i1, std::
 
 std::int32_t TKelvoxDataMgr::ByteOffset(std::int32_t i0, std::int32_t i1, std::int32_t i2, std::int32_t i3) const
 {
-    const std::int32_t b = DataType < 4 ? BytesPerVoxel[DataType] : 1;
-    return Wrap32::mul(VoxelOffset(i0, i1, i2, i3), b);
+    return Wrap32::mul(VoxelOffset(i0, i1, i2, i3), static_cast<std::int32_t>(bytesPerVoxelOf(DataType)));
 }
 
-std::int16_t TKelvoxDataMgr::DecodeInt16(std::int32_t, std::span<const std::uint8_t>) const { return 0; }
-std::int32_t TKelvoxDataMgr::DecodeInt32(std::int32_t, std::span<const std::uint8_t>) const { return 0; }
-float TKelvoxDataMgr::DecodeFloat32(std::int32_t, std::span<const std::uint8_t>) const { return 0.0f; }
-
-double TKelvoxDataMgr::ViewValue(TViewKind, std::int32_t, std::int32_t) const { return 0.0; }
-
-bool TKelvoxDataMgr::elementHoldsData(TViewKind, std::int64_t) const { return false; }
-
-void TKelvoxDataMgr::RenderView(std::int32_t, std::int32_t, TViewKind view, ViewImage& image)
+namespace
 {
-    const int w = Dims[0] > 0 ? Dims[0] : 0;
-    const int hDim = view == vkCrossSlice ? Dims[2] : Dims[1];
-    const int h = hDim > 0 ? hDim : 0;
-    image.setSize24(w, h);
-    for (int y = 0; y < h; ++y) {
-        std::uint8_t* row = image.rowPointer(y);
-        for (int x = 0; x < w; ++x) {
-            row[3 * x] = 0;
-            row[3 * x + 1] = 255;
-            row[3 * x + 2] = 255;
-        }
+
+const std::uint8_t* elementBytes(std::int32_t index, std::size_t width, std::span<const std::uint8_t> buffer)
+{
+    if (index < 0 || (static_cast<std::size_t>(index) + 1) * width > buffer.size())
+        throw std::out_of_range("voxel element outside its buffer");
+    return buffer.data() + static_cast<std::size_t>(index) * width;
+}
+
+} // namespace
+
+std::int16_t TKelvoxDataMgr::DecodeInt16(std::int32_t index, std::span<const std::uint8_t> buffer) const
+{
+    return static_cast<std::int16_t>(load16(elementBytes(index, 2, buffer), ByteOrder == boBigEndian));
+}
+
+std::int32_t TKelvoxDataMgr::DecodeInt32(std::int32_t index, std::span<const std::uint8_t> buffer) const
+{
+    return static_cast<std::int32_t>(load32(elementBytes(index, 4, buffer), ByteOrder == boBigEndian));
+}
+
+float TKelvoxDataMgr::DecodeFloat32(std::int32_t index, std::span<const std::uint8_t> buffer) const
+{
+    return std::bit_cast<float>(load32(elementBytes(index, 4, buffer), ByteOrder == boBigEndian));
+}
+
+bool TKelvoxDataMgr::elementHoldsData(TViewKind view, std::int64_t element) const
+{
+    if (element < 0)
+        return false;
+    if (view != vkCrossSlice)
+        return element < ViewCounts[view];
+    const RenderedView& r = m_rendered[view];
+    if (r.width <= 0)
+        return false;
+    const std::int64_t row = element / r.width;
+    const std::int64_t column = element % r.width;
+    return row < static_cast<std::int64_t>(r.rowCounts.size()) && column < r.rowCounts[static_cast<std::size_t>(row)];
+}
+
+double TKelvoxDataMgr::ViewValue(TViewKind view, std::int32_t x, std::int32_t y) const
+{
+    if (view > vkOtherVolume)
+        return 0.0;
+    const RenderedView& r = m_rendered[view];
+    const std::int64_t element = static_cast<std::int64_t>(x) + static_cast<std::int64_t>(y) * r.width;
+    if (!elementHoldsData(view, element))
+        return 0.0;
+
+    const bool big = r.byteOrder == boBigEndian;
+    const std::uint8_t* p = ViewBuffers[view].data() + element * bytesPerVoxelOf(r.dataType);
+    switch (r.dataType) {
+    case vdtByte:
+        return *p;
+    case vdtInt16:
+        return static_cast<std::int16_t>(load16(p, big));
+    case vdtInt32:
+        return static_cast<std::int32_t>(load32(p, big));
+    case vdtFloat32: {
+        const std::uint32_t bits = load32(p, big);
+        // A signalling NaN (exponent all ones, quiet bit clear, fraction not
+        // zero) reads as 0; a quiet NaN stays NaN.
+        const bool signalling = (bits & 0x7F800000u) == 0x7F800000u && (bits & 0x00400000u) == 0
+            && (bits & 0x003FFFFFu) != 0;
+        return signalling ? 0.0 : static_cast<double>(std::bit_cast<float>(bits));
     }
+    }
+    return 0.0;
+}
+
+void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TViewKind view, ViewImage& image)
+{
+    if (view > vkOtherVolume)
+        throw std::out_of_range("no such view");
+
+    RenderedView& r = m_rendered[view];
+    ViewBuffer& buffer = ViewBuffers[view];
+    const TVoxelDataType type = DataType;
+    const bool big = ByteOrder == boBigEndian;
+    const std::int64_t bpv = bytesPerVoxelOf(type);
+    const std::int64_t width = std::max<std::int32_t>(Dims[0], 0);
+    const std::int64_t height = std::max<std::int32_t>(view == vkCrossSlice ? Dims[2] : Dims[1], 0);
+    const std::int64_t pixels = width * height;
+
+    // 1. Reset. Nothing of an earlier render of this view stays observable:
+    // positions not read now count as holding no data, whatever bytes the
+    // buffer still has there.
+    if (view == vkSlice) {
+        ObservedMin = 2147483648.0f;
+        ObservedMax = -2147483648.0f;
+    }
+    ViewCounts[view] = 0;
+    r.width = width;
+    r.height = height;
+    r.dataType = type;
+    r.byteOrder = ByteOrder;
+    r.rowCounts.clear();
+
+    // The buffer grows to hold the whole view; if the memory cannot be had,
+    // the positions beyond its capacity hold no data.
+    const std::size_t wanted = static_cast<std::size_t>(std::min<std::int64_t>(pixels * bpv, ViewBuffer::MaxCapacity));
+    buffer.reserve(wanted);
+    const std::size_t usable = std::min(wanted, buffer.capacity());
+
+    // 2./3. Read.
+    if (view != vkCrossSlice) {
+        if (Stream && usable > 0) {
+            const std::size_t got = Stream->readAt(ByteOffset(0, 0, sliceOrRow, volume), buffer.data(), usable);
+            ViewCounts[view] = static_cast<std::int32_t>(got / static_cast<std::size_t>(bpv));
+        }
+    } else if (width > 0 && usable > 0) {
+        // One read per slice: row sliceOrRow of slice k becomes buffer row k.
+        const std::size_t rowBytes = static_cast<std::size_t>(width * bpv);
+        std::size_t rows = std::min<std::size_t>(static_cast<std::size_t>(height), (usable + rowBytes - 1) / rowBytes);
+        try {
+            r.rowCounts.assign(rows, 0);
+        } catch (const std::bad_alloc&) {
+            // Rows without a count hold no data, like those beyond the buffer.
+            rows = std::min(rows, r.rowCounts.capacity());
+            r.rowCounts.assign(rows, 0);
+        }
+        std::int64_t total = 0;
+        for (std::size_t k = 0; Stream && k < rows; ++k) {
+            const std::size_t start = k * rowBytes;
+            const std::size_t got = Stream->readAt(ByteOffset(0, sliceOrRow, static_cast<std::int32_t>(k), volume),
+                                                   buffer.data() + start, std::min(rowBytes, usable - start));
+            r.rowCounts[k] = static_cast<std::int32_t>(got / static_cast<std::size_t>(bpv));
+            total += r.rowCounts[k];
+        }
+        ViewCounts[view] = static_cast<std::int32_t>(total);
+    }
+
+    // 4. Intensity constants.
+    const GreyWindow window(IntensityMin, IntensityMax);
+
+    // 5. Bitmap.
+    image.setSize24(static_cast<int>(width), static_cast<int>(height));
+
+    // Whole voxels of data at the start of each row; the rest of a row is
+    // beyond the data read.
+    const std::int64_t count = ViewCounts[view];
+    const auto dataInRow = [&](std::int64_t y) -> std::size_t {
+        if (view == vkCrossSlice)
+            return y < static_cast<std::int64_t>(r.rowCounts.size()) ? static_cast<std::size_t>(r.rowCounts[static_cast<std::size_t>(y)]) : 0;
+        return static_cast<std::size_t>(std::clamp<std::int64_t>(count - y * width, 0, width));
+    };
+
+    const std::uint8_t* data = buffer.data();
+    const auto rowStart = [&](std::int64_t y) { return data + static_cast<std::size_t>(y * width * bpv); };
+
+    // Runs every data run of the view, in scan order, through fn(src, n).
+    const auto forEachDataRun = [&](auto&& fn) {
+        for (std::int64_t y = 0; y < height; ++y) {
+            const std::size_t n = dataInRow(y);
+            if (n == 0 && view != vkCrossSlice)
+                break; // slice views hold their data as one prefix
+            if (n > 0)
+                fn(rowStart(y), n);
+        }
+    };
+
+    // 6. Pixels, row by row; fill(src, n, words) turns n voxels into words.
+    const auto paint = [&](auto&& fill) {
+        static const std::array<std::uint32_t, ChunkPixels> lightBlue = [] {
+            std::array<std::uint32_t, ChunkPixels> a{};
+            a.fill(LightBlueWord);
+            return a;
+        }();
+        std::uint32_t words[ChunkPixels];
+        const auto w = static_cast<std::size_t>(width);
+        for (std::int64_t y = 0; y < height; ++y) {
+            std::uint8_t* dst = image.rowPointer(static_cast<int>(y));
+            const std::uint8_t* src = rowStart(y);
+            const std::size_t n = dataInRow(y);
+            std::size_t x = 0;
+            while (x < n) {
+                const std::size_t c = std::min(ChunkPixels, n - x);
+                fill(src + x * static_cast<std::size_t>(bpv), c, words);
+                storePixels(words, c, dst + 3 * x, x + c == w);
+                x += c;
+            }
+            while (x < w) {
+                const std::size_t c = std::min(ChunkPixels, w - x);
+                storePixels(lightBlue.data(), c, dst + 3 * x, x + c == w);
+                x += c;
+            }
+        }
+    };
+
+    // The observed range meets the data in scan order, then (in the slice
+    // views all positions beyond the data come after it) the value 0 of the
+    // positions beyond the data.
+    const bool observe = view == vkSlice;
+    const auto observe32 = [&](float v) {
+        if (v < ObservedMin)
+            ObservedMin = v;
+        if (v > ObservedMax)
+            ObservedMax = v;
+    };
+
+    switch (type) {
+    case vdtByte: {
+        std::array<std::uint32_t, 256> table;
+        for (std::size_t k = 0; k < table.size(); ++k)
+            table[k] = window.integerWord(static_cast<float>(k));
+        if (observe) {
+            std::uint8_t mn = 255, mx = 0;
+            bool any = false;
+            forEachDataRun([&](const std::uint8_t* src, std::size_t n) {
+                integerRange(src, n, mn, mx);
+                any = true;
+            });
+            if (any) {
+                observe32(mn);
+                observe32(mx);
+            }
+        }
+        paint([&](const std::uint8_t* src, std::size_t n, std::uint32_t* words) {
+            for (std::size_t i = 0; i < n; ++i)
+                words[i] = table[src[i]];
+        });
+        break;
+    }
+    case vdtInt16: {
+        // Every int16 value maps through a table built over the range met.
+        std::int16_t mn = std::numeric_limits<std::int16_t>::max();
+        std::int16_t mx = std::numeric_limits<std::int16_t>::min();
+        bool any = false;
+        forEachDataRun([&](const std::uint8_t* src, std::size_t n) {
+            for (std::size_t i = 0; i < n; ++i) {
+                const auto v = static_cast<std::int16_t>(load16(src + 2 * i, big));
+                mn = v < mn ? v : mn;
+                mx = v > mx ? v : mx;
+            }
+            any = true;
+        });
+        if (!any)
+            mn = mx = 0;
+        if (observe && any) {
+            observe32(mn);
+            observe32(mx);
+        }
+        m_greyTable.resize(65536);
+        std::uint32_t* table = m_greyTable.data();
+        for (std::int32_t v = mn; v <= mx; ++v)
+            table[v - mn] = window.integerWord(static_cast<float>(v));
+        paint([&](const std::uint8_t* src, std::size_t n, std::uint32_t* words) {
+            for (std::size_t i = 0; i < n; ++i)
+                words[i] = table[static_cast<std::int16_t>(load16(src + 2 * i, big)) - mn];
+        });
+        break;
+    }
+    case vdtInt32: {
+        if (observe) {
+            std::int32_t mn = std::numeric_limits<std::int32_t>::max();
+            std::int32_t mx = std::numeric_limits<std::int32_t>::min();
+            bool any = false;
+            forEachDataRun([&](const std::uint8_t* src, std::size_t n) {
+                for (std::size_t i = 0; i < n; ++i) {
+                    const auto v = static_cast<std::int32_t>(load32(src + 4 * i, big));
+                    mn = v < mn ? v : mn;
+                    mx = v > mx ? v : mx;
+                }
+                any = true;
+            });
+            if (any) {
+                // int32 -> float is monotonic, so the range of the floats
+                // is the floats of the range.
+                observe32(static_cast<float>(mn));
+                observe32(static_cast<float>(mx));
+            }
+        }
+        paint([&](const std::uint8_t* src, std::size_t n, std::uint32_t* words) {
+            for (std::size_t i = 0; i < n; ++i)
+                words[i] = window.integerWord(static_cast<float>(static_cast<std::int32_t>(load32(src + 4 * i, big))));
+        });
+        break;
+    }
+    case vdtFloat32: {
+        if (observe) {
+            // Lane by lane "if v < min then min := v", which passes over
+            // NaNs. The lanes give the scan's result except for the sign of a
+            // zero extreme, which is that of the first zero met.
+            constexpr std::size_t Lanes = 8;
+            std::array<float, Lanes> mn, mx;
+            mn.fill(ObservedMin);
+            mx.fill(ObservedMax);
+            forEachDataRun([&](const std::uint8_t* src, std::size_t n) {
+                std::size_t i = 0;
+                for (; i + Lanes <= n; i += Lanes) {
+                    for (std::size_t j = 0; j < Lanes; ++j) {
+                        const float v = std::bit_cast<float>(load32(src + 4 * (i + j), big));
+                        mn[j] = v < mn[j] ? v : mn[j];
+                        mx[j] = v > mx[j] ? v : mx[j];
+                    }
+                }
+                for (; i < n; ++i) {
+                    const float v = std::bit_cast<float>(load32(src + 4 * i, big));
+                    mn[0] = v < mn[0] ? v : mn[0];
+                    mx[0] = v > mx[0] ? v : mx[0];
+                }
+            });
+            float lo = ObservedMin, hi = ObservedMax;
+            for (std::size_t j = 0; j < Lanes; ++j) {
+                lo = mn[j] < lo ? mn[j] : lo;
+                hi = mx[j] > hi ? mx[j] : hi;
+            }
+            if (lo == 0.0f || hi == 0.0f) {
+                bool found = false;
+                float firstZero = 0.0f;
+                forEachDataRun([&](const std::uint8_t* src, std::size_t n) {
+                    for (std::size_t i = 0; i < n && !found; ++i) {
+                        const float v = std::bit_cast<float>(load32(src + 4 * i, big));
+                        if (v == 0.0f) {
+                            firstZero = v;
+                            found = true;
+                        }
+                    }
+                });
+                if (lo == 0.0f)
+                    lo = firstZero;
+                if (hi == 0.0f)
+                    hi = firstZero;
+            }
+            ObservedMin = lo;
+            ObservedMax = hi;
+        }
+        paint([&](const std::uint8_t* src, std::size_t n, std::uint32_t* words) {
+            for (std::size_t i = 0; i < n; ++i)
+                words[i] = window.floatWord(std::bit_cast<float>(load32(src + 4 * i, big)));
+        });
+        break;
+    }
+    default: {
+        // An unknown type decodes every voxel as 0.
+        if (observe && count > 0)
+            observe32(0.0f);
+        const std::uint32_t zero = window.integerWord(0.0f);
+        paint([&](const std::uint8_t*, std::size_t n, std::uint32_t* words) {
+            std::fill_n(words, n, zero);
+        });
+        break;
+    }
+    }
+    if (observe && count < pixels)
+        observe32(0.0f);
+
     image.repaintNow();
 }

@@ -1,0 +1,286 @@
+// kelvox-render: renders one view of a volume file to a PNG, with the same
+// data manager and the same arguments as the main window's refresh.
+//
+//   kelvox-render FILE --dims D0xD1xD2 --type u8|i16|i32|f32
+//                 --order little|big --window MIN:MAX
+//                 --view slice|next|cross|other [--slice N] [--row N]
+//                 [--volume N] --out OUT.png
+//
+// Options take their value as the next argument or after "=". Exit status:
+// 0 rendered, 1 the file could not be opened (the view is still written, all
+// light blue) or OUT could not be written, 2 bad arguments. Nothing but OUT
+// is ever written.
+
+#include "volume/Kelvox_DataMgr.h"
+#include "volume/ViewImage.h"
+#include "volume/Wrap32.h"
+
+#include <QImage>
+#include <QString>
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace
+{
+
+// A bad command line; the message names the argument.
+class UsageError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct RenderOptions
+{
+    std::string file;
+    std::optional<std::array<std::int32_t, 3>> dims;
+    std::optional<TVoxelDataType> type;
+    std::optional<TByteOrder> order;
+    std::optional<std::pair<std::int32_t, std::int32_t>> window;
+    std::optional<TViewKind> view;
+    std::int32_t slice = 0;
+    std::int32_t row = 0;
+    std::int32_t volume = 0;
+    std::string out;
+};
+
+// The dimension spinners of the window reach 10000; a PNG needs at least
+// one pixel each way.
+constexpr std::int32_t MaxDim = 10000;
+
+std::int32_t parseInt32(std::string_view text, const std::string& option)
+{
+    std::int32_t value = 0;
+    const char* end = text.data() + text.size();
+    const auto [p, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || ec != std::errc() || p != end)
+        throw UsageError(option + ": not a 32-bit integer: \"" + std::string(text) + "\"");
+    return value;
+}
+
+std::array<std::int32_t, 3> parseDims(std::string_view whole)
+{
+    std::array<std::int32_t, 3> dims{};
+    std::string_view text = whole;
+    for (std::size_t i = 0; i < 3; ++i) {
+        const std::size_t x = i < 2 ? text.find('x') : text.size();
+        if (x == std::string_view::npos || (i == 2 && text.find('x') != std::string_view::npos))
+            throw UsageError("--dims: expected D0xD1xD2, got \"" + std::string(whole) + "\"");
+        dims[i] = parseInt32(text.substr(0, x), "--dims");
+        if (dims[i] < 1 || dims[i] > MaxDim)
+            throw UsageError("--dims: each size must be 1 to " + std::to_string(MaxDim));
+        text.remove_prefix(i < 2 ? x + 1 : x);
+    }
+    return dims;
+}
+
+std::pair<std::int32_t, std::int32_t> parseWindow(std::string_view text)
+{
+    // The first ':' after a possible leading sign separates the two ends.
+    const std::size_t colon = text.find(':', 1);
+    if (text.empty() || colon == std::string_view::npos)
+        throw UsageError("--window: expected MIN:MAX, got \"" + std::string(text) + "\"");
+    return {parseInt32(text.substr(0, colon), "--window"), parseInt32(text.substr(colon + 1), "--window")};
+}
+
+template <typename T>
+T parseChoice(std::string_view text, const std::string& option,
+              std::initializer_list<std::pair<std::string_view, T>> choices)
+{
+    std::string names;
+    for (const auto& [name, value] : choices) {
+        if (text == name)
+            return value;
+        names += (names.empty() ? "" : "|") + std::string(name);
+    }
+    throw UsageError(option + ": expected " + names + ", got \"" + std::string(text) + "\"");
+}
+
+// Each option with the handler of its value. A new option is one entry.
+using OptionHandler = std::function<void(RenderOptions&, std::string_view)>;
+
+const std::vector<std::pair<std::string, OptionHandler>>& optionTable()
+{
+    static const std::vector<std::pair<std::string, OptionHandler>> table{
+        {"--dims", [](RenderOptions& o, std::string_view v) { o.dims = parseDims(v); }},
+        {"--type",
+         [](RenderOptions& o, std::string_view v) {
+             o.type = parseChoice<TVoxelDataType>(
+                 v, "--type", {{"u8", vdtByte}, {"i16", vdtInt16}, {"i32", vdtInt32}, {"f32", vdtFloat32}});
+         }},
+        {"--order",
+         [](RenderOptions& o, std::string_view v) {
+             o.order = parseChoice<TByteOrder>(v, "--order", {{"little", boLittleEndian}, {"big", boBigEndian}});
+         }},
+        {"--window", [](RenderOptions& o, std::string_view v) { o.window = parseWindow(v); }},
+        {"--view",
+         [](RenderOptions& o, std::string_view v) {
+             o.view = parseChoice<TViewKind>(
+                 v, "--view",
+                 {{"slice", vkSlice}, {"next", vkNextSlice}, {"cross", vkCrossSlice}, {"other", vkOtherVolume}});
+         }},
+        {"--slice", [](RenderOptions& o, std::string_view v) { o.slice = parseInt32(v, "--slice"); }},
+        {"--row", [](RenderOptions& o, std::string_view v) { o.row = parseInt32(v, "--row"); }},
+        {"--volume", [](RenderOptions& o, std::string_view v) { o.volume = parseInt32(v, "--volume"); }},
+        {"--out",
+         [](RenderOptions& o, std::string_view v) {
+             if (v.empty())
+                 throw UsageError("--out: empty file name");
+             o.out = std::string(v);
+         }},
+    };
+    return table;
+}
+
+RenderOptions parseArguments(int argc, char** argv)
+{
+    RenderOptions options;
+    bool haveFile = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg.size() < 2 || arg.substr(0, 2) != "--") {
+            if (haveFile)
+                throw UsageError("unexpected argument \"" + std::string(arg) + "\" (one FILE only)");
+            if (arg.empty())
+                throw UsageError("FILE: empty file name");
+            options.file = std::string(arg);
+            haveFile = true;
+            continue;
+        }
+        const std::size_t eq = arg.find('=');
+        const std::string name(arg.substr(0, eq));
+        const OptionHandler* handler = nullptr;
+        for (const auto& [optionName, optionHandler] : optionTable())
+            if (optionName == name)
+                handler = &optionHandler;
+        if (!handler)
+            throw UsageError("unknown option \"" + name + "\"");
+        std::string_view value;
+        if (eq != std::string_view::npos) {
+            value = arg.substr(eq + 1);
+        } else {
+            if (i + 1 >= argc)
+                throw UsageError(name + ": missing value");
+            value = argv[++i];
+        }
+        (*handler)(options, value);
+    }
+    if (!haveFile)
+        throw UsageError("FILE: missing");
+    if (!options.dims)
+        throw UsageError("--dims: missing");
+    if (!options.type)
+        throw UsageError("--type: missing");
+    if (!options.order)
+        throw UsageError("--order: missing");
+    if (!options.window)
+        throw UsageError("--window: missing");
+    if (!options.view)
+        throw UsageError("--view: missing");
+    if (options.out.empty())
+        throw UsageError("--out: missing");
+    return options;
+}
+
+// The view's bitmap over a QImage; RGB888 is red, green, blue, one byte each.
+class QImageViewImage final : public ViewImage
+{
+public:
+    void setSize24(int width, int height) override
+    {
+        m_image = QImage(width, height, QImage::Format_RGB888);
+        if (width > 0 && height > 0 && m_image.isNull())
+            throw std::runtime_error("no memory for a " + std::to_string(width) + " x " + std::to_string(height)
+                                     + " bitmap");
+    }
+    std::uint8_t* rowPointer(int y) override { return m_image.scanLine(y); }
+    void repaintNow() override {}
+
+    const QImage& image() const { return m_image; }
+
+private:
+    QImage m_image;
+};
+
+// "%10.2f" as the window's intensity label writes it, C locale: NAN / INF
+// with their sign, and C's "%E" for magnitudes of 10^18 and more.
+std::string formatIntensity(float value)
+{
+    char text[64];
+    if (std::isnan(value))
+        std::snprintf(text, sizeof text, "%10s", std::signbit(value) ? "-NAN" : "NAN");
+    else if (std::isinf(value))
+        std::snprintf(text, sizeof text, "%10s", value < 0 ? "-INF" : "INF");
+    else if (std::fabs(value) >= 1e18)
+        std::snprintf(text, sizeof text, "%10E", static_cast<double>(value));
+    else
+        std::snprintf(text, sizeof text, "%10.2f", static_cast<double>(value));
+    return text;
+}
+
+// The arguments the main window's refresh passes to RenderView per view.
+std::pair<std::int32_t, std::int32_t> volumeAndSliceOrRow(const RenderOptions& o)
+{
+    switch (*o.view) {
+    case vkSlice: return {0, o.slice};
+    case vkNextSlice: return {0, Wrap32::add(o.slice, 1)};
+    case vkCrossSlice: return {0, o.row};
+    case vkOtherVolume: return {o.volume, o.slice};
+    }
+    return {0, o.slice};
+}
+
+int run(const RenderOptions& o)
+{
+    int status = 0;
+    TKelvoxDataMgr dataMgr;
+    dataMgr.OpenFile(o.file);
+    if (dataMgr.FileName.empty()) {
+        std::fprintf(stderr, "kelvox-render: %s\n", dataMgr.ErrorText.c_str());
+        status = 1;
+    }
+    const auto& dims = *o.dims;
+    dataMgr.SetParams(dims[0], dims[1], dims[2], *o.type, *o.order, o.window->first, o.window->second);
+
+    QImageViewImage image;
+    const auto [volume, sliceOrRow] = volumeAndSliceOrRow(o);
+    dataMgr.RenderView(volume, sliceOrRow, *o.view, image);
+    if (*o.view == vkSlice)
+        std::printf("Intens: %s to %s\n", formatIntensity(dataMgr.ObservedMin).c_str(),
+                    formatIntensity(dataMgr.ObservedMax).c_str());
+
+    if (!image.image().save(QString::fromStdString(o.out), "PNG")) {
+        std::fprintf(stderr, "kelvox-render: cannot write %s\n", o.out.c_str());
+        return 1;
+    }
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    RenderOptions options;
+    try {
+        options = parseArguments(argc, argv);
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "kelvox-render: %s\n", e.what());
+        return 2;
+    }
+    try {
+        return run(options);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "kelvox-render: %s\n", e.what());
+        return 1;
+    }
+}
