@@ -179,7 +179,9 @@ void UpDownSpinner::stepBy(int delta)
 
 bool UpDownSpinner::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_associate && event->type() == QEvent::KeyPress) {
+    // The event type is checked first: the edit's own destructor sends events
+    // through this filter, when it no longer is a QLineEdit to compare with.
+    if (event->type() == QEvent::KeyPress && watched == m_associate) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->modifiers() == Qt::NoModifier || key->modifiers() == Qt::KeypadModifier) {
             if (key->key() == Qt::Key_Up) {
