@@ -49,6 +49,11 @@ public:
     // File menu does; an empty list does nothing.
     void DropFileTarget1Drop(const QStringList& names);
 
+    // Applies the parameters, lays out the views and renders all four now,
+    // under the busy cursor (restored also when a step fails; the error then
+    // reaches the caller). The refresh timer and Close File call it.
+    void RefreshViews();
+
 signals:
     void aboutRequested(); // mi_AboutClick
     void helpRequested();  // mi_HelpClick
@@ -83,7 +88,6 @@ private:
     void ck_CrossSliceDisableClick();
     void ParamsChanged();
     void ApplyParams();
-    void RefreshViews();
     void LayoutViews();
     UpDownSpinner* spinnerOf(const QLineEdit* edit) const;
 

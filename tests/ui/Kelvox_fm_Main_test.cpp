@@ -1,0 +1,911 @@
+#include "ui/Kelvox_fm_Main.h"
+
+#include "ui/Kelvox_Dialogs.h"
+#include "ui/UpDownSpinner.h"
+#include "ui/ViewBorder.h"
+#include "ui/ViewImageWidget.h"
+#include "ui/ZebRotateLabel.h"
+#include "volume/Kelvox_DataMgr.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr int RefreshWaitMs = 2000;
+
+QByteArray bytesOf(const std::vector<float>& values)
+{
+    QByteArray bytes;
+    for (float v : values) {
+        const auto bits = std::bit_cast<std::uint32_t>(v);
+        bytes.append(static_cast<char>(bits & 0xFFU));
+        bytes.append(static_cast<char>((bits >> 8U) & 0xFFU));
+        bytes.append(static_cast<char>((bits >> 16U) & 0xFFU));
+        bytes.append(static_cast<char>(bits >> 24U));
+    }
+    return bytes;
+}
+
+class MainWindow : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        Dialogs::setErrorHandler([this](const QString& message) { errors << message; });
+        Dialogs::setOpenFileHandler([this](QWidget*, const QString& title) {
+            openTitles << title;
+            return nextOpenAnswer;
+        });
+        ASSERT_TRUE(tempDir.isValid());
+        dataMgr = std::make_unique<TKelvoxDataMgr>();
+        window = std::make_unique<Tfm_Main>(*dataMgr, QStringLiteral("Kelvox Test"));
+        refreshed = std::make_unique<QSignalSpy>(window.get(), &Tfm_Main::viewsRefreshed);
+    }
+
+    void TearDown() override
+    {
+        window.reset();
+        Dialogs::setErrorHandler({});
+        Dialogs::setOpenFileHandler({});
+        EXPECT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
+    }
+
+    // Shows and activates the window and waits for the refresh its start-up
+    // values lead to.
+    void start()
+    {
+        window->show();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        waitForRefresh();
+    }
+
+    void waitForRefresh()
+    {
+        const auto before = refreshed->count();
+        ASSERT_TRUE(refreshed->wait(RefreshWaitMs));
+        ASSERT_EQ(refreshed->count(), before + 1);
+        refreshed->clear();
+    }
+
+    template <typename T> T* child(const char* name) const
+    {
+        T* found = window->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    QLineEdit* edit(const char* name) const { return child<QLineEdit>(name); }
+    QLabel* label(const char* name) const { return child<QLabel>(name); }
+    QWidget* widget(const char* name) const { return child<QWidget>(name); }
+    ViewImageWidget* image(const char* name) const { return child<ViewImageWidget>(name); }
+    QString panel(int index) const
+    {
+        return label(QStringLiteral("StatusBar1Panel%1").arg(index).toLatin1().constData())->text();
+    }
+
+    // Replaces the whole text of an edit in one change, as a paste does.
+    static void paste(QLineEdit* target, const QString& text)
+    {
+        target->selectAll();
+        target->insert(text);
+    }
+
+    // Types text into an emptied edit key by key.
+    static void typeInto(QLineEdit* target, const QString& text)
+    {
+        target->setFocus();
+        target->clear();
+        QTest::keyClicks(target, text);
+    }
+
+    static void choose(QComboBox* combo, int index)
+    {
+        combo->setCurrentIndex(index);
+        emit combo->activated(index);
+    }
+
+    void trigger(const char* actionName) const
+    {
+        QAction* action = child<QAction>(actionName);
+        ASSERT_NE(action, nullptr);
+        action->trigger();
+    }
+
+    QString writeFile(const QString& name, const QByteArray& bytes) const
+    {
+        const QString path = tempDir.filePath(name);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        return path;
+    }
+
+    // Sets the geometry and data type through the controls.
+    void setGeometry(int d0, int d1, int d2, int dataType = 0)
+    {
+        paste(edit("ed_VoxelsPerRow"), QString::number(d0));
+        paste(edit("ed_RowsPerSlice"), QString::number(d1));
+        paste(edit("ed_SlicesPerVolume"), QString::number(d2));
+        choose(child<QComboBox>("cb_DataType"), dataType);
+    }
+
+    void openThroughMenu(const QString& path)
+    {
+        nextOpenAnswer = path;
+        trigger("mi_Open");
+    }
+
+    // Sends one mouse move to a view image, at column x, row y.
+    static void moveOver(QWidget* target, int x, int y)
+    {
+        const QPointF local(x, y);
+        QMouseEvent move(QEvent::MouseMove, local, target->mapToGlobal(local), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &move);
+    }
+
+    QTemporaryDir tempDir;
+    std::unique_ptr<TKelvoxDataMgr> dataMgr;
+    std::unique_ptr<Tfm_Main> window;
+    std::unique_ptr<QSignalSpy> refreshed;
+    QStringList errors;
+    QStringList openTitles;
+    QString nextOpenAnswer;
+};
+
+// ---- Layout ------------------------------------------------------------
+
+struct DesignedPlace
+{
+    const char* name;
+    QRect rect;
+};
+
+class MainWindowLayout : public MainWindow, public ::testing::WithParamInterface<DesignedPlace>
+{
+};
+
+TEST_P(MainWindowLayout, ControlSitsWhereDesigned)
+{
+    const DesignedPlace& place = GetParam();
+    QWidget* control = widget(place.name);
+    ASSERT_NE(control, nullptr);
+    EXPECT_EQ(control->geometry(), place.rect) << place.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FixedControls, MainWindowLayout,
+    ::testing::Values(DesignedPlace{"pa_FileName", {1, 1, 1168, 24}},
+                      DesignedPlace{"ed_VoxelsPerRow", {8, 44, 60, 21}},
+                      DesignedPlace{"ud_VoxelsPerRow", {68, 44, 15, 21}},
+                      DesignedPlace{"ed_RowsPerSlice", {112, 44, 60, 21}},
+                      DesignedPlace{"ud_RowsPerSlice", {172, 44, 15, 21}},
+                      DesignedPlace{"ed_SlicesPerVolume", {216, 44, 60, 21}},
+                      DesignedPlace{"ud_SlicesPerVolume", {276, 44, 15, 21}},
+                      DesignedPlace{"cb_DataType", {368, 28, 113, 21}},
+                      DesignedPlace{"cb_ByteOrder", {368, 52, 113, 21}},
+                      DesignedPlace{"GroupBox1", {488, 25, 169, 57}},
+                      DesignedPlace{"ed_IntensityMin", {8, 24, 65, 21}},
+                      DesignedPlace{"ed_IntensityMax", {96, 24, 65, 21}},
+                      DesignedPlace{"ed_SliceNumber", {96, 4, 57, 21}},
+                      DesignedPlace{"ud_SliceNumber", {153, 4, 15, 21}},
+                      DesignedPlace{"ed_CrossSliceViewY", {128, 4, 57, 21}},
+                      DesignedPlace{"ud_CrossSliceViewY", {185, 4, 15, 21}},
+                      DesignedPlace{"ed_VolumeNumber", {128, 4, 57, 21}},
+                      DesignedPlace{"ud_VolumeNumber", {185, 4, 15, 21}},
+                      DesignedPlace{"ZebRotateLabel1", {2, 64, 17, 90}},
+                      DesignedPlace{"ZebRotateLabel3", {2, 64, 17, 90}},
+                      DesignedPlace{"img_Slice", {17, 57, 256, 256}},
+                      DesignedPlace{"img_NextSlice", {16, 56, 256, 256}},
+                      DesignedPlace{"border_OtherVolume", {16, 56, 65, 65}},
+                      DesignedPlace{"pa_Slice", {0, 0, 281, 340}},
+                      DesignedPlace{"pa_OtherVolume", {864, 0, 281, 340}},
+                      DesignedPlace{"bt_UseIntensity", {232, 319, 43, 17}},
+                      DesignedPlace{"ck_CrossSliceDisable", {8, 320, 153, 17}}),
+    [](const auto& info) {
+        std::string name = info.param.name;
+        std::erase(name, '_');
+        return name;
+    });
+
+TEST_F(MainWindow, CarriesDesignedTextsMenusAndTimer)
+{
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Kelvox"));
+    EXPECT_EQ(window->pos(), QPoint(100, 100));
+    window->show();
+    EXPECT_EQ(label("lb_FilePath")->text(), QStringLiteral("Drag an MRI file onto this area"));
+    EXPECT_EQ(child<QGroupBox>("GroupBox1")->title(), QStringLiteral(" Intensity Range (or right click) "));
+
+    const auto* types = child<QComboBox>("cb_DataType");
+    ASSERT_EQ(types->count(), 4);
+    EXPECT_EQ(types->itemText(1), QStringLiteral("Int-16  (signed)"));
+    EXPECT_EQ(child<QComboBox>("cb_ByteOrder")->itemText(1), QStringLiteral("Big-Endian "));
+
+    const auto* caption = child<TZebRotateLabel>("ZebRotateLabel3");
+    EXPECT_EQ(caption->angle(), TZebRotateLabel::ag90);
+    EXPECT_EQ(caption->caption(), QStringLiteral("<-- Index 2"));
+
+    EXPECT_EQ(panel(0), QStringLiteral("[1234, 1234, 1234,  1234]"));
+    EXPECT_EQ(panel(1), QStringLiteral("Intens: 12345678"));
+    EXPECT_EQ(panel(2), QStringLiteral("Offset: 123456789  =  0x12345678"));
+    EXPECT_EQ(widget("StatusBar1")->height(), 19);
+    EXPECT_EQ(widget("StatusBar1Panel0")->width(), 200);
+    EXPECT_EQ(widget("StatusBar1Panel1")->width(), 160);
+
+    QStringList fileMenu;
+    for (const QAction* item : child<QMenu>("mh_File")->actions()) {
+        fileMenu << (item->isSeparator() ? QStringLiteral("-") : item->text());
+    }
+    EXPECT_EQ(fileMenu, (QStringList{"&Open File", "&Close File", "-", "&Quit"}));
+    QStringList presets;
+    for (const QAction* item : child<QMenu>("pop_IntensityRange")->actions()) {
+        presets << item->text();
+    }
+    EXPECT_EQ(presets, (QStringList{"From Selected Slice", "Full Range of Data Type",
+                                    "Positive Range Only", "0 to 1", "-1 to 1", "0 to 255",
+                                    "0 to 10000"}));
+
+    const auto* timer = child<QTimer>("Timer1");
+    EXPECT_TRUE(timer->isActive());
+    EXPECT_TRUE(timer->isSingleShot());
+    EXPECT_EQ(timer->interval(), 300);
+}
+
+TEST_F(MainWindow, StartsWithTheDefaultGuessAfterFirstActivation)
+{
+    start();
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Kelvox Test"));
+    for (const char* name : {"ed_VoxelsPerRow", "ed_RowsPerSlice", "ed_SlicesPerVolume"}) {
+        EXPECT_EQ(edit(name)->text(), QStringLiteral("256")) << name;
+    }
+    EXPECT_EQ(child<QComboBox>("cb_DataType")->currentText(), QStringLiteral("Byte (unsigned)"));
+    EXPECT_EQ(child<QComboBox>("cb_ByteOrder")->currentText(), QStringLiteral("Lil-Endian (Intel)"));
+    EXPECT_EQ(edit("ed_IntensityMin")->text(), QStringLiteral("0"));
+    EXPECT_EQ(edit("ed_IntensityMax")->text(), QStringLiteral("256"));
+    EXPECT_EQ(edit("ed_SliceNumber")->text(), QStringLiteral("0"));
+    EXPECT_EQ(edit("ed_CrossSliceViewY")->text(), QStringLiteral("0"));
+    EXPECT_EQ(edit("ed_VolumeNumber")->text(), QStringLiteral("1"));
+    EXPECT_EQ(dataMgr->IntensityMax, 256);
+    EXPECT_EQ(label("lb_NextSlice")->text(), QStringLiteral("Next Slice: 1"));
+}
+
+TEST_F(MainWindow, LaterActivationKeepsWhatTheUserSet)
+{
+    start();
+    paste(edit("ed_VoxelsPerRow"), QStringLiteral("64"));
+    choose(child<QComboBox>("cb_ByteOrder"), 1);
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    EXPECT_EQ(edit("ed_VoxelsPerRow")->text(), QStringLiteral("64"));
+    EXPECT_EQ(child<QComboBox>("cb_ByteOrder")->currentIndex(), 1);
+}
+
+TEST_F(MainWindow, LaysOutTheWorkedExample)
+{
+    start();
+    const std::array<const char*, 4> panels{"pa_Slice", "pa_NextSlice", "pa_CrossSliceView",
+                                            "pa_OtherVolume"};
+    for (std::size_t k = 0; k < panels.size(); ++k) {
+        EXPECT_EQ(widget(panels[k])->geometry(), QRect(static_cast<int>(291 * k), 0, 291, 339))
+            << panels[k];
+    }
+    EXPECT_EQ(widget("img_Slice")->geometry(), QRect(23, 57, 256, 256));
+    EXPECT_EQ(widget("border_CrossSliceView")->geometry(), QRect(21, 55, 260, 260));
+    // Anchored controls keep their distance to the bottom and right edges.
+    EXPECT_EQ(widget("lb_Intensity")->y(), 339 - 17);
+    EXPECT_EQ(widget("bt_UseIntensity")->pos(), QPoint(291 - 49, 339 - 21));
+    EXPECT_EQ(widget("ck_CrossSliceDisable")->pos(), QPoint(8, 339 - 20));
+}
+
+TEST_F(MainWindow, FileStripFollowsTheWindowWidth)
+{
+    start();
+    window->resize(900, window->height());
+    QTest::qWait(10);
+    EXPECT_EQ(widget("pa_FileName")->width(), widget("pa_Top")->width() - 2);
+}
+
+struct ZeroDimensionCase
+{
+    int d0, d1, d2;
+    std::array<QSize, 4> panels;
+};
+
+class MainWindowZeroDimension : public MainWindow,
+                                public ::testing::WithParamInterface<ZeroDimensionCase>
+{
+};
+
+TEST_P(MainWindowZeroDimension, SizesPanelsAndShowsTheStartRange)
+{
+    const ZeroDimensionCase& c = GetParam();
+    start();
+    setGeometry(c.d0, c.d1, c.d2);
+    waitForRefresh();
+    const std::array<const char*, 4> panels{"pa_Slice", "pa_NextSlice", "pa_CrossSliceView",
+                                            "pa_OtherVolume"};
+    for (std::size_t k = 0; k < panels.size(); ++k) {
+        EXPECT_EQ(widget(panels[k])->size(), c.panels[k]) << panels[k];
+    }
+    EXPECT_EQ(label("lb_Intensity")->text(),
+              QStringLiteral("Intens: 2147483648.00 to -2147483648.00"));
+    // "Apply" takes the start pair as the widest window.
+    child<QPushButton>("bt_UseIntensity")->click();
+    EXPECT_EQ(edit("ed_IntensityMin")->text(), QStringLiteral("2147483647"));
+    EXPECT_EQ(edit("ed_IntensityMax")->text(), QStringLiteral("-2147483648"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Dimensions, MainWindowZeroDimension,
+    ::testing::Values(
+        ZeroDimensionCase{0, 256, 256, {QSize(220, 339), QSize(220, 339), QSize(220, 339), QSize(220, 339)}},
+        ZeroDimensionCase{256, 0, 256, {QSize(291, 239), QSize(291, 239), QSize(291, 339), QSize(291, 239)}}));
+
+TEST_F(MainWindow, WideRowsMakeTheAreaScroll)
+{
+    start();
+    paste(edit("ed_VoxelsPerRow"), QStringLiteral("1000"));
+    paste(edit("ed_RowsPerSlice"), QStringLiteral("4"));
+    waitForRefresh();
+    EXPECT_EQ(widget("pa_Slice")->width(), 1035);
+    EXPECT_EQ(widget("img_OtherVolume")->width(), 1000);
+    EXPECT_GT(child<QScrollArea>("ScrollBox_Bottom")->horizontalScrollBar()->maximum(), 0);
+}
+
+// ---- Number edits and the refresh cycle --------------------------------
+
+struct NumberEditCase
+{
+    const char* description;
+    bool wholePaste;  // one change of the whole text, else keystrokes at the caret
+    int caretBefore;  // caret before the keystrokes (ignored for a paste)
+    const char* input;
+    const char* expected;
+    int expectedCaret;
+};
+
+class MainWindowNumberEdit : public MainWindow, public ::testing::WithParamInterface<NumberEditCase>
+{
+};
+
+TEST_P(MainWindowNumberEdit, ClampsOrRestoresTheNumber)
+{
+    const NumberEditCase& c = GetParam();
+    start();
+    QLineEdit* target = edit("ed_RowsPerSlice");
+    if (c.wholePaste) {
+        paste(target, QString::fromLatin1(c.input));
+    } else {
+        target->setFocus();
+        target->setCursorPosition(c.caretBefore);
+        QTest::keyClicks(target, QString::fromLatin1(c.input));
+    }
+    EXPECT_EQ(target->text(), QString::fromLatin1(c.expected));
+    EXPECT_EQ(target->cursorPosition(), c.expectedCaret);
+    EXPECT_EQ(dataMgr->DimSize(1), QString::fromLatin1(c.expected).toInt());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, MainWindowNumberEdit,
+    ::testing::Values(NumberEditCase{"TooLarge", true, 0, "20000", "10000", 5},
+                      NumberEditCase{"TypedTooLarge", false, 3, "00", "10000", 5},
+                      NumberEditCase{"PastedNegative", true, 0, "-5", "0", 1},
+                      NumberEditCase{"LoneMinus", true, 0, "-", "256", 1},
+                      NumberEditCase{"Letter", false, 1, "a", "256", 2},
+                      NumberEditCase{"MinusOne", true, 0, "-1", "256", 2},
+                      NumberEditCase{"Accepted", true, 0, "128", "128", 3}),
+    [](const auto& info) { return std::string(info.param.description); });
+
+TEST_F(MainWindow, EmptyGeometryEditKeepsTheLastDimension)
+{
+    start();
+    paste(edit("ed_VoxelsPerRow"), QStringLiteral("100"));
+    edit("ed_VoxelsPerRow")->clear();
+    EXPECT_EQ(edit("ed_VoxelsPerRow")->text(), QString());
+    EXPECT_EQ(dataMgr->DimSize(0), 100);
+    waitForRefresh();
+    EXPECT_EQ(widget("img_Slice")->width(), 100);
+}
+
+TEST_F(MainWindow, EmptySliceEditRendersSliceZero)
+{
+    start();
+    paste(edit("ed_SliceNumber"), QStringLiteral("5"));
+    waitForRefresh();
+    EXPECT_EQ(label("lb_NextSlice")->text(), QStringLiteral("Next Slice: 6"));
+    edit("ed_SliceNumber")->clear();
+    waitForRefresh();
+    EXPECT_EQ(edit("ed_SliceNumber")->text(), QString());
+    EXPECT_EQ(label("lb_NextSlice")->text(), QStringLiteral("Next Slice: 1"));
+}
+
+TEST_F(MainWindow, LastSliceNumberShowsTheSliceAfterIt)
+{
+    start();
+    paste(edit("ed_SliceNumber"), QStringLiteral("10000"));
+    waitForRefresh();
+    EXPECT_EQ(label("lb_NextSlice")->text(), QStringLiteral("Next Slice: 10001"));
+    moveOver(image("img_NextSlice"), 0, 0);
+    EXPECT_EQ(panel(0), QStringLiteral("[   0,    0, 10001,    0 ]"));
+}
+
+TEST_F(MainWindow, BurstOfChangesRendersOnceAfterTheLast)
+{
+    start();
+    QLineEdit* target = edit("ed_SliceNumber");
+    target->setFocus();
+    target->clear();
+    QElapsedTimer clock;
+    clock.start();
+    for (const QChar c : QStringLiteral("1234")) {
+        QTest::keyClick(target, c.toLatin1());
+        QTest::qWait(150);
+        EXPECT_EQ(refreshed->count(), 0) << "refreshed while typing";
+    }
+    const qint64 lastKey = clock.elapsed() - 150;
+    ASSERT_TRUE(refreshed->wait(RefreshWaitMs));
+    EXPECT_GE(clock.elapsed() - lastKey, 290);
+    QTest::qWait(400);
+    EXPECT_EQ(refreshed->count(), 1);
+    EXPECT_EQ(label("lb_NextSlice")->text(), QStringLiteral("Next Slice: 1235"));
+}
+
+TEST_F(MainWindow, HeldSpinnerArrowRendersOnce)
+{
+    start();
+    auto* spinner = child<UpDownSpinner>("ud_SliceNumber");
+    auto* up = spinner->findChild<QAbstractButton*>(QStringLiteral("upArrow"));
+    ASSERT_NE(up, nullptr);
+    QTest::mousePress(up, Qt::LeftButton);
+    QTest::qWait(1500);
+    EXPECT_EQ(refreshed->count(), 0);
+    QTest::mouseRelease(up, Qt::LeftButton);
+    const int steps = edit("ed_SliceNumber")->text().toInt();
+    EXPECT_GT(steps, 5);
+    waitForRefresh();
+    QTest::qWait(400);
+    EXPECT_EQ(refreshed->count(), 0);
+    EXPECT_EQ(label("lb_NextSlice")->text(), QStringLiteral("Next Slice: %1").arg(steps + 1));
+}
+
+TEST_F(MainWindow, DisabledCrossSliceIsNotRendered)
+{
+    start();
+    auto* box = child<QCheckBox>("ck_CrossSliceDisable");
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, box->height() / 2));
+    ASSERT_TRUE(box->isChecked());
+    EXPECT_EQ(box->pos(), QPoint(27, 77));
+    EXPECT_FALSE(image("img_CrossSliceView")->isVisible());
+    EXPECT_TRUE(widget("border_CrossSliceView")->isVisible());
+    EXPECT_EQ(refreshed->count(), 0);
+
+    const qint64 before = image("img_CrossSliceView")->image().cacheKey();
+    const qint64 sliceBefore = image("img_Slice")->image().cacheKey();
+    paste(edit("ed_CrossSliceViewY"), QStringLiteral("40"));
+    waitForRefresh();
+    EXPECT_EQ(image("img_CrossSliceView")->image().cacheKey(), before);
+    EXPECT_NE(image("img_Slice")->image().cacheKey(), sliceBefore);
+
+    // The panel grows while the box sits at the top; unchecking puts it back
+    // 20 pixels above the bottom edge.
+    paste(edit("ed_SlicesPerVolume"), QStringLiteral("300"));
+    waitForRefresh();
+    EXPECT_EQ(box->pos(), QPoint(27, 77));
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, box->height() / 2));
+    EXPECT_FALSE(box->isChecked());
+    EXPECT_TRUE(image("img_CrossSliceView")->isVisible());
+    EXPECT_EQ(box->pos(), QPoint(8, widget("pa_CrossSliceView")->height() - 20));
+}
+
+// ---- Files -------------------------------------------------------------
+
+TEST_F(MainWindow, OpensAFileAndShowsItAfterTheTimer)
+{
+    start();
+    setGeometry(4, 4, 1);
+    waitForRefresh();
+    QByteArray bytes(16, '\0');
+    for (int i = 0; i < 16; ++i) {
+        bytes[i] = static_cast<char>(i * 16);
+    }
+    const QString path = writeFile(QStringLiteral("ramp.raw"), bytes);
+    openThroughMenu(path);
+    EXPECT_EQ(openTitles, QStringList{QStringLiteral("Open an image file")});
+    EXPECT_EQ(label("lb_FilePath")->text(), path);
+    EXPECT_EQ(refreshed->count(), 0);
+    waitForRefresh();
+    const QImage& shown = image("img_Slice")->image();
+    ASSERT_EQ(shown.size(), QSize(4, 4));
+    // Window 0..256: value 240 at the last voxel scales to 239.06 -> 239.
+    EXPECT_EQ(shown.pixelColor(3, 3), QColor(239, 239, 239));
+    EXPECT_EQ(shown.pixelColor(0, 0), QColor(0, 0, 0));
+}
+
+TEST_F(MainWindow, CancelledOpenChangesNothing)
+{
+    start();
+    openThroughMenu(QString());
+    EXPECT_EQ(label("lb_FilePath")->text(), QStringLiteral("Drag an MRI file onto this area"));
+    EXPECT_FALSE(child<QTimer>("Timer1")->isActive());
+}
+
+TEST_F(MainWindow, FailedOpenShowsTheReason)
+{
+    start();
+    openThroughMenu(tempDir.filePath(QStringLiteral("missing.raw")));
+    EXPECT_EQ(label("lb_FilePath")->text(), QStringLiteral("File does not exist"));
+    EXPECT_TRUE(child<QTimer>("Timer1")->isActive());
+    waitForRefresh();
+}
+
+TEST_F(MainWindow, CloseRendersAtOnceAndShowsTheHint)
+{
+    start();
+    setGeometry(2, 2, 1);
+    waitForRefresh();
+    openThroughMenu(writeFile(QStringLiteral("four.raw"), QByteArray(4, '\x80')));
+    waitForRefresh();
+    EXPECT_EQ(image("img_Slice")->image().pixelColor(0, 0), QColor(128, 128, 128));
+    trigger("mi_Close");
+    EXPECT_EQ(refreshed->count(), 1);
+    EXPECT_EQ(label("lb_FilePath")->text(), QStringLiteral("Drag an MRI file onto this area"));
+    EXPECT_EQ(image("img_Slice")->image().pixelColor(0, 0), QColor(0, 255, 255));
+    EXPECT_TRUE(dataMgr->FileName.empty());
+}
+
+TEST_F(MainWindow, CloseWithoutAFileStillRenders)
+{
+    start();
+    trigger("mi_Close");
+    EXPECT_EQ(refreshed->count(), 1);
+    EXPECT_EQ(label("lb_FilePath")->text(), QStringLiteral("Drag an MRI file onto this area"));
+}
+
+TEST_F(MainWindow, SecondFileKeepsEveryParameter)
+{
+    start();
+    setGeometry(8, 6, 3, 1);
+    choose(child<QComboBox>("cb_ByteOrder"), 1);
+    paste(edit("ed_IntensityMin"), QStringLiteral("-7"));
+    paste(edit("ed_SliceNumber"), QStringLiteral("2"));
+    paste(edit("ed_CrossSliceViewY"), QStringLiteral("5"));
+    paste(edit("ed_VolumeNumber"), QStringLiteral("3"));
+    openThroughMenu(writeFile(QStringLiteral("a.raw"), QByteArray(100, '\1')));
+    const QString second = writeFile(QStringLiteral("b.raw"), QByteArray(100, '\2'));
+    openThroughMenu(second);
+    waitForRefresh();
+    EXPECT_EQ(label("lb_FilePath")->text(), second);
+    EXPECT_EQ(dataMgr->DimSize(0), 8);
+    EXPECT_EQ(dataMgr->DimSize(1), 6);
+    EXPECT_EQ(dataMgr->DimSize(2), 3);
+    EXPECT_EQ(dataMgr->DataType, vdtInt16);
+    EXPECT_EQ(dataMgr->ByteOrder, boBigEndian);
+    EXPECT_EQ(dataMgr->IntensityMin, -7);
+    EXPECT_EQ(edit("ed_SliceNumber")->text(), QStringLiteral("2"));
+    EXPECT_EQ(edit("ed_CrossSliceViewY")->text(), QStringLiteral("5"));
+    EXPECT_EQ(edit("ed_VolumeNumber")->text(), QStringLiteral("3"));
+    EXPECT_EQ(label("lb_NextSlice")->text(), QStringLiteral("Next Slice: 3"));
+}
+
+TEST_F(MainWindow, DropOpensOnlyTheFirstName)
+{
+    start();
+    const QString first = writeFile(QStringLiteral("first.raw"), QByteArray(10, '\1'));
+    const QString second = writeFile(QStringLiteral("second.raw"), QByteArray(10, '\2'));
+    window->DropFileTarget1Drop({first, second, second});
+    EXPECT_EQ(label("lb_FilePath")->text(), first);
+    EXPECT_EQ(QString::fromStdString(dataMgr->FileName), first);
+    waitForRefresh();
+
+    window->DropFileTarget1Drop({});
+    EXPECT_EQ(label("lb_FilePath")->text(), first);
+    EXPECT_FALSE(child<QTimer>("Timer1")->isActive());
+    EXPECT_TRUE(openTitles.isEmpty());
+}
+
+TEST_F(MainWindow, ClosingTheWindowClosesTheFile)
+{
+    start();
+    window->DropFileTarget1Drop({writeFile(QStringLiteral("x.raw"), QByteArray(10, '\1'))});
+    ASSERT_FALSE(dataMgr->FileName.empty());
+    trigger("mi_Quit");
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(dataMgr->FileName.empty());
+}
+
+TEST_F(MainWindow, MenuAboutAndHelpAreRaised)
+{
+    QSignalSpy about(window.get(), &Tfm_Main::aboutRequested);
+    QSignalSpy help(window.get(), &Tfm_Main::helpRequested);
+    trigger("mi_About");
+    trigger("mi_Help");
+    EXPECT_EQ(about.count(), 1);
+    EXPECT_EQ(help.count(), 1);
+}
+
+// ---- Intensity range ---------------------------------------------------
+
+TEST_F(MainWindow, LetterAfterTheDesignZeroEmptiesTheMinimum)
+{
+    start();
+    QLineEdit* low = edit("ed_IntensityMin");
+    low->setFocus();
+    low->end(false);
+    QTest::keyClicks(low, QStringLiteral("a"));
+    // Nothing was accepted in this edit yet: the refused text falls back
+    // to the empty text, which counts as 0.
+    EXPECT_EQ(low->text(), QString());
+    EXPECT_FALSE(child<QTimer>("Timer1")->isActive());
+
+    QLineEdit* high = edit("ed_IntensityMax");
+    high->setFocus();
+    high->end(false);
+    QTest::keyClicks(high, QStringLiteral("a"));
+    EXPECT_EQ(high->text(), QStringLiteral("256"));
+}
+
+struct IntensityTypingCase
+{
+    const char* description;
+    const char* before; // accepted text first (pasted)
+    int caret;          // caret before typing
+    const char* keys;
+    const char* expected;
+    int expectedCaret;
+    bool refreshes;
+};
+
+class MainWindowIntensityTyping : public MainWindow,
+                                  public ::testing::WithParamInterface<IntensityTypingCase>
+{
+};
+
+TEST_P(MainWindowIntensityTyping, AcceptsIntegersOnly)
+{
+    const IntensityTypingCase& c = GetParam();
+    start();
+    QLineEdit* high = edit("ed_IntensityMax");
+    paste(high, QString::fromLatin1(c.before));
+    high->setCursorPosition(c.caret);
+    waitForRefresh();
+    high->setFocus();
+    QTest::keyClicks(high, QString::fromLatin1(c.keys));
+    EXPECT_EQ(high->text(), QString::fromLatin1(c.expected));
+    EXPECT_EQ(high->cursorPosition(), c.expectedCaret);
+    EXPECT_EQ(child<QTimer>("Timer1")->isActive(), c.refreshes);
+    EXPECT_EQ(dataMgr->IntensityMax, QString::fromLatin1(c.expected).toInt());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, MainWindowIntensityTyping,
+    ::testing::Values(IntensityTypingCase{"LetterAfterTwelve", "12", 2, "x", "12", 2, false},
+                      IntensityTypingCase{"LoneMinusIntoEmpty", "", 0, "-", "", 0, false},
+                      IntensityTypingCase{"MinusInFrontOfFive", "5", 0, "-", "-5", 1, true},
+                      IntensityTypingCase{"TrailingBlank", "7", 1, " ", "7", 1, false},
+                      IntensityTypingCase{"BeyondInt32", "214748364", 9, "8", "214748364", 9, false},
+                      IntensityTypingCase{"Digit", "3", 1, "0", "30", 2, true}),
+    [](const auto& info) { return std::string(info.param.description); });
+
+TEST_F(MainWindow, PastedNegativeAndClearedIntensityAreAccepted)
+{
+    start();
+    QLineEdit* low = edit("ed_IntensityMin");
+    paste(low, QStringLiteral("-5"));
+    EXPECT_EQ(low->text(), QStringLiteral("-5"));
+    EXPECT_EQ(dataMgr->IntensityMin, -5);
+    low->clear();
+    EXPECT_EQ(low->text(), QString());
+    EXPECT_EQ(dataMgr->IntensityMin, 0);
+}
+
+struct PresetCase
+{
+    const char* action;
+    int dataType;
+    const char* low;
+    const char* high;
+};
+
+class MainWindowPreset : public MainWindow, public ::testing::WithParamInterface<PresetCase>
+{
+};
+
+TEST_P(MainWindowPreset, WritesThePairForTheDataType)
+{
+    const PresetCase& c = GetParam();
+    start();
+    choose(child<QComboBox>("cb_DataType"), c.dataType);
+    trigger(c.action);
+    EXPECT_EQ(edit("ed_IntensityMin")->text(), QString::fromLatin1(c.low));
+    EXPECT_EQ(edit("ed_IntensityMax")->text(), QString::fromLatin1(c.high));
+    EXPECT_EQ(dataMgr->IntensityMin, QString::fromLatin1(c.low).toInt());
+    EXPECT_EQ(dataMgr->IntensityMax, QString::fromLatin1(c.high).toInt());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Items, MainWindowPreset,
+    ::testing::Values(PresetCase{"pi_IR_Full", 1, "-32768", "32767"},
+                      PresetCase{"pi_IR_Full", 3, "-10000", "10000"},
+                      PresetCase{"pi_IR_Full", 2, "-2147483648", "2147483647"},
+                      PresetCase{"pi_IR_Pos", 0, "0", "255"},
+                      PresetCase{"pi_IR_m1to1", 0, "0", "1"},
+                      PresetCase{"pi_IR_m1to1", 2, "-1", "1"},
+                      PresetCase{"pi_IR_0to1", 3, "0", "1"},
+                      PresetCase{"pi_IR_0to10000", 0, "0", "255"},
+                      PresetCase{"pi_IR_0to10000", 1, "0", "10000"}),
+    [](const auto& info) {
+        std::string name = info.param.action;
+        std::erase(name, '_');
+        return name + "Type" + std::to_string(info.param.dataType);
+    });
+
+TEST_F(MainWindow, PresetChosenTwiceRefreshesOnce)
+{
+    start();
+    trigger("pi_IR_0to255");
+    waitForRefresh();
+    trigger("pi_IR_0to255");
+    EXPECT_FALSE(child<QTimer>("Timer1")->isActive());
+    QTest::qWait(400);
+    EXPECT_EQ(refreshed->count(), 0);
+}
+
+TEST_F(MainWindow, GroupBoxRightClickOffersThePresets)
+{
+    start();
+    auto* group = child<QGroupBox>("GroupBox1");
+    EXPECT_EQ(group->contextMenuPolicy(), Qt::CustomContextMenu);
+    auto* menu = child<QMenu>("pop_IntensityRange");
+    emit group->customContextMenuRequested(QPoint(5, 5));
+    EXPECT_TRUE(menu->isVisible());
+    menu->hide();
+}
+
+struct ApplyCase
+{
+    const char* description;
+    float lowest;
+    float highest;
+    const char* low;
+    const char* high;
+};
+
+class MainWindowApply : public MainWindow, public ::testing::WithParamInterface<ApplyCase>
+{
+};
+
+TEST_P(MainWindowApply, TakesTheRangeOfTheRenderedSlice)
+{
+    const ApplyCase& c = GetParam();
+    start();
+    setGeometry(2, 2, 1, 3);
+    openThroughMenu(writeFile(QStringLiteral("range.raw"), bytesOf({c.lowest, 1.0f, 2.0f, c.highest})));
+    waitForRefresh();
+    child<QPushButton>("bt_UseIntensity")->click();
+    EXPECT_EQ(edit("ed_IntensityMin")->text(), QString::fromLatin1(c.low));
+    EXPECT_EQ(edit("ed_IntensityMax")->text(), QString::fromLatin1(c.high));
+    EXPECT_TRUE(child<QTimer>("Timer1")->isActive());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ranges, MainWindowApply,
+    ::testing::Values(ApplyCase{"Halves", -12.5f, 300.5f, "-12", "300"},
+                      ApplyCase{"HugeMaximum", -1.0f, 3.0e38f, "-1", "2147483647"},
+                      ApplyCase{"HugeMinimum", -3.0e38f, 2.5f, "-2147483648", "2"}),
+    [](const auto& info) { return std::string(info.param.description); });
+
+TEST_F(MainWindow, FromSelectedSliceActsAsApply)
+{
+    start();
+    setGeometry(2, 2, 1, 3);
+    openThroughMenu(writeFile(QStringLiteral("range.raw"), bytesOf({-3.5f, 1.0f, 2.0f, 9.5f})));
+    waitForRefresh();
+    trigger("pi_IR_Selected");
+    EXPECT_EQ(edit("ed_IntensityMin")->text(), QStringLiteral("-4"));
+    EXPECT_EQ(edit("ed_IntensityMax")->text(), QStringLiteral("10"));
+}
+
+// ---- Voxel readout -----------------------------------------------------
+
+struct ReadoutCase
+{
+    const char* image;
+    int x, y;
+    const char* panel0;
+};
+
+class MainWindowReadout : public MainWindow, public ::testing::WithParamInterface<ReadoutCase>
+{
+};
+
+TEST_P(MainWindowReadout, ShowsTheIndicesOfTheView)
+{
+    const ReadoutCase& c = GetParam();
+    start();
+    paste(edit("ed_SliceNumber"), QStringLiteral("3"));
+    paste(edit("ed_CrossSliceViewY"), QStringLiteral("40"));
+    paste(edit("ed_VolumeNumber"), QStringLiteral("2"));
+    waitForRefresh();
+    moveOver(image(c.image), c.x, c.y);
+    EXPECT_EQ(panel(0), QString::fromLatin1(c.panel0));
+    EXPECT_TRUE(panel(1).startsWith(QStringLiteral("Intens: ")));
+    EXPECT_TRUE(panel(2).startsWith(QStringLiteral("Voxel: ")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Views, MainWindowReadout,
+    ::testing::Values(ReadoutCase{"img_Slice", 12, 34, "[  12,   34,    3,    0 ]"},
+                      ReadoutCase{"img_NextSlice", 1, 2, "[   1,    2,    4,    0 ]"},
+                      ReadoutCase{"img_CrossSliceView", 5, 9, "[   5,   40,    9,    0 ]"},
+                      ReadoutCase{"img_OtherVolume", 0, 255, "[   0,  255,    3,    2 ]"}),
+    [](const auto& info) {
+        std::string name = info.param.image;
+        std::erase(name, '_');
+        return name;
+    });
+
+TEST_F(MainWindow, ReadoutShowsValueAndOffsets)
+{
+    start();
+    setGeometry(2, 2, 1, 3);
+    openThroughMenu(writeFile(QStringLiteral("values.raw"), bytesOf({0.0f, 1.5f, 2.0f, 3.0f})));
+    waitForRefresh();
+    moveOver(image("img_Slice"), 0, 0);
+    EXPECT_EQ(panel(2), QStringLiteral("Voxel:          0  Byte Offset:          0 = 0x0000.0000"));
+    moveOver(image("img_Slice"), 1, 0);
+    EXPECT_EQ(panel(1), QStringLiteral("Intens:     1.5000"));
+    EXPECT_EQ(panel(2), QStringLiteral("Voxel:          1  Byte Offset:          4 = 0x0000.0004"));
+
+    choose(child<QComboBox>("cb_DataType"), 1);
+    waitForRefresh();
+    // The bytes 0x00 0x00 0xC0 0x3F read as int16 little-endian: 0 and 16320.
+    moveOver(image("img_Slice"), 1, 1);
+    EXPECT_EQ(panel(1), QStringLiteral("Intens:      16320"));
+}
+
+TEST_F(MainWindow, ReadoutFollowsTheRenderedViewsNotTheEdits)
+{
+    start();
+    paste(edit("ed_SliceNumber"), QStringLiteral("7"));
+    waitForRefresh();
+    paste(edit("ed_SliceNumber"), QStringLiteral("9"));
+    ASSERT_TRUE(child<QTimer>("Timer1")->isActive());
+    moveOver(image("img_Slice"), 12, 34);
+    EXPECT_EQ(panel(0), QStringLiteral("[  12,   34,    7,    0 ]"));
+    waitForRefresh();
+    moveOver(image("img_Slice"), 12, 34);
+    EXPECT_EQ(panel(0), QStringLiteral("[  12,   34,    9,    0 ]"));
+}
+
+} // namespace
