@@ -5,10 +5,9 @@
 
 #include "platform/WinTypes.h"
 
-// Reference-counted initialisation: the first call sets up the process-wide
-// state (clipboard-format registry, the Qt bridge's drop handling), the
-// matching last OleUninitialize tears it down. Returns S_OK on the first
-// call and S_FALSE on nested calls.
+// Reference-counted initialisation: S_OK on the first call, S_FALSE on
+// nested ones; drop-target registration needs it. main() calls
+// OleInitialize first and OleUninitialize last.
 HRESULT OleInitialize(void* pvReserved);
 void OleUninitialize();
 
