@@ -26,6 +26,7 @@ TZebRotateLabel::TZebRotateLabel(QWidget* parent)
     captionFont.setPointSize(10);
     captionFont.setBold(true);
     setFont(captionFont);
+    setFontColor(QColor(255, 0, 0));
 }
 
 TZebRotateLabel::~TZebRotateLabel() = default;
@@ -86,13 +87,19 @@ void TZebRotateLabel::setParentColor(bool parentColor)
     update();
 }
 
+QColor TZebRotateLabel::fontColor() const
+{
+    return palette().color(QPalette::WindowText);
+}
+
 void TZebRotateLabel::setFontColor(const QColor& color)
 {
-    if (color == m_fontColor) {
+    if (color == fontColor()) {
         return;
     }
-    m_fontColor = color;
-    update();
+    QPalette changed = palette();
+    changed.setColor(QPalette::WindowText, color);
+    setPalette(changed); // the palette change repaints
 }
 
 int TZebRotateLabel::escapementOf(TAngleChoice angle)
@@ -184,5 +191,5 @@ void TZebRotateLabel::paintCaption(QPainter& painter)
         drawRun(anchor, palette().color(QPalette::Dark));
         return;
     }
-    drawRun(anchor, m_fontColor);
+    drawRun(anchor, fontColor());
 }

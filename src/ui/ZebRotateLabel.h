@@ -16,8 +16,9 @@ class QPainter;
 // Designer use (promoted QWidget, header "ui/ZebRotateLabel.h"): the
 // properties below have setters named set<Property>, so uic calls them
 // directly, e.g. <property name="Angle"><enum>TZebRotateLabel::ag90</enum>.
-// The caption's colour is FontColor (a QFont carries no colour); Color is the
-// background used while the label is opaque and ParentColor is false.
+// The caption's colour is FontColor, kept as the palette's WindowText role (a
+// QFont carries no colour), so a .ui may set either; Color is the background
+// used while the label is opaque and ParentColor is false.
 class TZebRotateLabel : public QWidget
 {
     Q_OBJECT
@@ -56,7 +57,7 @@ public:
     bool parentColor() const { return m_parentColor; }
     void setParentColor(bool parentColor);
 
-    QColor fontColor() const { return m_fontColor; }
+    QColor fontColor() const;
     void setFontColor(const QColor& color);
 
     // Escapement in tenths of a degree for an angle (0, 450, ..., 3150).
@@ -83,7 +84,6 @@ private:
     bool m_parentColor = true;
     QString m_caption;
     QColor m_color;
-    QColor m_fontColor{255, 0, 0};
 };
 
 using TAngleChoice = TZebRotateLabel::TAngleChoice;
