@@ -1,0 +1,234 @@
+// kelvox-render end to end: the built binary, run as a user would run it.
+
+#include "volume/Kelvox_DataMgr.h"
+
+#include "VolumeTestSupport.h"
+
+#include <QImage>
+#include <QString>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+const std::string Samples = KELVOX_SAMPLES_DIR;
+
+struct RunResult
+{
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string quoted(const std::string& s)
+{
+    std::string q = "'";
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+std::string slurp(const std::filesystem::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class KelvoxRenderTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { std::filesystem::create_directory(work()); }
+
+    // Runs kelvox-render with the working directory work(); its output
+    // streams go to files outside that directory.
+    RunResult run(const std::vector<std::string>& args) const
+    {
+        std::string cmd = "cd " + quoted(work()) + " && " + quoted(KELVOX_RENDER_EXE);
+        for (const std::string& a : args)
+            cmd += " " + quoted(a);
+        cmd += " >" + quoted(dir.path("stdout.txt")) + " 2>" + quoted(dir.path("stderr.txt"));
+        const int raw = std::system(cmd.c_str());
+        RunResult r;
+        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        r.out = slurp(dir.path("stdout.txt"));
+        r.err = slurp(dir.path("stderr.txt"));
+        return r;
+    }
+
+    std::string work() const { return dir.path("work"); }
+    std::string out() const { return dir.path("work/out.png"); }
+
+    std::vector<std::string> filesInWork() const
+    {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(work()))
+            names.push_back(e.path().filename().string());
+        return names;
+    }
+
+    TempDir dir;
+};
+
+// The PNG against the same view rendered in-process with the arguments the
+// main window passes.
+void expectSameAsDataMgr(const std::string& png, const std::string& file, std::array<std::int32_t, 3> dims,
+                         TVoxelDataType type, TByteOrder order, std::int32_t lo, std::int32_t hi, TViewKind view,
+                         std::int32_t volume, std::int32_t sliceOrRow)
+{
+    TKelvoxDataMgr mgr;
+    mgr.OpenFile(file);
+    mgr.SetParams(dims[0], dims[1], dims[2], type, order, lo, hi);
+    VectorImage expected;
+    mgr.RenderView(volume, sliceOrRow, view, expected);
+
+    const QImage actual(QString::fromStdString(png));
+    ASSERT_FALSE(actual.isNull());
+    ASSERT_EQ(actual.width(), expected.width);
+    ASSERT_EQ(actual.height(), expected.height);
+    for (int y = 0; y < expected.height; ++y)
+        for (int x = 0; x < expected.width; ++x) {
+            const QRgb p = actual.pixel(x, y);
+            const VectorImage::Rgb rgb{static_cast<std::uint8_t>(qRed(p)), static_cast<std::uint8_t>(qGreen(p)),
+                                       static_cast<std::uint8_t>(qBlue(p))};
+            ASSERT_EQ(rgb, expected.at(x, y)) << x << "," << y;
+        }
+}
+
+TEST_F(KelvoxRenderTest, SliceOfTheByteSampleMatchesTheWindowAndPrintsTheRange)
+{
+    const std::string file = Samples + "/head_256x256x64_u8.raw";
+    const RunResult r = run({file, "--dims", "256x256x64", "--type", "u8", "--order", "little", "--window", "0:255",
+                             "--view", "slice", "--slice", "32", "--out", out()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Intens:       0.00 to     230.00\n");
+    EXPECT_TRUE(r.err.empty());
+    expectSameAsDataMgr(out(), file, {256, 256, 64}, vdtByte, boLittleEndian, 0, 255, vkSlice, 0, 32);
+
+    // An 8-bit RGB PNG: bit depth 8, colour type 2 in the header chunk.
+    const std::string png = slurp(out());
+    ASSERT_GT(png.size(), 26u);
+    EXPECT_EQ(png.substr(1, 3), "PNG");
+    EXPECT_EQ(png[24], 8);
+    EXPECT_EQ(png[25], 2);
+    EXPECT_EQ(filesInWork(), std::vector<std::string>{"out.png"});
+}
+
+struct ViewCase
+{
+    std::vector<std::string> args;
+    TViewKind view;
+    std::int32_t volume, sliceOrRow;
+};
+
+class KelvoxRenderViews : public KelvoxRenderTest, public ::testing::WithParamInterface<ViewCase>
+{
+};
+
+TEST_P(KelvoxRenderViews, EachViewGetsTheWindowsArguments)
+{
+    const ViewCase& c = GetParam();
+    const std::string file = Samples + "/head_128x128x64x2_i16be.raw";
+    std::vector<std::string> args{file, "--dims=128x128x64", "--type=i16", "--order=big", "--window=-1000:3000"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.push_back("--out=" + out());
+    const RunResult r = run(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.empty(), c.view != vkSlice);
+    expectSameAsDataMgr(out(), file, {128, 128, 64}, vdtInt16, boBigEndian, -1000, 3000, c.view, c.volume,
+                        c.sliceOrRow);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Views, KelvoxRenderViews,
+    ::testing::Values(ViewCase{{"--view", "slice", "--slice", "10"}, vkSlice, 0, 10},
+                      ViewCase{{"--view", "next", "--slice", "63"}, vkNextSlice, 0, 64},
+                      ViewCase{{"--view", "cross", "--row", "64", "--slice", "3"}, vkCrossSlice, 0, 64},
+                      ViewCase{{"--view=other", "--volume=1", "--slice=30"}, vkOtherVolume, 1, 30},
+                      ViewCase{{"--view", "cross"}, vkCrossSlice, 0, 0}));
+
+TEST_F(KelvoxRenderTest, FloatSampleShowsSpecialsAndHugeRangeInExponentForm)
+{
+    const std::string file = Samples + "/head_96x80x40_f32le.raw";
+    const RunResult r = run({file, "--dims", "96x80x40", "--type", "f32", "--order", "little", "--window", "0:1",
+                             "--view", "slice", "--slice", "20", "--out", out()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Intens:       -INF to        INF\n");
+    expectSameAsDataMgr(out(), file, {96, 80, 40}, vdtFloat32, boLittleEndian, 0, 1, vkSlice, 0, 20);
+
+    const RunResult nan = run({file, "--dims", "96x80x40", "--type", "f32", "--order", "big", "--window", "0:1",
+                               "--view", "slice", "--slice", "10", "--out", out()});
+    ASSERT_EQ(nan.status, 0);
+    EXPECT_NE(nan.out.find("E+"), std::string::npos) << nan.out; // wrong byte order: huge values
+}
+
+TEST_F(KelvoxRenderTest, UnopenableFileRendersLightBlueAndExitsOne)
+{
+    const RunResult r = run({dir.path("missing.raw"), "--dims", "4x3x2", "--type", "i32", "--order", "little",
+                             "--window", "0:10", "--view", "slice", "--out", out()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "kelvox-render: File does not exist\n");
+    EXPECT_EQ(r.out, "Intens:       0.00 to       0.00\n");
+    const QImage image(QString::fromStdString(out()));
+    ASSERT_EQ(image.size(), QSize(4, 3));
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 4; ++x)
+            EXPECT_EQ(image.pixel(x, y), qRgb(0, 255, 255));
+}
+
+class KelvoxRenderBadArguments : public KelvoxRenderTest,
+                                 public ::testing::WithParamInterface<std::pair<std::vector<std::string>, std::string>>
+{
+};
+
+TEST_P(KelvoxRenderBadArguments, ExitTwoNamingTheArgumentAndWriteNothing)
+{
+    const auto& [changes, named] = GetParam();
+    // A good command line, then each case's changes appended: a later option
+    // overrides an earlier one, so the bad value is the one in effect.
+    std::vector<std::string> args{Samples + "/head_64x64x32_i32le.raw", "--dims", "64x64x32", "--type", "i32",
+                                  "--order", "little", "--window", "0:100", "--view", "slice", "--out", out()};
+    if (!changes.empty() && changes.front() == "!") // replace the whole line
+        args.assign(changes.begin() + 1, changes.end());
+    else
+        args.insert(args.end(), changes.begin(), changes.end());
+    const RunResult r = run(args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find(named), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_TRUE(r.out.empty());
+    EXPECT_TRUE(filesInWork().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, KelvoxRenderBadArguments,
+    ::testing::Values(std::pair{std::vector<std::string>{"--dims", "64x64"}, "--dims"},
+                      std::pair{std::vector<std::string>{"--dims=0x64x32"}, "--dims"},
+                      std::pair{std::vector<std::string>{"--dims=64x64x32x2"}, "--dims"},
+                      std::pair{std::vector<std::string>{"--dims=64x-4x32"}, "--dims"},
+                      std::pair{std::vector<std::string>{"--type", "u16"}, "--type"},
+                      std::pair{std::vector<std::string>{"--order=middle"}, "--order"},
+                      std::pair{std::vector<std::string>{"--window", "5"}, "--window"},
+                      std::pair{std::vector<std::string>{"--window=1:2147483648"}, "--window"},
+                      std::pair{std::vector<std::string>{"--window=a:3"}, "--window"},
+                      std::pair{std::vector<std::string>{"--view", "top"}, "--view"},
+                      std::pair{std::vector<std::string>{"--slice", "1.5"}, "--slice"},
+                      std::pair{std::vector<std::string>{"--row="}, "--row"},
+                      std::pair{std::vector<std::string>{"--volume"}, "--volume"},
+                      std::pair{std::vector<std::string>{"--colour", "red"}, "--colour"},
+                      std::pair{std::vector<std::string>{"second.raw"}, "second.raw"},
+                      std::pair{std::vector<std::string>{"!", "--dims", "1x1x1"}, "FILE"},
+                      std::pair{std::vector<std::string>{"!", "f.raw", "--dims", "1x1x1", "--type", "u8", "--order",
+                                                         "big", "--window", "0:1", "--out", "o.png"},
+                                "--view"}));
+
+} // namespace
