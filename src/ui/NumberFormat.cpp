@@ -6,6 +6,8 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstddef>
+#include <iterator>
 #include <limits>
 #include <system_error>
 
@@ -19,9 +21,27 @@ constexpr double ExponentFormFrom = 1e18;
 // C's "%E" without a precision writes six decimals.
 constexpr int ExponentDecimals = 6;
 constexpr int ReadoutIndexWidth = 4;
-constexpr int ReadoutNumberWidth = 10;
+constexpr int NumberFieldWidth = 10;
 constexpr int IntensityLabelDecimals = 2;
 constexpr int FloatValueDecimals = 4;
+
+constexpr std::int32_t Int32Min = std::numeric_limits<std::int32_t>::min();
+constexpr std::int32_t Int32Max = std::numeric_limits<std::int32_t>::max();
+
+// The intensity presets: rows in menu order (IntensityPreset), columns in
+// data-type order (byte, int16, int32, float32). Unsigned bytes cannot be
+// negative or above 255; floats use 10000 where a full range has no use.
+// "From Selected Slice" depends on the last render, not on a table.
+constexpr std::pair<std::int32_t, std::int32_t> PresetRanges[7][4] = {
+    {{0, 0}, {0, 0}, {0, 0}, {0, 0}},
+    {{0, 255}, {-32768, 32767}, {Int32Min, Int32Max}, {-10000, 10000}},
+    {{0, 255}, {0, 32767}, {0, Int32Max}, {0, 10000}},
+    {{0, 1}, {0, 1}, {0, 1}, {0, 1}},
+    {{0, 1}, {-1, 1}, {-1, 1}, {-1, 1}},
+    {{0, 255}, {0, 255}, {0, 255}, {0, 255}},
+    {{0, 255}, {0, 10000}, {0, 10000}, {0, 10000}},
+};
+static_assert(std::size(PresetRanges) == static_cast<std::size_t>(IntensityPreset::ZeroTo10000) + 1);
 
 std::uint32_t magnitudeOf(std::int32_t value)
 {
@@ -101,20 +121,18 @@ QString formatHexOffset(std::int32_t byteOffset)
 QString intensityLabelText(float observedMin, float observedMax, const QLocale& locale)
 {
     return QStringLiteral("Intens: ")
-        + formatFixed(observedMin, IntensityLabelDecimals, ReadoutNumberWidth, locale)
+        + formatFixed(observedMin, IntensityLabelDecimals, NumberFieldWidth, locale)
         + QStringLiteral(" to ")
-        + formatFixed(observedMax, IntensityLabelDecimals, ReadoutNumberWidth, locale);
+        + formatFixed(observedMax, IntensityLabelDecimals, NumberFieldWidth, locale);
 }
 
 std::int32_t observedToInt(float value)
 {
-    constexpr std::int32_t Highest = std::numeric_limits<std::int32_t>::max();
-    constexpr std::int32_t Lowest = std::numeric_limits<std::int32_t>::min();
     const double v = value; // exact
-    if (std::isnan(v) || v > Highest)
-        return Highest;
-    if (v < -static_cast<double>(Highest))
-        return Lowest;
+    if (std::isnan(v) || v > Int32Max)
+        return Int32Max;
+    if (v < -static_cast<double>(Int32Max))
+        return Int32Min;
 
     // Round half to even explicitly, independent of the floating-point
     // rounding mode. Every float in range is exact as a double, so is the
@@ -132,39 +150,11 @@ std::int32_t observedToInt(float value)
 std::pair<std::int32_t, std::int32_t> intensityPresetRange(IntensityPreset preset,
                                                            TVoxelDataType dataType)
 {
-    using Range = std::pair<std::int32_t, std::int32_t>;
-    constexpr std::int32_t Int32Min = std::numeric_limits<std::int32_t>::min();
-    constexpr std::int32_t Int32Max = std::numeric_limits<std::int32_t>::max();
-
-    // Columns in data-type order: byte, int16, int32, float32.
-    struct Row
-    {
-        Range byType[4];
-    };
-    auto rowFor = [&](IntensityPreset p) -> const Row* {
-        static constexpr Row Full{{{0, 255}, {-32768, 32767}, {Int32Min, Int32Max}, {-10000, 10000}}};
-        static constexpr Row Positive{{{0, 255}, {0, 32767}, {0, Int32Max}, {0, 10000}}};
-        static constexpr Row ZeroToOne{{{0, 1}, {0, 1}, {0, 1}, {0, 1}}};
-        static constexpr Row MinusOneToOne{{{0, 1}, {-1, 1}, {-1, 1}, {-1, 1}}};
-        static constexpr Row ZeroTo255{{{0, 255}, {0, 255}, {0, 255}, {0, 255}}};
-        static constexpr Row ZeroTo10000{{{0, 255}, {0, 10000}, {0, 10000}, {0, 10000}}};
-        switch (p) {
-        case IntensityPreset::FullRange: return &Full;
-        case IntensityPreset::PositiveRange: return &Positive;
-        case IntensityPreset::ZeroToOne: return &ZeroToOne;
-        case IntensityPreset::MinusOneToOne: return &MinusOneToOne;
-        case IntensityPreset::ZeroTo255: return &ZeroTo255;
-        case IntensityPreset::ZeroTo10000: return &ZeroTo10000;
-        case IntensityPreset::FromSelectedSlice: break;
-        }
-        return nullptr;
-    };
-
-    const Row* row = rowFor(preset);
-    const auto column = static_cast<unsigned>(dataType);
-    if (row == nullptr || column >= 4)
+    const auto row = static_cast<std::size_t>(preset);
+    const auto column = static_cast<std::size_t>(dataType);
+    if (row >= std::size(PresetRanges) || column >= std::size(PresetRanges[0]))
         return {0, 0};
-    return row->byType[column];
+    return PresetRanges[row][column];
 }
 
 ReadoutTexts voxelReadout(const TKelvoxDataMgr& dataMgr, TViewKind view, std::int32_t x,
@@ -200,12 +190,12 @@ ReadoutTexts voxelReadout(const TKelvoxDataMgr& dataMgr, TViewKind view, std::in
 
     const std::int32_t voxel = dataMgr.VoxelOffset(i0, i1, i2, i3);
     const std::int32_t byteOffset = dataMgr.ByteOffset(i0, i1, i2, i3);
-    texts.panel2 = QStringLiteral("Voxel: ") + formatGrouped(voxel, ReadoutNumberWidth, locale)
-        + QStringLiteral("  Byte Offset: ") + formatGrouped(byteOffset, ReadoutNumberWidth, locale)
+    texts.panel2 = QStringLiteral("Voxel: ") + formatGrouped(voxel, NumberFieldWidth, locale)
+        + QStringLiteral("  Byte Offset: ") + formatGrouped(byteOffset, NumberFieldWidth, locale)
         + QStringLiteral(" = ") + formatHexOffset(byteOffset);
 
     const double value = dataMgr.ViewValue(view, x, y);
     const int decimals = dataMgr.DataType == vdtFloat32 ? FloatValueDecimals : 0;
-    texts.panel1 = QStringLiteral("Intens: ") + formatFixed(value, decimals, ReadoutNumberWidth, locale);
+    texts.panel1 = QStringLiteral("Intens: ") + formatFixed(value, decimals, NumberFieldWidth, locale);
     return texts;
 }
