@@ -1,0 +1,92 @@
+#include "ui/ViewImageWidget.h"
+
+#include "ui/ViewBorder.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QMouseEvent>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+void sendMove(QWidget* target, QPointF pos)
+{
+    QMouseEvent move(QEvent::MouseMove, pos, target->mapToGlobal(pos), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &move);
+}
+
+TEST(ViewImageWidget, GivesRowsOfTheRequestedBitmap)
+{
+    ViewImageWidget widget;
+    widget.setSize24(3, 2);
+    ASSERT_EQ(widget.image().size(), QSize(3, 2));
+    const std::uint8_t red[9] = {255, 0, 0, 0, 255, 255, 10, 20, 30};
+    std::memcpy(widget.rowPointer(1), red, sizeof red);
+    EXPECT_EQ(widget.image().pixelColor(0, 1), QColor(255, 0, 0));
+    EXPECT_EQ(widget.image().pixelColor(1, 1), QColor(0, 255, 255));
+    EXPECT_EQ(widget.image().pixelColor(2, 1), QColor(10, 20, 30));
+}
+
+TEST(ViewImageWidget, EmptyViewHasNoBitmap)
+{
+    ViewImageWidget widget;
+    widget.setSize24(4, 4);
+    widget.setSize24(0, 4);
+    EXPECT_TRUE(widget.image().isNull());
+    widget.setSize24(4, 0);
+    EXPECT_TRUE(widget.image().isNull());
+}
+
+TEST(ViewImageWidget, PaintsTheBitmapOnePixelPerVoxel)
+{
+    ViewImageWidget widget;
+    widget.resize(2, 2);
+    widget.setSize24(2, 2);
+    const std::uint8_t rows[2][6] = {{1, 2, 3, 200, 100, 50}, {0, 0, 255, 9, 9, 9}};
+    std::memcpy(widget.rowPointer(0), rows[0], 6);
+    std::memcpy(widget.rowPointer(1), rows[1], 6);
+    const QImage shown = widget.grab().toImage();
+    EXPECT_EQ(shown.pixelColor(1, 0), QColor(200, 100, 50));
+    EXPECT_EQ(shown.pixelColor(0, 1), QColor(0, 0, 255));
+}
+
+TEST(ViewImageWidget, ReportsMovesInsideOnly)
+{
+    ViewImageWidget widget;
+    widget.resize(10, 5);
+    QSignalSpy moved(&widget, &ViewImageWidget::mouseMoved);
+    sendMove(&widget, {3, 4});
+    sendMove(&widget, {10, 2}); // one past the right edge, as during a drag
+    sendMove(&widget, {-1, 2});
+    ASSERT_EQ(moved.count(), 1);
+    EXPECT_EQ(moved.at(0).at(0).toInt(), 3);
+    EXPECT_EQ(moved.at(0).at(1).toInt(), 4);
+}
+
+TEST(ViewBorder, DrawsATwoPixelBlueOutlineWithoutFill)
+{
+    QWidget background;
+    background.setAutoFillBackground(true);
+    QPalette palette = background.palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    background.setPalette(palette);
+    background.resize(20, 20);
+    auto* border = new ViewBorder(&background);
+    border->setGeometry(0, 0, 20, 20);
+    const QImage shown = background.grab().toImage();
+    const QColor blue(0, 0, 255);
+    for (const QPoint p : {QPoint(0, 0), QPoint(1, 10), QPoint(18, 5), QPoint(19, 19), QPoint(10, 18)}) {
+        EXPECT_EQ(shown.pixelColor(p), blue) << p.x() << "," << p.y();
+    }
+    for (const QPoint p : {QPoint(2, 2), QPoint(10, 10), QPoint(17, 17)}) {
+        EXPECT_EQ(shown.pixelColor(p), QColor(Qt::white)) << p.x() << "," << p.y();
+    }
+    EXPECT_TRUE(border->testAttribute(Qt::WA_TransparentForMouseEvents));
+}
+
+} // namespace
