@@ -101,6 +101,11 @@ struct GroupedCase
     const char* expected;
 };
 
+void PrintTo(const GroupedCase& c, std::ostream* os)
+{
+    *os << c.value;
+}
+
 class FormatGrouped : public testing::TestWithParam<GroupedCase>
 {
 };

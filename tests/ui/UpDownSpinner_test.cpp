@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 
 namespace {
 
@@ -68,6 +69,11 @@ struct StepCase
     int expectedPosition;
     int textChanges;
 };
+
+void PrintTo(const StepCase& c, std::ostream* os)
+{
+    *os << '"' << c.startText << "\" " << (c.delta > 0 ? "up" : "down");
+}
 
 class UpDownSpinnerSteps : public UpDownSpinnerTest, public testing::WithParamInterface<StepCase>
 {
