@@ -4,12 +4,22 @@
 #include <QPainter>
 #include <QPaintEvent>
 
+#include <algorithm>
 #include <new>
+
+namespace {
+
+constexpr int MaxBandPixels = 65535;
+
+} // namespace
 
 ViewImageWidget::ViewImageWidget(QWidget* parent)
     : QWidget(parent)
 {
     setMouseTracking(true);
+    // The widget paints every one of its pixels itself, so an immediate
+    // repaint does not first repaint the panel behind it.
+    setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 ViewImageWidget::~ViewImageWidget() = default;
@@ -45,13 +55,27 @@ void ViewImageWidget::repaintNow()
 
 void ViewImageWidget::paintEvent(QPaintEvent* event)
 {
-    if (m_image.isNull()) {
-        return;
-    }
     QPainter painter(this);
-    const QRect area = event->rect() & QRect(QPoint(0, 0), m_image.size());
+    const QRect bitmap(QPoint(0, 0), m_image.size());
+    const QRect area = event->rect() & bitmap;
     if (!area.isEmpty()) {
-        painter.drawImage(area.topLeft(), m_image, area);
+        // Only the exposed part is turned into the screen's 32-bit format, in
+        // bands below 65536 pixels: the toolkit converts a band with its
+        // vectorised routine on this thread, whereas handing it the whole
+        // bitmap would wake worker threads for every repaint.
+        const int rowsPerBand = std::max(1, MaxBandPixels / area.width());
+        for (int top = area.top(); top <= area.bottom(); top += rowsPerBand) {
+            const int rows = std::min(rowsPerBand, area.bottom() + 1 - top);
+            const QImage band(m_image.constScanLine(top) + 3 * area.left(), area.width(), rows,
+                              m_image.bytesPerLine(), QImage::Format_RGB888);
+            painter.drawImage(QPoint(area.left(), top), band.convertToFormat(QImage::Format_RGB32));
+        }
+    }
+    // Where the bitmap does not reach (before the first render, or while the
+    // layout is larger) the panel's colour shows.
+    const QRegion uncovered = QRegion(event->rect()) - bitmap;
+    for (const QRect& rect : uncovered) {
+        painter.fillRect(rect, palette().window());
     }
 }
 

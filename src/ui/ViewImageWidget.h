@@ -42,4 +42,5 @@ protected:
 
 private:
     QImage m_image;
+
 };

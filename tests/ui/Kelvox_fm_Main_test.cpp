@@ -20,6 +20,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QProcess>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -906,6 +907,53 @@ TEST_F(MainWindow, ReadoutFollowsTheRenderedViewsNotTheEdits)
     waitForRefresh();
     moveOver(image("img_Slice"), 12, 34);
     EXPECT_EQ(panel(0), QStringLiteral("[  12,   34,    9,    0 ]"));
+}
+
+// ---- End to end --------------------------------------------------------
+
+TEST_F(MainWindow, ViewsEqualTheCommandLineRenderer)
+{
+    const QString sample = QStringLiteral(KELVOX_SAMPLES_DIR "/head_128x128x64x2_i16be.raw");
+    const QString renderer = QStringLiteral(KELVOX_BINARY_DIR "/tools/kelvox-render");
+    ASSERT_TRUE(QFile::exists(sample)) << sample.toStdString();
+    ASSERT_TRUE(QFile::exists(renderer)) << renderer.toStdString();
+
+    start();
+    setGeometry(128, 128, 64, 1);
+    choose(child<QComboBox>("cb_ByteOrder"), 1);
+    paste(edit("ed_IntensityMin"), QStringLiteral("-100"));
+    paste(edit("ed_IntensityMax"), QStringLiteral("1500"));
+    paste(edit("ed_SliceNumber"), QStringLiteral("30"));
+    paste(edit("ed_CrossSliceViewY"), QStringLiteral("70"));
+    paste(edit("ed_VolumeNumber"), QStringLiteral("1"));
+    window->DropFileTarget1Drop({sample});
+    waitForRefresh();
+
+    const std::array<std::pair<const char*, const char*>, 4> views{{{"slice", "img_Slice"},
+                                                                    {"next", "img_NextSlice"},
+                                                                    {"cross", "img_CrossSliceView"},
+                                                                    {"other", "img_OtherVolume"}}};
+    for (const auto& [view, imageName] : views) {
+        const QString png = tempDir.filePath(QString::fromLatin1(view) + QStringLiteral(".png"));
+        QProcess process;
+        process.start(renderer, {sample, QStringLiteral("--dims"), QStringLiteral("128x128x64"),
+                                 QStringLiteral("--type"), QStringLiteral("i16"),
+                                 QStringLiteral("--order"), QStringLiteral("big"),
+                                 QStringLiteral("--window"), QStringLiteral("-100:1500"),
+                                 QStringLiteral("--view"), QString::fromLatin1(view),
+                                 QStringLiteral("--slice"), QStringLiteral("30"),
+                                 QStringLiteral("--row"), QStringLiteral("70"),
+                                 QStringLiteral("--volume"), QStringLiteral("1"),
+                                 QStringLiteral("--out"), png});
+        ASSERT_TRUE(process.waitForFinished(30000));
+        ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+        const QImage expected = QImage(png).convertToFormat(QImage::Format_RGB888);
+        const QImage& shown = image(imageName)->image();
+        ASSERT_EQ(shown.size(), expected.size()) << view;
+        EXPECT_TRUE(shown == expected) << view;
+        // The picture is not trivially uniform: the phantom shows.
+        EXPECT_NE(shown.pixelColor(0, 0), shown.pixelColor(shown.width() / 2, shown.height() / 2)) << view;
+    }
 }
 
 } // namespace
