@@ -13,7 +13,10 @@
 
 namespace {
 
-constexpr int RepeatDelayMs = 400;
+// The first repeat must come before the window's 300 ms refresh timer runs
+// out, so that holding an arrow costs one refresh after the last step, not
+// an extra one after the first.
+constexpr int RepeatDelayMs = 250;
 constexpr int RepeatIntervalMs = 50;
 constexpr int PositionLowest = std::numeric_limits<std::int16_t>::min();
 constexpr int PositionHighest = std::numeric_limits<std::int16_t>::max();

@@ -164,13 +164,28 @@ TEST_F(UpDownSpinnerTest, HeldArrowRepeatsUntilReleased)
     QTest::mouseRelease(up, Qt::LeftButton);
     const qint64 heldMs = clock.elapsed();
     const int held = steps.count();
-    // 400 ms delay, then a step every 50 ms: about 13 steps in one second. A
+    // 250 ms delay, then a step every 50 ms: about 16 steps in one second. A
     // busy machine delivers fewer timer ticks, never more.
     EXPECT_GE(held, 4);
-    EXPECT_LE(held, 2 + (heldMs - 400) / 50);
+    EXPECT_LE(held, 2 + (heldMs - 250) / 50);
     EXPECT_EQ(m_edit->text(), QString::number(held));
     QTest::qWait(200);
     EXPECT_EQ(steps.count(), held) << "no step after the release";
+}
+
+TEST_F(UpDownSpinnerTest, FirstRepeatComesWithinTheRefreshDelay)
+{
+    // The window refreshes 300 ms after the last change; a held arrow must
+    // step again before that, or holding it would refresh in between.
+    QSignalSpy steps(m_spinner, &UpDownSpinner::positionChanged);
+    QAbstractButton* down = arrow("downArrow");
+    m_edit->setText(QStringLiteral("100"));
+    QTest::mousePress(down, Qt::LeftButton);
+    QTest::qWait(290);
+    QTest::mouseRelease(down, Qt::LeftButton);
+    EXPECT_GE(steps.count(), 2);
+    EXPECT_LE(down->autoRepeatDelay(), 280);
+    EXPECT_TRUE(down->autoRepeat());
 }
 
 TEST_F(UpDownSpinnerTest, RangeAndPositionAreClampedToSixteenBits)
