@@ -257,11 +257,27 @@ bool TCustomSimpleClipboardFormat::ReadBytes(IDataObject*, const STGMEDIUM& Medi
         return result;
     }
     if (Medium.tymed == TYMED_ISTREAM && Medium.pstm != nullptr) {
-        std::vector<std::uint8_t> buffer(static_cast<std::size_t>(Size));
-        if (!CopyBytes(nullptr, Medium, Size, buffer.data())) {
+        // The buffer grows with what the stream really delivers, so a stream
+        // that states a huge size but sends little costs little.
+        if (FAILED(Medium.pstm->Seek(0, STREAM_SEEK_SET, nullptr))) {
             return false;
         }
-        return ReadData(buffer.data(), Size);
+        const auto wanted = static_cast<std::size_t>(Size);
+        std::vector<std::uint8_t> buffer;
+        while (buffer.size() < wanted) {
+            const std::size_t filled = buffer.size();
+            buffer.resize(filled + std::min<std::size_t>(wanted - filled, TFixedStreamAdapter::CopyChunk));
+            ULONG read = 0;
+            if (Medium.pstm->Read(buffer.data() + filled, static_cast<ULONG>(buffer.size() - filled), &read) != S_OK) {
+                return false;
+            }
+            buffer.resize(filled + std::min<std::size_t>(read, buffer.size() - filled));
+            if (read == 0) {
+                break;
+            }
+        }
+        // A stream that delivers fewer bytes than its stated size is refused.
+        return buffer.size() == wanted && ReadData(buffer.data(), Size);
     }
     return false;
 }

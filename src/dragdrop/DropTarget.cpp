@@ -231,7 +231,7 @@ HWND TCustomDropTarget::Target() const
 
 void TCustomDropTarget::SetTarget(HWND Value)
 {
-    if (Value == m_currentTarget && Value != nullptr) {
+    if (Value == m_currentTarget) {
         return;
     }
     if (Designing()) {

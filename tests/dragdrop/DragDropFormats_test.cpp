@@ -108,6 +108,22 @@ TEST(ClipboardFormat, NameIsReadOnlyAndTheBaseHasNoNumber)
     }
 }
 
+TEST(StreamReader, StatedSizeMustBeDeliveredAndFitThirtyTwoBits)
+{
+    auto takeStream = [](std::uint64_t stated) {
+        TPerformedDropEffectClipboardFormat format;
+        STGMEDIUM medium;
+        medium.tymed = TYMED_ISTREAM;
+        medium.pstm = new ShortStream(le32(DROPEFFECT_COPY), stated);
+        return format.TakeMedium(nullptr, medium) && format.DwordValue == DROPEFFECT_COPY;
+    };
+    EXPECT_TRUE(takeStream(4));
+    EXPECT_FALSE(takeStream(5));
+    // A stream that claims far more than it sends costs only what it sends.
+    EXPECT_FALSE(takeStream(1800000000));
+    EXPECT_THROW(takeStream(std::uint64_t{1} << 31), std::range_error);
+}
+
 class Sink final : public RefCounted<IStream>
 {
 public:
