@@ -1,5 +1,6 @@
 #include "platform/Ole.h"
 
+#include "platform/ComPtr.h"
 #include "platform/GlobalMemory.h"
 #include "platform/Windowing.h"
 
@@ -60,7 +61,7 @@ void ReleaseStgMedium(STGMEDIUM* pmedium)
     STGMEDIUM medium = *pmedium;
     *pmedium = STGMEDIUM{};
     if (medium.pUnkForRelease != nullptr) {
-        medium.pUnkForRelease->Release();
+        ComPtr<IUnknown>::adopt(medium.pUnkForRelease).reset();
         return;
     }
     switch (medium.tymed) {
@@ -70,9 +71,7 @@ void ReleaseStgMedium(STGMEDIUM* pmedium)
         }
         break;
     case TYMED_ISTREAM:
-        if (medium.pstm != nullptr) {
-            medium.pstm->Release();
-        }
+        ComPtr<IStream>::adopt(medium.pstm).reset();
         break;
     default:
         break;

@@ -116,15 +116,17 @@ public:
     // Ends the registration; safe also from inside one of our own calls.
     void revoke()
     {
+        // The registration's reference goes now: the target may be gone
+        // before this object is.
         m_revoked = true;
+        m_target.reset();
+        m_dataObject.reset();
         if (m_widget != nullptr) {
             m_widget->removeEventFilter(this);
         }
-        if (m_depth > 0) {
-            deleteLater();
-        } else {
-            delete this;
-        }
+        // Possibly inside one of our own calls: the object goes once the
+        // event loop is back (or with its widget).
+        deleteLater();
     }
 
     bool eventFilter(QObject* watched, QEvent* event) override
@@ -137,12 +139,10 @@ public:
         case QEvent::DragMove:
         case QEvent::DragLeave:
         case QEvent::Drop: {
-            // Keep ourselves and the target alive across the call: a handler
-            // may revoke the registration.
+            // Keep the target alive across the call: a handler may revoke the
+            // registration.
             const ComPtr<IDropTarget> target = m_target;
-            ++m_depth;
             handle(target.get(), event);
-            --m_depth;
             return true;
         }
         default:
@@ -199,7 +199,6 @@ private:
     ComPtr<IDropTarget> m_target;
     QtWindowServices& m_services;
     ComPtr<IDataObject> m_dataObject;
-    int m_depth = 0;
     bool m_revoked = false;
 };
 
@@ -229,11 +228,13 @@ public:
     {
         m_dead = true;
         m_client = nullptr;
-        if (m_depth > 0) {
-            deleteLater();
-        } else {
-            delete this;
+        if (m_control != nullptr) {
+            m_control->removeEventFilter(this);
         }
+        if (m_topLevel != nullptr) {
+            m_topLevel->removeEventFilter(this);
+        }
+        deleteLater();
     }
 
     bool eventFilter(QObject* watched, QEvent* event) override
@@ -278,13 +279,11 @@ private:
     void notify(bool created)
     {
         m_hasWindow = created;
-        ++m_depth;
         if (created) {
             m_client->windowCreated();
         } else {
             m_client->windowDestroyed();
         }
-        --m_depth;
     }
 
     QWidget* m_control;
@@ -292,7 +291,6 @@ private:
     WindowProxyClient* m_client;
     bool m_hasWindow = false;
     bool m_dead = false;
-    int m_depth = 0;
 };
 
 QWidget* widgetOf(HWND hwnd)
