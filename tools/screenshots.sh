@@ -7,6 +7,8 @@
 #                         2 volumes, read with the right guess
 #   kelvox-i16be-wrong.png  the same file read little-endian
 # Usage: tools/screenshots.sh [output folder]   (default build/screenshots)
+# KELVOX_BUILD_DIR names an already configured build folder to use instead
+# of build/release.
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -14,10 +16,10 @@ out=${1:-build/screenshots}
 build=${KELVOX_BUILD_DIR:-build/release}
 
 scripts/install-deps.sh
-if [ ! -x "$build/src/app/kelvox" ] || [ -z "${KELVOX_BUILD_DIR:-}" ]; then
+if [ -z "${KELVOX_BUILD_DIR:-}" ]; then
   cmake --preset release >/dev/null
-  cmake --build --preset release -j 2 --target kelvox samples
 fi
+cmake --build "$build" -j 2 --target kelvox samples
 sample=$(cd "$build/samples" && pwd)/head_128x128x64x2_i16be.raw
 [ -f "$sample" ] || { echo "screenshots: sample $sample is missing" >&2; exit 1; }
 mkdir -p "$out"
@@ -71,10 +73,14 @@ keys ctrl+a; text 32; keys Tab       # slice 32
 sleep 1
 keys space Tab                       # "Apply": the slice's own range
 keys ctrl+a; text 64; keys Tab       # cross-slice at row 64
+# The pointer over the slice view, for the readout in the status bar.
+xdotool mousemove --window "$win" 90 230
 shot kelvox-i16be-right.png
 
-# Back to the byte order (shift+Tab past the check box, row, Apply, slice
-# and both intensity edits) and read the file little-endian.
-keys shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab
+# Back to the byte order (shift+Tab past the row, Apply, slice and both
+# intensity edits) and read the file little-endian.
+keys shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab
 keys Up
+sleep 0.8
+xdotool mousemove --window "$win" 92 232
 shot kelvox-i16be-wrong.png

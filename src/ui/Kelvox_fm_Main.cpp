@@ -16,6 +16,7 @@
 #include <QCloseEvent>
 #include <QFile>
 #include <QFont>
+#include <QFontInfo>
 #include <QLocale>
 #include <QTimer>
 
@@ -81,11 +82,27 @@ public:
     BusyCursor& operator=(const BusyCursor&) = delete;
 };
 
+// Width of a stand-in face, in percent. The window's texts were placed for a
+// narrow bitmap face; the usual stand-ins (DejaVu Sans and the like) are a
+// fifth wider at the same pixel size and would run into the next control.
+constexpr int StandInStretch = 80;
+
 QFont fontWithFallback(const QString& family, QFont::StyleHint hint, int pixelSize)
 {
     QFont font(family);
     font.setStyleHint(hint);
     font.setPixelSize(pixelSize);
+    return font;
+}
+
+// The window's own face, or its sans-serif stand-in narrowed to the width of
+// the original, at the same pixel size.
+QFont windowFont()
+{
+    QFont font = fontWithFallback(QStringLiteral("MS Sans Serif"), QFont::SansSerif, 11);
+    if (QFontInfo(font).family() != font.family()) {
+        font.setStretch(StandInStretch);
+    }
     return font;
 }
 
@@ -160,7 +177,7 @@ void Tfm_Main::applyFonts()
     // The designed fonts are Windows faces; where they are missing the style
     // hint picks the platform's sans-serif or fixed-pitch face at the same
     // pixel size.
-    setFont(fontWithFallback(QStringLiteral("MS Sans Serif"), QFont::SansSerif, 11));
+    setFont(windowFont());
     ui->StatusBar1->setFont(fontWithFallback(QStringLiteral("Courier New"), QFont::Monospace, 11));
     const QFont captionFont = fontWithFallback(QStringLiteral("Arial"), QFont::SansSerif, 11);
     for (TZebRotateLabel* caption : findChildren<TZebRotateLabel*>()) {
