@@ -99,10 +99,8 @@ UpDownSpinner::UpDownSpinner(QWidget* parent)
     placeButtons();
 }
 
-UpDownSpinner::~UpDownSpinner()
-{
-    setAssociate(nullptr);
-}
+// Qt drops this object's event filter and connections on the edit by itself.
+UpDownSpinner::~UpDownSpinner() = default;
 
 void UpDownSpinner::setAssociate(QLineEdit* edit)
 {

@@ -237,4 +237,16 @@ TEST_F(UpDownSpinnerTest, SurvivesItsEditBeingDestroyedFirst)
     EXPECT_EQ(m_spinner->position(), 10);
 }
 
+TEST_F(UpDownSpinnerTest, EditOutlivesItsSpinner)
+{
+    m_edit->setText(QStringLiteral("3"));
+    std::unique_ptr<UpDownSpinner> doomed(m_spinner);
+    m_spinner = nullptr;
+    doomed.reset();
+    m_edit->setFocus();
+    QTest::keyClick(m_edit, Qt::Key_Up);
+    m_edit->setText(QStringLiteral("4"));
+    EXPECT_EQ(m_edit->text(), QStringLiteral("4"));
+}
+
 } // namespace
