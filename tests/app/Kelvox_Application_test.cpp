@@ -15,7 +15,7 @@ namespace {
 
 const QEvent::Type FailingEvent = static_cast<QEvent::Type>(QEvent::User + 17);
 
-// A control whose handlers fail: a custom event and mouse presses throw.
+// A control whose handlers fail: a custom event and key presses throw.
 class FailingWidget : public QPushButton
 {
 public:
@@ -29,7 +29,7 @@ protected:
         }
         return QPushButton::event(event);
     }
-    void mousePressEvent(QMouseEvent*) override
+    void keyPressEvent(QKeyEvent*) override
     {
         ++handled;
         throw 42; // not a std::exception
@@ -86,8 +86,9 @@ TEST_F(TopLevelHandler, UserInputFailureIsReportedWithAGenericText)
     widget.resize(80, 30);
     widget.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&widget));
-    QTest::mouseClick(&widget, Qt::LeftButton);
-    QTest::mouseClick(&widget, Qt::LeftButton);
+    widget.setFocus();
+    QTest::keyClick(&widget, Qt::Key_A);
+    QTest::keyClick(&widget, Qt::Key_B);
     EXPECT_EQ(widget.handled, 2);
     EXPECT_EQ(messages, (QStringList{QStringLiteral("Unknown error"), QStringLiteral("Unknown error")}));
 }

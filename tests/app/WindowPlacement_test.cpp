@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace {
 
 struct PlacementCase
@@ -29,4 +31,5 @@ INSTANTIATE_TEST_SUITE_P(
                       PlacementCase{{0, 0, 101, 101}, {100, 100}, {0, 0}},
                       // Larger than the main window: -37 div 2 is -18.
                       PlacementCase{{0, 0, 100, 100}, {137, 137}, {-18, -18}},
-                      PlacementCase{{-50, -20, 100, 100}, {100, 100}, {-50, -20}}));
+                      PlacementCase{{-50, -20, 100, 100}, {100, 100}, {-50, -20}}),
+    [](const auto& info) { return "Case" + std::to_string(info.index); });

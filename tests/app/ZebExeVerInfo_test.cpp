@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -102,7 +104,14 @@ INSTANTIATE_TEST_SUITE_P(Paths, ExeBaseName,
                                            BaseNameCase{"/opt/a.b.exe", "a"}, BaseNameCase{"/usr/bin/viewer", "viewer"},
                                            BaseNameCase{"/dir.with.dots/prog", "prog"},
                                            BaseNameCase{"/x/.hidden", ""}, BaseNameCase{"viewer.exe", "viewer"},
-                                           BaseNameCase{"", ""}));
+                                           BaseNameCase{"", ""}),
+                         [](const auto& info) {
+                             std::string name;
+                             for (const char c : std::string(info.param.baseName)) {
+                                 name += std::isalnum(static_cast<unsigned char>(c)) ? c : 'x';
+                             }
+                             return "Case" + std::to_string(info.index) + name;
+                         });
 
 TEST(TranslationKey, FourUpperCaseHexDigitsEach)
 {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -67,7 +68,14 @@ INSTANTIATE_TEST_SUITE_P(
                       LocaleCase{"de", 0x0407}, LocaleCase{"fr_BF", 0x040C}, LocaleCase{"DE_de", 0x0407},
                       // The portable locales and anything unknown count as US English.
                       LocaleCase{"C", 0x0409}, LocaleCase{"C.UTF-8", 0x0409}, LocaleCase{"POSIX", 0x0409},
-                      LocaleCase{"", 0x0409}, LocaleCase{"xx_YY", 0x0409}, LocaleCase{"_", 0x0409}));
+                      LocaleCase{"", 0x0409}, LocaleCase{"xx_YY", 0x0409}, LocaleCase{"_", 0x0409}),
+    [](const auto& info) {
+                             std::string name;
+                             for (const char c : std::string(info.param.locale)) {
+                                 name += std::isalnum(static_cast<unsigned char>(c)) ? c : 'x';
+                             }
+                             return "Case" + std::to_string(info.index) + name;
+                         });
 
 TEST(SystemDefaultLangId, TakesLcAllThenLcMessagesThenLang)
 {

@@ -204,7 +204,10 @@ INSTANTIATE_TEST_SUITE_P(
         AnchorCase{TZebRotateLabel::ag225, 90, 90, 40, 14, {86, 14}},
         AnchorCase{TZebRotateLabel::ag270, 17, 90, 55, 14, {15, 17}},
         AnchorCase{TZebRotateLabel::ag270, 17, 40, 55, 14, {15, -7}},
-        AnchorCase{TZebRotateLabel::ag315, 90, 90, 40, 14, {14, 4}}));
+        AnchorCase{TZebRotateLabel::ag315, 90, 90, 40, 14, {14, 4}}),
+    [](const auto& info) {
+        return "Degrees" + std::to_string(45 * static_cast<int>(info.param.angle)) + "Case" + std::to_string(info.index);
+    });
 
 TEST(RotateLabel, SideCaptionInkLiesInThePredictedCell)
 {
