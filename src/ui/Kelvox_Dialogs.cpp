@@ -33,7 +33,7 @@ void showError(QWidget* parent, const QString& message)
 QString askOpenFileName(QWidget* parent, const QString& title, const QString& initialPath)
 {
     if (openFileHandler()) {
-        return openFileHandler()(parent, title);
+        return openFileHandler()(parent, title, initialPath);
     }
     // No filter, default extension or start folder; the path and the file
     // must exist; resizable; no places side bar; nothing is added to any list

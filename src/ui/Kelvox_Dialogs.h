@@ -21,14 +21,15 @@ public:
 namespace Dialogs {
 
 using ErrorHandler = std::function<void(const QString& message)>;
-using OpenFileHandler = std::function<QString(QWidget* parent, const QString& title)>;
+using OpenFileHandler =
+    std::function<QString(QWidget* parent, const QString& title, const QString& initialPath)>;
 
 // Shows message in a modal error box (or hands it to the installed handler).
 void showError(QWidget* parent, const QString& message);
 
 // Asks for an existing file to open; returns its path, or an empty string
 // when the user cancels. The dialog opens in the folder of initialPath with
-// its name filled in (when given). Installed handlers see parent and title.
+// its name filled in (when given).
 QString askOpenFileName(QWidget* parent, const QString& title, const QString& initialPath = {});
 
 // Installs a handler for tests; an empty function restores the real dialog.

@@ -60,8 +60,9 @@ protected:
     void SetUp() override
     {
         Dialogs::setErrorHandler([this](const QString& message) { errors << message; });
-        Dialogs::setOpenFileHandler([this](QWidget*, const QString& title) {
+        Dialogs::setOpenFileHandler([this](QWidget*, const QString& title, const QString& initial) {
             openTitles << title;
+            openInitialPaths << initial;
             return nextOpenAnswer;
         });
         ASSERT_TRUE(tempDir.isValid());
@@ -178,6 +179,7 @@ protected:
     std::unique_ptr<QSignalSpy> refreshed;
     QStringList errors;
     QStringList openTitles;
+    QStringList openInitialPaths;
     QString nextOpenAnswer;
 };
 
@@ -553,6 +555,19 @@ TEST_F(MainWindow, OpensAFileAndShowsItAfterTheTimer)
     // Window 0..256: value 240 at the last voxel scales to 239.06 -> 239.
     EXPECT_EQ(shown.pixelColor(3, 3), QColor(239, 239, 239));
     EXPECT_EQ(shown.pixelColor(0, 0), QColor(0, 0, 0));
+    // The busy cursor of the refresh is gone again.
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(MainWindow, OpenDialogRemembersTheLastPathChosenInIt)
+{
+    start();
+    const QString chosen = writeFile(QStringLiteral("chosen.raw"), QByteArray(4, '\1'));
+    openThroughMenu(chosen);
+    window->DropFileTarget1Drop({writeFile(QStringLiteral("dropped.raw"), QByteArray(4, '\2'))});
+    openThroughMenu(QString()); // cancelled: keeps the last choice too
+    openThroughMenu(QString());
+    EXPECT_EQ(openInitialPaths, (QStringList{QString(), chosen, chosen}));
 }
 
 TEST_F(MainWindow, CancelledOpenChangesNothing)
