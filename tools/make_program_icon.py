@@ -1,72 +1,54 @@
 #!/usr/bin/env python3
 """Draws the About box picture: a grey brain slice with a large blue question mark.
 
-The slice is the middle axial slice of the head-like ellipsoid phantom the
-sample volumes are made of (skull, brain, ventricles and a few small
-structures), windowed to grey levels. The result is a 72 x 72 pixel, 24-bit
-PNG written with the standard library only.
+The slice is the middle slice of the unsigned 8-bit sample volume that the
+build generates (tools/make_samples.cpp: 256 x 256 x 64 voxels), scaled down
+to 72 x 72 pixels with its orientation marker left out; the question mark is
+drawn over it with antialiased edges. The result is a 24-bit PNG written with
+the standard library only.
 
-    tools/make_program_icon.py [output.png]   (default: src/app/images/ProgramIcon.png)
+    tools/make_program_icon.py [--sample head_256x256x64_u8.raw] [output.png]
+
+Without --sample the first build/*/samples/head_256x256x64_u8.raw is used
+(build the `samples` target first); the default output is
+src/app/images/ProgramIcon.png.
 """
 
+import argparse
+import glob
 import math
 import os
 import struct
-import sys
 import zlib
 
 SIZE = 72
+SAMPLE_NAME = "head_256x256x64_u8.raw"
+SAMPLE_DIMS = (256, 256, 64)  # voxels per row, rows per slice, slices
 SUPERSAMPLE = 4
-
-# Ellipsoids: value, centre (x, y, z), semi-axes (a, b, c), rotation about z in
-# degrees. Values add up where ellipsoids overlap; coordinates span -1 .. 1.
-PHANTOM = [
-    (1.0, (0.0, 0.0, 0.0), (0.69, 0.92, 0.81), 0),
-    (-0.8, (0.0, -0.0184, 0.0), (0.6624, 0.874, 0.78), 0),
-    (-0.2, (0.22, 0.0, 0.0), (0.11, 0.31, 0.22), -18),
-    (-0.2, (-0.22, 0.0, 0.0), (0.16, 0.41, 0.28), 18),
-    (0.1, (0.0, 0.35, 0.0), (0.21, 0.25, 0.41), 0),
-    (0.1, (0.0, 0.1, 0.0), (0.046, 0.046, 0.05), 0),
-    (0.1, (0.0, -0.1, 0.0), (0.046, 0.046, 0.05), 0),
-    (0.1, (-0.08, -0.605, 0.0), (0.046, 0.023, 0.05), 0),
-    (0.1, (0.0, -0.605, 0.0), (0.023, 0.023, 0.02), 0),
-    (0.1, (0.06, -0.605, 0.0), (0.023, 0.046, 0.02), 0),
-]
-
-# Grey window over the phantom's values: brain tissue mid grey, skull white.
-WINDOW_LOW, WINDOW_HIGH = 0.0, 0.5
 
 BLUE = (20, 70, 235)
 OUTLINE = (0, 20, 90)
 
 
-def phantom_value(x, y, z=0.0):
-    total = 0.0
-    for value, (cx, cy, cz), (a, b, c), degrees in PHANTOM:
-        t = math.radians(degrees)
-        dx, dy, dz = x - cx, y - cy, z - cz
-        u = dx * math.cos(t) + dy * math.sin(t)
-        v = -dx * math.sin(t) + dy * math.cos(t)
-        if (u / a) ** 2 + (v / b) ** 2 + (dz / c) ** 2 <= 1.0:
-            total += value
-    return total
-
-
-def grey_slice():
+def grey_slice(sample_path):
+    d0, d1, d2 = SAMPLE_DIMS
+    with open(sample_path, "rb") as f:
+        f.seek(d0 * d1 * (d2 // 2))
+        plane = f.read(d0 * d1)
+    if len(plane) != d0 * d1:
+        raise SystemExit(f"{sample_path}: too short for {d0} x {d1} x {d2} voxels")
     pixels = []
     for row in range(SIZE):
         line = []
         for col in range(SIZE):
-            acc = 0.0
+            total = 0
             for sy in range(SUPERSAMPLE):
                 for sx in range(SUPERSAMPLE):
-                    # Screen rows run downward, phantom y upward; a small margin.
-                    x = ((col + (sx + 0.5) / SUPERSAMPLE) / SIZE * 2.0 - 1.0) * 1.02
-                    y = -((row + (sy + 0.5) / SUPERSAMPLE) / SIZE * 2.0 - 1.0) * 1.02
-                    acc += phantom_value(x, y)
-            mean = acc / SUPERSAMPLE ** 2
-            level = (mean - WINDOW_LOW) / (WINDOW_HIGH - WINDOW_LOW)
-            line.append(round(255 * min(1.0, max(0.0, level))))
+                    i = int((col + (sx + 0.5) / SUPERSAMPLE) * d0 / SIZE)
+                    j = int((row + (sy + 0.5) / SUPERSAMPLE) * d1 / SIZE)
+                    # The orientation marker in the top-left corner is left out.
+                    total += 0 if (i < d0 // 8 and j < d1 // 8) else plane[j * d0 + i]
+            line.append(round(total / SUPERSAMPLE ** 2))
         pixels.append(line)
     return pixels
 
@@ -103,8 +85,8 @@ def coverage(distance, half_width):
     return max(0.0, min(1.0, half_width + 0.5 - distance))
 
 
-def icon():
-    grey = grey_slice()
+def icon(sample_path):
+    grey = grey_slice(sample_path)
     rows = []
     for row in range(SIZE):
         line = []
@@ -134,10 +116,19 @@ def png_bytes(rows):
 
 def main():
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-    target = sys.argv[1] if len(sys.argv) > 1 else os.path.join(root, "src", "app", "images", "ProgramIcon.png")
-    with open(target, "wb") as out:
-        out.write(png_bytes(icon()))
-    print(target)
+    parser = argparse.ArgumentParser(description="Draws the About box picture.")
+    parser.add_argument("--sample", help="the generated " + SAMPLE_NAME)
+    parser.add_argument("output", nargs="?", default=os.path.join(root, "src", "app", "images", "ProgramIcon.png"))
+    args = parser.parse_args()
+    sample = args.sample
+    if sample is None:
+        found = sorted(glob.glob(os.path.join(root, "build", "*", "samples", SAMPLE_NAME)))
+        if not found:
+            raise SystemExit("no " + SAMPLE_NAME + " found; build the samples target or pass --sample")
+        sample = found[0]
+    with open(args.output, "wb") as out:
+        out.write(png_bytes(icon(sample)))
+    print(args.output)
 
 
 if __name__ == "__main__":
