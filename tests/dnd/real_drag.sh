@@ -10,6 +10,7 @@
 #   DROP_X DROP_Y  drop point relative to the target window (the file-name strip)
 #   --idlist       the source offers only a "Shell IDList Array"
 #   --expect-opened  the target prints "OPENED <path>": require FILE there
+#   --screenshot PNG   save the target window after the drop (needs ImageMagick)
 #
 # Succeeds when the source sees the copy action (and the target opened FILE).
 # Without a DISPLAY it runs itself under xvfb-run.
@@ -21,10 +22,12 @@ fi
 
 source_args=""
 expect_opened=0
+screenshot=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --idlist) source_args="--idlist"; shift ;;
     --expect-opened) expect_opened=1; shift ;;
+    --screenshot) screenshot=$2; shift 2 ;;
     *) break ;;
   esac
 done
@@ -82,6 +85,10 @@ while kill -0 "$source_pid" 2>/dev/null && [ $waited -lt 100 ]; do
   waited=$((waited + 1))
 done
 sleep 0.5
+
+if [ -n "$screenshot" ]; then
+  import -window "$target_window" "$screenshot"
+fi
 
 echo "source: $(cat "$work/source.log")"
 echo "target: $(cat "$work/target.log")"
