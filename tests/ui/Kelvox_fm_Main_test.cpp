@@ -912,6 +912,20 @@ TEST_F(MainWindow, ReadoutShowsValueAndOffsets)
     EXPECT_EQ(panel(1), QStringLiteral("Intens:      16320"));
 }
 
+TEST_F(MainWindow, NumbersFollowTheLocale)
+{
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    start();
+    paste(edit("ed_SliceNumber"), QStringLiteral("3"));
+    waitForRefresh();
+    moveOver(image("img_Slice"), 12, 34);
+    const QString intensityLabel = label("lb_Intensity")->text();
+    const QString offsets = panel(2);
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    EXPECT_EQ(intensityLabel, QStringLiteral("Intens:       0,00 to       0,00"));
+    EXPECT_EQ(offsets, QStringLiteral("Voxel:    205.324  Byte Offset:    205.324 = 0x0003.220C"));
+}
+
 TEST_F(MainWindow, ReadoutFollowsTheRenderedViewsNotTheEdits)
 {
     start();
