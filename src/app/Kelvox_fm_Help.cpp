@@ -7,6 +7,15 @@
 #include <QFont>
 #include <QKeyEvent>
 
+namespace {
+
+// Outer size of the window as designed; the client area is what remains
+// inside the window manager's frame.
+constexpr int DesignedOuterWidth = 560;
+constexpr int DesignedOuterHeight = 523;
+
+} // namespace
+
 Tfm_Help::Tfm_Help(QWidget* mainWindow)
     : QDialog(mainWindow)
     , ui(std::make_unique<Ui::Tfm_Help>())

@@ -32,11 +32,6 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    // Outer size of the window as designed; the client area is what remains
-    // inside the window manager's frame.
-    static constexpr int DesignedOuterWidth = 560;
-    static constexpr int DesignedOuterHeight = 523;
-
     std::unique_ptr<Ui::Tfm_Help> ui;
     QWidget* m_mainWindow = nullptr;
     bool m_placed = false;
