@@ -1,5 +1,6 @@
 #include "volume/Kelvox_DataMgr.h"
 
+#include "volume/GreyKernels.h"
 #include "volume/ViewImage.h"
 #include "volume/Wrap32.h"
 
@@ -17,24 +18,8 @@ TKelvoxDataMgr* DataMgr = nullptr;
 namespace
 {
 
-static_assert(std::endian::native == std::endian::little, "pixel words are laid out for a little-endian host");
-
-// A pixel as the 32-bit word whose first three bytes in memory are red,
-// green and blue; the fourth byte is spare, so pixels can be stored four
-// bytes at a time, each store overlapping the next pixel.
-constexpr std::uint32_t RedWord = 0x0000FFu; // (255, 0, 0)
-constexpr std::uint32_t LightBlueWord = 0xFFFF00u; // (0, 255, 255)
-constexpr std::uint32_t GreyStep = 0x010101u; // (n, n, n) = n * GreyStep
-
 // Pixels computed per batch before they are stored into the bitmap row.
 constexpr std::size_t ChunkPixels = 1024;
-
-// The smallest double whose rounding to a 32-bit float overflows: FLT_MAX
-// plus half a unit in its last place (2^128 - 2^103).
-constexpr double FloatOverflow = 0x1.ffffffp127;
-// Adding and taking away 2^23 rounds a float in 0..2^23 to an integer,
-// halves to the even neighbour, under the default rounding mode.
-constexpr float RoundToEven = 8388608.0f;
 
 std::int64_t bytesPerVoxelOf(TVoxelDataType type)
 {
@@ -56,72 +41,28 @@ std::uint32_t load32(const std::uint8_t* p, bool bigEndian)
     return bigEndian ? __builtin_bswap32(v) : v;
 }
 
-// The intensity window, reduced once per render to what the pixel mapping
-// needs: t = (v - lo) * scale, with lo and scale exactly the 32-bit floats
-// of the window, the product taken in double precision.
-struct GreyWindow
+// The intensity window reduced once per render to what the pixel rule
+// needs: lo and scale exactly as 32-bit floats.
+GreyKernels::Window greyWindow(std::int32_t intensityMin, std::int32_t intensityMax)
 {
-    double lo = 0.0;
-    double scale = 1.0;
-
-    GreyWindow(std::int32_t intensityMin, std::int32_t intensityMax)
-    {
-        // The span is exact in 64 bits: the full int32 window spans 2^32 - 1.
-        float span = static_cast<float>(static_cast<std::int64_t>(intensityMax) - intensityMin);
-        if (span == 0.0f)
-            span = 1.0f;
-        lo = static_cast<float>(intensityMin);
-        scale = 255.0f / span; // single-precision division: 255 / span rounded to a float
-    }
-
-    // Grey word of a value known to be finite after scaling (every integer
-    // voxel: |v - lo| <= 2^33 and |scale| <= 255).
-    std::uint32_t integerWord(float v) const
-    {
-        const double t = (static_cast<double>(v) - lo) * scale;
-        const double clamped = t >= 0.0 ? (t <= 255.0 ? t : 255.0) : 0.0;
-        const float rounded = (static_cast<float>(clamped) + RoundToEven) - RoundToEven;
-        return static_cast<std::uint32_t>(static_cast<std::int32_t>(rounded)) * GreyStep;
-    }
-
-    // Grey word of any float: a NaN, or a finite value whose scaled form
-    // does not fit a float, is red; infinities clamp to white or black.
-    std::uint32_t floatWord(float v) const
-    {
-        const double t = (static_cast<double>(v) - lo) * scale;
-        const bool overflows = !(std::fabs(t) < FloatOverflow);
-        const bool finite = std::fabs(v) <= std::numeric_limits<float>::max();
-        const bool red = (v != v) | (overflows & finite);
-        // NaN falls to 0 here and is painted red below.
-        const double clamped = t >= 0.0 ? (t <= 255.0 ? t : 255.0) : 0.0;
-        const float rounded = (static_cast<float>(clamped) + RoundToEven) - RoundToEven;
-        const std::uint32_t grey = static_cast<std::uint32_t>(static_cast<std::int32_t>(rounded)) * GreyStep;
-        return red ? RedWord : grey;
-    }
-};
-
-// Stores n pixel words as 3-byte pixels at dst. The four-byte stores each
-// spill one byte into the following pixel, which is written afterwards;
-// only the last pixel of a row (lastOfRow) is stored as exactly three bytes.
-void storePixels(const std::uint32_t* words, std::size_t n, std::uint8_t* dst, bool lastOfRow)
-{
-    if (n == 0)
-        return;
-    const std::size_t wide = lastOfRow ? n - 1 : n;
-    for (std::size_t i = 0; i < wide; ++i)
-        std::memcpy(dst + 3 * i, words + i, 4);
-    if (lastOfRow)
-        std::memcpy(dst + 3 * wide, words + wide, 3);
+    // The span is exact in 64 bits: the full int32 window spans 2^32 - 1.
+    float span = static_cast<float>(static_cast<std::int64_t>(intensityMax) - intensityMin);
+    if (span == 0.0f)
+        span = 1.0f;
+    // Single-precision division: 255 / span rounded to a float.
+    return {static_cast<float>(intensityMin), static_cast<double>(255.0f / span)};
 }
 
-// Integer voxels: the range over the run, order-free.
-template <typename T>
-void integerRange(const T* values, std::size_t n, T& mn, T& mx)
+// Grey level of one value that cannot overflow (every integer voxel).
+std::uint8_t greyOfInteger(double v, GreyKernels::Window w)
 {
-    for (std::size_t i = 0; i < n; ++i) {
-        mn = values[i] < mn ? values[i] : mn;
-        mx = values[i] > mx ? values[i] : mx;
-    }
+    std::uint8_t grey = 0;
+    std::uint8_t red = 0;
+    const auto f = static_cast<float>(v);
+    std::uint8_t bytes[4];
+    std::memcpy(bytes, &f, 4);
+    GreyKernels::fromFloat32(bytes, 1, false, w, &grey, &red);
+    return grey;
 }
 
 } // namespace
@@ -332,7 +273,7 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
     }
 
     // 4. Intensity constants.
-    const GreyWindow window(IntensityMin, IntensityMax);
+    const GreyKernels::Window window = greyWindow(IntensityMin, IntensityMax);
 
     // 5. Bitmap.
     image.setSize24(static_cast<int>(width), static_cast<int>(height));
@@ -360,14 +301,19 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
         }
     };
 
-    // 6. Pixels, row by row; fill(src, n, words) turns n voxels into words.
+    // 6. Pixels, row by row; fill(src, n, grey, red) turns n voxels into
+    // grey levels and returns whether it marked any of them red.
     const auto paint = [&](auto&& fill) {
-        static const std::array<std::uint32_t, ChunkPixels> lightBlue = [] {
-            std::array<std::uint32_t, ChunkPixels> a{};
-            a.fill(LightBlueWord);
+        static const std::array<std::uint8_t, 3 * ChunkPixels> lightBlue = [] {
+            std::array<std::uint8_t, 3 * ChunkPixels> a{};
+            for (std::size_t i = 0; i < ChunkPixels; ++i) {
+                a[3 * i + 1] = 255;
+                a[3 * i + 2] = 255;
+            }
             return a;
         }();
-        std::uint32_t words[ChunkPixels];
+        std::uint8_t grey[ChunkPixels];
+        std::uint8_t red[ChunkPixels];
         const auto w = static_cast<std::size_t>(width);
         for (std::int64_t y = 0; y < height; ++y) {
             std::uint8_t* dst = image.rowPointer(static_cast<int>(y));
@@ -376,13 +322,20 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
             std::size_t x = 0;
             while (x < n) {
                 const std::size_t c = std::min(ChunkPixels, n - x);
-                fill(src + x * static_cast<std::size_t>(bpv), c, words);
-                storePixels(words, c, dst + 3 * x, x + c == w);
+                const bool anyRed = fill(src + x * static_cast<std::size_t>(bpv), c, grey, red);
+                GreyKernels::expandGrey(grey, c, dst + 3 * x);
+                for (std::size_t i = 0; anyRed && i < c; ++i) {
+                    if (red[i]) {
+                        dst[3 * (x + i)] = 255;
+                        dst[3 * (x + i) + 1] = 0;
+                        dst[3 * (x + i) + 2] = 0;
+                    }
+                }
                 x += c;
             }
             while (x < w) {
                 const std::size_t c = std::min(ChunkPixels, w - x);
-                storePixels(lightBlue.data(), c, dst + 3 * x, x + c == w);
+                std::memcpy(dst + 3 * x, lightBlue.data(), 3 * c);
                 x += c;
             }
         }
@@ -401,14 +354,17 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
 
     switch (type) {
     case vdtByte: {
-        std::array<std::uint32_t, 256> table;
+        std::array<std::uint8_t, 256> table;
         for (std::size_t k = 0; k < table.size(); ++k)
-            table[k] = window.integerWord(static_cast<float>(k));
+            table[k] = greyOfInteger(static_cast<double>(k), window);
         if (observe) {
             std::uint8_t mn = 255, mx = 0;
             bool any = false;
             forEachDataRun([&](const std::uint8_t* src, std::size_t n) {
-                integerRange(src, n, mn, mx);
+                for (std::size_t i = 0; i < n; ++i) {
+                    mn = src[i] < mn ? src[i] : mn;
+                    mx = src[i] > mx ? src[i] : mx;
+                }
                 any = true;
             });
             if (any) {
@@ -416,9 +372,9 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
                 observe32(mx);
             }
         }
-        paint([&](const std::uint8_t* src, std::size_t n, std::uint32_t* words) {
-            for (std::size_t i = 0; i < n; ++i)
-                words[i] = table[src[i]];
+        paint([&](const std::uint8_t* src, std::size_t n, std::uint8_t* grey, std::uint8_t*) {
+            GreyKernels::fromTable8(src, n, table.data(), grey);
+            return false;
         });
         break;
     }
@@ -428,11 +384,7 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
         std::int16_t mx = std::numeric_limits<std::int16_t>::min();
         bool any = false;
         forEachDataRun([&](const std::uint8_t* src, std::size_t n) {
-            for (std::size_t i = 0; i < n; ++i) {
-                const auto v = static_cast<std::int16_t>(load16(src + 2 * i, big));
-                mn = v < mn ? v : mn;
-                mx = v > mx ? v : mx;
-            }
+            GreyKernels::rangeInt16(src, n, big, mn, mx);
             any = true;
         });
         if (!any)
@@ -442,12 +394,12 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
             observe32(mx);
         }
         m_greyTable.resize(65536);
-        std::uint32_t* table = m_greyTable.data();
+        std::uint8_t* table = m_greyTable.data();
         for (std::int32_t v = mn; v <= mx; ++v)
-            table[v - mn] = window.integerWord(static_cast<float>(v));
-        paint([&](const std::uint8_t* src, std::size_t n, std::uint32_t* words) {
-            for (std::size_t i = 0; i < n; ++i)
-                words[i] = table[static_cast<std::int16_t>(load16(src + 2 * i, big)) - mn];
+            table[v - mn] = greyOfInteger(v, window);
+        paint([&](const std::uint8_t* src, std::size_t n, std::uint8_t* grey, std::uint8_t*) {
+            GreyKernels::fromTable16(src, n, big, table, mn, grey);
+            return false;
         });
         break;
     }
@@ -457,11 +409,7 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
             std::int32_t mx = std::numeric_limits<std::int32_t>::min();
             bool any = false;
             forEachDataRun([&](const std::uint8_t* src, std::size_t n) {
-                for (std::size_t i = 0; i < n; ++i) {
-                    const auto v = static_cast<std::int32_t>(load32(src + 4 * i, big));
-                    mn = v < mn ? v : mn;
-                    mx = v > mx ? v : mx;
-                }
+                GreyKernels::rangeInt32(src, n, big, mn, mx);
                 any = true;
             });
             if (any) {
@@ -471,9 +419,9 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
                 observe32(static_cast<float>(mx));
             }
         }
-        paint([&](const std::uint8_t* src, std::size_t n, std::uint32_t* words) {
-            for (std::size_t i = 0; i < n; ++i)
-                words[i] = window.integerWord(static_cast<float>(static_cast<std::int32_t>(load32(src + 4 * i, big))));
+        paint([&](const std::uint8_t* src, std::size_t n, std::uint8_t* grey, std::uint8_t*) {
+            GreyKernels::fromInt32(src, n, big, window, grey);
+            return false;
         });
         break;
     }
@@ -526,9 +474,8 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
             ObservedMin = lo;
             ObservedMax = hi;
         }
-        paint([&](const std::uint8_t* src, std::size_t n, std::uint32_t* words) {
-            for (std::size_t i = 0; i < n; ++i)
-                words[i] = window.floatWord(std::bit_cast<float>(load32(src + 4 * i, big)));
+        paint([&](const std::uint8_t* src, std::size_t n, std::uint8_t* grey, std::uint8_t* red) {
+            return GreyKernels::fromFloat32(src, n, big, window, grey, red);
         });
         break;
     }
@@ -536,9 +483,10 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
         // An unknown type decodes every voxel as 0.
         if (observe && count > 0)
             observe32(0.0f);
-        const std::uint32_t zero = window.integerWord(0.0f);
-        paint([&](const std::uint8_t*, std::size_t n, std::uint32_t* words) {
-            std::fill_n(words, n, zero);
+        const std::uint8_t zero = greyOfInteger(0.0, window);
+        paint([&](const std::uint8_t*, std::size_t n, std::uint8_t* grey, std::uint8_t*) {
+            std::fill_n(grey, n, zero);
+            return false;
         });
         break;
     }

@@ -170,8 +170,8 @@ private:
     bool elementHoldsData(TViewKind view, std::int64_t element) const;
 
     std::array<RenderedView, 4> m_rendered;
-    // Grey words of the int16 values met by a render, from the smallest one.
-    std::vector<std::uint32_t> m_greyTable;
+    // Grey levels of the int16 values met by a render, from the smallest one.
+    std::vector<std::uint8_t> m_greyTable;
 };
 
 // The process-wide instance. Null until the program's start-up creates it,

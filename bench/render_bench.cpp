@@ -1,0 +1,193 @@
+// Rendering speed of the data manager, from page-cached files.
+//
+//   RenderSlice/<type>  RenderView of a 1024 x 1024 slice
+//   SliceFloor/<type>   one pread of the same bytes plus writing the 3-byte
+//                       pixels with memset: memory traffic alone
+//   CrossSlice/u8       the cross-slice view of a 1024^3 byte volume (1024 row reads)
+//   FourViews/i16       the four views of a 256^3 int16 volume, as the window renders them
+
+#include "volume/Kelvox_DataMgr.h"
+#include "volume/ViewImage.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace
+{
+
+class PlainImage final : public ViewImage
+{
+public:
+    void setSize24(int width, int height) override
+    {
+        m_width = width;
+        m_pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3);
+    }
+    std::uint8_t* rowPointer(int y) override { return m_pixels.data() + static_cast<std::size_t>(y) * m_width * 3; }
+    void repaintNow() override { benchmark::DoNotOptimize(m_pixels.data()); }
+
+private:
+    int m_width = 0;
+    std::vector<std::uint8_t> m_pixels;
+};
+
+// Benchmark files live in one temporary directory, removed at exit.
+class BenchFiles
+{
+public:
+    BenchFiles()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "kelvox-bench-XXXXXX").string();
+        if (!::mkdtemp(pattern.data()))
+            throw std::runtime_error("mkdtemp failed");
+        m_dir = pattern;
+    }
+    ~BenchFiles()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(m_dir, ec);
+    }
+    BenchFiles(const BenchFiles&) = delete;
+    BenchFiles& operator=(const BenchFiles&) = delete;
+
+    // A file of size bytes whose first min(size, filled) bytes come from a
+    // deterministic generator of plausible voxels of the type; the rest is
+    // sparse. Read once so that it sits in the page cache.
+    std::string make(const std::string& name, std::int64_t size, std::int64_t filled, TVoxelDataType type)
+    {
+        const std::string path = (m_dir / name).string();
+        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::min(size, filled)));
+        std::uint32_t x = 2463534242u;
+        for (std::size_t i = 0; i + 4 <= bytes.size() || i < bytes.size(); i += BytesPerVoxel[type]) {
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
+            std::uint32_t v = x;
+            if (type == vdtFloat32) {
+                const float f = static_cast<float>(x % 100000) / 100000.0f;
+                std::memcpy(&v, &f, 4);
+            } else if (type == vdtInt16) {
+                v = x % 4000;
+            } else if (type == vdtInt32) {
+                v = x % 2000000;
+            }
+            std::memcpy(bytes.data() + i, &v, std::min<std::size_t>(BytesPerVoxel[type], bytes.size() - i));
+        }
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+        if (fd < 0 || ::pwrite(fd, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size())
+            || ::ftruncate(fd, size) != 0)
+            throw std::runtime_error("cannot write " + path);
+        std::vector<std::uint8_t> sink(1 << 20);
+        for (off_t at = 0; ::pread(fd, sink.data(), sink.size(), at) > 0; at += static_cast<off_t>(sink.size())) {
+        }
+        ::close(fd);
+        return path;
+    }
+
+private:
+    std::filesystem::path m_dir;
+};
+
+BenchFiles* files = nullptr;
+
+constexpr int SliceSide = 1024;
+
+struct TypeCase
+{
+    const char* name;
+    TVoxelDataType type;
+    std::int32_t intensityMin, intensityMax;
+};
+
+constexpr TypeCase Types[]{
+    {"u8", vdtByte, 0, 255}, {"i16", vdtInt16, 0, 4000}, {"i32", vdtInt32, 0, 2000000}, {"f32", vdtFloat32, 0, 1}};
+
+void renderSlice(benchmark::State& state, TypeCase t)
+{
+    const std::int64_t bytes = std::int64_t{SliceSide} * SliceSide * BytesPerVoxel[t.type];
+    const std::string path = files->make(std::string("slice_") + t.name, bytes, bytes, t.type);
+    TKelvoxDataMgr mgr;
+    mgr.OpenFile(path);
+    mgr.SetParams(SliceSide, SliceSide, 1, t.type, boLittleEndian, t.intensityMin, t.intensityMax);
+    PlainImage image;
+    for (auto _ : state)
+        mgr.RenderView(0, 0, vkSlice, image);
+    state.SetBytesProcessed(state.iterations() * bytes);
+}
+
+void sliceFloor(benchmark::State& state, TypeCase t)
+{
+    const std::int64_t bytes = std::int64_t{SliceSide} * SliceSide * BytesPerVoxel[t.type];
+    const std::string path = files->make(std::string("floor_") + t.name, bytes, bytes, t.type);
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(bytes));
+    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(SliceSide) * SliceSide * 3);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(::pread(fd, buffer.data(), buffer.size(), 0));
+        std::memset(pixels.data(), 0x80, pixels.size());
+        benchmark::ClobberMemory();
+    }
+    ::close(fd);
+    state.SetBytesProcessed(state.iterations() * bytes);
+}
+
+void crossSlice(benchmark::State& state)
+{
+    const std::int64_t side = 1024;
+    // 1 GiB, of which the first 64 MiB hold data; the rest is sparse.
+    const std::string path = files->make("cross_u8", side * side * side, 64 << 20, vdtByte);
+    TKelvoxDataMgr mgr;
+    mgr.OpenFile(path);
+    mgr.SetParams(side, side, side, vdtByte, boLittleEndian, 0, 255);
+    PlainImage image;
+    for (auto _ : state)
+        mgr.RenderView(0, 512, vkCrossSlice, image);
+}
+
+void fourViews(benchmark::State& state)
+{
+    const std::int64_t side = 256;
+    const std::int64_t bytes = side * side * side * 2;
+    const std::string path = files->make("four_i16", bytes, bytes, vdtInt16);
+    TKelvoxDataMgr mgr;
+    mgr.OpenFile(path);
+    PlainImage slice, next, cross, other;
+    for (auto _ : state) {
+        mgr.SetParams(side, side, side, vdtInt16, boLittleEndian, 0, 4000);
+        mgr.RenderView(0, 128, vkSlice, slice);
+        mgr.RenderView(0, 129, vkNextSlice, next);
+        mgr.RenderView(0, 128, vkCrossSlice, cross);
+        mgr.RenderView(0, 128, vkOtherVolume, other);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    BenchFiles benchFiles;
+    files = &benchFiles;
+    for (const TypeCase& t : Types) {
+        benchmark::RegisterBenchmark((std::string("RenderSlice/") + t.name).c_str(), renderSlice, t)
+            ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark((std::string("SliceFloor/") + t.name).c_str(), sliceFloor, t)
+            ->Unit(benchmark::kMicrosecond);
+    }
+    benchmark::RegisterBenchmark("CrossSlice/u8", crossSlice)->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("FourViews/i16", fourViews)->Unit(benchmark::kMicrosecond);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
