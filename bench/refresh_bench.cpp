@@ -2,6 +2,7 @@
 // an offscreen window versus the four RenderView calls it makes, painted
 // into plain memory. The difference is the window's own cost: layout,
 // repaint of the four images and the two labels.
+#include "platform/Ole.h"
 #include "ui/Kelvox_fm_Main.h"
 #include "volume/Kelvox_DataMgr.h"
 #include "volume/ViewImage.h"
@@ -166,9 +167,11 @@ int main(int argc, char** argv)
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) {
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     }
+    OleInitialize(nullptr); // the window's drop target registers under OLE
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    OleUninitialize();
     return 0;
 }

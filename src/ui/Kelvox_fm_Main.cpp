@@ -1,6 +1,8 @@
 #include "ui/Kelvox_fm_Main.h"
 #include "ui_Kelvox_fm_Main.h"
 
+#include "dragdrop/DragDropFile.h"
+#include "platform/qt/QtBridge.h"
 #include "ui/EdgeAnchors.h"
 #include "ui/IntText.h"
 #include "ui/Kelvox_Dialogs.h"
@@ -163,14 +165,36 @@ Tfm_Main::Tfm_Main(TKelvoxDataMgr& dataMgr, QString fileDescription, QWidget* pa
     Timer1->setSingleShot(true);
     Timer1->setInterval(RefreshDelayMs);
 
-    // The drop target on pa_FileName (DropFileTarget1) is created here, once
-    // its component exists; its drop event goes to DropFileTarget1Drop.
-
+    createDropFileTarget1();
     wireEvents();
     FormCreate();
 }
 
+// The target goes before the window's controls, revoking its registration
+// while pa_FileName still exists.
 Tfm_Main::~Tfm_Main() = default;
+
+void Tfm_Main::createDropFileTarget1()
+{
+    DropFileTarget1 = std::make_unique<TDropFileTarget>(nullptr);
+    // Copy only; the data is fetched at the drop, not when the drag enters;
+    // the shell's drag image shows; optimized move; no asynchronous transfer.
+    DropFileTarget1->Dragtypes = TDragTypes{TDragType::dtCopy};
+    DropFileTarget1->GetDataOnEnter = false;
+    DropFileTarget1->SetShowImage(true);
+    DropFileTarget1->OptimizedMove = true;
+    DropFileTarget1->AllowAsyncTransfer = false;
+    DropFileTarget1->SetTarget(HwndFromWidget(ui->pa_FileName));
+    // The key state, point and effect play no part: a drop raised with the
+    // effect none opens the file all the same.
+    DropFileTarget1->OnDrop = [this](TComponent*, TShiftState, POINT, DWORD&) {
+        QStringList names;
+        for (const std::string& name : DropFileTarget1->DroppedFiles()) {
+            names.push_back(fromFileSystemName(name));
+        }
+        DropFileTarget1Drop(names);
+    };
+}
 
 void Tfm_Main::applyFonts()
 {

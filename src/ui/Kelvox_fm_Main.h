@@ -13,6 +13,7 @@ class QEvent;
 class QLineEdit;
 class QTimer;
 class QWidget;
+class TDropFileTarget;
 class TKelvoxDataMgr;
 class UpDownSpinner;
 class ViewBorder;
@@ -49,6 +50,11 @@ public:
     // File menu does; an empty list does nothing.
     void DropFileTarget1Drop(const QStringList& names);
 
+    // The drop target that makes pa_FileName accept files from the desktop
+    // shell. It registers when the window gets its native window, which
+    // needs OLE initialised on the GUI thread (OleInitialize) beforehand.
+    TDropFileTarget* dropFileTarget() const { return DropFileTarget1.get(); }
+
     // Applies the parameters, lays out the views and renders all four now,
     // under the busy cursor (restored also when a step fails; the error then
     // reaches the caller). The refresh timer and Close File call it.
@@ -68,6 +74,7 @@ protected:
 private:
     void wireEvents();
     void applyFonts();
+    void createDropFileTarget1();
 
     // Form events.
     void FormCreate();
@@ -105,6 +112,7 @@ private:
     QString m_fileDescription;
     QString m_lastOpenPath;
     QTimer* Timer1 = nullptr;
+    std::unique_ptr<TDropFileTarget> DropFileTarget1;
     EdgeAnchors* m_anchors = nullptr;
 
     bool Activated = false;

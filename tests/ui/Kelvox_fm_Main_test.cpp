@@ -1,5 +1,8 @@
 #include "ui/Kelvox_fm_Main.h"
 
+#include "dragdrop/DragDropFile.h"
+#include "platform/Ole.h"
+#include "platform/qt/QtBridge.h"
 #include "ui/Kelvox_Dialogs.h"
 #include "ui/UpDownSpinner.h"
 #include "ui/ViewBorder.h"
@@ -19,6 +22,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QProcess>
 #include <QPushButton>
@@ -28,6 +32,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -66,6 +71,7 @@ protected:
             return nextOpenAnswer;
         });
         ASSERT_TRUE(tempDir.isValid());
+        OleInitialize(nullptr); // as the program's start-up does, for the drop target
         dataMgr = std::make_unique<TKelvoxDataMgr>();
         window = std::make_unique<Tfm_Main>(*dataMgr, QStringLiteral("Kelvox Test"));
         refreshed = std::make_unique<QSignalSpy>(window.get(), &Tfm_Main::viewsRefreshed);
@@ -74,6 +80,7 @@ protected:
     void TearDown() override
     {
         window.reset();
+        OleUninitialize();
         Dialogs::setErrorHandler({});
         Dialogs::setOpenFileHandler({});
         EXPECT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
@@ -650,6 +657,36 @@ TEST_F(MainWindow, DropOpensOnlyTheFirstName)
     EXPECT_EQ(label("lb_FilePath")->text(), first);
     EXPECT_FALSE(child<QTimer>("Timer1")->isActive());
     EXPECT_TRUE(openTitles.isEmpty());
+}
+
+TEST_F(MainWindow, FileStripAcceptsDroppedFiles)
+{
+    start();
+    TDropFileTarget* target = window->dropFileTarget();
+    ASSERT_NE(target, nullptr);
+    QWidget* strip = widget("pa_FileName");
+    EXPECT_EQ(target->Target(), HwndFromWidget(strip));
+    EXPECT_EQ(target->Dragtypes, TDragTypes{TDragType::dtCopy});
+    EXPECT_FALSE(target->GetDataOnEnter);
+    EXPECT_TRUE(target->ShowImage());
+
+    const QString first = writeFile(QStringLiteral("first.raw"), QByteArray(10, '\1'));
+    const QString second = writeFile(QStringLiteral("second.raw"), QByteArray(10, '\2'));
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(first), QUrl::fromLocalFile(second)});
+    const QPoint pos = strip->rect().center();
+    QDragEnterEvent enter(pos, Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(strip, &enter);
+    QDragMoveEvent move(pos, Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(strip, &move);
+    QDropEvent drop(QPointF(pos), Qt::CopyAction | Qt::MoveAction, &mime, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(strip, &drop);
+
+    EXPECT_TRUE(drop.isAccepted());
+    EXPECT_EQ(drop.dropAction(), Qt::CopyAction);
+    EXPECT_EQ(label("lb_FilePath")->text(), first);
+    EXPECT_EQ(QString::fromStdString(dataMgr->FileName), first);
+    waitForRefresh();
 }
 
 TEST_F(MainWindow, ClosingTheWindowClosesTheFile)
