@@ -5,12 +5,13 @@
 #include <cstring>
 #include <limits>
 
-// Each kernel is built twice, for AVX2 and for the baseline, and the loader
-// picks the one the processor runs. Same arithmetic, same results: only the
-// vector width differs.
 #if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define KELVOX_HAVE_AVX2_PATH 1
+// Plain loops built twice, for AVX2 and for the baseline; the loader picks.
 #define KELVOX_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
+#define KELVOX_HAVE_AVX2_PATH 0
 #define KELVOX_VECTOR_CLONES
 #endif
 
@@ -40,54 +41,303 @@ inline std::uint32_t load32(const std::uint8_t* p, bool bigEndian)
     return bigEndian ? __builtin_bswap32(v) : v;
 }
 
-// t rounded to a float, held to 0..255 (a NaN to 0), rounded half to even.
-inline std::uint8_t greyOf(double t)
+// The scalar pixel rule for one value; red reports NaN and overflow.
+inline std::uint8_t greyOf(float v, Window w, std::uint8_t& red)
 {
+    const double t = (static_cast<double>(v) - w.lo) * w.scale;
+    const bool overflows = !(std::fabs(t) < FloatOverflow);
+    const bool finite = std::fabs(v) <= std::numeric_limits<float>::max();
+    red = (v != v) | (overflows & finite);
+    // A NaN falls to 0 here; the caller paints it red.
     const double clamped = t >= 0.0 ? (t <= 255.0 ? t : 255.0) : 0.0;
     const float rounded = (static_cast<float>(clamped) + RoundToEven) - RoundToEven;
     return static_cast<std::uint8_t>(static_cast<std::int32_t>(rounded));
 }
 
-template <bool Big>
-inline void int32Run(const std::uint8_t* __restrict src, std::size_t n, Window w, std::uint8_t* __restrict grey)
+#if KELVOX_HAVE_AVX2_PATH
+
+const bool HasAvx2 = __builtin_cpu_supports("avx2");
+
+// Reverses the bytes of each 32-bit / 16-bit element of a 128-bit lane.
+__attribute__((target("avx2"))) inline __m256i swap32(__m256i v)
 {
-    for (std::size_t i = 0; i < n; ++i) {
-        const auto v = static_cast<float>(static_cast<std::int32_t>(load32(src + 4 * i, Big)));
-        grey[i] = greyOf((static_cast<double>(v) - w.lo) * w.scale);
-    }
+    const __m256i order = _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, //
+                                           3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
+    return _mm256_shuffle_epi8(v, order);
 }
 
-template <bool Big>
-inline bool float32Run(const std::uint8_t* __restrict src, std::size_t n, Window w, std::uint8_t* __restrict grey,
-                       std::uint8_t* __restrict red)
+__attribute__((target("avx2"))) inline __m128i swap16(__m128i v)
 {
-    std::uint8_t anyRed = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const float v = std::bit_cast<float>(load32(src + 4 * i, Big));
-        const double t = (static_cast<double>(v) - w.lo) * w.scale;
-        const bool overflows = !(std::fabs(t) < FloatOverflow);
-        const bool finite = std::fabs(v) <= std::numeric_limits<float>::max();
-        const std::uint8_t isRed = (v != v) | (overflows & finite);
-        grey[i] = greyOf(t);
-        red[i] = isRed;
-        anyRed |= isRed;
+    return _mm_shuffle_epi8(v, _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14));
+}
+
+// Eight values through the pixel rule: grey levels into grey[0..7]; the
+// result has bit j set when value j is red.
+__attribute__((target("avx2"))) inline unsigned greyOf8(__m256 v, Window w, std::uint8_t* grey)
+{
+    const __m256d lo = _mm256_set1_pd(w.lo);
+    const __m256d scale = _mm256_set1_pd(w.scale);
+    const __m256d zero = _mm256_setzero_pd();
+    const __m256d top = _mm256_set1_pd(255.0);
+    const __m256d absMask = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7FFFFFFFFFFFFFFF));
+    const __m256d overflow = _mm256_set1_pd(FloatOverflow);
+
+    unsigned overflows = 0;
+    __m128 halves[2];
+    for (int h = 0; h < 2; ++h) {
+        const __m128 part = h == 0 ? _mm256_castps256_ps128(v) : _mm256_extractf128_ps(v, 1);
+        const __m256d t = _mm256_mul_pd(_mm256_sub_pd(_mm256_cvtps_pd(part), lo), scale);
+        const __m256d fits = _mm256_cmp_pd(_mm256_and_pd(t, absMask), overflow, _CMP_LT_OQ);
+        overflows |= static_cast<unsigned>(~_mm256_movemask_pd(fits) & 0xF) << (4 * h);
+        // t >= 0 ? (t <= 255 ? t : 255) : 0, a NaN giving 0.
+        const __m256d upper = _mm256_blendv_pd(top, t, _mm256_cmp_pd(t, top, _CMP_LE_OQ));
+        const __m256d clamped = _mm256_and_pd(upper, _mm256_cmp_pd(t, zero, _CMP_GE_OQ));
+        halves[h] = _mm256_cvtpd_ps(clamped);
+    }
+    const __m256 magic = _mm256_set1_ps(RoundToEven);
+    const __m256 rounded = _mm256_sub_ps(_mm256_add_ps(_mm256_set_m128(halves[1], halves[0]), magic), magic);
+    const __m256i n = _mm256_cvttps_epi32(rounded);
+    const __m128i n16 = _mm_packus_epi32(_mm256_castsi256_si128(n), _mm256_extracti128_si256(n, 1));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(grey), _mm_packus_epi16(n16, n16));
+
+    const __m256 absV = _mm256_and_ps(v, _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF)));
+    const auto finite = static_cast<unsigned>(
+        _mm256_movemask_ps(_mm256_cmp_ps(absV, _mm256_set1_ps(std::numeric_limits<float>::max()), _CMP_LE_OQ)));
+    const auto nan = static_cast<unsigned>(_mm256_movemask_ps(_mm256_cmp_ps(v, v, _CMP_UNORD_Q)));
+    return nan | (overflows & finite);
+}
+
+__attribute__((target("avx2"))) void fromUInt8Avx2(const std::uint8_t* src, std::size_t n, Window w,
+                                                  std::uint8_t* grey)
+{
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + i));
+        greyOf8(_mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(bytes)), w, grey + i);
+    }
+    std::uint8_t red;
+    for (; i < n; ++i)
+        grey[i] = greyOf(src[i], w, red);
+}
+
+__attribute__((target("avx2"))) void fromInt16Avx2(const std::uint8_t* src, std::size_t n, bool big, Window w,
+                                                  std::uint8_t* grey)
+{
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 2 * i));
+        if (big)
+            raw = swap16(raw);
+        greyOf8(_mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(raw)), w, grey + i);
+    }
+    std::uint8_t red;
+    for (; i < n; ++i)
+        grey[i] = greyOf(static_cast<std::int16_t>(load16(src + 2 * i, big)), w, red);
+}
+
+__attribute__((target("avx2"))) void fromInt32Avx2(const std::uint8_t* src, std::size_t n, bool big, Window w,
+                                                  std::uint8_t* grey)
+{
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 4 * i));
+        if (big)
+            raw = swap32(raw);
+        greyOf8(_mm256_cvtepi32_ps(raw), w, grey + i);
+    }
+    std::uint8_t red;
+    for (; i < n; ++i)
+        grey[i] = greyOf(static_cast<float>(static_cast<std::int32_t>(load32(src + 4 * i, big))), w, red);
+}
+
+__attribute__((target("avx2"))) bool fromFloat32Avx2(const std::uint8_t* src, std::size_t n, bool big, Window w,
+                                                    std::uint8_t* grey, std::uint8_t* red)
+{
+    unsigned anyRed = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 4 * i));
+        if (big)
+            raw = swap32(raw);
+        const unsigned bits = greyOf8(_mm256_castsi256_ps(raw), w, grey + i);
+        for (std::size_t j = 0; j < 8; ++j)
+            red[i + j] = static_cast<std::uint8_t>((bits >> j) & 1u);
+        anyRed |= bits;
+    }
+    for (; i < n; ++i) {
+        grey[i] = greyOf(std::bit_cast<float>(load32(src + 4 * i, big)), w, red[i]);
+        anyRed |= red[i];
     }
     return anyRed != 0;
 }
 
+__attribute__((target("avx2"))) void greyOfIntegersAvx2(std::int32_t first, std::size_t count, Window w,
+                                                       std::uint8_t* table)
+{
+    std::size_t i = 0;
+    const __m256i steps = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    for (; i + 8 <= count; i += 8) {
+        const __m256i v = _mm256_add_epi32(_mm256_set1_epi32(first + static_cast<std::int32_t>(i)), steps);
+        greyOf8(_mm256_cvtepi32_ps(v), w, table + i);
+    }
+    std::uint8_t red;
+    for (; i < count; ++i)
+        table[i] = greyOf(static_cast<float>(first + static_cast<std::int32_t>(i)), w, red);
+}
+
+// A 256-entry byte table looked up 32 bytes at a time: the low nibble picks
+// within each 16-byte sixteenth of the table, the high nibble the sixteenth.
+__attribute__((target("avx2"))) void fromTable8Avx2(const std::uint8_t* src, std::size_t n, const std::uint8_t* table,
+                                                   std::uint8_t* grey)
+{
+    __m256i parts[16];
+    for (int k = 0; k < 16; ++k)
+        parts[k] = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(table + 16 * k)));
+    const __m256i nibble = _mm256_set1_epi8(0x0F);
+    std::size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
+        const __m256i low = _mm256_and_si256(x, nibble);
+        const __m256i high = _mm256_and_si256(_mm256_srli_epi16(x, 4), nibble);
+        __m256i result = _mm256_setzero_si256();
+        for (int k = 0; k < 16; ++k) {
+            const __m256i hit = _mm256_cmpeq_epi8(high, _mm256_set1_epi8(static_cast<char>(k)));
+            result = _mm256_or_si256(result, _mm256_and_si256(hit, _mm256_shuffle_epi8(parts[k], low)));
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(grey + i), result);
+    }
+    for (; i < n; ++i)
+        grey[i] = table[src[i]];
+}
+
+// Sixteen grey levels become 48 bytes (g, g, g) with three byte shuffles.
+__attribute__((target("avx2"))) void expandGreyAvx2(const std::uint8_t* grey, std::size_t n, std::uint8_t* dst)
+{
+    const __m128i first = _mm_setr_epi8(0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5);
+    const __m128i second = _mm_setr_epi8(5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10);
+    const __m128i third = _mm_setr_epi8(10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15);
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(grey + i));
+        std::uint8_t* out = dst + 3 * i;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(g, first));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_shuffle_epi8(g, second));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32), _mm_shuffle_epi8(g, third));
+    }
+    for (; i < n; ++i) {
+        dst[3 * i] = grey[i];
+        dst[3 * i + 1] = grey[i];
+        dst[3 * i + 2] = grey[i];
+    }
+}
+
+__attribute__((target("avx2"))) void rangeFloat32Avx2(const std::uint8_t* src, std::size_t n, bool big, float& mn,
+                                                     float& mx)
+{
+    // _mm256_min_ps(v, m) is "v < m ? v : m", NaN passing by, lane by lane.
+    __m256 lo = _mm256_set1_ps(mn);
+    __m256 hi = _mm256_set1_ps(mx);
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 4 * i));
+        if (big)
+            raw = swap32(raw);
+        const __m256 v = _mm256_castsi256_ps(raw);
+        lo = _mm256_min_ps(v, lo);
+        hi = _mm256_max_ps(v, hi);
+    }
+    alignas(32) float los[8], his[8];
+    _mm256_store_ps(los, lo);
+    _mm256_store_ps(his, hi);
+    for (int j = 0; j < 8; ++j) {
+        mn = los[j] < mn ? los[j] : mn;
+        mx = his[j] > mx ? his[j] : mx;
+    }
+    for (; i < n; ++i) {
+        const float v = std::bit_cast<float>(load32(src + 4 * i, big));
+        mn = v < mn ? v : mn;
+        mx = v > mx ? v : mx;
+    }
+}
+
+#else
+constexpr bool HasAvx2 = false;
+#endif
+
 } // namespace
 
-KELVOX_VECTOR_CLONES
-void fromTable8(const std::uint8_t* __restrict src, std::size_t n, const std::uint8_t* __restrict table,
-                std::uint8_t* __restrict grey)
+void fromUInt8(const std::uint8_t* src, std::size_t n, Window window, std::uint8_t* grey)
 {
+#if KELVOX_HAVE_AVX2_PATH
+    if (HasAvx2)
+        return fromUInt8Avx2(src, n, window, grey);
+#endif
+    std::uint8_t red;
+    for (std::size_t i = 0; i < n; ++i)
+        grey[i] = greyOf(src[i], window, red);
+}
+
+void fromInt16(const std::uint8_t* src, std::size_t n, bool bigEndian, Window window, std::uint8_t* grey)
+{
+#if KELVOX_HAVE_AVX2_PATH
+    if (HasAvx2)
+        return fromInt16Avx2(src, n, bigEndian, window, grey);
+#endif
+    std::uint8_t red;
+    for (std::size_t i = 0; i < n; ++i)
+        grey[i] = greyOf(static_cast<std::int16_t>(load16(src + 2 * i, bigEndian)), window, red);
+}
+
+void fromInt32(const std::uint8_t* src, std::size_t n, bool bigEndian, Window window, std::uint8_t* grey)
+{
+#if KELVOX_HAVE_AVX2_PATH
+    if (HasAvx2)
+        return fromInt32Avx2(src, n, bigEndian, window, grey);
+#endif
+    std::uint8_t red;
+    for (std::size_t i = 0; i < n; ++i)
+        grey[i] = greyOf(static_cast<float>(static_cast<std::int32_t>(load32(src + 4 * i, bigEndian))), window, red);
+}
+
+bool fromFloat32(const std::uint8_t* src, std::size_t n, bool bigEndian, Window window, std::uint8_t* grey,
+                 std::uint8_t* red)
+{
+#if KELVOX_HAVE_AVX2_PATH
+    if (HasAvx2)
+        return fromFloat32Avx2(src, n, bigEndian, window, grey, red);
+#endif
+    std::uint8_t anyRed = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        grey[i] = greyOf(std::bit_cast<float>(load32(src + 4 * i, bigEndian)), window, red[i]);
+        anyRed |= red[i];
+    }
+    return anyRed != 0;
+}
+
+void greyOfIntegers(std::int32_t first, std::size_t count, Window window, std::uint8_t* table)
+{
+#if KELVOX_HAVE_AVX2_PATH
+    if (HasAvx2)
+        return greyOfIntegersAvx2(first, count, window, table);
+#endif
+    std::uint8_t red;
+    for (std::size_t i = 0; i < count; ++i)
+        table[i] = greyOf(static_cast<float>(first + static_cast<std::int32_t>(i)), window, red);
+}
+
+void fromTable8(const std::uint8_t* src, std::size_t n, const std::uint8_t* table, std::uint8_t* grey)
+{
+#if KELVOX_HAVE_AVX2_PATH
+    if (HasAvx2)
+        return fromTable8Avx2(src, n, table, grey);
+#endif
     for (std::size_t i = 0; i < n; ++i)
         grey[i] = table[src[i]];
 }
 
-KELVOX_VECTOR_CLONES
-void fromTable16(const std::uint8_t* __restrict src, std::size_t n, bool bigEndian,
-                 const std::uint8_t* __restrict table, std::int32_t base, std::uint8_t* __restrict grey)
+// Plain lookups: a vector unit without gathers gains nothing here.
+void fromTable16(const std::uint8_t* src, std::size_t n, bool bigEndian, const std::uint8_t* table,
+                 std::int32_t base, std::uint8_t* grey)
 {
     if (bigEndian) {
         for (std::size_t i = 0; i < n; ++i)
@@ -98,30 +348,29 @@ void fromTable16(const std::uint8_t* __restrict src, std::size_t n, bool bigEndi
     }
 }
 
-KELVOX_VECTOR_CLONES
-void fromInt32(const std::uint8_t* src, std::size_t n, bool bigEndian, Window window, std::uint8_t* grey)
-{
-    if (bigEndian)
-        int32Run<true>(src, n, window, grey);
-    else
-        int32Run<false>(src, n, window, grey);
-}
-
-KELVOX_VECTOR_CLONES
-bool fromFloat32(const std::uint8_t* src, std::size_t n, bool bigEndian, Window window, std::uint8_t* grey,
-                 std::uint8_t* red)
-{
-    return bigEndian ? float32Run<true>(src, n, window, grey, red) : float32Run<false>(src, n, window, grey, red);
-}
-
-KELVOX_VECTOR_CLONES
 void expandGrey(const std::uint8_t* __restrict grey, std::size_t n, std::uint8_t* __restrict dst)
 {
+#if KELVOX_HAVE_AVX2_PATH
+    if (HasAvx2)
+        return expandGreyAvx2(grey, n, dst);
+#endif
     for (std::size_t i = 0; i < n; ++i) {
         dst[3 * i] = grey[i];
         dst[3 * i + 1] = grey[i];
         dst[3 * i + 2] = grey[i];
     }
+}
+
+KELVOX_VECTOR_CLONES
+void rangeUInt8(const std::uint8_t* src, std::size_t n, std::uint8_t& mn, std::uint8_t& mx)
+{
+    std::uint8_t lo = mn, hi = mx;
+    for (std::size_t i = 0; i < n; ++i) {
+        lo = src[i] < lo ? src[i] : lo;
+        hi = src[i] > hi ? src[i] : hi;
+    }
+    mn = lo;
+    mx = hi;
 }
 
 KELVOX_VECTOR_CLONES
@@ -148,6 +397,19 @@ void rangeInt32(const std::uint8_t* src, std::size_t n, bool bigEndian, std::int
     }
     mn = lo;
     mx = hi;
+}
+
+void rangeFloat32(const std::uint8_t* src, std::size_t n, bool bigEndian, float& mn, float& mx)
+{
+#if KELVOX_HAVE_AVX2_PATH
+    if (HasAvx2)
+        return rangeFloat32Avx2(src, n, bigEndian, mn, mx);
+#endif
+    for (std::size_t i = 0; i < n; ++i) {
+        const float v = std::bit_cast<float>(load32(src + 4 * i, bigEndian));
+        mn = v < mn ? v : mn;
+        mx = v > mx ? v : mx;
+    }
 }
 
 } // namespace GreyKernels

@@ -53,18 +53,6 @@ GreyKernels::Window greyWindow(std::int32_t intensityMin, std::int32_t intensity
     return {static_cast<float>(intensityMin), static_cast<double>(255.0f / span)};
 }
 
-// Grey level of one value that cannot overflow (every integer voxel).
-std::uint8_t greyOfInteger(double v, GreyKernels::Window w)
-{
-    std::uint8_t grey = 0;
-    std::uint8_t red = 0;
-    const auto f = static_cast<float>(v);
-    std::uint8_t bytes[4];
-    std::memcpy(bytes, &f, 4);
-    GreyKernels::fromFloat32(bytes, 1, false, w, &grey, &red);
-    return grey;
-}
-
 } // namespace
 
 TKelvoxDataMgr::TKelvoxDataMgr()
@@ -275,8 +263,11 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
     // 4. Intensity constants.
     const GreyKernels::Window window = greyWindow(IntensityMin, IntensityMax);
 
-    // 5. Bitmap.
+    // 5. Bitmap. Row pointers are taken here, on the calling thread.
     image.setSize24(static_cast<int>(width), static_cast<int>(height));
+    m_rowPointers.resize(static_cast<std::size_t>(height));
+    for (std::int64_t y = 0; y < height; ++y)
+        m_rowPointers[static_cast<std::size_t>(y)] = image.rowPointer(static_cast<int>(y));
 
     // Whole voxels of data at the start of each row; the rest of a row is
     // beyond the data read.
@@ -312,33 +303,36 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
             }
             return a;
         }();
-        std::uint8_t grey[ChunkPixels];
-        std::uint8_t red[ChunkPixels];
         const auto w = static_cast<std::size_t>(width);
-        for (std::int64_t y = 0; y < height; ++y) {
-            std::uint8_t* dst = image.rowPointer(static_cast<int>(y));
-            const std::uint8_t* src = rowStart(y);
-            const std::size_t n = dataInRow(y);
-            std::size_t x = 0;
-            while (x < n) {
-                const std::size_t c = std::min(ChunkPixels, n - x);
-                const bool anyRed = fill(src + x * static_cast<std::size_t>(bpv), c, grey, red);
-                GreyKernels::expandGrey(grey, c, dst + 3 * x);
-                for (std::size_t i = 0; anyRed && i < c; ++i) {
-                    if (red[i]) {
-                        dst[3 * (x + i)] = 255;
-                        dst[3 * (x + i) + 1] = 0;
-                        dst[3 * (x + i) + 2] = 0;
+        const auto paintRows = [&](std::int64_t firstRow, std::int64_t endRow) {
+            std::uint8_t grey[ChunkPixels];
+            std::uint8_t red[ChunkPixels];
+            for (std::int64_t y = firstRow; y < endRow; ++y) {
+                std::uint8_t* dst = m_rowPointers[static_cast<std::size_t>(y)];
+                const std::uint8_t* src = rowStart(y);
+                const std::size_t n = dataInRow(y);
+                std::size_t x = 0;
+                while (x < n) {
+                    const std::size_t c = std::min(ChunkPixels, n - x);
+                    const bool anyRed = fill(src + x * static_cast<std::size_t>(bpv), c, grey, red);
+                    GreyKernels::expandGrey(grey, c, dst + 3 * x);
+                    for (std::size_t i = 0; anyRed && i < c; ++i) {
+                        if (red[i]) {
+                            dst[3 * (x + i)] = 255;
+                            dst[3 * (x + i) + 1] = 0;
+                            dst[3 * (x + i) + 2] = 0;
+                        }
                     }
+                    x += c;
                 }
-                x += c;
+                while (x < w) {
+                    const std::size_t c = std::min(ChunkPixels, w - x);
+                    std::memcpy(dst + 3 * x, lightBlue.data(), 3 * c);
+                    x += c;
+                }
             }
-            while (x < w) {
-                const std::size_t c = std::min(ChunkPixels, w - x);
-                std::memcpy(dst + 3 * x, lightBlue.data(), 3 * c);
-                x += c;
-            }
-        }
+        };
+        paintRows(0, height);
     };
 
     // The observed range meets the data in scan order, then (in the slice
@@ -354,17 +348,11 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
 
     switch (type) {
     case vdtByte: {
-        std::array<std::uint8_t, 256> table;
-        for (std::size_t k = 0; k < table.size(); ++k)
-            table[k] = greyOfInteger(static_cast<double>(k), window);
         if (observe) {
             std::uint8_t mn = 255, mx = 0;
             bool any = false;
             forEachDataRun([&](const std::uint8_t* src, std::size_t n) {
-                for (std::size_t i = 0; i < n; ++i) {
-                    mn = src[i] < mn ? src[i] : mn;
-                    mx = src[i] > mx ? src[i] : mx;
-                }
+                GreyKernels::rangeUInt8(src, n, mn, mx);
                 any = true;
             });
             if (any) {
@@ -372,6 +360,8 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
                 observe32(mx);
             }
         }
+        std::array<std::uint8_t, 256> table;
+        GreyKernels::greyOfIntegers(0, table.size(), window, table.data());
         paint([&](const std::uint8_t* src, std::size_t n, std::uint8_t* grey, std::uint8_t*) {
             GreyKernels::fromTable8(src, n, table.data(), grey);
             return false;
@@ -379,7 +369,7 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
         break;
     }
     case vdtInt16: {
-        // Every int16 value maps through a table built over the range met.
+        // The values met map through a table built over their range.
         std::int16_t mn = std::numeric_limits<std::int16_t>::max();
         std::int16_t mx = std::numeric_limits<std::int16_t>::min();
         bool any = false;
@@ -387,16 +377,14 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
             GreyKernels::rangeInt16(src, n, big, mn, mx);
             any = true;
         });
-        if (!any)
-            mn = mx = 0;
         if (observe && any) {
             observe32(mn);
             observe32(mx);
         }
-        m_greyTable.resize(65536);
+        if (!any)
+            mn = mx = 0;
         std::uint8_t* table = m_greyTable.data();
-        for (std::int32_t v = mn; v <= mx; ++v)
-            table[v - mn] = greyOfInteger(v, window);
+        GreyKernels::greyOfIntegers(mn, static_cast<std::size_t>(mx - mn + 1), window, table);
         paint([&](const std::uint8_t* src, std::size_t n, std::uint8_t* grey, std::uint8_t*) {
             GreyKernels::fromTable16(src, n, big, table, mn, grey);
             return false;
@@ -427,33 +415,13 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
     }
     case vdtFloat32: {
         if (observe) {
-            // Lane by lane "if v < min then min := v", which passes over
-            // NaNs. The lanes give the scan's result except for the sign of a
-            // zero extreme, which is that of the first zero met.
-            constexpr std::size_t Lanes = 8;
-            std::array<float, Lanes> mn, mx;
-            mn.fill(ObservedMin);
-            mx.fill(ObservedMax);
-            forEachDataRun([&](const std::uint8_t* src, std::size_t n) {
-                std::size_t i = 0;
-                for (; i + Lanes <= n; i += Lanes) {
-                    for (std::size_t j = 0; j < Lanes; ++j) {
-                        const float v = std::bit_cast<float>(load32(src + 4 * (i + j), big));
-                        mn[j] = v < mn[j] ? v : mn[j];
-                        mx[j] = v > mx[j] ? v : mx[j];
-                    }
-                }
-                for (; i < n; ++i) {
-                    const float v = std::bit_cast<float>(load32(src + 4 * i, big));
-                    mn[0] = v < mn[0] ? v : mn[0];
-                    mx[0] = v > mx[0] ? v : mx[0];
-                }
-            });
+            // The kernel meets the values lane by lane; only the sign of a
+            // zero extreme can differ from a scan in order: it is that of
+            // the first zero met.
             float lo = ObservedMin, hi = ObservedMax;
-            for (std::size_t j = 0; j < Lanes; ++j) {
-                lo = mn[j] < lo ? mn[j] : lo;
-                hi = mx[j] > hi ? mx[j] : hi;
-            }
+            forEachDataRun([&](const std::uint8_t* src, std::size_t n) {
+                GreyKernels::rangeFloat32(src, n, big, lo, hi);
+            });
             if (lo == 0.0f || hi == 0.0f) {
                 bool found = false;
                 float firstZero = 0.0f;
@@ -483,7 +451,9 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
         // An unknown type decodes every voxel as 0.
         if (observe && count > 0)
             observe32(0.0f);
-        const std::uint8_t zero = greyOfInteger(0.0, window);
+        std::uint8_t zero = 0;
+        const std::uint8_t zeroBytes[1] = {0};
+        GreyKernels::fromUInt8(zeroBytes, 1, window, &zero);
         paint([&](const std::uint8_t*, std::size_t n, std::uint8_t* grey, std::uint8_t*) {
             std::fill_n(grey, n, zero);
             return false;

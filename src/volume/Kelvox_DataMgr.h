@@ -170,8 +170,10 @@ private:
     bool elementHoldsData(TViewKind view, std::int64_t element) const;
 
     std::array<RenderedView, 4> m_rendered;
-    // Grey levels of the int16 values met by a render, from the smallest one.
-    std::vector<std::uint8_t> m_greyTable;
+    // Grey levels of the int16 values a render met, from the smallest one.
+    std::array<std::uint8_t, 65536> m_greyTable{};
+    // Row starts of the image being painted; grows only.
+    std::vector<std::uint8_t*> m_rowPointers;
 };
 
 // The process-wide instance. Null until the program's start-up creates it,
