@@ -263,7 +263,7 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
     // 4. Intensity constants.
     const GreyKernels::Window window = greyWindow(IntensityMin, IntensityMax);
 
-    // 5. Bitmap. Row pointers are taken here, on the calling thread.
+    // 5. Bitmap, and the start of each of its rows.
     image.setSize24(static_cast<int>(width), static_cast<int>(height));
     m_rowPointers.resize(static_cast<std::size_t>(height));
     for (std::int64_t y = 0; y < height; ++y)
