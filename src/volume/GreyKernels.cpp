@@ -56,7 +56,8 @@ inline std::uint8_t greyOf(float v, Window w, std::uint8_t& red)
 
 #if KELVOX_HAVE_AVX2_PATH
 
-const bool HasAvx2 = __builtin_cpu_supports("avx2");
+const bool CpuHasAvx2 = __builtin_cpu_supports("avx2");
+bool HasAvx2 = CpuHasAvx2;
 
 // Reverses the bytes of each 32-bit / 16-bit element of a 128-bit lane.
 __attribute__((target("avx2"))) inline __m256i swap32(__m256i v)
@@ -261,10 +262,21 @@ __attribute__((target("avx2"))) void rangeFloat32Avx2(const std::uint8_t* src, s
 }
 
 #else
-constexpr bool HasAvx2 = false;
+constexpr bool CpuHasAvx2 = false;
 #endif
 
 } // namespace
+
+bool useVectorUnits(bool enable)
+{
+#if KELVOX_HAVE_AVX2_PATH
+    HasAvx2 = enable && CpuHasAvx2;
+    return HasAvx2;
+#else
+    (void)enable;
+    return CpuHasAvx2;
+#endif
+}
 
 void fromUInt8(const std::uint8_t* src, std::size_t n, Window window, std::uint8_t* grey)
 {

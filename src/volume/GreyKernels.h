@@ -18,6 +18,11 @@ struct Window
     double scale;
 };
 
+// Chooses the AVX2 loops (when the processor has them) or the plain ones;
+// returns whether the AVX2 loops are now in use. The plain loops are the
+// default only where AVX2 is missing; tests compare the two.
+bool useVectorUnits(bool enable);
+
 // Integer voxels never overflow the scaled range (|v - lo| <= 2^33,
 // |scale| <= 255), so they are always grey.
 void fromUInt8(const std::uint8_t* src, std::size_t n, Window window, std::uint8_t* grey);

@@ -1,5 +1,7 @@
 #include "volume/Kelvox_DataMgr.h"
 
+#include "volume/GreyKernels.h"
+
 #include "VolumeTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -375,13 +377,16 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Every int16 value in one slice, both byte orders, several windows: the
 // table built per render agrees pixel for pixel with the rule.
-class Int16SweepTable : public ::testing::TestWithParam<std::tuple<TByteOrder, std::pair<int, int>>>
+class Int16SweepTable : public ::testing::TestWithParam<std::tuple<TByteOrder, std::pair<int, int>, bool>>
 {
+protected:
+    void TearDown() override { GreyKernels::useVectorUnits(true); }
 };
 
 TEST_P(Int16SweepTable, EveryValueMatchesTheRule)
 {
-    const auto [order, window] = GetParam();
+    const auto [order, window, vector] = GetParam();
+    GreyKernels::useVectorUnits(vector);
     std::vector<std::int16_t> values;
     for (int v = -32768; v <= 32767; ++v)
         values.push_back(static_cast<std::int16_t>(v));
@@ -404,13 +409,21 @@ INSTANTIATE_TEST_SUITE_P(Windows, Int16SweepTable,
                          ::testing::Combine(::testing::Values(boLittleEndian, boBigEndian),
                                             ::testing::Values(std::pair{-1000, 3000}, std::pair{300, -300},
                                                               std::pair{-7, -7}, std::pair{IntMin, IntMax},
-                                                              std::pair{0, 1})));
+                                                              std::pair{0, 1}),
+                                            ::testing::Bool()));
 
 // Pseudo-random bit patterns (NaNs, infinities, denormals, huge values)
 // through the float batch path and pseudo-random int32s through the integer
 // one, against the rule.
-TEST(DataMgrSweep, Int32AndFloatBitPatternsMatchTheRule)
+class BitPatternSweep : public ::testing::TestWithParam<bool>
 {
+protected:
+    void TearDown() override { GreyKernels::useVectorUnits(true); }
+};
+
+TEST_P(BitPatternSweep, Int32FloatAndByteValuesMatchTheRule)
+{
+    GreyKernels::useVectorUnits(GetParam());
     std::vector<std::uint32_t> bits;
     std::uint32_t x = 12345;
     for (int i = 0; i < 40000; ++i) {
@@ -425,18 +438,21 @@ TEST(DataMgrSweep, Int32AndFloatBitPatternsMatchTheRule)
     for (auto [lo, hi] : {std::pair{0, 1}, std::pair{-100, 100}, std::pair{IntMin, IntMax}, std::pair{1000, -1000000}}) {
         TKelvoxDataMgr mgr;
         mgr.OpenFile(path);
-        for (TVoxelDataType type : {vdtInt32, vdtFloat32}) {
+        for (TVoxelDataType type : {vdtInt32, vdtFloat32, vdtByte}) {
             mgr.SetParams(n, 1, 1, type, boLittleEndian, lo, hi);
             VectorImage image;
             mgr.RenderView(0, 0, vkOtherVolume, image);
             for (std::int32_t i = 0; i < n; ++i) {
                 const float v = type == vdtInt32 ? static_cast<float>(static_cast<std::int32_t>(bits[i]))
-                                                 : std::bit_cast<float>(bits[i]);
+                    : type == vdtFloat32         ? std::bit_cast<float>(bits[i])
+                                                 : static_cast<float>(bits[i / 4] >> (8 * (i % 4)) & 0xFF);
                 ASSERT_EQ(image.at(i, 0), referenceColour(v, lo, hi)) << std::hex << bits[i] << " window " << lo;
             }
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(VectorAndPlainLoops, BitPatternSweep, ::testing::Bool());
 
 // ---- reading: partial voxels, positions beyond the file -------------------
 
