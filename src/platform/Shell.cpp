@@ -2,6 +2,8 @@
 
 #include "platform/ComPtr.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
 
@@ -44,7 +46,10 @@ BOOL SHGetPathFromIDListA(const ITEMIDLIST* pidl, char* pszPath)
     if (pidl == nullptr) {
         return FALSE;
     }
-    std::string path;
+    // The path is assembled in a local buffer of the caller's size, so an
+    // item list that would give a longer path fails before anything is copied.
+    std::array<char, MAX_PATH> path{};
+    std::size_t length = 0;
     const auto* p = reinterpret_cast<const BYTE*>(pidl);
     for (std::uint16_t cb = readCount(p); cb != 0; p += cb, cb = readCount(p)) {
         if (cb < 3 || p[2] != ShellItemFileSystem) {
@@ -55,16 +60,18 @@ BOOL SHGetPathFromIDListA(const ITEMIDLIST* pidl, char* pszPath)
             || name.find('\0') != std::string_view::npos) {
             return FALSE;
         }
-        path += '/';
-        path += name;
-        if (path.size() >= MAX_PATH) {
+        if (length + 1 + name.size() >= MAX_PATH) {
             return FALSE;
         }
+        path[length++] = '/';
+        std::copy(name.begin(), name.end(), path.begin() + static_cast<std::ptrdiff_t>(length));
+        length += name.size();
     }
-    if (path.empty()) {
-        path = "/";
+    if (length == 0) {
+        path[length++] = '/';
     }
-    std::memcpy(pszPath, path.c_str(), path.size() + 1);
+    std::copy_n(path.begin(), length, pszPath);
+    pszPath[length] = '\0';
     return TRUE;
 }
 
