@@ -4,7 +4,11 @@
 //   kelvox-render FILE --dims D0xD1xD2 --type u8|i16|i32|f32
 //                 --order little|big --window MIN:MAX
 //                 --view slice|next|cross|other [--slice N] [--row N]
-//                 [--volume N] --out OUT.png
+//                 [--volume N] [--readout X,Y] --out OUT.png
+//
+// --readout X,Y prints, after rendering, the three status-bar texts the main
+// window shows for the pointer at column X, row Y of the rendered view, one
+// line each (panel 0, panel 1, panel 2), from the window's own code.
 //
 // Options take their value as the next argument or after "=". Exit status:
 // 0 rendered, 1 the file could not be opened (the view is still written, all
@@ -14,13 +18,14 @@
 #include "volume/Kelvox_DataMgr.h"
 #include "volume/ViewImage.h"
 #include "volume/Wrap32.h"
+#include "ui/NumberFormat.h"
 
 #include <QImage>
+#include <QLocale>
 #include <QString>
 
 #include <array>
 #include <charconv>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -51,6 +56,7 @@ struct RenderOptions
     std::int32_t slice = 0;
     std::int32_t row = 0;
     std::int32_t volume = 0;
+    std::optional<std::pair<std::int32_t, std::int32_t>> readout;
     std::string out;
 };
 
@@ -93,6 +99,14 @@ std::pair<std::int32_t, std::int32_t> parseWindow(std::string_view text)
     return {parseInt32(text.substr(0, colon), "--window"), parseInt32(text.substr(colon + 1), "--window")};
 }
 
+std::pair<std::int32_t, std::int32_t> parseReadout(std::string_view text)
+{
+    const std::size_t comma = text.find(',');
+    if (comma == std::string_view::npos)
+        throw UsageError("--readout: expected X,Y, got \"" + std::string(text) + "\"");
+    return {parseInt32(text.substr(0, comma), "--readout"), parseInt32(text.substr(comma + 1), "--readout")};
+}
+
 template <typename T>
 T parseChoice(std::string_view text, const std::string& option,
               std::initializer_list<std::pair<std::string_view, T>> choices)
@@ -132,6 +146,7 @@ const std::vector<std::pair<std::string, OptionHandler>>& optionTable()
         {"--slice", [](RenderOptions& o, std::string_view v) { o.slice = parseInt32(v, "--slice"); }},
         {"--row", [](RenderOptions& o, std::string_view v) { o.row = parseInt32(v, "--row"); }},
         {"--volume", [](RenderOptions& o, std::string_view v) { o.volume = parseInt32(v, "--volume"); }},
+        {"--readout", [](RenderOptions& o, std::string_view v) { o.readout = parseReadout(v); }},
         {"--out",
          [](RenderOptions& o, std::string_view v) {
              if (v.empty())
@@ -189,6 +204,15 @@ RenderOptions parseArguments(int argc, char** argv)
         throw UsageError("--view: missing");
     if (options.out.empty())
         throw UsageError("--out: missing");
+    if (options.readout) {
+        // The window reads out only positions inside an image.
+        const auto& dims = *options.dims;
+        const std::int32_t height = *options.view == vkCrossSlice ? dims[2] : dims[1];
+        const auto [x, y] = *options.readout;
+        if (x < 0 || x >= dims[0] || y < 0 || y >= height)
+            throw UsageError("--readout: " + std::to_string(x) + "," + std::to_string(y) + " lies outside the "
+                             + std::to_string(dims[0]) + "x" + std::to_string(height) + " view");
+    }
     return options;
 }
 
@@ -211,22 +235,6 @@ public:
 private:
     QImage m_image;
 };
-
-// "%10.2f" as the window's intensity label writes it, C locale: NAN / INF
-// with their sign, and C's "%E" for magnitudes of 10^18 and more.
-std::string formatIntensity(float value)
-{
-    char text[64];
-    if (std::isnan(value))
-        std::snprintf(text, sizeof text, "%10s", std::signbit(value) ? "-NAN" : "NAN");
-    else if (std::isinf(value))
-        std::snprintf(text, sizeof text, "%10s", value < 0 ? "-INF" : "INF");
-    else if (std::fabs(value) >= 1e18)
-        std::snprintf(text, sizeof text, "%10E", static_cast<double>(value));
-    else
-        std::snprintf(text, sizeof text, "%10.2f", static_cast<double>(value));
-    return text;
-}
 
 // The arguments the main window's refresh passes to RenderView per view.
 std::pair<std::int32_t, std::int32_t> volumeAndSliceOrRow(const RenderOptions& o)
@@ -255,9 +263,16 @@ int run(const RenderOptions& o)
     QImageViewImage image;
     const auto [volume, sliceOrRow] = volumeAndSliceOrRow(o);
     dataMgr.RenderView(volume, sliceOrRow, *o.view, image);
+    // Numbers in the system locale's format, as the window shows them.
+    const QLocale locale = QLocale::system();
     if (*o.view == vkSlice)
-        std::printf("Intens: %s to %s\n", formatIntensity(dataMgr.ObservedMin).c_str(),
-                    formatIntensity(dataMgr.ObservedMax).c_str());
+        std::printf("%s\n", intensityLabelText(dataMgr.ObservedMin, dataMgr.ObservedMax, locale).toStdString().c_str());
+    if (o.readout) {
+        const ShownPosition shown{o.slice, o.row, o.volume};
+        const ReadoutTexts texts = voxelReadout(dataMgr, *o.view, o.readout->first, o.readout->second, shown, locale);
+        for (const QString* text : {&texts.panel0, &texts.panel1, &texts.panel2})
+            std::printf("%s\n", text->toStdString().c_str());
+    }
 
     if (!image.image().save(QString::fromStdString(o.out), "PNG")) {
         std::fprintf(stderr, "kelvox-render: cannot write %s\n", o.out.c_str());

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -232,3 +233,50 @@ INSTANTIATE_TEST_SUITE_P(
                                 "--view"}));
 
 } // namespace
+
+namespace
+{
+
+// The int16 big-endian value at a byte offset of a sample file, read directly.
+std::int16_t int16BigEndianAt(const std::string& file, std::streamoff offset)
+{
+    std::ifstream in(file, std::ios::binary);
+    in.seekg(offset);
+    unsigned char b[2] = {};
+    in.read(reinterpret_cast<char*>(b), 2);
+    return static_cast<std::int16_t>((b[0] << 8) | b[1]);
+}
+
+} // namespace
+
+TEST_F(KelvoxRenderTest, ReadoutPrintsTheStatusBarTextsOfThePointedVoxel)
+{
+    // Other-volume view, volume 1, slice 3, pointer at column 5, row 9:
+    // voxel 5 + 9*128 + 3*128*128 + 1*128*128*64 = 1,098,885, byte 2,197,770.
+    const std::string file = Samples + "/head_128x128x64x2_i16be.raw";
+    const RunResult r = run({file, "--dims=128x128x64", "--type=i16", "--order=big", "--window=0:1000",
+                             "--view=other", "--slice=3", "--volume=1", "--readout=5,9", "--out", out()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    char value[32];
+    std::snprintf(value, sizeof value, "Intens: %10d", int16BigEndianAt(file, 2197770));
+    EXPECT_EQ(r.out, std::string("[   5,    9,    3,    1 ]\n") + value
+                         + "\nVoxel:  1,098,885  Byte Offset:  2,197,770 = 0x0021.890A\n");
+
+    // The cross-slice view reads out its row as Index 1 and its image row as the slice.
+    const RunResult cross = run({file, "--dims", "128x128x64", "--type", "i16", "--order", "big", "--window", "0:1",
+                                 "--view", "cross", "--row", "40", "--readout", "0,0", "--out", out()});
+    ASSERT_EQ(cross.status, 0) << cross.err;
+    EXPECT_EQ(cross.out.substr(0, cross.out.find('\n')), "[   0,   40,    0,    0 ]");
+}
+
+TEST_F(KelvoxRenderTest, ReadoutOutsideTheViewIsAnArgumentError)
+{
+    const std::string file = Samples + "/head_64x64x32_i32le.raw";
+    for (const char* at : {"64,0", "0,32", "-1,0", "5", "5,x"}) {
+        const RunResult r = run({file, "--dims", "64x64x32", "--type", "i32", "--order", "little", "--window",
+                                 "0:1", "--view", "cross", "--readout", at, "--out", out()});
+        EXPECT_EQ(r.status, 2) << at;
+        EXPECT_NE(r.err.find("--readout"), std::string::npos) << at;
+        EXPECT_TRUE(filesInWork().empty()) << at;
+    }
+}
