@@ -54,6 +54,17 @@ inline std::uint8_t greyOf(float v, Window w, std::uint8_t& red)
     return static_cast<std::uint8_t>(static_cast<std::int32_t>(rounded));
 }
 
+// Values u in 0..top standing for v = u - bias: whether 2^23 + bias + lo is a
+// float and u - (bias + lo) = v - lo is exact in a float for every u, so that
+// the single-precision pipeline below gives the pixel rule's results. lo is
+// integral (the float of an int32) and |scale| <= 255 (|span| >= 1).
+bool singleIsExact(Window w, double bias, double top)
+{
+    const double shifted = bias + w.lo;
+    return w.lo == std::floor(w.lo) && static_cast<double>(static_cast<float>(w.scale)) == w.scale
+        && std::fabs(w.scale) <= 256.0 && shifted <= 8388608.0 && shifted >= top - 16777216.0;
+}
+
 #if KELVOX_HAVE_AVX2_PATH
 
 const bool CpuHasAvx2 = __builtin_cpu_supports("avx2");
@@ -232,6 +243,158 @@ __attribute__((target("avx2"))) void expandGreyAvx2(const std::uint8_t* grey, st
     }
 }
 
+// Eight values u (0..2^23) held as the floats 2^23 + u through the pixel
+// rule, c being 2^23 + bias + lo: u - c = v - lo is exact, the product is
+// rounded once to a float (exact in double, so as the rule rounds it), and
+// adding 2^23 rounds it to an integer, halves to even, into the low bits. A
+// negative t lands at or below 2^23 and is held at 0 there; above 255 the
+// packs saturate. The results are the grey levels as 32-bit integers >= 0.
+__attribute__((target("avx2"))) inline __m256i greyOfBiased8(__m256i biased, __m256 c, __m256 scale)
+{
+    const __m256 t = _mm256_mul_ps(_mm256_sub_ps(_mm256_castsi256_ps(biased), c), scale);
+    const __m256i bits = _mm256_castps_si256(_mm256_add_ps(t, _mm256_set1_ps(RoundToEven)));
+    const __m256i magic = _mm256_set1_epi32(0x4B000000);
+    return _mm256_sub_epi32(_mm256_max_epi32(bits, magic), magic);
+}
+
+// Grey levels of 32 values, each 128-bit lane holding 16 of them in order as
+// four registers of four (r0: 0..3, r1: 4..7, ...), as 32 bytes in order.
+__attribute__((target("avx2"))) inline __m256i packGrey(__m256i r0, __m256i r1, __m256i r2, __m256i r3)
+{
+    return _mm256_packus_epi16(_mm256_packs_epi32(r0, r1), _mm256_packs_epi32(r2, r3));
+}
+
+// 32 grey levels (16 per lane, in order) as 96 bytes of pixels (g, g, g).
+__attribute__((target("avx2"))) inline void storePixels32(std::uint8_t* out, __m256i g)
+{
+    const __m256i first = _mm256_setr_epi8(0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5, //
+                                           0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5);
+    const __m256i second = _mm256_setr_epi8(5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10, //
+                                            5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10);
+    const __m256i third = _mm256_setr_epi8(10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15, //
+                                           10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15);
+    const __m256i a = _mm256_shuffle_epi8(g, first);
+    const __m256i b = _mm256_shuffle_epi8(g, second);
+    const __m256i c = _mm256_shuffle_epi8(g, third);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(a));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm256_castsi256_si128(b));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32), _mm256_castsi256_si128(c));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 48), _mm256_extracti128_si256(a, 1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 64), _mm256_extracti128_si256(b, 1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 80), _mm256_extracti128_si256(c, 1));
+}
+
+inline void storePixel(std::uint8_t* out, std::uint8_t g)
+{
+    out[0] = g;
+    out[1] = g;
+    out[2] = g;
+}
+
+template <bool Range>
+__attribute__((target("avx2"))) void pixelsFromUInt8Avx2(const std::uint8_t* src, std::size_t n, Window w,
+                                                        std::uint8_t* dst, std::uint8_t* mn, std::uint8_t* mx)
+{
+    const __m256 c = _mm256_set1_ps(static_cast<float>(8388608.0 + w.lo));
+    const __m256 scale = _mm256_set1_ps(static_cast<float>(w.scale));
+    const __m256i high = _mm256_set1_epi16(0x4B00); // upper half of the float 2^23
+    const __m256i zero = _mm256_setzero_si256();
+    __m256i lo = _mm256_set1_epi8(static_cast<char>(Range ? *mn : 0));
+    __m256i hi = _mm256_set1_epi8(static_cast<char>(Range ? *mx : 0));
+    std::size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
+        if constexpr (Range) {
+            lo = _mm256_min_epu8(lo, x);
+            hi = _mm256_max_epu8(hi, x);
+        }
+        // Lane by lane: w0 holds values 0..7, w1 8..15 as 16-bit words.
+        const __m256i w0 = _mm256_unpacklo_epi8(x, zero);
+        const __m256i w1 = _mm256_unpackhi_epi8(x, zero);
+        const __m256i g = packGrey(greyOfBiased8(_mm256_unpacklo_epi16(w0, high), c, scale),
+                                   greyOfBiased8(_mm256_unpackhi_epi16(w0, high), c, scale),
+                                   greyOfBiased8(_mm256_unpacklo_epi16(w1, high), c, scale),
+                                   greyOfBiased8(_mm256_unpackhi_epi16(w1, high), c, scale));
+        storePixels32(dst + 3 * i, g);
+    }
+    if constexpr (Range) {
+        alignas(32) std::uint8_t los[32], his[32];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(los), lo);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(his), hi);
+        for (int j = 0; j < 32; ++j) {
+            *mn = los[j] < *mn ? los[j] : *mn;
+            *mx = his[j] > *mx ? his[j] : *mx;
+        }
+    }
+    std::uint8_t red;
+    for (; i < n; ++i) {
+        if constexpr (Range) {
+            *mn = src[i] < *mn ? src[i] : *mn;
+            *mx = src[i] > *mx ? src[i] : *mx;
+        }
+        storePixel(dst + 3 * i, greyOf(src[i], w, red));
+    }
+}
+
+template <bool Range>
+__attribute__((target("avx2"))) void pixelsFromInt16Avx2(const std::uint8_t* src, std::size_t n, bool big, Window w,
+                                                        std::uint8_t* dst, std::int16_t* mn, std::int16_t* mx)
+{
+    // Values are biased by 2^15 to 0..65535 and so held as 2^23 + u.
+    const __m256 c = _mm256_set1_ps(static_cast<float>(8388608.0 + 32768.0 + w.lo));
+    const __m256 scale = _mm256_set1_ps(static_cast<float>(w.scale));
+    const __m256i high = _mm256_set1_epi16(0x4B00);
+    const __m256i bias = _mm256_set1_epi16(static_cast<short>(0x8000));
+    const __m256i swap = _mm256_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14, //
+                                          1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
+    __m256i lo = _mm256_set1_epi16(static_cast<short>(Range ? *mn ^ 0x8000 : 0));
+    __m256i hi = _mm256_set1_epi16(static_cast<short>(Range ? *mx ^ 0x8000 : 0));
+    std::size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        // Lane 0 takes values 0..7 and 8..15, lane 1 16..23 and 24..31, so
+        // that the packs bring them back in order.
+        const std::uint8_t* b = src + 2 * i;
+        __m256i x0 = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(b + 32), reinterpret_cast<const __m128i*>(b));
+        __m256i x1 = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(b + 48),
+                                         reinterpret_cast<const __m128i*>(b + 16));
+        if (big) {
+            x0 = _mm256_shuffle_epi8(x0, swap);
+            x1 = _mm256_shuffle_epi8(x1, swap);
+        }
+        x0 = _mm256_xor_si256(x0, bias);
+        x1 = _mm256_xor_si256(x1, bias);
+        if constexpr (Range) {
+            lo = _mm256_min_epu16(lo, _mm256_min_epu16(x0, x1));
+            hi = _mm256_max_epu16(hi, _mm256_max_epu16(x0, x1));
+        }
+        const __m256i g = packGrey(greyOfBiased8(_mm256_unpacklo_epi16(x0, high), c, scale),
+                                   greyOfBiased8(_mm256_unpackhi_epi16(x0, high), c, scale),
+                                   greyOfBiased8(_mm256_unpacklo_epi16(x1, high), c, scale),
+                                   greyOfBiased8(_mm256_unpackhi_epi16(x1, high), c, scale));
+        storePixels32(dst + 3 * i, g);
+    }
+    if constexpr (Range) {
+        alignas(32) std::uint16_t los[16], his[16];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(los), lo);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(his), hi);
+        for (int j = 0; j < 16; ++j) {
+            const auto l = static_cast<std::int16_t>(los[j] ^ 0x8000);
+            const auto h = static_cast<std::int16_t>(his[j] ^ 0x8000);
+            *mn = l < *mn ? l : *mn;
+            *mx = h > *mx ? h : *mx;
+        }
+    }
+    std::uint8_t red;
+    for (; i < n; ++i) {
+        const auto v = static_cast<std::int16_t>(load16(src + 2 * i, big));
+        if constexpr (Range) {
+            *mn = v < *mn ? v : *mn;
+            *mx = v > *mx ? v : *mx;
+        }
+        storePixel(dst + 3 * i, greyOf(v, w, red));
+    }
+}
+
 __attribute__((target("avx2"))) void rangeFloat32Avx2(const std::uint8_t* src, std::size_t n, bool big, float& mn,
                                                      float& mx)
 {
@@ -263,6 +426,7 @@ __attribute__((target("avx2"))) void rangeFloat32Avx2(const std::uint8_t* src, s
 
 #else
 constexpr bool CpuHasAvx2 = false;
+constexpr bool HasAvx2 = false;
 #endif
 
 } // namespace
@@ -370,6 +534,60 @@ void expandGrey(const std::uint8_t* __restrict grey, std::size_t n, std::uint8_t
         dst[3 * i] = grey[i];
         dst[3 * i + 1] = grey[i];
         dst[3 * i + 2] = grey[i];
+    }
+}
+
+bool directUInt8(Window window)
+{
+    return HasAvx2 && singleIsExact(window, 0.0, 255.0);
+}
+
+bool directInt16(Window window)
+{
+    return HasAvx2 && singleIsExact(window, 32768.0, 65535.0);
+}
+
+void pixelsFromUInt8(const std::uint8_t* src, std::size_t n, Window window, std::uint8_t* dst, std::uint8_t* mn,
+                     std::uint8_t* mx)
+{
+    const bool range = mn && mx;
+#if KELVOX_HAVE_AVX2_PATH
+    if (directUInt8(window)) {
+        if (range)
+            return pixelsFromUInt8Avx2<true>(src, n, window, dst, mn, mx);
+        return pixelsFromUInt8Avx2<false>(src, n, window, dst, mn, mx);
+    }
+#endif
+    if (range)
+        rangeUInt8(src, n, *mn, *mx);
+    std::uint8_t red;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint8_t g = greyOf(src[i], window, red);
+        dst[3 * i] = g;
+        dst[3 * i + 1] = g;
+        dst[3 * i + 2] = g;
+    }
+}
+
+void pixelsFromInt16(const std::uint8_t* src, std::size_t n, bool bigEndian, Window window, std::uint8_t* dst,
+                     std::int16_t* mn, std::int16_t* mx)
+{
+    const bool range = mn && mx;
+#if KELVOX_HAVE_AVX2_PATH
+    if (directInt16(window)) {
+        if (range)
+            return pixelsFromInt16Avx2<true>(src, n, bigEndian, window, dst, mn, mx);
+        return pixelsFromInt16Avx2<false>(src, n, bigEndian, window, dst, mn, mx);
+    }
+#endif
+    if (range)
+        rangeInt16(src, n, bigEndian, *mn, *mx);
+    std::uint8_t red;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint8_t g = greyOf(static_cast<std::int16_t>(load16(src + 2 * i, bigEndian)), window, red);
+        dst[3 * i] = g;
+        dst[3 * i + 1] = g;
+        dst[3 * i + 2] = g;
     }
 }
 

@@ -45,6 +45,23 @@ void fromTable16(const std::uint8_t* src, std::size_t n, bool bigEndian, const s
 // Writes grey level g as the pixel (g, g, g): 3 * n bytes at dst.
 void expandGrey(const std::uint8_t* grey, std::size_t n, std::uint8_t* dst);
 
+// Pixels (g, g, g) straight from bytes / int16 voxels, 3 * n bytes at dst,
+// the grey levels being those of fromUInt8 / fromInt16. When mn and mx are
+// given, the range of the voxels is folded into them as by rangeUInt8 /
+// rangeInt16. Exact for every window; quick when directUInt8 / directInt16
+// says so, otherwise the table route is the quicker one.
+void pixelsFromUInt8(const std::uint8_t* src, std::size_t n, Window window, std::uint8_t* dst,
+                     std::uint8_t* mn = nullptr, std::uint8_t* mx = nullptr);
+void pixelsFromInt16(const std::uint8_t* src, std::size_t n, bool bigEndian, Window window, std::uint8_t* dst,
+                     std::int16_t* mn = nullptr, std::int16_t* mx = nullptr);
+
+// Whether the vector units are in use and the window lets the pixel rule
+// run in single precision for every value of the type: that holds when the
+// window's low end lies within about 2^23 of the values (the difference v - lo
+// is then exact in a float, and so is the product with the float scale).
+bool directUInt8(Window window);
+bool directInt16(Window window);
+
 // Range of the voxels, folded into mn and mx. For floats each value is met
 // as "if v < mn then mn := v" (NaNs pass by), in lanes: the result is that of
 // a scan in order except for the sign of a zero extreme.

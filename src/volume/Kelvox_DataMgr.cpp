@@ -292,9 +292,9 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
         }
     };
 
-    // 6. Pixels, row by row; fill(src, n, grey, red) turns n voxels into
-    // grey levels and returns whether it marked any of them red.
-    const auto paint = [&](auto&& fill) {
+    // 6. Pixels, row by row; writePixels(src, n, dst) paints the n voxels of data
+    // at the start of a row, light blue fills the rest.
+    const auto paintRows = [&](auto&& writePixels) {
         static const std::array<std::uint8_t, 3 * ChunkPixels> lightBlue = [] {
             std::array<std::uint8_t, 3 * ChunkPixels> a{};
             for (std::size_t i = 0; i < ChunkPixels; ++i) {
@@ -304,35 +304,39 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
             return a;
         }();
         const auto w = static_cast<std::size_t>(width);
-        const auto paintRows = [&](std::int64_t firstRow, std::int64_t endRow) {
+        for (std::int64_t y = 0; y < height; ++y) {
+            std::uint8_t* dst = m_rowPointers[static_cast<std::size_t>(y)];
+            const std::size_t n = dataInRow(y);
+            if (n > 0)
+                writePixels(rowStart(y), n, dst);
+            for (std::size_t x = n; x < w;) {
+                const std::size_t c = std::min(ChunkPixels, w - x);
+                std::memcpy(dst + 3 * x, lightBlue.data(), 3 * c);
+                x += c;
+            }
+        }
+    };
+
+    // The same through grey levels in batches: fill(src, n, grey, red) turns
+    // n voxels into grey levels and returns whether it marked any red.
+    const auto paint = [&](auto&& fill) {
+        paintRows([&](const std::uint8_t* src, std::size_t n, std::uint8_t* dst) {
             std::uint8_t grey[ChunkPixels];
             std::uint8_t red[ChunkPixels];
-            for (std::int64_t y = firstRow; y < endRow; ++y) {
-                std::uint8_t* dst = m_rowPointers[static_cast<std::size_t>(y)];
-                const std::uint8_t* src = rowStart(y);
-                const std::size_t n = dataInRow(y);
-                std::size_t x = 0;
-                while (x < n) {
-                    const std::size_t c = std::min(ChunkPixels, n - x);
-                    const bool anyRed = fill(src + x * static_cast<std::size_t>(bpv), c, grey, red);
-                    GreyKernels::expandGrey(grey, c, dst + 3 * x);
-                    for (std::size_t i = 0; anyRed && i < c; ++i) {
-                        if (red[i]) {
-                            dst[3 * (x + i)] = 255;
-                            dst[3 * (x + i) + 1] = 0;
-                            dst[3 * (x + i) + 2] = 0;
-                        }
+            for (std::size_t x = 0; x < n;) {
+                const std::size_t c = std::min(ChunkPixels, n - x);
+                const bool anyRed = fill(src + x * static_cast<std::size_t>(bpv), c, grey, red);
+                GreyKernels::expandGrey(grey, c, dst + 3 * x);
+                for (std::size_t i = 0; anyRed && i < c; ++i) {
+                    if (red[i]) {
+                        dst[3 * (x + i)] = 255;
+                        dst[3 * (x + i) + 1] = 0;
+                        dst[3 * (x + i) + 2] = 0;
                     }
-                    x += c;
                 }
-                while (x < w) {
-                    const std::size_t c = std::min(ChunkPixels, w - x);
-                    std::memcpy(dst + 3 * x, lightBlue.data(), 3 * c);
-                    x += c;
-                }
+                x += c;
             }
-        };
-        paintRows(0, height);
+        });
     };
 
     // The observed range meets the data in scan order, then (in the slice
@@ -348,6 +352,20 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
 
     switch (type) {
     case vdtByte: {
+        if (GreyKernels::directUInt8(window)) {
+            // Straight from the bytes, the range met on the way.
+            std::uint8_t mn = 255, mx = 0;
+            bool any = false;
+            paintRows([&](const std::uint8_t* src, std::size_t n, std::uint8_t* dst) {
+                GreyKernels::pixelsFromUInt8(src, n, window, dst, observe ? &mn : nullptr, observe ? &mx : nullptr);
+                any = true;
+            });
+            if (observe && any) {
+                observe32(mn);
+                observe32(mx);
+            }
+            break;
+        }
         if (observe) {
             std::uint8_t mn = 255, mx = 0;
             bool any = false;
@@ -369,7 +387,22 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
         break;
     }
     case vdtInt16: {
-        // The values met map through a table built over their range.
+        if (GreyKernels::directInt16(window)) {
+            std::int16_t mn = std::numeric_limits<std::int16_t>::max();
+            std::int16_t mx = std::numeric_limits<std::int16_t>::min();
+            bool any = false;
+            paintRows([&](const std::uint8_t* src, std::size_t n, std::uint8_t* dst) {
+                GreyKernels::pixelsFromInt16(src, n, big, window, dst, observe ? &mn : nullptr,
+                                             observe ? &mx : nullptr);
+                any = true;
+            });
+            if (observe && any) {
+                observe32(mn);
+                observe32(mx);
+            }
+            break;
+        }
+        // Otherwise the values met map through a table built over their range.
         std::int16_t mn = std::numeric_limits<std::int16_t>::max();
         std::int16_t mx = std::numeric_limits<std::int16_t>::min();
         bool any = false;
