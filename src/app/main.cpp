@@ -47,6 +47,10 @@ int main(int argc, char** argv)
         });
 
         fm_Main.show();
+        // The program's first window starts active, as on any desktop; without
+        // a window manager (or with focus-stealing prevention) Qt would leave
+        // it inactive and its first-activation defaults would never come.
+        fm_Main.activateWindow();
         result = TKelvoxApplication::exec();
     }
 

@@ -11,6 +11,9 @@
 #   --idlist       the source offers only a "Shell IDList Array"
 #   --expect-opened  the target prints "OPENED <path>": require FILE there
 #   --screenshot PNG   save the target window after the drop (needs ImageMagick)
+#   --expect-rendered X Y  the pixel at X, Y of the target window is light blue
+#                  (0, 255, 255: no file) before the drop and something else
+#                  after it (the dropped file's data), needs ImageMagick
 #
 # Succeeds when the source sees the copy action (and the target opened FILE).
 # Without a DISPLAY it runs itself under xvfb-run.
@@ -23,11 +26,13 @@ fi
 source_args=""
 expect_opened=0
 screenshot=""
+probe_x="" probe_y=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --idlist) source_args="--idlist"; shift ;;
     --expect-opened) expect_opened=1; shift ;;
     --screenshot) screenshot=$2; shift 2 ;;
+    --expect-rendered) probe_x=$2 probe_y=$3; shift 3 ;;
     *) break ;;
   esac
 done
@@ -50,6 +55,17 @@ target_pid=$!
 target_window=$(timeout 20 xdotool search --sync --onlyvisible --name "$window_name" | head -n 1)
 eval "$(xdotool getwindowgeometry --shell "$target_window")"
 target_x=$X target_y=$Y
+
+# The colour of one pixel of the target window, as "r,g,b".
+pixel() {
+  import -window "$target_window" "$work/probe.png"
+  convert "$work/probe.png" -format "%[fx:int(255*p{$1,$2}.r)],%[fx:int(255*p{$1,$2}.g)],%[fx:int(255*p{$1,$2}.b)]" info:
+}
+before=""
+if [ -n "$probe_x" ]; then
+  sleep 1.5  # the first refresh comes 300 ms after start-up
+  before=$(pixel "$probe_x" "$probe_y")
+fi
 
 # shellcheck disable=SC2086
 "$drag_source" $source_args "$file" >"$work/source.log" 2>"$work/source.err" &
@@ -86,6 +102,12 @@ while kill -0 "$source_pid" 2>/dev/null && [ $waited -lt 100 ]; do
 done
 sleep 0.5
 
+after=""
+if [ -n "$probe_x" ]; then
+  sleep 1  # the views show the file 300 ms after the drop
+  after=$(pixel "$probe_x" "$probe_y")
+fi
+
 if [ -n "$screenshot" ]; then
   import -window "$target_window" "$screenshot"
 fi
@@ -102,6 +124,13 @@ if [ "$expect_opened" -eq 1 ]; then
   absolute=$(readlink -f "$file")
   if ! grep -qxF "OPENED $absolute" "$work/target.log"; then
     echo "real_drag: the target did not open $absolute" >&2
+    status=1
+  fi
+fi
+if [ -n "$probe_x" ]; then
+  echo "pixel $probe_x,$probe_y: before $before, after $after"
+  if [ "$before" != "0,255,255" ] || [ "$after" = "0,255,255" ]; then
+    echo "real_drag: the view did not go from light blue to the dropped file's data" >&2
     status=1
   fi
 fi
