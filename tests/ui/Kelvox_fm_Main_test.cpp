@@ -1,8 +1,11 @@
 #include "ui/Kelvox_fm_Main.h"
 
 #include "dragdrop/DragDropFile.h"
+#include "dragdrop/DragDropPIDL.h"
 #include "platform/Ole.h"
+#include "platform/Shell.h"
 #include "platform/qt/QtBridge.h"
+#include "platform/qt/QtDataObject.h"
 #include "ui/Kelvox_Dialogs.h"
 #include "ui/UpDownSpinner.h"
 #include "ui/ViewBorder.h"
@@ -680,6 +683,36 @@ TEST_F(MainWindow, FileStripAcceptsDroppedFiles)
     QDragMoveEvent move(pos, Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(strip, &move);
     QDropEvent drop(QPointF(pos), Qt::CopyAction | Qt::MoveAction, &mime, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(strip, &drop);
+
+    EXPECT_TRUE(drop.isAccepted());
+    EXPECT_EQ(drop.dropAction(), Qt::CopyAction);
+    EXPECT_EQ(label("lb_FilePath")->text(), first);
+    EXPECT_EQ(QString::fromStdString(dataMgr->FileName), first);
+    waitForRefresh();
+}
+
+TEST_F(MainWindow, FileStripOpensTheFirstFileOfAnItemIdListDrop)
+{
+    start();
+    const QString first = writeFile(QStringLiteral("first.raw"), QByteArray(10, '\1'));
+    const QString second = writeFile(QStringLiteral("second.raw"), QByteArray(10, '\2'));
+    // A source that offers nothing but "Shell IDList Array": the desktop
+    // folder as parent, then one item list per file.
+    const std::string block = MakeCidaBlock({ItemIdListFromPath("/"), ItemIdListFromPath(first.toStdString()),
+                                             ItemIdListFromPath(second.toStdString())});
+    QMimeData mime;
+    mime.setData(QString::fromStdString(WindowsMimeType("Shell IDList Array")),
+                 QByteArray(block.data(), static_cast<qsizetype>(block.size())));
+    ASSERT_FALSE(mime.hasUrls());
+
+    QWidget* strip = widget("pa_FileName");
+    const QPoint pos = strip->rect().center();
+    QDragEnterEvent enter(pos, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(strip, &enter);
+    QDragMoveEvent move(pos, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(strip, &move);
+    QDropEvent drop(QPointF(pos), Qt::CopyAction, &mime, Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(strip, &drop);
 
     EXPECT_TRUE(drop.isAccepted());
