@@ -1,15 +1,20 @@
 #include "ui/ViewImageWidget.h"
 
+#include "volume/GreyKernels.h"
+
 #include <QMouseEvent>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QPaintEvent>
 
 #include <algorithm>
+#include <cmath>
 #include <new>
 
 namespace {
 
-constexpr int MaxBandPixels = 65535;
+// Pixels converted per band: 64 KiB of 32-bit pixels.
+constexpr int BandPixels = 16384;
 
 } // namespace
 
@@ -26,6 +31,7 @@ ViewImageWidget::~ViewImageWidget() = default;
 
 void ViewImageWidget::setSize24(int width, int height)
 {
+    m_rows = nullptr;
     if (width <= 0 || height <= 0) {
         m_image = QImage();
         return;
@@ -45,7 +51,13 @@ void ViewImageWidget::setSize24(int width, int height)
 
 std::uint8_t* ViewImageWidget::rowPointer(int y)
 {
-    return m_image.scanLine(y);
+    // The first row of a render detaches the bitmap (and so gives it a new
+    // cache key); the rows after it need no further check while nobody
+    // shares it.
+    if (m_rows == nullptr || !m_image.isDetached()) {
+        m_rows = m_image.bits();
+    }
+    return m_rows + static_cast<std::size_t>(y) * static_cast<std::size_t>(m_image.bytesPerLine());
 }
 
 void ViewImageWidget::repaintNow()
@@ -53,22 +65,72 @@ void ViewImageWidget::repaintNow()
     repaint();
 }
 
+bool ViewImageWidget::paintIntoBackingStore(QPainter& painter, const QRect& area)
+{
+    // Where the painter draws straight into a 32-bit raster image (the
+    // window's backing store) at a whole-pixel offset, the bitmap's pixels
+    // are widened right into it, inside the painter's system clip: one pass
+    // instead of a conversion and a copy.
+    QPaintEngine* engine = painter.paintEngine();
+    if (engine == nullptr || engine->type() != QPaintEngine::Raster) {
+        return false;
+    }
+    auto* target = dynamic_cast<QImage*>(engine->paintDevice());
+    if (target == nullptr || target->devicePixelRatio() != 1.0
+        || (target->format() != QImage::Format_RGB32 && target->format() != QImage::Format_ARGB32_Premultiplied
+            && target->format() != QImage::Format_ARGB32)) {
+        return false;
+    }
+    const QTransform transform = painter.deviceTransform();
+    if (transform.type() > QTransform::TxTranslate || transform.dx() != std::floor(transform.dx())
+        || transform.dy() != std::floor(transform.dy()) || painter.hasClipping()) {
+        return false;
+    }
+    const QPoint offset(static_cast<int>(transform.dx()), static_cast<int>(transform.dy()));
+    QRegion region(area.translated(offset));
+    const QRegion systemClip = engine->systemClip();
+    if (!systemClip.isEmpty()) {
+        region &= systemClip;
+    }
+    region &= target->rect();
+    uchar* const screen = target->bits();
+    const auto screenLine = static_cast<std::size_t>(target->bytesPerLine());
+    for (const QRect& rect : region) {
+        for (int y = rect.top(); y <= rect.bottom(); ++y) {
+            GreyKernels::widenPixels(
+                m_image.constScanLine(y - offset.y()) + 3 * (rect.left() - offset.x()),
+                static_cast<std::size_t>(rect.width()),
+                reinterpret_cast<std::uint32_t*>(screen + static_cast<std::size_t>(y) * screenLine) + rect.left());
+        }
+    }
+    return true;
+}
+
 void ViewImageWidget::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
     const QRect bitmap(QPoint(0, 0), m_image.size());
     const QRect area = event->rect() & bitmap;
-    if (!area.isEmpty()) {
-        // Only the exposed part is turned into the screen's 32-bit format, in
-        // bands below 65536 pixels: the toolkit converts a band with its
-        // vectorised routine on this thread, whereas handing it the whole
-        // bitmap would wake worker threads for every repaint.
-        const int rowsPerBand = std::max(1, MaxBandPixels / area.width());
+    if (!area.isEmpty() && !paintIntoBackingStore(painter, area)) {
+        // Elsewhere (a grab into a pixmap, a scaled screen) the exposed part
+        // goes to the screen's 32-bit format in bands through one small
+        // buffer that stays in the cache: no allocation and no worker
+        // threads per repaint, and the toolkit copies each band as it is.
+        const int rowsPerBand = std::max(1, BandPixels / area.width());
+        const auto bandSize = static_cast<std::size_t>(area.width()) * static_cast<std::size_t>(rowsPerBand);
+        if (m_band.size() < bandSize) {
+            m_band.resize(bandSize);
+        }
         for (int top = area.top(); top <= area.bottom(); top += rowsPerBand) {
             const int rows = std::min(rowsPerBand, area.bottom() + 1 - top);
-            const QImage band(m_image.constScanLine(top) + 3 * area.left(), area.width(), rows,
-                              m_image.bytesPerLine(), QImage::Format_RGB888);
-            painter.drawImage(QPoint(area.left(), top), band.convertToFormat(QImage::Format_RGB32));
+            for (int y = top; y < top + rows; ++y) {
+                GreyKernels::widenPixels(m_image.constScanLine(y) + 3 * area.left(),
+                                         static_cast<std::size_t>(area.width()),
+                                         m_band.data() + static_cast<std::size_t>(y - top) * area.width());
+            }
+            const QImage band(reinterpret_cast<const uchar*>(m_band.data()), area.width(), rows,
+                              area.width() * 4, QImage::Format_RGB32);
+            painter.drawImage(QPoint(area.left(), top), band);
         }
     }
     // Where the bitmap does not reach (before the first render, or while the

@@ -6,6 +6,10 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <vector>
+
+class QPainter;
+class QRect;
 
 // One view on screen: owns the 24-bit bitmap the data manager paints into
 // and shows it one pixel per voxel at the widget's top-left corner, without
@@ -41,6 +45,11 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
 
 private:
-    QImage m_image;
+    bool paintIntoBackingStore(QPainter& painter, const QRect& area);
 
+    QImage m_image;
+    // Start of the bitmap's pixels for the render in progress.
+    std::uint8_t* m_rows = nullptr;
+    // Screen-format pixels of one band of the bitmap, reused by every paint.
+    std::vector<std::uint32_t> m_band;
 };

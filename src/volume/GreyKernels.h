@@ -45,6 +45,10 @@ void fromTable16(const std::uint8_t* src, std::size_t n, bool bigEndian, const s
 // Writes grey level g as the pixel (g, g, g): 3 * n bytes at dst.
 void expandGrey(const std::uint8_t* grey, std::size_t n, std::uint8_t* dst);
 
+// Pixels of 3 bytes (red, green, blue) as the 32-bit words 0xFFrrggbb that
+// screens take: n of them from rgb to xrgb.
+void widenPixels(const std::uint8_t* rgb, std::size_t n, std::uint32_t* xrgb);
+
 // Pixels (g, g, g) straight from bytes / int16 voxels, 3 * n bytes at dst,
 // the grey levels being those of fromUInt8 / fromInt16. When mn and mx are
 // given, the range of the voxels is folded into them as by rangeUInt8 /

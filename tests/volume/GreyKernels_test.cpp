@@ -1,0 +1,164 @@
+// The renderer's direct pixel loops and the pixel widening, against the
+// pixel rule written out plainly, with the vector units on and off.
+
+#include "volume/GreyKernels.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <tuple>
+#include <vector>
+
+namespace
+{
+
+constexpr std::int32_t IntMin = std::numeric_limits<std::int32_t>::min();
+constexpr std::int32_t IntMax = std::numeric_limits<std::int32_t>::max();
+
+GreyKernels::Window windowOf(std::int32_t intensityMin, std::int32_t intensityMax)
+{
+    float span = static_cast<float>(static_cast<std::int64_t>(intensityMax) - intensityMin);
+    if (span == 0.0f)
+        span = 1.0f;
+    return {static_cast<float>(intensityMin), static_cast<double>(255.0f / span)};
+}
+
+// The rule for an integer value: double product rounded to a float, held
+// to 0..255, rounded to the nearest integer with halves to even.
+std::uint8_t ruleGrey(std::int32_t value, GreyKernels::Window w)
+{
+    const auto t = static_cast<float>((static_cast<double>(static_cast<float>(value)) - w.lo) * w.scale);
+    const float held = t > 255.0f ? 255.0f : (t < 0.0f ? 0.0f : t);
+    return static_cast<std::uint8_t>(std::nearbyint(held));
+}
+
+// Windows near the edges of the single-precision route (low ends about 2^23
+// and 2^24 away from the values) as well as ordinary, inverted and empty ones.
+const std::pair<std::int32_t, std::int32_t> Windows[]{
+    {0, 255},          {0, 510},          {255, 0},           {10, 10},
+    {-1000, 3000},     {300, -300},       {IntMin, IntMax},   {IntMax, IntMin},
+    {8355840, 8356000}, {8355841, 8355842}, {8388608, 8388700}, {8388609, 8388300},
+    {-16744449, -16744000}, {-16744450, 0}, {-16776961, 0},      {-16776962, 5},
+    {-16777216, 16777216}, {-8388608, -8388000},
+    // Inverted windows 2^24 wide put those far values mid-grey, where being
+    // one off in v - lo moves an edge between two grey levels.
+    {8355840, -8421376},   {8355841, -8421375}, {8388608, -8388608}, {8388609, -8388607},
+};
+
+class DirectPixels : public ::testing::TestWithParam<std::tuple<std::pair<std::int32_t, std::int32_t>, bool>>
+{
+protected:
+    void TearDown() override { GreyKernels::useVectorUnits(true); }
+};
+
+TEST_P(DirectPixels, BytesMatchTheRuleAndTheirRange)
+{
+    const auto [window, vector] = GetParam();
+    GreyKernels::useVectorUnits(vector);
+    const GreyKernels::Window w = windowOf(window.first, window.second);
+    // Every byte value, in a run whose length leaves a tail after the
+    // 32-voxel steps; the range misses 0 and 255 on purpose.
+    std::vector<std::uint8_t> bytes;
+    for (int i = 0; i < 301; ++i)
+        bytes.push_back(static_cast<std::uint8_t>(1 + (i * 7) % 254));
+    for (int v = 0; v < 256; ++v)
+        bytes.push_back(static_cast<std::uint8_t>(v));
+    std::vector<std::uint8_t> pixels(3 * bytes.size() + 1, 0xEE);
+    std::uint8_t mn = 200, mx = 100;
+    GreyKernels::pixelsFromUInt8(bytes.data(), 301, w, pixels.data(), &mn, &mx);
+    EXPECT_EQ(mn, 1);
+    EXPECT_EQ(mx, 254);
+    GreyKernels::pixelsFromUInt8(bytes.data() + 301, 256, w, pixels.data() + 3 * 301);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const std::uint8_t g = ruleGrey(bytes[i], w);
+        ASSERT_EQ(pixels[3 * i], g) << "byte " << int(bytes[i]) << " window " << window.first;
+        ASSERT_EQ(pixels[3 * i + 1], g);
+        ASSERT_EQ(pixels[3 * i + 2], g);
+    }
+    EXPECT_EQ(pixels.back(), 0xEE) << "written past the run";
+}
+
+TEST_P(DirectPixels, Int16InBothByteOrdersMatchTheRuleAndTheirRange)
+{
+    const auto [window, vector] = GetParam();
+    GreyKernels::useVectorUnits(vector);
+    const GreyKernels::Window w = windowOf(window.first, window.second);
+    std::vector<std::int16_t> values;
+    for (int v = -32768; v <= 32767; ++v)
+        values.push_back(static_cast<std::int16_t>(v));
+    values.push_back(5); // 65537 values: a tail after the 32-voxel steps
+    for (const bool big : {false, true}) {
+        std::vector<std::uint8_t> raw(2 * values.size());
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            const auto u = static_cast<std::uint16_t>(values[i]);
+            raw[2 * i + (big ? 1 : 0)] = static_cast<std::uint8_t>(u & 0xFF);
+            raw[2 * i + (big ? 0 : 1)] = static_cast<std::uint8_t>(u >> 8);
+        }
+        std::vector<std::uint8_t> pixels(3 * values.size() + 1, 0xEE);
+        std::int16_t mn = 0, mx = 0;
+        // The inner part first, so that the range is folded, not replaced.
+        GreyKernels::pixelsFromInt16(raw.data() + 2 * 1000, 100, big, w, pixels.data() + 3 * 1000, &mn, &mx);
+        EXPECT_EQ(mn, -31768);
+        EXPECT_EQ(mx, 0);
+        GreyKernels::pixelsFromInt16(raw.data(), values.size(), big, w, pixels.data(), &mn, &mx);
+        EXPECT_EQ(mn, -32768);
+        EXPECT_EQ(mx, 32767);
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            const std::uint8_t g = ruleGrey(values[i], w);
+            ASSERT_EQ(pixels[3 * i], g) << "value " << values[i] << " window " << window.first << " big " << big;
+            ASSERT_EQ(pixels[3 * i + 1], g);
+            ASSERT_EQ(pixels[3 * i + 2], g);
+        }
+        EXPECT_EQ(pixels.back(), 0xEE) << "written past the run";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(WindowsAndLoops, DirectPixels,
+                         ::testing::Combine(::testing::ValuesIn(Windows), ::testing::Bool()));
+
+TEST(GreyKernels, DirectRouteCoversWindowsNearTheValues)
+{
+    if (!GreyKernels::useVectorUnits(true))
+        GTEST_SKIP() << "no AVX2 here";
+    EXPECT_TRUE(GreyKernels::directUInt8(windowOf(0, 255)));
+    EXPECT_TRUE(GreyKernels::directInt16(windowOf(-1000, 3000)));
+    EXPECT_TRUE(GreyKernels::directInt16(windowOf(8355840, 0)));
+    // Beyond, v - lo is no longer exact in a float for every value.
+    EXPECT_FALSE(GreyKernels::directInt16(windowOf(8355841, 0)));
+    EXPECT_FALSE(GreyKernels::directUInt8(windowOf(IntMin, IntMax)));
+    // The plain loops take the table route.
+    GreyKernels::useVectorUnits(false);
+    EXPECT_FALSE(GreyKernels::directUInt8(windowOf(0, 255)));
+    GreyKernels::useVectorUnits(true);
+}
+
+class WidenPixels : public ::testing::TestWithParam<bool>
+{
+protected:
+    void TearDown() override { GreyKernels::useVectorUnits(true); }
+};
+
+TEST_P(WidenPixels, GivesOpaqueWordsOfEveryRunLength)
+{
+    GreyKernels::useVectorUnits(GetParam());
+    std::vector<std::uint8_t> rgb(3 * 40);
+    for (std::size_t i = 0; i < rgb.size(); ++i)
+        rgb[i] = static_cast<std::uint8_t>(i * 37 + 11);
+    for (std::size_t n = 0; n <= 40; ++n) {
+        std::vector<std::uint32_t> words(n + 1, 0xDEADBEEF);
+        GreyKernels::widenPixels(rgb.data(), n, words.data());
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::uint32_t expected = 0xFF000000u | std::uint32_t{rgb[3 * i]} << 16
+                | std::uint32_t{rgb[3 * i + 1]} << 8 | rgb[3 * i + 2];
+            ASSERT_EQ(words[i], expected) << "pixel " << i << " of " << n;
+        }
+        EXPECT_EQ(words[n], 0xDEADBEEF) << "written past " << n << " pixels";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(VectorAndPlainLoops, WidenPixels, ::testing::Bool());
+
+} // namespace
