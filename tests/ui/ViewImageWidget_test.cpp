@@ -3,12 +3,14 @@
 #include "ui/ViewBorder.h"
 
 #include <QApplication>
+#include <QBackingStore>
 #include <QImage>
 #include <QMouseEvent>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -53,6 +55,47 @@ TEST(ViewImageWidget, PaintsTheBitmapOnePixelPerVoxel)
     const QImage shown = widget.grab().toImage();
     EXPECT_EQ(shown.pixelColor(1, 0), QColor(200, 100, 50));
     EXPECT_EQ(shown.pixelColor(0, 1), QColor(0, 0, 255));
+}
+
+// A repaint inside a shown window writes the pixels into the window's
+// backing store at the widget's place, and only inside the widget's visible
+// part: a sibling on top and the area outside the parent stay untouched.
+TEST(ViewImageWidget, RepaintPutsTheBitmapIntoTheWindowAtItsPlace)
+{
+    QWidget window;
+    window.resize(60, 40);
+    auto* clip = new QWidget(&window);
+    clip->setGeometry(5, 3, 30, 20);
+    auto* widget = new ViewImageWidget(clip);
+    widget->setGeometry(2, 1, 40, 25); // reaches beyond its parent
+    auto* cover = new QWidget(clip);
+    cover->setGeometry(10, 10, 4, 4);
+    cover->setAutoFillBackground(true);
+    QPalette palette = cover->palette();
+    palette.setColor(QPalette::Window, QColor(7, 8, 9));
+    cover->setPalette(palette);
+    window.show();
+    QApplication::processEvents();
+
+    widget->setSize24(40, 25);
+    for (int y = 0; y < 25; ++y) {
+        for (int x = 0; x < 40; ++x) {
+            std::uint8_t* p = widget->rowPointer(y) + 3 * x;
+            p[0] = static_cast<std::uint8_t>(x);
+            p[1] = static_cast<std::uint8_t>(y);
+            p[2] = 200;
+        }
+    }
+    widget->repaintNow();
+    auto* store = dynamic_cast<QImage*>(window.backingStore()->paintDevice());
+    ASSERT_NE(store, nullptr);
+    const QImage shown = store->copy();
+    EXPECT_EQ(shown.pixelColor(7, 4), QColor(0, 0, 200));
+    EXPECT_EQ(shown.pixelColor(7 + 20, 4 + 15), QColor(20, 15, 200));
+    EXPECT_EQ(shown.pixelColor(5 + 29, 3 + 19), QColor(27, 18, 200)); // last visible pixel
+    EXPECT_EQ(shown.pixelColor(5 + 11, 3 + 11), QColor(7, 8, 9));      // under the sibling
+    EXPECT_NE(shown.pixelColor(5 + 30, 3 + 5), QColor(28, 4, 200));     // clipped by the parent
+    EXPECT_NE(shown.pixelColor(5 + 5, 3 + 20), QColor(3, 19, 200));
 }
 
 TEST(ViewImageWidget, ReportsMovesInsideOnly)
