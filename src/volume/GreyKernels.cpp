@@ -395,6 +395,166 @@ __attribute__((target("avx2"))) void pixelsFromInt16Avx2(const std::uint8_t* src
     }
 }
 
+// How close to a rounding edge (a half between two grey levels) a
+// single-precision t may lie and still be trusted: t from float arithmetic
+// and the rule's t (double product rounded to a float) both lie within
+// 3 * 2^-24 * |t| of the exact product, under 2^-14 for |t| <= 257.
+constexpr float EdgeMargin = 1.0f / 4096.0f;
+// Beyond this |t| single precision proves nothing about overflow.
+constexpr float SingleLimit = 0x1p100f;
+
+// Eight values through the pixel rule in single precision: grey levels as
+// int32 lanes. Lanes whose result is not proven to be the rule's get their
+// bit set in bad; the caller redoes them with the scalar rule. Values that
+// are always finite (integers) skip the overflow test.
+template <bool Finite>
+__attribute__((target("avx2"))) inline __m256i greyOfSingle8(__m256 v, __m256 lo, __m256 scale, unsigned& bad)
+{
+    const __m256 t = _mm256_mul_ps(_mm256_sub_ps(v, lo), scale);
+    // Below -0.75 every t is black, above 255.75 white, in both routes; in
+    // between, the two agree unless t lies near a half.
+    const __m256 held = _mm256_min_ps(_mm256_max_ps(t, _mm256_set1_ps(-0.75f)), _mm256_set1_ps(255.75f));
+    const __m256 frac = _mm256_sub_ps(held, _mm256_round_ps(held, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC));
+    const __m256 absMask = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
+    const __m256 edge = _mm256_and_ps(_mm256_sub_ps(frac, _mm256_set1_ps(0.5f)), absMask);
+    __m256 ok = _mm256_cmp_ps(edge, _mm256_set1_ps(EdgeMargin), _CMP_GT_OQ);
+    if constexpr (!Finite) // NaN, infinity and possible overflow go the scalar way
+        ok = _mm256_and_ps(ok, _mm256_cmp_ps(_mm256_and_ps(t, absMask), _mm256_set1_ps(SingleLimit), _CMP_LT_OQ));
+    bad = static_cast<unsigned>(~_mm256_movemask_ps(ok)) & 0xFFu;
+    const __m256 clamped = _mm256_min_ps(_mm256_max_ps(held, _mm256_setzero_ps()), _mm256_set1_ps(255.0f));
+    const __m256 magic = _mm256_set1_ps(RoundToEven);
+    return _mm256_cvttps_epi32(_mm256_sub_ps(_mm256_add_ps(clamped, magic), magic));
+}
+
+// 32 four-byte voxels loaded so that packGrey puts them in order: register k
+// holds voxels 4k..4k+3 in its low lane and 16+4k..16+4k+3 in its high one.
+__attribute__((target("avx2"))) inline __m256i loadQuads(const std::uint8_t* p, int k, bool big)
+{
+    const __m256i raw = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(p + 64 + 16 * k),
+                                            reinterpret_cast<const __m128i*>(p + 16 * k));
+    return big ? swap32(raw) : raw;
+}
+
+// Voxel index within a 32-voxel step of lane j of register k (see loadQuads).
+inline std::size_t quadIndex(int k, int j)
+{
+    return static_cast<std::size_t>(j < 4 ? 4 * k + j : 16 + 4 * k + (j - 4));
+}
+
+template <bool Range>
+__attribute__((target("avx2"))) void pixelsFromInt32Avx2(const std::uint8_t* src, std::size_t n, bool big, Window w,
+                                                        std::uint8_t* dst, std::int32_t* mn, std::int32_t* mx)
+{
+    const __m256 lo = _mm256_set1_ps(static_cast<float>(w.lo));
+    const __m256 scale = _mm256_set1_ps(static_cast<float>(w.scale));
+    __m256i low = _mm256_set1_epi32(Range ? *mn : 0);
+    __m256i high = _mm256_set1_epi32(Range ? *mx : 0);
+    std::uint8_t red;
+    std::size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        const std::uint8_t* p = src + 4 * i;
+        __m256i r[4];
+        unsigned bad[4];
+        for (int k = 0; k < 4; ++k) {
+            const __m256i x = loadQuads(p, k, big);
+            if constexpr (Range) {
+                low = _mm256_min_epi32(low, x);
+                high = _mm256_max_epi32(high, x);
+            }
+            r[k] = greyOfSingle8<true>(_mm256_cvtepi32_ps(x), lo, scale, bad[k]);
+        }
+        std::uint8_t* out = dst + 3 * i;
+        storePixels32(out, packGrey(r[0], r[1], r[2], r[3]));
+        if ((bad[0] | bad[1] | bad[2] | bad[3]) != 0) {
+            for (int k = 0; k < 4; ++k) {
+                for (unsigned b = bad[k]; b != 0; b &= b - 1) {
+                    const std::size_t at = quadIndex(k, std::countr_zero(b));
+                    const auto v = static_cast<std::int32_t>(load32(p + 4 * at, big));
+                    storePixel(out + 3 * at, greyOf(static_cast<float>(v), w, red));
+                }
+            }
+        }
+    }
+    if constexpr (Range) {
+        alignas(32) std::int32_t los[8], his[8];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(los), low);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(his), high);
+        for (int j = 0; j < 8; ++j) {
+            *mn = los[j] < *mn ? los[j] : *mn;
+            *mx = his[j] > *mx ? his[j] : *mx;
+        }
+    }
+    for (; i < n; ++i) {
+        const auto v = static_cast<std::int32_t>(load32(src + 4 * i, big));
+        if constexpr (Range) {
+            *mn = v < *mn ? v : *mn;
+            *mx = v > *mx ? v : *mx;
+        }
+        storePixel(dst + 3 * i, greyOf(static_cast<float>(v), w, red));
+    }
+}
+
+inline void storeRuled(std::uint8_t* out, float v, Window w)
+{
+    std::uint8_t red;
+    const std::uint8_t g = greyOf(v, w, red);
+    out[0] = red ? 255 : g;
+    out[1] = red ? 0 : g;
+    out[2] = red ? 0 : g;
+}
+
+template <bool Range>
+__attribute__((target("avx2"))) void pixelsFromFloat32Avx2(const std::uint8_t* src, std::size_t n, bool big, Window w,
+                                                          std::uint8_t* dst, float* mn, float* mx)
+{
+    const __m256 lo = _mm256_set1_ps(static_cast<float>(w.lo));
+    const __m256 scale = _mm256_set1_ps(static_cast<float>(w.scale));
+    // _mm256_min_ps(v, m) is "v < m ? v : m", NaN passing by, lane by lane.
+    __m256 low = _mm256_set1_ps(Range ? *mn : 0.0f);
+    __m256 high = _mm256_set1_ps(Range ? *mx : 0.0f);
+    std::size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        const std::uint8_t* p = src + 4 * i;
+        __m256i r[4];
+        unsigned bad[4];
+        for (int k = 0; k < 4; ++k) {
+            const __m256 v = _mm256_castsi256_ps(loadQuads(p, k, big));
+            if constexpr (Range) {
+                low = _mm256_min_ps(v, low);
+                high = _mm256_max_ps(v, high);
+            }
+            r[k] = greyOfSingle8<false>(v, lo, scale, bad[k]);
+        }
+        std::uint8_t* out = dst + 3 * i;
+        storePixels32(out, packGrey(r[0], r[1], r[2], r[3]));
+        if ((bad[0] | bad[1] | bad[2] | bad[3]) != 0) {
+            for (int k = 0; k < 4; ++k) {
+                for (unsigned b = bad[k]; b != 0; b &= b - 1) {
+                    const std::size_t at = quadIndex(k, std::countr_zero(b));
+                    storeRuled(out + 3 * at, std::bit_cast<float>(load32(p + 4 * at, big)), w);
+                }
+            }
+        }
+    }
+    if constexpr (Range) {
+        alignas(32) float los[8], his[8];
+        _mm256_store_ps(los, low);
+        _mm256_store_ps(his, high);
+        for (int j = 0; j < 8; ++j) {
+            *mn = los[j] < *mn ? los[j] : *mn;
+            *mx = his[j] > *mx ? his[j] : *mx;
+        }
+    }
+    for (; i < n; ++i) {
+        const float v = std::bit_cast<float>(load32(src + 4 * i, big));
+        if constexpr (Range) {
+            *mn = v < *mn ? v : *mn;
+            *mx = v > *mx ? v : *mx;
+        }
+        storeRuled(dst + 3 * i, v, w);
+    }
+}
+
 __attribute__((target("avx2"))) void widenPixelsAvx2(const std::uint8_t* rgb, std::size_t n, std::uint32_t* xrgb)
 {
     // Four pixels (12 of 16 bytes loaded) to four words at a time.
@@ -616,6 +776,60 @@ void pixelsFromInt16(const std::uint8_t* src, std::size_t n, bool bigEndian, Win
         dst[3 * i] = g;
         dst[3 * i + 1] = g;
         dst[3 * i + 2] = g;
+    }
+}
+
+bool directSingle(Window window)
+{
+    // lo and scale must be the window's floats; |scale| <= 256 keeps every
+    // integer's t far below a float's overflow.
+    return HasAvx2 && static_cast<double>(static_cast<float>(window.lo)) == window.lo
+        && static_cast<double>(static_cast<float>(window.scale)) == window.scale && std::fabs(window.lo) <= 0x1p31
+        && std::fabs(window.scale) <= 256.0;
+}
+
+void pixelsFromInt32(const std::uint8_t* src, std::size_t n, bool bigEndian, Window window, std::uint8_t* dst,
+                     std::int32_t* mn, std::int32_t* mx)
+{
+    const bool range = mn && mx;
+#if KELVOX_HAVE_AVX2_PATH
+    if (directSingle(window)) {
+        if (range)
+            return pixelsFromInt32Avx2<true>(src, n, bigEndian, window, dst, mn, mx);
+        return pixelsFromInt32Avx2<false>(src, n, bigEndian, window, dst, mn, mx);
+    }
+#endif
+    if (range)
+        rangeInt32(src, n, bigEndian, *mn, *mx);
+    std::uint8_t red;
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto v = static_cast<std::int32_t>(load32(src + 4 * i, bigEndian));
+        const std::uint8_t g = greyOf(static_cast<float>(v), window, red);
+        dst[3 * i] = g;
+        dst[3 * i + 1] = g;
+        dst[3 * i + 2] = g;
+    }
+}
+
+void pixelsFromFloat32(const std::uint8_t* src, std::size_t n, bool bigEndian, Window window, std::uint8_t* dst,
+                       float* mn, float* mx)
+{
+    const bool range = mn && mx;
+#if KELVOX_HAVE_AVX2_PATH
+    if (directSingle(window)) {
+        if (range)
+            return pixelsFromFloat32Avx2<true>(src, n, bigEndian, window, dst, mn, mx);
+        return pixelsFromFloat32Avx2<false>(src, n, bigEndian, window, dst, mn, mx);
+    }
+#endif
+    if (range)
+        rangeFloat32(src, n, bigEndian, *mn, *mx);
+    for (std::size_t i = 0; i < n; ++i) {
+        std::uint8_t red;
+        const std::uint8_t g = greyOf(std::bit_cast<float>(load32(src + 4 * i, bigEndian)), window, red);
+        dst[3 * i] = red ? 255 : g;
+        dst[3 * i + 1] = red ? 0 : g;
+        dst[3 * i + 2] = red ? 0 : g;
     }
 }
 

@@ -66,6 +66,23 @@ void pixelsFromInt16(const std::uint8_t* src, std::size_t n, bool bigEndian, Win
 bool directUInt8(Window window);
 bool directInt16(Window window);
 
+// Pixels straight from int32 / float32 voxels, 3 * n bytes at dst, float
+// voxels that are NaN or overflow the scaled range as red (255, 0, 0), the
+// others (g, g, g) by the pixel rule. When mn and mx are given, the range of
+// the voxels is folded into them as by rangeInt32 / rangeFloat32. Exact for
+// every window; quick when directSingle says so.
+void pixelsFromInt32(const std::uint8_t* src, std::size_t n, bool bigEndian, Window window, std::uint8_t* dst,
+                     std::int32_t* mn = nullptr, std::int32_t* mx = nullptr);
+void pixelsFromFloat32(const std::uint8_t* src, std::size_t n, bool bigEndian, Window window, std::uint8_t* dst,
+                       float* mn = nullptr, float* mx = nullptr);
+
+// Whether the vector units are in use and the window is one of floats (as
+// the renderer's always is) with |scale| <= 256: the pixel rule then runs in
+// single precision, the few values whose scaled form lies too near a half
+// between two grey levels (or is not finite, or very large) taking the
+// double-precision rule.
+bool directSingle(Window window);
+
 // Range of the voxels, folded into mn and mx. For floats each value is met
 // as "if v < mn then mn := v" (NaNs pass by), in lanes: the result is that of
 // a scan in order except for the sign of a zero extreme.

@@ -425,6 +425,21 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
         break;
     }
     case vdtInt32: {
+        if (GreyKernels::directSingle(window)) {
+            std::int32_t mn = std::numeric_limits<std::int32_t>::max();
+            std::int32_t mx = std::numeric_limits<std::int32_t>::min();
+            bool any = false;
+            paintRows([&](const std::uint8_t* src, std::size_t n, std::uint8_t* dst) {
+                GreyKernels::pixelsFromInt32(src, n, big, window, dst, observe ? &mn : nullptr,
+                                             observe ? &mx : nullptr);
+                any = true;
+            });
+            if (observe && any) {
+                observe32(static_cast<float>(mn));
+                observe32(static_cast<float>(mx));
+            }
+            break;
+        }
         if (observe) {
             std::int32_t mn = std::numeric_limits<std::int32_t>::max();
             std::int32_t mx = std::numeric_limits<std::int32_t>::min();
@@ -447,14 +462,10 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
         break;
     }
     case vdtFloat32: {
-        if (observe) {
-            // The kernel meets the values lane by lane; only the sign of a
-            // zero extreme can differ from a scan in order: it is that of
-            // the first zero met.
-            float lo = ObservedMin, hi = ObservedMax;
-            forEachDataRun([&](const std::uint8_t* src, std::size_t n) {
-                GreyKernels::rangeFloat32(src, n, big, lo, hi);
-            });
+        // The kernels meet the values lane by lane; only the sign of a zero
+        // extreme can differ from a scan in order: it is that of the first
+        // zero met.
+        const auto observeFloats = [&](float lo, float hi) {
             if (lo == 0.0f || hi == 0.0f) {
                 bool found = false;
                 float firstZero = 0.0f;
@@ -474,6 +485,23 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
             }
             ObservedMin = lo;
             ObservedMax = hi;
+        };
+        if (GreyKernels::directSingle(window)) {
+            float lo = ObservedMin, hi = ObservedMax;
+            paintRows([&](const std::uint8_t* src, std::size_t n, std::uint8_t* dst) {
+                GreyKernels::pixelsFromFloat32(src, n, big, window, dst, observe ? &lo : nullptr,
+                                               observe ? &hi : nullptr);
+            });
+            if (observe)
+                observeFloats(lo, hi);
+            break;
+        }
+        if (observe) {
+            float lo = ObservedMin, hi = ObservedMax;
+            forEachDataRun([&](const std::uint8_t* src, std::size_t n) {
+                GreyKernels::rangeFloat32(src, n, big, lo, hi);
+            });
+            observeFloats(lo, hi);
         }
         paint([&](const std::uint8_t* src, std::size_t n, std::uint8_t* grey, std::uint8_t* red) {
             return GreyKernels::fromFloat32(src, n, big, window, grey, red);

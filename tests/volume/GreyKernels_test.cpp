@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -132,6 +135,157 @@ TEST(GreyKernels, DirectRouteCoversWindowsNearTheValues)
     // The plain loops take the table route.
     GreyKernels::useVectorUnits(false);
     EXPECT_FALSE(GreyKernels::directUInt8(windowOf(0, 255)));
+    GreyKernels::useVectorUnits(true);
+}
+
+// The rule for any float value as a pixel: red for NaN and for a finite
+// value whose scaled form overflows a float.
+std::array<std::uint8_t, 3> rulePixel(float v, GreyKernels::Window w)
+{
+    if (std::isnan(v))
+        return {255, 0, 0};
+    const double product = (static_cast<double>(v) - w.lo) * w.scale;
+    if (std::isfinite(v) && std::fabs(product) >= 0x1.ffffffp127)
+        return {255, 0, 0};
+    const auto t = static_cast<float>(product);
+    const float held = t > 255.0f ? 255.0f : (t < 0.0f ? 0.0f : t);
+    const auto g = static_cast<std::uint8_t>(std::nearbyint(held));
+    return {g, g, g};
+}
+
+// Values whose scaled form lies on, just beside and near every half between
+// two grey levels, where single and double precision can part.
+std::vector<float> edgeValues(GreyKernels::Window w)
+{
+    std::vector<float> values;
+    for (int k = -2; k <= 257; ++k) {
+        const auto edge = static_cast<float>(w.lo + (k + 0.5) / w.scale);
+        float below = edge, above = edge;
+        values.push_back(edge);
+        for (int step = 0; step < 3; ++step) {
+            below = std::nextafter(below, -std::numeric_limits<float>::infinity());
+            above = std::nextafter(above, std::numeric_limits<float>::infinity());
+            values.push_back(below);
+            values.push_back(above);
+        }
+        values.push_back(std::nearbyint(edge));
+    }
+    return values;
+}
+
+class SinglePrecisionPixels : public DirectPixels
+{
+};
+
+TEST_P(SinglePrecisionPixels, Int32InBothByteOrdersMatchTheRuleAndTheirRange)
+{
+    const auto [window, vector] = GetParam();
+    GreyKernels::useVectorUnits(vector);
+    const GreyKernels::Window w = windowOf(window.first, window.second);
+    std::vector<std::int32_t> values{IntMin, IntMax, 0, -1, 1, window.first, window.second};
+    for (const float v : edgeValues(w)) {
+        if (v >= -2147483648.0f && v < 2147483648.0f) {
+            const auto i = static_cast<std::int32_t>(v);
+            for (std::int32_t d = -2; d <= 2; ++d)
+                values.push_back(static_cast<std::int32_t>(static_cast<std::uint32_t>(i) + static_cast<std::uint32_t>(d)));
+        }
+    }
+    std::uint32_t seed = 12345;
+    for (int i = 0; i < 3000; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        values.push_back(static_cast<std::int32_t>(seed));
+    }
+    values.resize(values.size() / 32 * 32 + 7); // a tail after the 32-voxel steps
+    std::int32_t lowest = IntMax, highest = IntMin;
+    for (const std::int32_t v : values) {
+        lowest = std::min(lowest, v);
+        highest = std::max(highest, v);
+    }
+    for (const bool big : {false, true}) {
+        std::vector<std::uint8_t> raw(4 * values.size());
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            const auto u = static_cast<std::uint32_t>(values[i]);
+            for (int b = 0; b < 4; ++b)
+                raw[4 * i + static_cast<std::size_t>(big ? 3 - b : b)] = static_cast<std::uint8_t>(u >> (8 * b));
+        }
+        std::vector<std::uint8_t> pixels(3 * values.size() + 1, 0xEE);
+        std::int32_t mn = 0, mx = 0;
+        GreyKernels::pixelsFromInt32(raw.data(), values.size(), big, w, pixels.data(), &mn, &mx);
+        EXPECT_EQ(mn, std::min(lowest, 0));
+        EXPECT_EQ(mx, std::max(highest, 0));
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            const std::uint8_t g = ruleGrey(values[i], w);
+            ASSERT_EQ(pixels[3 * i], g) << "value " << values[i] << " window " << window.first << " big " << big;
+            ASSERT_EQ(pixels[3 * i + 1], g);
+            ASSERT_EQ(pixels[3 * i + 2], g);
+        }
+        EXPECT_EQ(pixels.back(), 0xEE) << "written past the run";
+    }
+}
+
+TEST_P(SinglePrecisionPixels, Float32InBothByteOrdersMatchTheRuleAndTheirRange)
+{
+    const auto [window, vector] = GetParam();
+    GreyKernels::useVectorUnits(vector);
+    const GreyKernels::Window w = windowOf(window.first, window.second);
+    constexpr float Inf = std::numeric_limits<float>::infinity();
+    std::vector<float> values{std::numeric_limits<float>::quiet_NaN(),
+                              Inf,
+                              -Inf,
+                              3.0e38f,
+                              -3.0e38f,
+                              std::numeric_limits<float>::max(),
+                              std::numeric_limits<float>::lowest(),
+                              std::numeric_limits<float>::denorm_min(),
+                              -0.0f,
+                              0.0f,
+                              1.0e30f,
+                              -1.0e30f};
+    for (const float v : edgeValues(w))
+        values.push_back(v);
+    std::uint32_t seed = 777;
+    for (int i = 0; i < 3000; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        // Half of them arbitrary bit patterns, half spread over the window.
+        values.push_back(i % 2 ? std::bit_cast<float>(seed)
+                               : static_cast<float>(w.lo + (static_cast<double>(seed >> 8) / 65536.0 - 64.0) / w.scale));
+    }
+    values.resize(values.size() / 32 * 32 + 19);
+    for (const bool big : {false, true}) {
+        std::vector<std::uint8_t> raw(4 * values.size());
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            const auto u = std::bit_cast<std::uint32_t>(values[i]);
+            for (int b = 0; b < 4; ++b)
+                raw[4 * i + static_cast<std::size_t>(big ? 3 - b : b)] = static_cast<std::uint8_t>(u >> (8 * b));
+        }
+        std::vector<std::uint8_t> pixels(3 * values.size() + 1, 0xEE);
+        float mn = 2147483648.0f, mx = -2147483648.0f;
+        GreyKernels::pixelsFromFloat32(raw.data(), values.size(), big, w, pixels.data(), &mn, &mx);
+        EXPECT_EQ(mn, -Inf);
+        EXPECT_EQ(mx, Inf);
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            const auto expected = rulePixel(values[i], w);
+            ASSERT_EQ(pixels[3 * i], expected[0]) << "value " << values[i] << " window " << window.first;
+            ASSERT_EQ(pixels[3 * i + 1], expected[1]) << "value " << values[i];
+            ASSERT_EQ(pixels[3 * i + 2], expected[2]) << "value " << values[i];
+        }
+        EXPECT_EQ(pixels.back(), 0xEE) << "written past the run";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(WindowsAndLoops, SinglePrecisionPixels,
+                         ::testing::Combine(::testing::ValuesIn(Windows), ::testing::Bool()));
+
+TEST(GreyKernels, SinglePrecisionRouteTakesEveryRendererWindow)
+{
+    if (!GreyKernels::useVectorUnits(true))
+        GTEST_SKIP() << "no AVX2 here";
+    for (const auto& [low, high] : Windows)
+        EXPECT_TRUE(GreyKernels::directSingle(windowOf(low, high))) << low << " to " << high;
+    // A low end that is no float is left to the double-precision route.
+    EXPECT_FALSE(GreyKernels::directSingle({0.1, 1.0}));
+    GreyKernels::useVectorUnits(false);
+    EXPECT_FALSE(GreyKernels::directSingle(windowOf(0, 255)));
     GreyKernels::useVectorUnits(true);
 }
 
