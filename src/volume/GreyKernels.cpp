@@ -1,5 +1,6 @@
 #include "volume/GreyKernels.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -63,6 +64,69 @@ bool singleIsExact(Window w, double bias, double top)
     const double shifted = bias + w.lo;
     return w.lo == std::floor(w.lo) && static_cast<double>(static_cast<float>(w.scale)) == w.scale
         && std::fabs(w.scale) <= 256.0 && shifted <= 8388608.0 && shifted >= top - 16777216.0;
+}
+
+// Bytes have 256 values only, so a fixed-point form g = (v * a + c) >> shift,
+// held to 0..255, is as exact as the rule wherever it gives the rule's grey
+// level for every one of them; that is checked when the form is chosen.
+struct ByteForm
+{
+    double lo = 0.0, scale = 0.0; // the window it was chosen for
+    bool found = false;
+    std::int32_t a = 0, c = 0;
+    int shift = 0;
+    std::uint8_t table[256] = {};
+};
+
+bool formGivesTable(std::int64_t a, std::int64_t c, int shift, const std::uint8_t* table)
+{
+    for (std::int64_t v = 0; v < 256; ++v) {
+        const std::int64_t g = std::clamp<std::int64_t>((v * a + c) >> shift, 0, 255);
+        if (g != table[v])
+            return false;
+    }
+    return true;
+}
+
+// The form for the window, chosen once per window (a render asks per row).
+const ByteForm& byteForm(Window w)
+{
+    thread_local ByteForm form;
+    if (form.lo == w.lo && form.scale == w.scale && form.scale != 0.0)
+        return form;
+    form.lo = w.lo;
+    form.scale = w.scale;
+    form.found = false;
+    std::uint8_t red;
+    for (int v = 0; v < 256; ++v)
+        form.table[v] = greyOf(static_cast<float>(v), w, red);
+    // The multiplier is a signed 16-bit number and v * a + c stays well inside
+    // 32 bits; the finest shift that allows it is tried first.
+    for (int shift = 22; shift >= 0 && !form.found; --shift) {
+        const double step = std::ldexp(1.0, shift);
+        const double a = std::nearbyint(w.scale * step);
+        const double c = std::nearbyint((0.5 - w.lo * w.scale) * step);
+        if (std::fabs(a) > 32767.0 || std::fabs(c) > 0x1p29)
+            continue;
+        for (std::int64_t d = -2; d <= 2 && !form.found; ++d) {
+            const auto ai = static_cast<std::int64_t>(a);
+            const std::int64_t ci = static_cast<std::int64_t>(c) + d;
+            if (formGivesTable(ai, ci, shift, form.table)) {
+                form.found = true;
+                form.a = static_cast<std::int32_t>(ai);
+                form.c = static_cast<std::int32_t>(ci);
+                form.shift = shift;
+            }
+        }
+    }
+    // A window that holds every byte at one grey level.
+    if (!form.found && std::all_of(form.table, form.table + 256, [&](std::uint8_t g) { return g == form.table[0]; })) {
+        form.found = true;
+        form.a = 0;
+        form.c = form.table[0];
+        form.shift = 0;
+    }
+    return form;
 }
 
 #if KELVOX_HAVE_AVX2_PATH
@@ -333,6 +397,58 @@ __attribute__((target("avx2"))) void pixelsFromUInt8Avx2(const std::uint8_t* src
             *mx = src[i] > *mx ? src[i] : *mx;
         }
         storePixel(dst + 3 * i, greyOf(src[i], w, red));
+    }
+}
+
+__attribute__((target("avx2"))) inline __m256i greyOfForm8(__m256i v, __m256i a, __m256i c, __m128i shift)
+{
+    return _mm256_sra_epi32(_mm256_add_epi32(_mm256_madd_epi16(v, a), c), shift);
+}
+
+// Bytes by their fixed-point form: each 32-bit lane holds v in its low
+// half and 0 in its high one, so the multiply-add gives v * a.
+template <bool Range>
+__attribute__((target("avx2"))) void pixelsFromUInt8FormAvx2(const std::uint8_t* src, std::size_t n,
+                                                            const ByteForm& f, std::uint8_t* dst, std::uint8_t* mn,
+                                                            std::uint8_t* mx)
+{
+    const __m256i a = _mm256_set1_epi32(static_cast<std::int32_t>(static_cast<std::uint16_t>(f.a)));
+    const __m256i c = _mm256_set1_epi32(f.c);
+    const __m128i shift = _mm_cvtsi32_si128(f.shift);
+    const __m256i zero = _mm256_setzero_si256();
+    __m256i lo = _mm256_set1_epi8(static_cast<char>(Range ? *mn : 0));
+    __m256i hi = _mm256_set1_epi8(static_cast<char>(Range ? *mx : 0));
+    std::size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
+        if constexpr (Range) {
+            lo = _mm256_min_epu8(lo, x);
+            hi = _mm256_max_epu8(hi, x);
+        }
+        // Lane by lane: w0 holds values 0..7, w1 8..15 as 16-bit words.
+        const __m256i w0 = _mm256_unpacklo_epi8(x, zero);
+        const __m256i w1 = _mm256_unpackhi_epi8(x, zero);
+        const __m256i g = packGrey(greyOfForm8(_mm256_unpacklo_epi16(w0, zero), a, c, shift),
+                                   greyOfForm8(_mm256_unpackhi_epi16(w0, zero), a, c, shift),
+                                   greyOfForm8(_mm256_unpacklo_epi16(w1, zero), a, c, shift),
+                                   greyOfForm8(_mm256_unpackhi_epi16(w1, zero), a, c, shift));
+        storePixels32(dst + 3 * i, g);
+    }
+    if constexpr (Range) {
+        alignas(32) std::uint8_t los[32], his[32];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(los), lo);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(his), hi);
+        for (int j = 0; j < 32; ++j) {
+            *mn = los[j] < *mn ? los[j] : *mn;
+            *mx = his[j] > *mx ? his[j] : *mx;
+        }
+    }
+    for (; i < n; ++i) {
+        if constexpr (Range) {
+            *mn = src[i] < *mn ? src[i] : *mn;
+            *mx = src[i] > *mx ? src[i] : *mx;
+        }
+        storePixel(dst + 3 * i, f.table[src[i]]);
     }
 }
 
@@ -727,7 +843,7 @@ void widenPixels(const std::uint8_t* rgb, std::size_t n, std::uint32_t* xrgb)
 
 bool directUInt8(Window window)
 {
-    return HasAvx2 && singleIsExact(window, 0.0, 255.0);
+    return HasAvx2 && (singleIsExact(window, 0.0, 255.0) || byteForm(window).found);
 }
 
 bool directInt16(Window window)
@@ -740,6 +856,13 @@ void pixelsFromUInt8(const std::uint8_t* src, std::size_t n, Window window, std:
 {
     const bool range = mn && mx;
 #if KELVOX_HAVE_AVX2_PATH
+    if (HasAvx2) {
+        if (const ByteForm& form = byteForm(window); form.found) {
+            if (range)
+                return pixelsFromUInt8FormAvx2<true>(src, n, form, dst, mn, mx);
+            return pixelsFromUInt8FormAvx2<false>(src, n, form, dst, mn, mx);
+        }
+    }
     if (directUInt8(window)) {
         if (range)
             return pixelsFromUInt8Avx2<true>(src, n, window, dst, mn, mx);

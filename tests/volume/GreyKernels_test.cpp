@@ -46,6 +46,8 @@ const std::pair<std::int32_t, std::int32_t> Windows[]{
     {8355840, 8356000}, {8355841, 8355842}, {8388608, 8388700}, {8388609, 8388300},
     {-16744449, -16744000}, {-16744450, 0}, {-16776961, 0},      {-16776962, 5},
     {-16777216, 16777216}, {-8388608, -8388000},
+    // Narrow and fractional scales for the bytes' fixed-point form.
+    {3, 7}, {-50, 200}, {0, 1000}, {17, 300}, {200, 199}, {0, 256},
     // Inverted windows 2^24 wide put those far values mid-grey, where being
     // one off in v - lo moves an edge between two grey levels.
     {8355840, -8421376},   {8355841, -8421375}, {8388608, -8388608}, {8388609, -8388607},
@@ -131,7 +133,9 @@ TEST(GreyKernels, DirectRouteCoversWindowsNearTheValues)
     EXPECT_TRUE(GreyKernels::directInt16(windowOf(8355840, 0)));
     // Beyond, v - lo is no longer exact in a float for every value.
     EXPECT_FALSE(GreyKernels::directInt16(windowOf(8355841, 0)));
-    EXPECT_FALSE(GreyKernels::directUInt8(windowOf(IntMin, IntMax)));
+    // Bytes also take a fixed-point form checked against all 256 values:
+    // here every byte is mid-grey.
+    EXPECT_TRUE(GreyKernels::directUInt8(windowOf(IntMin, IntMax)));
     // The plain loops take the table route.
     GreyKernels::useVectorUnits(false);
     EXPECT_FALSE(GreyKernels::directUInt8(windowOf(0, 255)));
