@@ -147,6 +147,80 @@ __attribute__((target("avx2"))) inline __m128i swap16(__m128i v)
     return _mm_shuffle_epi8(v, _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14));
 }
 
+// The extremes of a register's lanes, folded in registers: a store and
+// reloads of the lanes would stall on the store once per run.
+__attribute__((target("avx2"))) inline std::uint8_t lowestU8(__m256i v)
+{
+    __m128i m = _mm_min_epu8(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+    m = _mm_min_epu8(m, _mm_srli_si128(m, 8));
+    m = _mm_min_epu8(m, _mm_srli_si128(m, 4));
+    m = _mm_min_epu8(m, _mm_srli_si128(m, 2));
+    m = _mm_min_epu8(m, _mm_srli_si128(m, 1));
+    return static_cast<std::uint8_t>(_mm_cvtsi128_si32(m));
+}
+
+__attribute__((target("avx2"))) inline std::uint8_t highestU8(__m256i v)
+{
+    __m128i m = _mm_max_epu8(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+    m = _mm_max_epu8(m, _mm_srli_si128(m, 8));
+    m = _mm_max_epu8(m, _mm_srli_si128(m, 4));
+    m = _mm_max_epu8(m, _mm_srli_si128(m, 2));
+    m = _mm_max_epu8(m, _mm_srli_si128(m, 1));
+    return static_cast<std::uint8_t>(_mm_cvtsi128_si32(m));
+}
+
+__attribute__((target("avx2"))) inline std::uint16_t lowestU16(__m256i v)
+{
+    __m128i m = _mm_min_epu16(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+    m = _mm_min_epu16(m, _mm_srli_si128(m, 8));
+    m = _mm_min_epu16(m, _mm_srli_si128(m, 4));
+    m = _mm_min_epu16(m, _mm_srli_si128(m, 2));
+    return static_cast<std::uint16_t>(_mm_cvtsi128_si32(m));
+}
+
+__attribute__((target("avx2"))) inline std::uint16_t highestU16(__m256i v)
+{
+    __m128i m = _mm_max_epu16(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+    m = _mm_max_epu16(m, _mm_srli_si128(m, 8));
+    m = _mm_max_epu16(m, _mm_srli_si128(m, 4));
+    m = _mm_max_epu16(m, _mm_srli_si128(m, 2));
+    return static_cast<std::uint16_t>(_mm_cvtsi128_si32(m));
+}
+
+__attribute__((target("avx2"))) inline std::int32_t lowestI32(__m256i v)
+{
+    __m128i m = _mm_min_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+    m = _mm_min_epi32(m, _mm_srli_si128(m, 8));
+    m = _mm_min_epi32(m, _mm_srli_si128(m, 4));
+    return _mm_cvtsi128_si32(m);
+}
+
+__attribute__((target("avx2"))) inline std::int32_t highestI32(__m256i v)
+{
+    __m128i m = _mm_max_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+    m = _mm_max_epi32(m, _mm_srli_si128(m, 8));
+    m = _mm_max_epi32(m, _mm_srli_si128(m, 4));
+    return _mm_cvtsi128_si32(m);
+}
+
+// For floats "a < b ? a : b" lane by lane, as the scan in order meets them
+// (NaNs never reach the lanes).
+__attribute__((target("avx2"))) inline float lowestPs(__m256 v)
+{
+    __m128 m = _mm_min_ps(_mm256_castps256_ps128(v), _mm256_extractf128_ps(v, 1));
+    m = _mm_min_ps(m, _mm_movehl_ps(m, m));
+    m = _mm_min_ps(m, _mm_shuffle_ps(m, m, 1));
+    return _mm_cvtss_f32(m);
+}
+
+__attribute__((target("avx2"))) inline float highestPs(__m256 v)
+{
+    __m128 m = _mm_max_ps(_mm256_castps256_ps128(v), _mm256_extractf128_ps(v, 1));
+    m = _mm_max_ps(m, _mm_movehl_ps(m, m));
+    m = _mm_max_ps(m, _mm_shuffle_ps(m, m, 1));
+    return _mm_cvtss_f32(m);
+}
+
 // Eight values through the pixel rule: grey levels into grey[0..7]; the
 // result has bit j set when value j is red.
 __attribute__((target("avx2"))) inline unsigned greyOf8(__m256 v, Window w, std::uint8_t* grey)
@@ -382,13 +456,9 @@ __attribute__((target("avx2"))) void pixelsFromUInt8Avx2(const std::uint8_t* src
         storePixels32(dst + 3 * i, g);
     }
     if constexpr (Range) {
-        alignas(32) std::uint8_t los[32], his[32];
-        _mm256_store_si256(reinterpret_cast<__m256i*>(los), lo);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(his), hi);
-        for (int j = 0; j < 32; ++j) {
-            *mn = los[j] < *mn ? los[j] : *mn;
-            *mx = his[j] > *mx ? his[j] : *mx;
-        }
+        const std::uint8_t l = lowestU8(lo), h = highestU8(hi);
+        *mn = l < *mn ? l : *mn;
+        *mx = h > *mx ? h : *mx;
     }
     std::uint8_t red;
     for (; i < n; ++i) {
@@ -435,13 +505,9 @@ __attribute__((target("avx2"))) void pixelsFromUInt8FormAvx2(const std::uint8_t*
         storePixels32(dst + 3 * i, g);
     }
     if constexpr (Range) {
-        alignas(32) std::uint8_t los[32], his[32];
-        _mm256_store_si256(reinterpret_cast<__m256i*>(los), lo);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(his), hi);
-        for (int j = 0; j < 32; ++j) {
-            *mn = los[j] < *mn ? los[j] : *mn;
-            *mx = his[j] > *mx ? his[j] : *mx;
-        }
+        const std::uint8_t l = lowestU8(lo), h = highestU8(hi);
+        *mn = l < *mn ? l : *mn;
+        *mx = h > *mx ? h : *mx;
     }
     for (; i < n; ++i) {
         if constexpr (Range) {
@@ -490,15 +556,10 @@ __attribute__((target("avx2"))) void pixelsFromInt16Avx2(const std::uint8_t* src
         storePixels32(dst + 3 * i, g);
     }
     if constexpr (Range) {
-        alignas(32) std::uint16_t los[16], his[16];
-        _mm256_store_si256(reinterpret_cast<__m256i*>(los), lo);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(his), hi);
-        for (int j = 0; j < 16; ++j) {
-            const auto l = static_cast<std::int16_t>(los[j] ^ 0x8000);
-            const auto h = static_cast<std::int16_t>(his[j] ^ 0x8000);
-            *mn = l < *mn ? l : *mn;
-            *mx = h > *mx ? h : *mx;
-        }
+        const auto l = static_cast<std::int16_t>(lowestU16(lo) ^ 0x8000);
+        const auto h = static_cast<std::int16_t>(highestU16(hi) ^ 0x8000);
+        *mn = l < *mn ? l : *mn;
+        *mx = h > *mx ? h : *mx;
     }
     std::uint8_t red;
     for (; i < n; ++i) {
@@ -592,13 +653,9 @@ __attribute__((target("avx2"))) void pixelsFromInt32Avx2(const std::uint8_t* src
         }
     }
     if constexpr (Range) {
-        alignas(32) std::int32_t los[8], his[8];
-        _mm256_store_si256(reinterpret_cast<__m256i*>(los), low);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(his), high);
-        for (int j = 0; j < 8; ++j) {
-            *mn = los[j] < *mn ? los[j] : *mn;
-            *mx = his[j] > *mx ? his[j] : *mx;
-        }
+        const std::int32_t l = lowestI32(low), h = highestI32(high);
+        *mn = l < *mn ? l : *mn;
+        *mx = h > *mx ? h : *mx;
     }
     for (; i < n; ++i) {
         const auto v = static_cast<std::int32_t>(load32(src + 4 * i, big));
@@ -653,13 +710,9 @@ __attribute__((target("avx2"))) void pixelsFromFloat32Avx2(const std::uint8_t* s
         }
     }
     if constexpr (Range) {
-        alignas(32) float los[8], his[8];
-        _mm256_store_ps(los, low);
-        _mm256_store_ps(his, high);
-        for (int j = 0; j < 8; ++j) {
-            *mn = los[j] < *mn ? los[j] : *mn;
-            *mx = his[j] > *mx ? his[j] : *mx;
-        }
+        const float l = lowestPs(low), h = highestPs(high);
+        *mn = l < *mn ? l : *mn;
+        *mx = h > *mx ? h : *mx;
     }
     for (; i < n; ++i) {
         const float v = std::bit_cast<float>(load32(src + 4 * i, big));
