@@ -63,6 +63,8 @@ void pixelsFromInt16(const std::uint8_t* src, std::size_t n, bool bigEndian, Win
 // run in single precision for every value of the type: that holds when the
 // window's low end lies within about 2^23 of the values (the difference v - lo
 // is then exact in a float, and so is the product with the float scale).
+// Bytes also go direct when a fixed-point form (v * a + c) >> shift gives
+// the rule's grey level for each of the 256 values (checked once per window).
 bool directUInt8(Window window);
 bool directInt16(Window window);
 
