@@ -32,7 +32,13 @@ if [ "$seconds" -gt 0 ]; then
     seeds="fuzz/corpus/$name"
     [ -d "$seeds" ] || seeds=""
     echo "-- $name"
-    "$f" -max_total_time="$seconds" -print_final_stats=0 "$corpus" $seeds 2>&1 | tail -n 3
+    # A finding (crash, sanitizer report, leak) ends the run with a failure.
+    if ! "$f" -max_total_time="$seconds" -print_final_stats=0 "$corpus" $seeds >"build/fuzz/$name.log" 2>&1; then
+      tail -n 40 "build/fuzz/$name.log"
+      echo "== $name found a failure (log: build/fuzz/$name.log)" >&2
+      exit 1
+    fi
+    tail -n 1 "build/fuzz/$name.log"
   done
 fi
 
