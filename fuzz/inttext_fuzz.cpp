@@ -88,7 +88,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             text.push_back(static_cast<char16_t>(data[i]));
     }
 
-    const QString qtext = QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+    // The code units as they are: QString::fromUtf16 would read a leading
+    // U+FEFF or U+FFFE as a byte-order mark and drop or byte-swap the text,
+    // which an edit's text never undergoes.
+    const QString qtext(reinterpret_cast<const QChar*>(text.data()), static_cast<qsizetype>(text.size()));
     const std::optional<std::int32_t> got = parseIntText(qtext);
     const std::optional<std::int32_t> expected = referenceParse(text);
     if (got != expected)
