@@ -67,7 +67,7 @@ public:
         const std::string path = (m_dir / name).string();
         std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::min(size, filled)));
         std::uint32_t x = 2463534242u;
-        for (std::size_t i = 0; i + 4 <= bytes.size() || i < bytes.size(); i += BytesPerVoxel[type]) {
+        for (std::size_t i = 0; i + 4 <= bytes.size() || i < bytes.size(); i += bytesPerVoxelOf(type)) {
             x ^= x << 13;
             x ^= x >> 17;
             x ^= x << 5;
@@ -80,7 +80,7 @@ public:
             } else if (type == vdtInt32) {
                 v = x % 2000000;
             }
-            std::memcpy(bytes.data() + i, &v, std::min<std::size_t>(BytesPerVoxel[type], bytes.size() - i));
+            std::memcpy(bytes.data() + i, &v, std::min<std::size_t>(bytesPerVoxelOf(type), bytes.size() - i));
         }
         const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
         if (fd < 0 || ::pwrite(fd, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size())
@@ -113,7 +113,7 @@ constexpr TypeCase Types[]{
 
 void renderSlice(benchmark::State& state, TypeCase t)
 {
-    const std::int64_t bytes = std::int64_t{SliceSide} * SliceSide * BytesPerVoxel[t.type];
+    const std::int64_t bytes = std::int64_t{SliceSide} * SliceSide * bytesPerVoxelOf(t.type);
     const std::string path = files->make(std::string("slice_") + t.name, bytes, bytes, t.type);
     TKelvoxDataMgr mgr;
     mgr.OpenFile(path);
@@ -126,7 +126,7 @@ void renderSlice(benchmark::State& state, TypeCase t)
 
 void sliceFloor(benchmark::State& state, TypeCase t)
 {
-    const std::int64_t bytes = std::int64_t{SliceSide} * SliceSide * BytesPerVoxel[t.type];
+    const std::int64_t bytes = std::int64_t{SliceSide} * SliceSide * bytesPerVoxelOf(t.type);
     const std::string path = files->make(std::string("floor_") + t.name, bytes, bytes, t.type);
     const int fd = ::open(path.c_str(), O_RDONLY);
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(bytes));

@@ -4,10 +4,11 @@
 set -eu
 
 PACKAGES="
-  build-essential cmake ninja-build pkg-config
+  build-essential cmake ninja-build pkg-config ccache
   clang libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev libxkbcommon-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  libteem-dev teem-apps libnifti2-dev python3-nibabel
   xvfb xauth xdotool imagemagick x11-utils
   fonts-dejavu-core fontconfig
 "

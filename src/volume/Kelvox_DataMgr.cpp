@@ -21,12 +21,6 @@ namespace
 // Pixels computed per batch before they are stored into the bitmap row.
 constexpr std::size_t ChunkPixels = 1024;
 
-std::int64_t bytesPerVoxelOf(TVoxelDataType type)
-{
-    // An unknown type reads one byte per voxel and decodes as 0.
-    return type < BytesPerVoxel.size() ? BytesPerVoxel[type] : 1;
-}
-
 std::uint16_t load16(const std::uint8_t* p, bool bigEndian)
 {
     std::uint16_t v;
@@ -179,23 +173,8 @@ double TKelvoxDataMgr::ViewValue(TViewKind view, std::int32_t x, std::int32_t y)
 
     const bool big = r.byteOrder == boBigEndian;
     const std::uint8_t* p = ViewBuffers[view].data() + element * bytesPerVoxelOf(r.dataType);
-    switch (r.dataType) {
-    case vdtByte:
-        return *p;
-    case vdtInt16:
-        return static_cast<std::int16_t>(load16(p, big));
-    case vdtInt32:
-        return static_cast<std::int32_t>(load32(p, big));
-    case vdtFloat32: {
-        const std::uint32_t bits = load32(p, big);
-        // A signalling NaN (exponent all ones, quiet bit clear, fraction not
-        // zero) reads as 0; a quiet NaN stays NaN.
-        const bool signalling = (bits & 0x7F800000u) == 0x7F800000u && (bits & 0x00400000u) == 0
-            && (bits & 0x003FFFFFu) != 0;
-        return signalling ? 0.0 : static_cast<double>(std::bit_cast<float>(bits));
-    }
-    }
-    return 0.0;
+    // A signalling NaN reads as 0; a quiet NaN stays NaN.
+    return isSignallingNaN(p, r.dataType, big) ? 0.0 : voxelValue(p, r.dataType, big);
 }
 
 void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TViewKind view, ViewImage& image)

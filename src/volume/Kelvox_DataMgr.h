@@ -1,6 +1,7 @@
 #pragma once
 
 #include "volume/ViewBuffer.h"
+#include "volume/VoxelType.h"
 #include "volume/VolumeFile.h"
 
 #include <array>
@@ -13,24 +14,6 @@
 
 class ViewImage;
 
-// How a voxel is decoded. The values are the item indices of the data-type
-// list and pass through unchanged; a value outside 0..3 decodes as 0.
-enum TVoxelDataType : std::uint8_t
-{
-    vdtByte = 0, // unsigned 8-bit
-    vdtInt16 = 1, // signed 16-bit, two's complement
-    vdtInt32 = 2, // signed 32-bit, two's complement
-    vdtFloat32 = 3 // IEEE 754 single
-};
-
-// Byte order of multi-byte voxels (item indices of the byte-order list).
-// Only boBigEndian reverses bytes; any other value reads little-endian.
-enum TByteOrder : std::uint8_t
-{
-    boLittleEndian = 0, // first byte of a voxel is the least significant
-    boBigEndian = 1 // first byte of a voxel is the most significant
-};
-
 // The four views, numbered as the view buffers are.
 enum TViewKind : std::uint8_t
 {
@@ -39,9 +22,6 @@ enum TViewKind : std::uint8_t
     vkCrossSlice = 2, // one row index taken from every slice
     vkOtherVolume = 3 // the selected slice in another volume
 };
-
-// Bytes of one voxel, indexed by TVoxelDataType.
-inline constexpr std::array<std::int32_t, 4> BytesPerVoxel{1, 2, 4, 4};
 
 // Starting capacity of each view buffer: 4 MiB, 1,048,576 32-bit words.
 inline constexpr std::int32_t ViewBufferSize = 4194304;

@@ -640,7 +640,7 @@ class BufferSizeTable : public ::testing::TestWithParam<BufferCase>
 TEST_P(BufferSizeTable, EveryPositionShowsRealData)
 {
     const BufferCase& c = GetParam();
-    const std::int64_t bpv = BytesPerVoxel[c.type];
+    const std::int64_t bpv = bytesPerVoxelOf(c.type);
     const std::int64_t voxels = std::int64_t{c.d0} * c.d1;
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(voxels * bpv));
     for (std::size_t i = 0; i < bytes.size(); ++i)
@@ -721,7 +721,7 @@ TEST_F(DataMgrTest, ViewValueServesTheViewAsRendered)
 TEST_F(DataMgrTest, UnknownDataTypeDecodesAsZero)
 {
     openBytes({9, 9, 9});
-    mgr.SetParams(4, 1, 1, static_cast<TVoxelDataType>(5), boLittleEndian, -10, 10);
+    mgr.SetParams(4, 1, 1, static_cast<TVoxelDataType>(8), boLittleEndian, -10, 10);
     mgr.RenderView(0, 0, vkSlice, image);
     EXPECT_EQ(image.at(0, 0), grey(128));
     EXPECT_EQ(image.at(3, 0), LightBlue);
