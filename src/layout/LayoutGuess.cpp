@@ -1,0 +1,1235 @@
+#include "layout/LayoutGuess.h"
+
+#include "layout/NameHints.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <fcntl.h>
+#include <limits>
+#include <map>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// How the guess works. Every statistic compares decoded voxel values at a
+// lag: neighbouring voxels, rows one row length apart and rows one slice
+// apart are alike in real volumes, voxels at an unrelated lag are not. A lag
+// L counts as a period when the values L apart differ much less than the
+// values L/2 and 3L/2 apart; that test prefers the fundamental period over
+// its multiples (2L is alike but so is L) and its fractions (L/2 is not).
+//   1. Type, byte order and voxel phase: for each, the neighbour difference
+//      against the difference of unrelated voxels (a wrong byte order or
+//      width turns smooth data into noise), the sanity of floats (no
+//      denormals, huge magnitudes, all-NaN), the narrowest smooth width.
+//   2. Voxels per row: the strongest period of the sampled values.
+//   3. Rows per slice: the strongest period of whole rows, plus square slices.
+//   4. Size: the header is what the slices leave over at the start.
+//   5. Volumes: several only when slices one volume apart are alike.
+
+namespace
+{
+
+constexpr std::int64_t WholeFileLimit = std::int64_t{8} << 20;
+constexpr std::int64_t BlockBytes = std::int64_t{4} << 20;
+constexpr std::array<std::int64_t, 9> CommonHeaders{0, 256, 348, 352, 512, 1024, 2048, 4096, 8192};
+constexpr std::int64_t MaxRowVoxels = 4096;
+constexpr std::int64_t MaxBlockRows = 2048;
+// Slices of more rows are not looked for in the bytes (only in the name).
+constexpr std::int64_t MaxSliceRows = 1024;
+// Values beyond these magnitudes (and NaNs, infinities) are no plausible
+// voxel values; they are what a float read in the wrong order looks like.
+constexpr double MaxSaneMagnitude = 1e15;
+constexpr double MinSaneMagnitude = 1e-15;
+// A period needs the values at its lag to differ at most this much, relative
+// to the values at half and one and a half times the lag.
+constexpr double MaxPeriodRatio = 0.75;
+// Pairs of values a dense difference compares at most (per sampled part).
+constexpr std::int64_t DensePositions = 4096;
+
+struct Block
+{
+    std::int64_t offset = 0;
+    std::vector<std::uint8_t> data;
+};
+
+// The sampled bytes of the file: one or two large blocks kept in memory plus
+// small reads elsewhere, never more than GuessSampleLimit bytes in all.
+class Sampler
+{
+public:
+    explicit Sampler(const LayoutSource& source) : m_source(source), m_size(std::max<std::int64_t>(source.size(), 0))
+    {
+        if (m_size <= WholeFileLimit) {
+            keep(0, m_size);
+        } else {
+            keep(alignDown(m_size / 10 * 3), BlockBytes);
+            keep(alignDown(m_size / 10 * 6), BlockBytes);
+        }
+    }
+
+    std::int64_t size() const { return m_size; }
+    const std::vector<Block>& blocks() const { return m_blocks; }
+
+    // The bytes [offset, offset + count), clipped to the file, from a kept
+    // block or read now; fewer once the budget is spent. Valid until the
+    // next call.
+    std::span<const std::uint8_t> bytes(std::int64_t offset, std::int64_t count)
+    {
+        if (offset < 0 || offset >= m_size || count <= 0)
+            return {};
+        count = std::min(count, m_size - offset);
+        for (const Block& b : m_blocks) {
+            const auto have = static_cast<std::int64_t>(b.data.size());
+            if (offset >= b.offset && offset + count <= b.offset + have)
+                return {b.data.data() + (offset - b.offset), static_cast<std::size_t>(count)};
+        }
+        count = std::min(count, GuessSampleLimit - m_used);
+        if (count <= 0)
+            return {};
+        m_scratch.resize(static_cast<std::size_t>(count));
+        const std::size_t got = m_source.readAt(offset, m_scratch.data(), m_scratch.size());
+        m_used += static_cast<std::int64_t>(got);
+        return {m_scratch.data(), std::min(got, m_scratch.size())};
+    }
+
+private:
+    static std::int64_t alignDown(std::int64_t v) { return v - v % 8; }
+
+    void keep(std::int64_t offset, std::int64_t count)
+    {
+        count = std::min({count, m_size - offset, GuessSampleLimit - m_used});
+        if (count <= 0)
+            return;
+        Block b;
+        b.offset = offset;
+        b.data.resize(static_cast<std::size_t>(count));
+        b.data.resize(m_source.readAt(offset, b.data.data(), b.data.size()));
+        m_used += static_cast<std::int64_t>(b.data.size());
+        m_blocks.push_back(std::move(b));
+    }
+
+    const LayoutSource& m_source;
+    std::int64_t m_size;
+    std::int64_t m_used = 0;
+    std::vector<Block> m_blocks;
+    std::vector<std::uint8_t> m_scratch;
+};
+
+// A way to decode voxels: type, byte order, and the voxels' phase (the
+// offset of every voxel modulo its width).
+struct Decoding
+{
+    TVoxelDataType type = vdtByte;
+    TByteOrder order = boLittleEndian;
+    int width = 1;
+    int phase = 0;
+    double smooth = 0.0; // 0 (noise) .. 1 (neighbours equal)
+    double score = 0.0; // smooth with sanity and preferences
+
+    bool bigEndian() const { return order == boBigEndian; }
+};
+
+// The voxel at p, or NaN for a value no volume holds (see MaxSaneMagnitude).
+double saneValue(const std::uint8_t* p, const Decoding& d)
+{
+    const double v = voxelValue(p, d.type, d.bigEndian());
+    const double a = std::fabs(v);
+    if (!(a <= MaxSaneMagnitude) || (a != 0.0 && a < MinSaneMagnitude))
+        return std::nan("");
+    return v;
+}
+
+// The voxels of bytes that start at or after byte offset `at` of the file
+// (bytes[0] lies at `at`), aligned to the decoding's phase, at most `limit`.
+std::vector<double> decodeRun(std::span<const std::uint8_t> bytes, std::int64_t at, const Decoding& d,
+                              std::size_t limit)
+{
+    const std::int64_t skip = ((d.phase - at) % d.width + d.width) % d.width;
+    std::vector<double> values;
+    if (static_cast<std::int64_t>(bytes.size()) <= skip)
+        return values;
+    const std::size_t n =
+        std::min(limit, (bytes.size() - static_cast<std::size_t>(skip)) / static_cast<std::size_t>(d.width));
+    values.resize(n);
+    const std::uint8_t* p = bytes.data() + skip;
+    for (std::size_t i = 0; i < n; ++i)
+        values[i] = saneValue(p + i * static_cast<std::size_t>(d.width), d);
+    return values;
+}
+
+// Accumulates mean absolute differences of pairs of finite values.
+struct DiffSum
+{
+    double sum = 0.0;
+    std::int64_t count = 0;
+
+    void add(double a, double b)
+    {
+        if (std::isfinite(a) && std::isfinite(b)) {
+            sum += std::fabs(a - b);
+            ++count;
+        }
+    }
+    double mean() const { return count > 0 ? sum / static_cast<double>(count) : std::nan(""); }
+};
+
+// A robust scale of the differences: their upper quartile (edges between
+// tissues are rare and huge; noise is everywhere and small). Differences are
+// clipped at a few times this scale, so that a lag's mean difference tells
+// how often values differ rather than by how much the rare edges do.
+double clipLimit(std::vector<double> diffs)
+{
+    if (diffs.empty())
+        return 0.0;
+    const auto q = diffs.begin() + static_cast<std::ptrdiff_t>(diffs.size() * 3 / 4);
+    std::nth_element(diffs.begin(), q, diffs.end());
+    double scale = *q;
+    if (!(scale > 0.0)) {
+        double sum = 0.0;
+        for (const double d : diffs)
+            sum += d;
+        scale = sum / static_cast<double>(diffs.size());
+    }
+    return 6.0 * scale;
+}
+
+// 1 - how much the values at lag L differ relative to the values at L/2 and
+// 3L/2 (the period test), from a mean difference by lag (NaN where not
+// measured). NaN when it cannot be told.
+template<typename DiffAt>
+double periodEvidence(const DiffAt& at, std::int64_t lag)
+{
+    const double d = at(lag);
+    const double half = at((lag + 1) / 2 == lag ? lag - 1 : (lag + 1) / 2);
+    const double threeHalves = at(lag + lag / 2);
+    double reference = 0.0;
+    int n = 0;
+    for (const double r : {half, threeHalves}) {
+        if (std::isfinite(r)) {
+            reference += r;
+            ++n;
+        }
+    }
+    if (!std::isfinite(d) || n == 0 || reference <= 0.0)
+        return std::nan("");
+    // Against one reference only, the test is weaker.
+    return (1.0 - d / (reference / n)) * (n == 2 ? 1.0 : 0.85);
+}
+
+// Mean (clipped) differences of values by lag: a coarse table from a few
+// positions for every lag, and the dense mean from every position of the
+// sample for the few lags that are tested closely.
+struct LagDiffs
+{
+    std::vector<double> coarse; // index = lag; NaN where not measured
+    std::function<double(std::int64_t)> measure; // the dense mean; NaN where not measured
+    std::shared_ptr<std::map<std::int64_t, double>> known = std::make_shared<std::map<std::int64_t, double>>();
+
+    double dense(std::int64_t lag) const
+    {
+        const auto it = known->find(lag);
+        if (it != known->end())
+            return it->second;
+        return known->emplace(lag, measure(lag)).first->second;
+    }
+
+    double coarseAt(std::int64_t lag) const
+    {
+        return lag >= 1 && lag < static_cast<std::int64_t>(coarse.size()) ? coarse[static_cast<std::size_t>(lag)]
+                                                                          : std::nan("");
+    }
+    double evidence(std::int64_t lag) const
+    {
+        return periodEvidence([this](std::int64_t l) { return dense(l); }, lag);
+    }
+};
+
+// The lags (>= 2) that are the strongest periods, best first: the peaks of
+// the coarse table, each moved to the least dense difference within a few
+// lags (a row one voxel shorter or longer pairs diagonal neighbours, which
+// differ only a little more than vertical ones).
+std::vector<std::pair<std::int64_t, double>> strongestPeriods(const LagDiffs& diffs, std::size_t count,
+                                                             double closeCall = 0.0)
+{
+    const std::size_t size = diffs.coarse.size();
+    std::vector<double> evidence(size, std::nan(""));
+    const auto coarseAt = [&](std::int64_t l) { return diffs.coarseAt(l); };
+    for (std::size_t l = 2; l < size; ++l)
+        evidence[l] = periodEvidence(coarseAt, static_cast<std::int64_t>(l));
+    std::vector<std::pair<std::int64_t, double>> peaks;
+    for (std::size_t l = 2; l < size; ++l) {
+        const double e = evidence[l];
+        if (!std::isfinite(e) || e < 1.0 - MaxPeriodRatio - 0.1)
+            continue;
+        const bool peak = (l + 1 >= size || !(evidence[l + 1] > e)) && !(evidence[l - 1] > e);
+        if (peak)
+            peaks.emplace_back(static_cast<std::int64_t>(l), e);
+    }
+    std::stable_sort(peaks.begin(), peaks.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
+    // A multiple of a clear shorter period is that period again (two
+    // volumes repeat every volume, but their slices every slice; a slice
+    // repeats every row).
+    const auto dropHarmonics = [](std::vector<std::pair<std::int64_t, double>>& list) {
+        std::vector<std::pair<std::int64_t, double>> kept;
+        for (const auto& [l, e] : list) {
+            const bool harmonic = std::any_of(list.begin(), list.end(), [&](const auto& q) {
+                const std::int64_t times = std::llround(static_cast<double>(l) / static_cast<double>(q.first));
+                return times >= 2 && std::llabs(l - q.first * times) <= 3 && q.second >= 0.35 && q.second >= 0.5 * e;
+            });
+            if (!harmonic)
+                kept.emplace_back(l, e);
+        }
+        list = std::move(kept);
+    };
+    // Enough peaks that a fundamental period is among its multiples.
+    if (peaks.size() > count + 5)
+        peaks.resize(count + 5);
+    dropHarmonics(peaks);
+    if (peaks.size() > count + 1)
+        peaks.resize(count + 1);
+
+    std::vector<std::pair<std::int64_t, double>> found;
+    for (const auto& [coarseLag, e] : peaks) {
+        std::int64_t lag = coarseLag;
+        double least = diffs.dense(lag);
+        for (std::int64_t l = std::max<std::int64_t>(2, coarseLag - 3); l <= coarseLag + 3; ++l) {
+            const double d = diffs.dense(l);
+            if (d < least) {
+                least = d;
+                lag = l;
+            }
+        }
+        const double refined = diffs.evidence(lag);
+        if (!std::isfinite(refined) || refined < 1.0 - MaxPeriodRatio)
+            continue;
+        const auto add = [&](std::int64_t l, double ev) {
+            if (std::none_of(found.begin(), found.end(), [&](const auto& f) { return f.first == l; }))
+                found.emplace_back(l, ev);
+        };
+        add(lag, refined);
+        // Lags nearly as good stay in the running: the size decides.
+        if (closeCall > 0.0) {
+            for (std::int64_t l = std::max<std::int64_t>(2, lag - 2); l <= lag + 2; ++l) {
+                const double near = diffs.evidence(l);
+                if (l != lag && near >= refined - closeCall)
+                    add(l, near);
+            }
+        }
+    }
+    dropHarmonics(found);
+    std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
+    if (found.size() > count * (closeCall > 0.0 ? 3 : 1))
+        found.resize(count * (closeCall > 0.0 ? 3 : 1));
+    return found;
+}
+
+double clamp01(double v)
+{
+    return std::isfinite(v) ? std::clamp(v, 0.0, 1.0) : 0.0;
+}
+
+// ---- 1. type, byte order, phase -------------------------------------------
+
+// Signed or unsigned: +2 / -2 when the other reading wraps around where the
+// values are continuous (noise about a wrap-around point makes that reading
+// jump back and forth across nearly the whole range), +1 / -1 by preference
+// otherwise: bytes unsigned; wider integers the reading whose values lie
+// closer together (values at both ends of the range are one compact range
+// read the wrong way), else signed.
+int signedVerdict(Sampler& sampler, const Decoding& asSigned, const Decoding& asUnsigned, double signedSpread,
+                  double unsignedSpread)
+{
+    constexpr std::size_t SampleVoxels = std::size_t{1} << 15;
+    const double range = std::ldexp(1.0, 8 * asSigned.width);
+    std::int64_t signedJumps = 0, unsignedJumps = 0;
+    constexpr std::int64_t Runs = 8; // per block, spread over it
+    for (const Block& b : sampler.blocks())
+    for (std::int64_t run = 0; run < Runs; ++run) {
+        const auto from = static_cast<std::size_t>(static_cast<std::int64_t>(b.data.size()) / Runs * run);
+        const std::span<const std::uint8_t> part = std::span<const std::uint8_t>(b.data).subspan(from);
+        const auto at = b.offset + static_cast<std::int64_t>(from);
+        const std::vector<double> s = decodeRun(part, at, asSigned, SampleVoxels / Runs);
+        const std::vector<double> u = decodeRun(part, at, asUnsigned, SampleVoxels / Runs);
+        for (std::size_t k = 0; k + 2 < std::min(s.size(), u.size()); ++k) {
+            const double s1 = s[k + 1] - s[k], s2 = s[k + 2] - s[k + 1];
+            const double u1 = u[k + 1] - u[k], u2 = u[k + 2] - u[k + 1];
+            const auto backAndForth = [&](double a, double c) {
+                return std::fabs(a) > range / 2 && std::fabs(c) > range / 2 && (a > 0) != (c > 0);
+            };
+            const auto small = [&](double a, double c) { return std::fabs(a) < range / 16 && std::fabs(c) < range / 16; };
+            if (backAndForth(s1, s2) && small(u1, u2))
+                ++signedJumps;
+            if (backAndForth(u1, u2) && small(s1, s2))
+                ++unsignedJumps;
+        }
+    }
+    if (unsignedJumps > 2 * signedJumps + 2)
+        return 2;
+    if (signedJumps > 2 * unsignedJumps + 2)
+        return -2;
+    if (asSigned.width == 1)
+        return -1;
+    return unsignedSpread > 1.5 * signedSpread || !(signedSpread > 1.5 * unsignedSpread) ? 1 : -1;
+}
+
+std::vector<Decoding> rateDecodings(Sampler& sampler)
+{
+    constexpr int Chunks = 4;
+    constexpr std::int64_t ChunkVoxels = 2048;
+    constexpr std::int64_t ChunkBytes = ChunkVoxels * 8 + 8;
+
+    std::vector<std::pair<std::int64_t, std::vector<std::uint8_t>>> chunks;
+    const std::int64_t size = sampler.size();
+    if (size <= Chunks * ChunkBytes) {
+        // Past the first eighth, where a header would be.
+        std::int64_t at = size / 8;
+        at -= at % 8;
+        const auto b = sampler.bytes(at, size - at);
+        chunks.emplace_back(at, std::vector<std::uint8_t>(b.begin(), b.end()));
+    } else {
+        for (int c = 0; c < Chunks; ++c) {
+            std::int64_t at = size / (Chunks + 1) * (c + 1);
+            at -= at % 8;
+            const auto b = sampler.bytes(at, ChunkBytes);
+            chunks.emplace_back(at, std::vector<std::uint8_t>(b.begin(), b.end()));
+        }
+    }
+
+    std::vector<Decoding> decodings;
+    std::vector<std::vector<double>> samples; // per decoding, the chunks' values one after another
+    std::vector<std::vector<std::size_t>> starts; // per decoding, where each chunk's values start
+    std::vector<double> logMagnitude;
+    std::vector<double> spread; // mean absolute deviation of the values
+    for (const VoxelTypeInfo& info : VoxelTypes) {
+        const int orders = info.bytes == 1 ? 1 : 2;
+        for (int o = 0; o < orders; ++o) {
+            for (int phase = 0; phase < info.bytes; ++phase) {
+                Decoding d;
+                d.type = info.type;
+                d.order = static_cast<TByteOrder>(o);
+                d.width = info.bytes;
+                d.phase = phase;
+
+                std::vector<double> all;
+                std::vector<std::size_t> from;
+                std::int64_t nans = 0;
+                for (const auto& [at, data] : chunks) {
+                    from.push_back(all.size());
+                    const std::vector<double> run = decodeRun(data, at, d, static_cast<std::size_t>(ChunkVoxels));
+                    all.insert(all.end(), run.begin(), run.end());
+                    if (info.isFloat) {
+                        const std::int64_t skip = ((d.phase - at) % d.width + d.width) % d.width;
+                        for (std::size_t i = 0; i < run.size(); ++i)
+                            if (std::isnan(voxelValue(data.data() + skip + i * info.bytes, d.type, d.bigEndian())))
+                                ++nans;
+                    }
+                }
+                from.push_back(all.size());
+                const std::size_t n = all.size();
+                double magnitude = 0.0;
+                std::int64_t insane = 0;
+                double nearSum = 0.0, farSum = 0.0;
+                std::int64_t nearCount = 0, farCount = 0;
+                for (std::size_t c = 0; c + 1 < from.size(); ++c) {
+                    for (std::size_t i = from[c]; i + 1 < from[c + 1]; ++i) {
+                        const double a = all[i], b = all[i + 1];
+                        if (a == a && b == b) {
+                            nearSum += std::fabs(a - b);
+                            ++nearCount;
+                        }
+                    }
+                }
+                // Unrelated voxels: half the sample away (another chunk of the file).
+                for (std::size_t i = 0; i < n; ++i) {
+                    const double a = all[i], b = all[(i + n / 2) % n];
+                    if (a == a) {
+                        magnitude += std::log2(1.0 + std::fabs(a));
+                        if (b == b) {
+                            farSum += std::fabs(a - b);
+                            ++farCount;
+                        }
+                    } else {
+                        ++insane;
+                    }
+                }
+                if (nearCount > 0 && farCount > 0 && farSum > 0.0)
+                    d.smooth = clamp01(1.0 - (nearSum / static_cast<double>(nearCount)) /
+                                                 (farSum / static_cast<double>(farCount)));
+                // A float file may hold NaN regions; denormals and huge
+                // magnitudes are what a wrong order makes of it. Integers are
+                // always sane.
+                double sanity = 1.0;
+                if (info.isFloat && n > 0) {
+                    const double weird = static_cast<double>(std::max<std::int64_t>(0, insane - nans)) / static_cast<double>(n);
+                    sanity = clamp01(1.0 - 3.0 * weird);
+                    if (static_cast<double>(insane) > 0.9 * static_cast<double>(n))
+                        sanity = 0.0;
+                }
+                d.score = d.smooth * sanity;
+                decodings.push_back(d);
+                double mean = 0.0, deviation = 0.0;
+                for (const double v : all)
+                    if (v == v)
+                        mean += v;
+                mean /= std::max<double>(1.0, static_cast<double>(n) - static_cast<double>(insane));
+                for (const double v : all)
+                    if (v == v)
+                        deviation += std::fabs(v - mean);
+                spread.push_back(deviation / std::max<double>(1.0, static_cast<double>(n) - static_cast<double>(insane)));
+                logMagnitude.push_back(n > static_cast<std::size_t>(insane) ? magnitude / static_cast<double>(n - static_cast<std::size_t>(insane)) : 0.0);
+                samples.push_back(std::move(all));
+                starts.push_back(std::move(from));
+            }
+        }
+    }
+
+    // Signed against unsigned (see signedVerdict), only where it matters.
+    // Both readings are the same bytes, differing only in where they wrap
+    // around; their smoothness says nothing about which is right, so both
+    // take the better one and the verdict alone sets them apart.
+    std::vector<double> base(decodings.size());
+    for (std::size_t i = 0; i < decodings.size(); ++i)
+        base[i] = decodings[i].score;
+    const double bestBase = *std::max_element(base.begin(), base.end());
+    std::vector<double> signFactor(decodings.size(), 1.0);
+    for (std::size_t i = 0; i < decodings.size(); ++i) {
+        const Decoding& d = decodings[i];
+        const VoxelTypeInfo& info = *voxelTypeInfo(d.type);
+        if (info.isFloat || !info.isSigned)
+            continue;
+        for (std::size_t j = 0; j < decodings.size(); ++j) {
+            const Decoding& o = decodings[j];
+            const VoxelTypeInfo& oi = *voxelTypeInfo(o.type);
+            if (oi.isFloat || oi.isSigned || o.width != d.width || o.order != d.order || o.phase != d.phase)
+                continue;
+            if (std::max(base[i], base[j]) < 0.5 * bestBase)
+                continue;
+            const int verdict = signedVerdict(sampler, d, o, spread[i], spread[j]);
+            const double shared = std::max(base[i], base[j]);
+            base[i] = base[j] = shared;
+            decodings[i].score = decodings[j].score = shared;
+            (verdict > 0 ? signFactor[j] : signFactor[i]) = std::abs(verdict) > 1 ? 0.8 : 0.95;
+        }
+    }
+
+    // Preferences, each a small or a decisive factor:
+    for (std::size_t i = 0; i < decodings.size(); ++i) {
+        Decoding& d = decodings[i];
+        const VoxelTypeInfo& info = *voxelTypeInfo(d.type);
+        d.score *= signFactor[i];
+        // A reading wider than the data pairs neighbours into one value and
+        // stays almost as smooth: the narrowest smooth width wins.
+        double narrower = 0.0;
+        for (std::size_t j = 0; j < decodings.size(); ++j)
+            if (decodings[j].width < d.width)
+                narrower = std::max(narrower, base[j]);
+        if (narrower > 0.2 && narrower >= base[i] - 0.1)
+            d.score *= 0.6;
+        // Float bits read as integers are smooth too; a sane float reading
+        // of the same bytes wins.
+        if (!info.isFloat && d.width == 4) {
+            for (std::size_t j = 0; j < decodings.size(); ++j) {
+                const Decoding& f = decodings[j];
+                if (f.type == vdtFloat32 && f.order == d.order && f.phase == d.phase && base[j] > 0.3 &&
+                    base[j] >= 0.8 * base[i])
+                    d.score *= 0.5;
+            }
+        }
+        // Alike smoothness in both orders (a byte that is always zero): the
+        // order with the smaller magnitudes.
+        double least = logMagnitude[i];
+        for (std::size_t j = 0; j < decodings.size(); ++j)
+            if (decodings[j].width == d.width && base[j] > 0.0)
+                least = std::min(least, logMagnitude[j]);
+        d.score /= 1.0 + 0.004 * (logMagnitude[i] - least);
+    }
+    std::stable_sort(decodings.begin(), decodings.end(), [](const Decoding& a, const Decoding& b) { return a.score > b.score; });
+    return decodings;
+}
+
+// ---- 2. voxels per row ------------------------------------------------------
+
+// Differences of values by lag in voxels, from a few segments of the sample.
+LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d)
+{
+    constexpr std::int64_t Positions = 128; // per segment, for the coarse table
+    constexpr std::int64_t Stride = 29;
+    const std::int64_t maxLag = MaxRowVoxels + 1;
+    const std::int64_t segmentVoxels = Positions * Stride + maxLag + MaxRowVoxels / 2 + 1;
+
+    std::vector<std::int64_t> starts;
+    const std::int64_t size = sampler.size();
+    for (const int tenth : {3, 5, 7})
+        starts.push_back(size / 10 * tenth);
+    if (size > WholeFileLimit) {
+        // Inside the kept blocks, where reading costs nothing.
+        starts.clear();
+        for (const Block& b : sampler.blocks())
+            for (const std::int64_t part : {0, 2})
+                starts.push_back(b.offset + static_cast<std::int64_t>(b.data.size()) / 4 * part);
+    }
+
+    auto segments = std::make_shared<std::vector<std::vector<double>>>();
+    std::vector<double> neighbours;
+    for (std::int64_t start : starts) {
+        start = std::min(start, std::max<std::int64_t>(0, size - segmentVoxels * d.width));
+        const auto bytes = sampler.bytes(start, segmentVoxels * d.width);
+        segments->push_back(decodeRun(bytes, start, d, static_cast<std::size_t>(segmentVoxels)));
+        const std::vector<double>& v = segments->back();
+        for (std::size_t i = 0; i + 1 < v.size() && i < static_cast<std::size_t>(Positions * Stride); ++i)
+            if (v[i] == v[i] && v[i + 1] == v[i + 1])
+                neighbours.push_back(std::fabs(v[i + 1] - v[i]));
+    }
+    const double clip = clipLimit(std::move(neighbours));
+
+    std::vector<double> sums(static_cast<std::size_t>(maxLag + 1), 0.0);
+    std::vector<std::int64_t> counts(sums.size(), 0);
+    for (const std::vector<double>& v : *segments) {
+        const auto n = static_cast<std::int64_t>(v.size());
+        const std::int64_t positions = std::min(Positions, std::max<std::int64_t>(1, n / 3 / Stride));
+        for (std::int64_t p = 0; p < positions; ++p) {
+            const std::int64_t i = p * Stride;
+            const std::int64_t lags = std::min(maxLag, n - 1 - i);
+            const double a = v[static_cast<std::size_t>(i)];
+            if (!(a == a))
+                continue;
+            const double* next = v.data() + i;
+            double* sum = sums.data();
+            std::int64_t* count = counts.data();
+            for (std::int64_t l = 1; l <= lags; ++l) {
+                const double b = next[l];
+                if (b == b) {
+                    const double e = a > b ? a - b : b - a;
+                    sum[l] += e < clip ? e : clip;
+                    ++count[l];
+                }
+            }
+        }
+    }
+    LagDiffs diffs;
+    diffs.coarse.assign(sums.size(), std::nan(""));
+    for (std::size_t l = 1; l < sums.size(); ++l)
+        if (counts[l] >= 16)
+            diffs.coarse[l] = sums[l] / static_cast<double>(counts[l]);
+    diffs.measure = [segments, clip](std::int64_t lag) {
+        double sum = 0.0;
+        std::int64_t count = 0;
+        if (lag >= 1) {
+            for (const std::vector<double>& v : *segments) {
+                const auto n = static_cast<std::int64_t>(v.size());
+                const std::int64_t step = std::max<std::int64_t>(1, (n - lag) / DensePositions);
+                for (std::int64_t i = 0; i + lag < n; i += step) {
+                    const double a = v[static_cast<std::size_t>(i)], b = v[static_cast<std::size_t>(i + lag)];
+                    if (a == a && b == b) {
+                        const double e = a > b ? a - b : b - a;
+                        sum += e < clip ? e : clip;
+                        ++count;
+                    }
+                }
+            }
+        }
+        return count >= 16 ? sum / static_cast<double>(count) : std::nan("");
+    };
+    return diffs;
+}
+
+// ---- 3. rows per slice --------------------------------------------------------
+
+// Differences of whole rows (a few columns of each) by lag in rows, from the
+// kept blocks.
+LagDiffs rowLagDiffs(const Sampler& sampler, const Decoding& d, std::int64_t rowVoxels)
+{
+    constexpr std::int64_t Columns = 24;
+    constexpr std::int64_t BaseRows = 32;
+    const std::int64_t rowBytes = rowVoxels * d.width;
+    const std::int64_t columns = std::min(Columns, rowVoxels);
+
+    struct Matrix
+    {
+        std::vector<double> values; // rows x columns
+        std::int64_t rows = 0;
+    };
+    auto matrices = std::make_shared<std::vector<Matrix>>();
+    std::vector<double> neighbours;
+    for (const Block& b : sampler.blocks()) {
+        const std::int64_t skip = ((d.phase - b.offset) % d.width + d.width) % d.width;
+        const auto have = static_cast<std::int64_t>(b.data.size()) - skip;
+        const std::int64_t rows = std::min(MaxBlockRows, have / rowBytes);
+        if (rows < 4)
+            continue;
+        Matrix m;
+        m.rows = rows;
+        m.values.resize(static_cast<std::size_t>(rows * columns));
+        for (std::int64_t r = 0; r < rows; ++r)
+            for (std::int64_t c = 0; c < columns; ++c) {
+                const std::int64_t col = (2 * c + 1) * rowVoxels / (2 * columns);
+                m.values[static_cast<std::size_t>(r * columns + c)] =
+                    saneValue(b.data.data() + skip + r * rowBytes + col * d.width, d);
+            }
+        for (std::int64_t i = 0; i + columns < rows * columns; ++i) {
+            const double x = m.values[static_cast<std::size_t>(i)];
+            const double y = m.values[static_cast<std::size_t>(i + columns)];
+            if (x == x && y == y)
+                neighbours.push_back(std::fabs(x - y));
+        }
+        matrices->push_back(std::move(m));
+    }
+    const double clip = clipLimit(std::move(neighbours));
+
+    std::vector<double> sums;
+    std::vector<std::int64_t> counts;
+    for (const Matrix& m : *matrices) {
+        const std::int64_t baseSpan = std::max<std::int64_t>(1, m.rows / 3);
+        const std::int64_t baseCount = std::min(BaseRows, baseSpan);
+        const std::int64_t lastBase = (baseCount - 1) * baseSpan / baseCount;
+        const std::int64_t maxLag = std::min(m.rows - 1 - lastBase, MaxSliceRows + MaxSliceRows / 2 + 1);
+        if (static_cast<std::int64_t>(sums.size()) < maxLag + 1) {
+            sums.resize(static_cast<std::size_t>(maxLag + 1), 0.0);
+            counts.resize(sums.size(), 0);
+        }
+        for (std::int64_t k = 0; k < baseCount; ++k) {
+            const double* base = m.values.data() + k * baseSpan / baseCount * columns;
+            for (std::int64_t lag = 1; lag <= maxLag; ++lag) {
+                const double* other = base + lag * columns;
+                double sum = 0.0;
+                std::int64_t count = 0;
+                for (std::int64_t c = 0; c < columns; ++c) {
+                    const double x = base[c], y = other[c];
+                    if (x == x && y == y) {
+                        const double e = x > y ? x - y : y - x;
+                        sum += e < clip ? e : clip;
+                        ++count;
+                    }
+                }
+                sums[static_cast<std::size_t>(lag)] += sum;
+                counts[static_cast<std::size_t>(lag)] += count;
+            }
+        }
+    }
+    LagDiffs diffs;
+    diffs.coarse.assign(sums.size(), std::nan(""));
+    for (std::size_t l = 1; l < sums.size(); ++l)
+        if (counts[l] >= 16)
+            diffs.coarse[l] = sums[l] / static_cast<double>(counts[l]);
+    diffs.measure = [matrices, clip, columns](std::int64_t lag) {
+        double sum = 0.0;
+        std::int64_t count = 0;
+        if (lag >= 1) {
+            for (const Matrix& m : *matrices) {
+                const std::int64_t pairs = m.rows - lag;
+                const std::int64_t step = std::max<std::int64_t>(1, pairs * columns / DensePositions);
+                for (std::int64_t r = 0; r < pairs; r += step) {
+                    const double* v = m.values.data() + r * columns;
+                    for (std::int64_t c = 0; c < columns; ++c) {
+                        const double x = v[c], y = v[c + lag * columns];
+                        if (x == x && y == y) {
+                            const double e = x > y ? x - y : y - x;
+                            sum += e < clip ? e : clip;
+                            ++count;
+                        }
+                    }
+                }
+            }
+        }
+        return count >= 16 ? sum / static_cast<double>(count) : std::nan("");
+    };
+    return diffs;
+}
+
+// ---- 4. header ------------------------------------------------------------------
+
+// Where the voxels seem to start: the end of the rough run of values at the
+// start of the file (a header's bytes decode to values that jump about,
+// voxels are as smooth as in the middle of the file). A header of zeros looks
+// like nothing and is not seen.
+struct DataStart
+{
+    std::int64_t offset = 0; // 0 when no header is seen
+    std::int64_t precision = 0; // bytes the offset may be off by
+    bool dataFromStart = false; // the first bytes look like voxels, not a blank header
+};
+
+DataStart findDataStart(Sampler& sampler, const Decoding& d)
+{
+    constexpr std::int64_t Window = 16; // voxels
+    const std::int64_t windowBytes = Window * d.width;
+    const std::int64_t size = sampler.size();
+    // The roughness of a window: the median neighbour difference (an edge
+    // between tissues moves it little, noise and header bytes do).
+    const auto roughness = [&](std::span<const std::uint8_t> bytes, std::int64_t at, std::vector<double>& out) {
+        const std::vector<double> v = decodeRun(bytes, at, d, bytes.size());
+        std::vector<double> diffs;
+        for (std::size_t w = 0; w + Window <= v.size(); w += Window) {
+            diffs.clear();
+            for (std::size_t i = w; i + 1 < w + Window; ++i)
+                diffs.push_back(v[i] == v[i] && v[i + 1] == v[i + 1] ? std::fabs(v[i + 1] - v[i])
+                                                                     : std::numeric_limits<double>::infinity());
+            std::nth_element(diffs.begin(), diffs.begin() + static_cast<std::ptrdiff_t>(diffs.size() / 2), diffs.end());
+            out.push_back(diffs[diffs.size() / 2]);
+        }
+    };
+    std::vector<double> reference;
+    const std::int64_t middle = size / 2 - size / 2 % 8;
+    roughness(sampler.bytes(middle, 64 * windowBytes), middle, reference);
+    const std::int64_t scan = std::min<std::int64_t>(size / 2, 65536);
+    std::vector<double> start;
+    roughness(sampler.bytes(0, scan), 0, start);
+    DataStart found;
+    found.precision = windowBytes + d.width;
+    if (reference.empty() || start.empty())
+        return found;
+    std::nth_element(reference.begin(), reference.begin() + static_cast<std::ptrdiff_t>(reference.size() * 3 / 4),
+                     reference.end());
+    const double typical = reference[reference.size() * 3 / 4];
+    const auto rough = [&](double r) { return r > 4.0 * typical && r > 0.0; };
+    std::int64_t roughCount = 0;
+    std::int64_t last = -1;
+    for (std::size_t w = 0; w < start.size(); ++w) {
+        if (rough(start[w])) {
+            ++roughCount;
+            if (static_cast<double>(roughCount) >= 0.6 * static_cast<double>(w + 1))
+                last = static_cast<std::int64_t>(w);
+        }
+    }
+    const std::int64_t phase = d.phase;
+    if (last >= 0)
+        found.offset = phase + (last + 1) * windowBytes;
+    found.dataFromStart = last < 0 && start.size() >= 4 &&
+                          std::all_of(start.begin(), start.begin() + 4, [](double r) { return r > 0.0; });
+    return found;
+}
+
+// ---- 5. volumes ----------------------------------------------------------------
+
+// The number of volumes among `slices` slices: more than one only when slices
+// one volume apart are much more alike than slices half a volume apart.
+std::int64_t detectVolumes(Sampler& sampler, const Decoding& d, const VolumeLayout& l, std::int64_t slices)
+{
+    if (slices < 4)
+        return 1;
+    const std::int64_t rowVoxels = l.dims[0];
+    const std::int64_t rowBytes = rowVoxels * d.width;
+    const std::int64_t window = std::min<std::int64_t>(rowVoxels, 128);
+    std::map<std::int64_t, std::vector<double>> signatures;
+    const auto signature = [&](std::int64_t z) -> const std::vector<double>& {
+        auto it = signatures.find(z);
+        if (it != signatures.end())
+            return it->second;
+        // The middle of the middle row of slice z.
+        const std::int64_t at =
+            l.headerBytes + (z * l.dims[1] + l.dims[1] / 2) * rowBytes + (rowVoxels - window) / 2 * d.width;
+        const auto bytes = sampler.bytes(at, window * d.width);
+        return signatures.emplace(z, decodeRun(bytes, at, d, static_cast<std::size_t>(window))).first->second;
+    };
+    const auto sliceDiff = [&](std::int64_t lag) {
+        constexpr std::int64_t Samples = 12;
+        DiffSum sum;
+        if (lag < 1 || lag >= slices)
+            return std::nan("");
+        for (std::int64_t s = 0; s < Samples; ++s) {
+            const std::int64_t z = s * (slices - lag) / Samples;
+            const std::vector<double> a = signature(z);
+            const std::vector<double>& b = signature(z + lag);
+            for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i)
+                sum.add(a[i], b[i]);
+        }
+        return sum.count >= 8 ? sum.mean() : std::nan("");
+    };
+
+    std::int64_t best = 1;
+    double bestEvidence = 0.5; // the slices one volume apart differ at most half as much
+    for (const std::int64_t v : {2, 3, 4}) {
+        if (slices % v != 0 || slices / v < 2)
+            continue;
+        const std::int64_t lag = slices / v;
+        std::vector<double> diff(static_cast<std::size_t>(lag + lag / 2 + 1), std::nan(""));
+        for (const std::int64_t x : {lag, (lag + 1) / 2, lag + lag / 2})
+            if (x < static_cast<std::int64_t>(diff.size()))
+                diff[static_cast<std::size_t>(x)] = sliceDiff(x);
+        const double e = periodEvidence(
+            [&](std::int64_t x) {
+                return x >= 1 && x < static_cast<std::int64_t>(diff.size()) ? diff[static_cast<std::size_t>(x)] : std::nan("");
+            },
+            lag);
+        if (std::isfinite(e) && e > bestEvidence) {
+            bestEvidence = e;
+            best = v;
+        }
+    }
+    return best;
+}
+
+// ---- assembly -------------------------------------------------------------------
+
+struct Scored
+{
+    LayoutCandidate candidate;
+    Decoding decoding;
+    std::int64_t slices = 0; // slices in the file (all volumes)
+    bool nameMatch = false;
+};
+
+std::string typeWords(const Decoding& d)
+{
+    std::string s(voxelTypeInfo(d.type)->shortName);
+    if (d.width > 1)
+        s += d.order == boBigEndian ? " big-endian" : " little-endian";
+    return s;
+}
+
+class Guesser
+{
+public:
+    Guesser(const LayoutSource& source, std::string_view fileName)
+        : m_sampler(source), m_hints(parseNameHints(fileName))
+    {
+    }
+
+    std::vector<LayoutCandidate> run(std::size_t maxCandidates)
+    {
+        const std::int64_t size = m_sampler.size();
+        if (size < 2 || maxCandidates == 0)
+            return {};
+        std::vector<Decoding> decodings = rateDecodings(m_sampler);
+        const double best = decodings.front().score;
+
+        // The decodings worth a closer look, and the name's type.
+        std::vector<Decoding> chosen;
+        for (const Decoding& d : decodings) {
+            if (chosen.size() >= 3)
+                break;
+            if (d.score >= std::max(0.05, 0.5 * best))
+                chosen.push_back(d);
+        }
+        if (m_hints.dataType) {
+            for (const Decoding& d : decodings) {
+                if (d.type == *m_hints.dataType && (!m_hints.byteOrder || d.width == 1 || d.order == *m_hints.byteOrder)) {
+                    if (std::none_of(chosen.begin(), chosen.end(), [&](const Decoding& c) {
+                            return c.type == d.type && c.order == d.order && c.phase == d.phase;
+                        }))
+                        chosen.push_back(d);
+                    break;
+                }
+            }
+        }
+
+        for (const Decoding& d : chosen)
+            examine(d);
+        for (Scored& s : m_found)
+            refineVolumes(s);
+
+        std::stable_sort(m_found.begin(), m_found.end(),
+                         [](const Scored& a, const Scored& b) { return a.candidate.score > b.candidate.score; });
+        std::vector<LayoutCandidate> out;
+        for (const Scored& s : m_found) {
+            if (out.size() >= maxCandidates)
+                break;
+            if (std::none_of(out.begin(), out.end(), [&](const LayoutCandidate& c) { return c.layout == s.candidate.layout; }))
+                out.push_back(s.candidate);
+        }
+        return out;
+    }
+
+private:
+    // Row lengths and rows per slice with their evidence, in voxels: the
+    // same for every decoding of one width (the byte order, sign and phase
+    // move no period), so worked out once per width.
+    struct RowPlan
+    {
+        std::int64_t rowVoxels = 0;
+        double rowEvidence = 0.0;
+        std::vector<std::pair<std::int64_t, double>> sliceRows;
+        double singleSliceEvidence = 0.0;
+    };
+
+    const std::vector<RowPlan>& plan(const Decoding& d)
+    {
+        auto it = m_plans.find(d.width);
+        if (it != m_plans.end())
+            return it->second;
+        std::vector<RowPlan> plans;
+        const LagDiffs voxelDiff = voxelLagDiffs(m_sampler, d);
+        std::vector<std::pair<std::int64_t, double>> rows = strongestPeriods(voxelDiff, 3);
+        for (const NameHints::Dims& t : m_hints.triples)
+            addRowLength(rows, voxelDiff, t.dims[0]);
+        for (const auto& p : m_hints.pairs)
+            addRowLength(rows, voxelDiff, p[0]);
+        const double bestRow = rows.empty() ? 0.0 : rows.front().second;
+        for (const auto& [rowVoxels, rowEvidence] : rows) {
+            if (rowVoxels < 2 || rowVoxels > m_sampler.size() || rowEvidence < 0.6 * bestRow)
+                continue;
+            RowPlan row;
+            row.rowVoxels = rowVoxels;
+            row.rowEvidence = clamp01(rowEvidence);
+            const LagDiffs rowDiff = rowLagDiffs(m_sampler, d, rowVoxels);
+            // Thick slices: rows one slice apart are hardly more alike than
+            // rows a slice and a row apart, so close calls are kept.
+            row.sliceRows = strongestPeriods(rowDiff, 3, 0.08);
+            const double strongest = row.sliceRows.empty() ? 0.0 : row.sliceRows.front().second;
+            // Square slices are the most common (unmeasured: fair evidence);
+            // a single slice has no slice period at all.
+            addRowLength(row.sliceRows, rowDiff, rowVoxels);
+            for (const NameHints::Dims& t : m_hints.triples)
+                if (t.dims[0] == rowVoxels)
+                    addRowLength(row.sliceRows, rowDiff, t.dims[1]);
+            for (const auto& p : m_hints.pairs)
+                if (p[0] == rowVoxels)
+                    addRowLength(row.sliceRows, rowDiff, p[1]);
+            for (auto& [k, e] : row.sliceRows)
+                e = std::isfinite(e) ? clamp01(e) : 0.45;
+            row.singleSliceEvidence = strongest > 0.5 ? 0.3 : 0.55;
+            plans.push_back(std::move(row));
+        }
+        return m_plans.emplace(d.width, std::move(plans)).first->second;
+    }
+
+    void examine(const Decoding& d)
+    {
+        m_start = findDataStart(m_sampler, d);
+        for (const RowPlan& row : plan(d)) {
+            for (const auto& [sliceRowCount, sliceEvidence] : row.sliceRows)
+                addGeometry(d, row.rowVoxels, row.rowEvidence, sliceRowCount, sliceEvidence, false);
+            // One slice filling the file.
+            addGeometry(d, row.rowVoxels, row.rowEvidence, 0, row.singleSliceEvidence, true);
+        }
+    }
+
+    static void addRowLength(std::vector<std::pair<std::int64_t, double>>& list, const LagDiffs& diff,
+                             std::int64_t length)
+    {
+        if (length < 1)
+            return;
+        for (const auto& [l, e] : list)
+            if (l == length)
+                return;
+        list.emplace_back(length, diff.evidence(length));
+    }
+
+    void addGeometry(const Decoding& d, std::int64_t rowVoxels, double rowEvidence, std::int64_t sliceRows,
+                     double sliceEvidence, bool singleSlice)
+    {
+        const std::int64_t size = m_sampler.size();
+        const std::int64_t rowBytes = rowVoxels * d.width;
+        std::int64_t sliceBytes = 0;
+        if (singleSlice) {
+            sliceBytes = rowBytes;
+        } else if (sliceRows < 1 || __builtin_mul_overflow(rowBytes, sliceRows, &sliceBytes) || sliceBytes > size) {
+            return;
+        }
+        // Header: what the whole slices leave over, and as many whole slices
+        // more as the header seen at the start takes; it must start the
+        // voxels at the decoding's phase. Otherwise a common header with
+        // trailing bytes after the last whole slice.
+        std::vector<std::pair<std::int64_t, double>> headers;
+        const std::int64_t rest = size % sliceBytes;
+        const auto fitOf = [&](std::int64_t h) {
+            // No header is the most common, then the usual header sizes.
+            const bool common = std::find(CommonHeaders.begin(), CommonHeaders.end(), h) != CommonHeaders.end();
+            double fit = h == 0 ? 1.0 : common ? 0.98 : h <= 65536 ? 0.9 : 0.6;
+            if (m_start.offset > 0 && std::llabs(h - m_start.offset) > m_start.precision)
+                fit *= 0.85; // the bytes say the voxels start elsewhere
+            if (m_start.offset == 0 && h > 0 && m_start.dataFromStart)
+                fit *= 0.9; // the first bytes look like voxels already
+            return fit;
+        };
+        if (rest % d.width == d.phase) {
+            headers.emplace_back(rest, fitOf(rest));
+            if (m_start.offset > rest + sliceBytes / 2) {
+                const std::int64_t more = (m_start.offset - rest + sliceBytes / 2) / sliceBytes;
+                const std::int64_t h = rest + more * sliceBytes;
+                if (h + sliceBytes <= size)
+                    headers.emplace_back(h, fitOf(h));
+            }
+        } else {
+            for (const std::int64_t h : CommonHeaders)
+                if (h % d.width == d.phase && h < rest) {
+                    headers.emplace_back(h, 0.7 * fitOf(h));
+                    break;
+                }
+        }
+        for (const auto& [header, fit] : headers) {
+            const std::int64_t count = (size - header) / sliceBytes;
+            if (count < 1)
+                continue;
+            VolumeLayout l;
+            l.dataType = d.type;
+            l.byteOrder = d.width == 1 ? boLittleEndian : d.order;
+            l.headerBytes = header;
+            l.dims = singleSlice ? std::array<std::int64_t, 3>{rowVoxels, count, 1}
+                                 : std::array<std::int64_t, 3>{rowVoxels, sliceRows, count};
+            l.volumes = 1;
+            if (singleSlice && count == 1)
+                continue; // a single row is no image
+            add(d, l, rowEvidence, sliceEvidence, fit, singleSlice ? 1 : count);
+        }
+    }
+
+    bool nameMatches(const VolumeLayout& l) const
+    {
+        for (const NameHints::Dims& t : m_hints.triples)
+            if (t.dims == l.dims && t.volumes == l.volumes)
+                return true;
+        for (const NameHints::Dims& t : m_hints.triples)
+            if (t.volumes == 1 && l.volumes > 1 && t.dims[0] == l.dims[0] && t.dims[1] == l.dims[1] &&
+                t.dims[2] == l.dims[2] * l.volumes)
+                return false;
+        for (const auto& p : m_hints.pairs)
+            if (p[0] == l.dims[0] && p[1] == l.dims[1])
+                return true;
+        return false;
+    }
+
+    double score(const Scored& s, double rowEvidence, double sliceEvidence, double fit) const
+    {
+        const VolumeLayout& l = s.candidate.layout;
+        double name = 0.5;
+        if (!m_hints.triples.empty() || !m_hints.pairs.empty())
+            name = s.nameMatch ? 1.0 : 0.2;
+        double v = fit * (0.35 * s.decoding.score + 0.3 * rowEvidence + 0.2 * sliceEvidence + 0.15 * name);
+        if (m_hints.dataType && *m_hints.dataType != l.dataType)
+            v *= 0.85;
+        if (m_hints.byteOrder && s.decoding.width > 1 && *m_hints.byteOrder != l.byteOrder)
+            v *= 0.9;
+        return clamp01(v);
+    }
+
+    void add(const Decoding& d, const VolumeLayout& l, double rowEvidence, double sliceEvidence, double fit,
+             std::int64_t slices)
+    {
+        Scored s;
+        s.decoding = d;
+        s.candidate.layout = l;
+        s.slices = slices;
+        s.nameMatch = nameMatches(l);
+        s.candidate.score = score(s, rowEvidence, sliceEvidence, fit);
+
+        std::string reason;
+        const auto append = [&](const std::string& part) {
+            if (!reason.empty())
+                reason += "; ";
+            reason += part;
+        };
+        if (s.nameMatch)
+            append("name says " + std::to_string(l.dims[0]) + "x" + std::to_string(l.dims[1]) + "x" +
+                   std::to_string(l.dims[2]));
+        if (rowEvidence >= 0.3)
+            append("rows repeat every " + std::to_string(l.dims[0] * d.width) + " bytes");
+        if (slices > 1 && sliceEvidence >= 0.3)
+            append("slices repeat every " + std::to_string(l.dims[1]) + " rows");
+        append((d.score >= 0.5 ? "smooth as " : "") + typeWords(d));
+        if (l.headerBytes > 0)
+            append("header " + std::to_string(l.headerBytes) + " bytes");
+        const std::int64_t trailing = m_sampler.size() - l.headerBytes - layoutDataBytes(l);
+        if (trailing > 0)
+            append(std::to_string(trailing) + " trailing bytes");
+        s.candidate.reason = std::move(reason);
+        m_found.push_back(std::move(s));
+    }
+
+    // Splits the file's slices into volumes when the content shows a volume
+    // boundary; only for the candidates that could rank.
+    void refineVolumes(Scored& s)
+    {
+        VolumeLayout& l = s.candidate.layout;
+        if (s.slices < 4 || s.candidate.score < 0.3)
+            return;
+        const std::int64_t v = detectVolumes(m_sampler, s.decoding, l, s.slices);
+        if (v <= 1)
+            return;
+        l.dims[2] = s.slices / v;
+        l.volumes = v;
+        s.candidate.reason += "; " + std::to_string(v) + " volumes alike";
+    }
+
+    Sampler m_sampler;
+    NameHints m_hints;
+    DataStart m_start; // of the decoding being examined
+    std::map<int, std::vector<RowPlan>> m_plans; // by voxel width
+    std::vector<Scored> m_found;
+};
+
+} // namespace
+
+FileLayoutSource::FileLayoutSource(const std::string& path)
+{
+    const std::runtime_error refused("Cannot open file " + path);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        throw refused;
+    struct stat st{};
+    if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) {
+        ::close(fd);
+        throw refused;
+    }
+    m_fd = fd;
+    if (S_ISBLK(st.st_mode)) {
+        const off_t end = ::lseek(fd, 0, SEEK_END);
+        m_size = end > 0 ? static_cast<std::int64_t>(end) : 0;
+    } else {
+        m_size = static_cast<std::int64_t>(st.st_size);
+    }
+}
+
+FileLayoutSource::~FileLayoutSource()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+std::size_t FileLayoutSource::readAt(std::int64_t offset, std::uint8_t* dest, std::size_t count) const
+{
+    if (offset < 0)
+        return 0;
+    std::size_t got = 0;
+    while (got < count) {
+        const ssize_t n = ::pread(m_fd, dest + got, count - got, static_cast<off_t>(offset) + static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    return got;
+}
+
+std::size_t MemoryLayoutSource::readAt(std::int64_t offset, std::uint8_t* dest, std::size_t count) const
+{
+    if (offset < 0 || static_cast<std::uint64_t>(offset) >= m_size)
+        return 0;
+    const std::size_t n = std::min(count, m_size - static_cast<std::size_t>(offset));
+    std::memcpy(dest, m_data + offset, n);
+    return n;
+}
+
+std::vector<LayoutCandidate> guessLayout(const LayoutSource& source, std::string_view fileName, std::size_t maxCandidates)
+{
+    Guesser guesser(source, fileName);
+    return guesser.run(maxCandidates);
+}
+
+std::vector<LayoutCandidate> guessLayoutOfFile(const std::string& path, std::size_t maxCandidates)
+{
+    const FileLayoutSource source(path);
+    return guessLayout(source, path, maxCandidates);
+}
+
+std::string guessLine(const LayoutCandidate& c)
+{
+    const VolumeLayout& l = c.layout;
+    const VoxelTypeInfo* info = voxelTypeInfo(l.dataType);
+    const std::string_view type = info ? info->shortName : std::string_view("u8");
+    const bool big = info && info->bytes > 1 && l.byteOrder == boBigEndian;
+    char score[32];
+    std::snprintf(score, sizeof score, "%.3f", clamp01(c.score));
+    return std::to_string(l.dims[0]) + "x" + std::to_string(l.dims[1]) + "x" + std::to_string(l.dims[2]) + " " +
+           std::string(type) + (big ? " big" : " little") + " header=" + std::to_string(l.headerBytes) +
+           " volumes=" + std::to_string(l.volumes) + " score=" + score;
+}
