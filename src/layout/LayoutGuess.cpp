@@ -16,6 +16,7 @@
 #include <optional>
 #include <span>
 #include <stdexcept>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,7 +39,7 @@ namespace
 {
 
 constexpr std::int64_t WholeFileLimit = std::int64_t{8} << 20;
-constexpr std::int64_t BlockBytes = std::int64_t{4} << 20;
+constexpr std::int64_t BlockBytes = std::int64_t{2} << 20;
 constexpr std::array<std::int64_t, 9> CommonHeaders{0, 256, 348, 352, 512, 1024, 2048, 4096, 8192};
 constexpr std::int64_t MaxRowVoxels = 4096;
 constexpr std::int64_t MaxBlockRows = 2048;
@@ -54,10 +55,38 @@ constexpr double MaxPeriodRatio = 0.75;
 // Pairs of values a dense difference compares at most (per sampled part).
 constexpr std::int64_t DensePositions = 4096;
 
+// Memory for a kept block, mapped with its pages in place at once: touching
+// a fresh page at a time costs a trap per page, which on a virtual machine
+// took longer than reading the bytes.
+class BlockMemory
+{
+public:
+    explicit BlockMemory(std::size_t size)
+    {
+        void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+        if (p == MAP_FAILED)
+            throw std::bad_alloc();
+        m_data = static_cast<std::uint8_t*>(p);
+        m_size = size;
+    }
+    ~BlockMemory() { ::munmap(m_data, m_size); }
+    BlockMemory(const BlockMemory&) = delete;
+    BlockMemory& operator=(const BlockMemory&) = delete;
+
+    std::uint8_t* data() const { return m_data; }
+
+private:
+    std::uint8_t* m_data = nullptr;
+    std::size_t m_size = 0;
+};
+
 struct Block
 {
     std::int64_t offset = 0;
-    std::vector<std::uint8_t> data;
+    std::unique_ptr<BlockMemory> storage;
+    std::size_t count = 0;
+
+    std::span<const std::uint8_t> data() const { return {storage->data(), count}; }
 };
 
 // The sampled bytes of the file: one or two large blocks kept in memory plus
@@ -87,9 +116,9 @@ public:
             return {};
         count = std::min(count, m_size - offset);
         for (const Block& b : m_blocks) {
-            const auto have = static_cast<std::int64_t>(b.data.size());
+            const auto have = static_cast<std::int64_t>(b.data().size());
             if (offset >= b.offset && offset + count <= b.offset + have)
-                return {b.data.data() + (offset - b.offset), static_cast<std::size_t>(count)};
+                return {b.data().data() + (offset - b.offset), static_cast<std::size_t>(count)};
         }
         count = std::min(count, GuessSampleLimit - m_used);
         if (count <= 0)
@@ -110,9 +139,9 @@ private:
             return;
         Block b;
         b.offset = offset;
-        b.data.resize(static_cast<std::size_t>(count));
-        b.data.resize(m_source.readAt(offset, b.data.data(), b.data.size()));
-        m_used += static_cast<std::int64_t>(b.data.size());
+        b.storage = std::make_unique<BlockMemory>(static_cast<std::size_t>(count));
+        b.count = m_source.readAt(offset, b.storage->data(), static_cast<std::size_t>(count));
+        m_used += static_cast<std::int64_t>(b.count);
         m_blocks.push_back(std::move(b));
     }
 
@@ -147,6 +176,44 @@ double saneValue(const std::uint8_t* p, const Decoding& d)
     return v;
 }
 
+// saneValue of n voxels from p on into out. The type and order are template
+// arguments of the loop, so voxelValue's choice of decoding is made once.
+template<TVoxelDataType Type, bool BigEndian>
+void decodeLoop(const std::uint8_t* p, std::size_t n, double* out)
+{
+    constexpr std::size_t Width = static_cast<std::size_t>(VoxelTypes[Type].bytes);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double v = voxelValue(p + i * Width, Type, BigEndian);
+        const double a = v < 0.0 ? -v : v;
+        out[i] = (a <= MaxSaneMagnitude && (a == 0.0 || a >= MinSaneMagnitude)) ? v : std::numeric_limits<double>::quiet_NaN();
+    }
+}
+
+template<TVoxelDataType Type>
+void decodeOrder(const std::uint8_t* p, std::size_t n, bool bigEndian, double* out)
+{
+    if (bigEndian)
+        decodeLoop<Type, true>(p, n, out);
+    else
+        decodeLoop<Type, false>(p, n, out);
+}
+
+void decodeInto(const std::uint8_t* p, std::size_t n, const Decoding& d, double* out)
+{
+    const bool big = d.bigEndian();
+    switch (d.type) {
+    case vdtByte: return decodeOrder<vdtByte>(p, n, big, out);
+    case vdtInt16: return decodeOrder<vdtInt16>(p, n, big, out);
+    case vdtInt32: return decodeOrder<vdtInt32>(p, n, big, out);
+    case vdtFloat32: return decodeOrder<vdtFloat32>(p, n, big, out);
+    case vdtUInt16: return decodeOrder<vdtUInt16>(p, n, big, out);
+    case vdtInt8: return decodeOrder<vdtInt8>(p, n, big, out);
+    case vdtUInt32: return decodeOrder<vdtUInt32>(p, n, big, out);
+    case vdtFloat64: return decodeOrder<vdtFloat64>(p, n, big, out);
+    }
+    std::fill(out, out + n, 0.0);
+}
+
 // The voxels of bytes that start at or after byte offset `at` of the file
 // (bytes[0] lies at `at`), aligned to the decoding's phase, at most `limit`.
 std::vector<double> decodeRun(std::span<const std::uint8_t> bytes, std::int64_t at, const Decoding& d,
@@ -159,9 +226,7 @@ std::vector<double> decodeRun(std::span<const std::uint8_t> bytes, std::int64_t 
     const std::size_t n =
         std::min(limit, (bytes.size() - static_cast<std::size_t>(skip)) / static_cast<std::size_t>(d.width));
     values.resize(n);
-    const std::uint8_t* p = bytes.data() + skip;
-    for (std::size_t i = 0; i < n; ++i)
-        values[i] = saneValue(p + i * static_cast<std::size_t>(d.width), d);
+    decodeInto(bytes.data() + skip, n, d, values.data());
     return values;
 }
 
@@ -353,8 +418,8 @@ int signedVerdict(Sampler& sampler, const Decoding& asSigned, const Decoding& as
     constexpr std::int64_t Runs = 8; // per block, spread over it
     for (const Block& b : sampler.blocks())
     for (std::int64_t run = 0; run < Runs; ++run) {
-        const auto from = static_cast<std::size_t>(static_cast<std::int64_t>(b.data.size()) / Runs * run);
-        const std::span<const std::uint8_t> part = std::span<const std::uint8_t>(b.data).subspan(from);
+        const auto from = static_cast<std::size_t>(static_cast<std::int64_t>(b.data().size()) / Runs * run);
+        const std::span<const std::uint8_t> part = b.data().subspan(from);
         const auto at = b.offset + static_cast<std::int64_t>(from);
         const std::vector<double> s = decodeRun(part, at, asSigned, SampleVoxels / Runs);
         const std::vector<double> u = decodeRun(part, at, asUnsigned, SampleVoxels / Runs);
@@ -451,7 +516,9 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
                 for (std::size_t i = 0; i < n; ++i) {
                     const double a = all[i], b = all[(i + n / 2) % n];
                     if (a == a) {
-                        magnitude += std::log2(1.0 + std::fabs(a));
+                        int exponent = 0;
+                        std::frexp(1.0 + std::fabs(a), &exponent);
+                        magnitude += exponent;
                         if (b == b) {
                             farSum += std::fabs(a - b);
                             ++farCount;
@@ -560,7 +627,7 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
 // Differences of values by lag in voxels, from a few segments of the sample.
 LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d)
 {
-    constexpr std::int64_t Positions = 128; // per segment, for the coarse table
+    constexpr std::int64_t Positions = 64; // per segment, for the coarse table
     constexpr std::int64_t Stride = 29;
     const std::int64_t maxLag = MaxRowVoxels + 1;
     const std::int64_t segmentVoxels = Positions * Stride + maxLag + MaxRowVoxels / 2 + 1;
@@ -574,7 +641,7 @@ LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d)
         starts.clear();
         for (const Block& b : sampler.blocks())
             for (const std::int64_t part : {0, 2})
-                starts.push_back(b.offset + static_cast<std::int64_t>(b.data.size()) / 4 * part);
+                starts.push_back(b.offset + static_cast<std::int64_t>(b.data().size()) / 4 * part);
     }
 
     auto segments = std::make_shared<std::vector<std::vector<double>>>();
@@ -661,7 +728,7 @@ LagDiffs rowLagDiffs(const Sampler& sampler, const Decoding& d, std::int64_t row
     std::vector<double> neighbours;
     for (const Block& b : sampler.blocks()) {
         const std::int64_t skip = ((d.phase - b.offset) % d.width + d.width) % d.width;
-        const auto have = static_cast<std::int64_t>(b.data.size()) - skip;
+        const auto have = static_cast<std::int64_t>(b.data().size()) - skip;
         const std::int64_t rows = std::min(MaxBlockRows, have / rowBytes);
         if (rows < 4)
             continue;
@@ -672,7 +739,7 @@ LagDiffs rowLagDiffs(const Sampler& sampler, const Decoding& d, std::int64_t row
             for (std::int64_t c = 0; c < columns; ++c) {
                 const std::int64_t col = (2 * c + 1) * rowVoxels / (2 * columns);
                 m.values[static_cast<std::size_t>(r * columns + c)] =
-                    saneValue(b.data.data() + skip + r * rowBytes + col * d.width, d);
+                    saneValue(b.data().data() + skip + r * rowBytes + col * d.width, d);
             }
         for (std::int64_t i = 0; i + columns < rows * columns; ++i) {
             const double x = m.values[static_cast<std::size_t>(i)];
@@ -964,7 +1031,7 @@ private:
             addRowLength(rows, voxelDiff, p[0]);
         const double bestRow = rows.empty() ? 0.0 : rows.front().second;
         for (const auto& [rowVoxels, rowEvidence] : rows) {
-            if (rowVoxels < 2 || rowVoxels > m_sampler.size() || rowEvidence < 0.6 * bestRow)
+            if (rowVoxels < 2 || rowVoxels > m_sampler.size() || rowEvidence < 0.75 * bestRow)
                 continue;
             RowPlan row;
             row.rowVoxels = rowVoxels;

@@ -1,0 +1,140 @@
+// Layout guessing against reading the whole file, from a page-cached 1 GiB
+// volume (512 x 512 x 1024 Int-16 little-endian, 512 header bytes, a smooth
+// head-like shape with noise), in one run:
+//
+//   GuessLayout      guessLayoutOfFile on the volume
+//   ReadWholeFile    one pass of 4 MiB preads over the whole file
+//
+// GuessLayout reports its time as a share of the whole-file read
+// ("of_full_read"); the guess samples, so it must stay at or below 0.1.
+
+#include "layout/LayoutGuess.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace
+{
+
+constexpr std::int64_t Rows = 512;
+constexpr std::int64_t Columns = 512;
+constexpr std::int64_t Slices = 1024;
+constexpr std::int64_t Header = 512;
+const std::string Path = "/tmp/kelvox-guess-bench-512x512x1024-i16.raw";
+
+// Writes the volume slice by slice unless it is there already.
+void makeVolume()
+{
+    const std::int64_t size = Header + Rows * Columns * Slices * 2;
+    const int existing = ::open(Path.c_str(), O_RDONLY);
+    if (existing >= 0) {
+        const off_t have = ::lseek(existing, 0, SEEK_END);
+        ::close(existing);
+        if (have == size)
+            return;
+    }
+    const int fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0)
+        throw std::runtime_error("cannot write " + Path);
+    std::vector<std::uint8_t> header(Header, 0x5A);
+    if (::write(fd, header.data(), header.size()) != Header)
+        throw std::runtime_error("cannot write " + Path);
+    std::vector<std::int16_t> slice(static_cast<std::size_t>(Rows * Columns));
+    std::uint32_t noise = 12345;
+    for (std::int64_t k = 0; k < Slices; ++k) {
+        const double z = (k + 0.5) / Slices * 2.0 - 1.0;
+        for (std::int64_t j = 0; j < Rows; ++j) {
+            const double y = (j + 0.5) / Rows * 2.0 - 1.0;
+            for (std::int64_t i = 0; i < Columns; ++i) {
+                const double x = (i + 0.5) / Columns * 2.0 - 1.0;
+                const double r = x * x / 0.64 + y * y / 0.77 + z * z / 0.9;
+                const double inner = x * x / 0.49 + y * y / 0.6 + z * z / 0.72;
+                double v = r > 1.0 ? -1000.0 : inner > 1.0 ? 1500.0 : 300.0 + 200.0 * y + 100.0 * z;
+                noise = noise * 1664525u + 1013904223u;
+                v += static_cast<double>(noise >> 24) * 0.2 - 25.6;
+                slice[static_cast<std::size_t>(j * Columns + i)] = static_cast<std::int16_t>(std::lround(v));
+            }
+        }
+        const auto bytes = static_cast<ssize_t>(slice.size() * 2);
+        if (::write(fd, slice.data(), static_cast<std::size_t>(bytes)) != bytes)
+            throw std::runtime_error("cannot write " + Path);
+    }
+    ::close(fd);
+}
+
+std::int64_t readWholeFile()
+{
+    const int fd = ::open(Path.c_str(), O_RDONLY);
+    std::vector<std::uint8_t> buffer(std::size_t{4} << 20);
+    std::int64_t total = 0;
+    for (;;) {
+        const ssize_t n = ::pread(fd, buffer.data(), buffer.size(), total);
+        if (n <= 0)
+            break;
+        total += n;
+        benchmark::DoNotOptimize(buffer.data());
+    }
+    ::close(fd);
+    return total;
+}
+
+double g_fullReadSeconds = 0.0;
+
+void ReadWholeFile(benchmark::State& state)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(readWholeFile());
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * (Header + Rows * Columns * Slices * 2));
+}
+BENCHMARK(ReadWholeFile)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+void GuessLayout(benchmark::State& state)
+{
+    std::vector<LayoutCandidate> guesses;
+    for (auto _ : state) {
+        guesses = guessLayoutOfFile(Path);
+        benchmark::DoNotOptimize(guesses.data());
+    }
+    const auto started = std::chrono::steady_clock::now();
+    constexpr int Repeats = 5;
+    for (int i = 0; i < Repeats; ++i)
+        benchmark::DoNotOptimize(guessLayoutOfFile(Path).size());
+    const double guessSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count() / Repeats;
+    state.counters["of_full_read"] = guessSeconds / g_fullReadSeconds;
+    state.counters["guess_ms"] = guessSeconds * 1e3;
+    state.counters["full_read_ms"] = g_fullReadSeconds * 1e3;
+    state.SetLabel(guesses.empty() ? "no candidates" : guessLine(guesses.front()));
+}
+BENCHMARK(GuessLayout)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    makeVolume();
+    // Page-cache the file, then time a whole read (the best of three).
+    readWholeFile();
+    g_fullReadSeconds = 1e9;
+    for (int i = 0; i < 3; ++i) {
+        const auto started = std::chrono::steady_clock::now();
+        readWholeFile();
+        g_fullReadSeconds = std::min(
+            g_fullReadSeconds, std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
