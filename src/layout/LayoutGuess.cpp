@@ -344,7 +344,9 @@ std::vector<std::pair<std::int64_t, double>> strongestPeriods(const LagDiffs& di
     // repeats every row).
     const auto dropHarmonics = [](std::vector<std::pair<std::int64_t, double>>& list) {
         std::vector<std::pair<std::int64_t, double>> kept;
-        for (const auto& [l, e] : list) {
+        for (const auto& item : list) {
+            const std::int64_t l = item.first;
+            const double e = item.second;
             const bool harmonic = std::any_of(list.begin(), list.end(), [&](const auto& q) {
                 const std::int64_t times = std::llround(static_cast<double>(l) / static_cast<double>(q.first));
                 return times >= 2 && std::llabs(l - q.first * times) <= 3 && q.second >= 0.35 && q.second >= 0.5 * e;
