@@ -257,8 +257,17 @@ TEST_F(MainWindow, CarriesDesignedTextsMenusAndTimer)
     EXPECT_EQ(child<QGroupBox>("GroupBox1")->title(), QStringLiteral(" Intensity Range (or right click) "));
 
     const auto* types = child<QComboBox>("cb_DataType");
-    ASSERT_EQ(types->count(), 4);
+    ASSERT_EQ(types->count(), 8);
     EXPECT_EQ(types->itemText(1), QStringLiteral("Int-16  (signed)"));
+    EXPECT_EQ(types->itemText(3), QStringLiteral("Float-32"));
+    EXPECT_EQ(types->itemText(4), QStringLiteral("UInt-16 (unsigned)"));
+    EXPECT_EQ(types->itemText(5), QStringLiteral("Int-8 (signed)"));
+    EXPECT_EQ(types->itemText(6), QStringLiteral("UInt-32 (unsigned)"));
+    EXPECT_EQ(types->itemText(7), QStringLiteral("Float-64"));
+    EXPECT_EQ(label("Label21")->text(), QStringLiteral("Header Bytes"));
+    EXPECT_EQ(label("Label22")->text(), QStringLiteral("(skipped)"));
+    EXPECT_EQ(child<QLineEdit>("ed_HeaderBytes")->geometry(), QRect(664, 44, 97, 21));
+    EXPECT_EQ(child<QLineEdit>("ed_HeaderBytes")->text(), QStringLiteral("0"));
     EXPECT_EQ(child<QComboBox>("cb_ByteOrder")->itemText(1), QStringLiteral("Big-Endian "));
 
     const auto* caption = child<TZebRotateLabel>("ZebRotateLabel3");
