@@ -232,6 +232,74 @@ TEST(DataMgrDecode, RefusesElementsOutsideTheBuffer)
     EXPECT_THROW((void)mgr.DecodeFloat32(-1, bytes), std::out_of_range);
 }
 
+// ---- the four newer types, end to end ---------------------------------------
+
+struct NewTypeCase
+{
+    TVoxelDataType type;
+    std::vector<std::uint64_t> bits; // four voxels' patterns
+    std::array<double, 4> values;    // what ViewValue gives for them
+    float observedMin, observedMax;
+    std::int32_t intensityMin, intensityMax;
+    std::array<Rgb, 4> pixels;
+};
+
+class NewTypes : public ::testing::TestWithParam<std::tuple<NewTypeCase, TByteOrder>>
+{
+};
+
+TEST_P(NewTypes, RenderDecodeAndObserveInBothByteOrders)
+{
+    const auto& [c, order] = GetParam();
+    const int bytes = static_cast<int>(bytesPerVoxelOf(c.type));
+    std::vector<std::uint8_t> file(3, 0xAB); // a 3-byte header
+    for (const std::uint64_t bits : c.bits)
+        for (int b = 0; b < bytes; ++b)
+            file.push_back(static_cast<std::uint8_t>(bits >> (8 * (order == boBigEndian ? bytes - 1 - b : b))));
+    TempDir dir;
+    TKelvoxDataMgr mgr;
+    mgr.OpenFile(dir.write("typed.raw", file));
+    ASSERT_FALSE(mgr.FileName.empty());
+    mgr.SetParams(2, 2, 1, c.type, order, c.intensityMin, c.intensityMax, 3);
+    VectorImage image;
+    mgr.RenderView(0, 0, vkSlice, image);
+    EXPECT_EQ(mgr.ViewCounts[vkSlice], 4);
+    for (int i = 0; i < 4; ++i) {
+        const double v = mgr.ViewValue(vkSlice, i % 2, i / 2);
+        if (std::isnan(c.values[static_cast<std::size_t>(i)]))
+            EXPECT_TRUE(std::isnan(v)) << i;
+        else
+            EXPECT_EQ(v, c.values[static_cast<std::size_t>(i)]) << i;
+        EXPECT_EQ(image.at(i % 2, i / 2), c.pixels[static_cast<std::size_t>(i)]) << i;
+    }
+    EXPECT_EQ(mgr.ObservedMin, c.observedMin);
+    EXPECT_EQ(mgr.ObservedMax, c.observedMax);
+}
+
+constexpr float FloatInf = std::numeric_limits<float>::infinity();
+
+INSTANTIATE_TEST_SUITE_P(
+    Types, NewTypes,
+    ::testing::Combine(
+        ::testing::Values(
+            // Above 32767 stays positive; 65535 is white in the full window.
+            NewTypeCase{vdtUInt16, {0, 32768, 40000, 65535}, {0, 32768, 40000, 65535}, 0.0f, 65535.0f, 0, 65535,
+                        {grey(0), grey(128), grey(156), grey(255)}},
+            NewTypeCase{vdtInt8, {0x80, 0xFF, 0x00, 0x7F}, {-128, -1, 0, 127}, -128.0f, 127.0f, -128, 127,
+                        {grey(0), grey(127), grey(128), grey(255)}},
+            // 4294967295 is held as the float 2^32 and reads out exactly.
+            NewTypeCase{vdtUInt32, {0, 2147483648u, 4294967295u, 16777217u}, {0, 2147483648.0, 4294967295.0, 16777217},
+                        0.0f, 4294967296.0f, 0, 2147483647, {grey(0), grey(255), grey(255), grey(2)}},
+            // A signalling NaN pattern reads 0 and is red; 1e300 overflows
+            // the scaled range (red) and the observed range as +infinity;
+            // a quiet NaN is red and reads NaN.
+            NewTypeCase{vdtFloat64,
+                        {std::bit_cast<std::uint64_t>(0.5), 0x7FF0000000000001u, std::bit_cast<std::uint64_t>(1e300),
+                         0x7FF8000000000000u},
+                        {0.5, 0.0, 1e300, std::numeric_limits<double>::quiet_NaN()}, 0.5f, FloatInf, 0, 1,
+                        {grey(128), Red, Red, Red}}),
+        ::testing::Values(boLittleEndian, boBigEndian)));
+
 // ---- opening and closing --------------------------------------------------
 
 TEST_F(DataMgrTest, MissingPathAndDirectoryDoNotExist)
