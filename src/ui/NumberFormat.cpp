@@ -24,7 +24,6 @@ constexpr int ExponentDecimals = 6;
 constexpr int ReadoutIndexWidth = 4;
 constexpr int NumberFieldWidth = 10;
 constexpr int IntensityLabelDecimals = 2;
-constexpr int FloatValueDecimals = 4;
 
 constexpr std::int32_t Int32Min = std::numeric_limits<std::int32_t>::min();
 constexpr std::int32_t Int32Max = std::numeric_limits<std::int32_t>::max();
