@@ -900,6 +900,33 @@ TEST_P(HugeFileTest, SecondVolumeLiesBehindTheFirst)
     EXPECT_EQ(image.at(0, 0), LightBlue);
 }
 
+TEST(DataMgrLargeSlice, FourHundredMegabyteSliceReadsWhole)
+{
+    // The largest float32 slice of the window, 10000 x 10000 voxels, behind
+    // a header in a sparse file: one read of 400 MB that must arrive whole.
+    constexpr std::int32_t Side = 10000;
+    constexpr std::int64_t Header = 1000;
+    TempDir dir;
+    const std::string path = dir.path("large.raw");
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    const float last = 100.0f;
+    const std::int64_t lastAt = Header + (std::int64_t{Side} * Side - 1) * 4;
+    const bool ok = ::ftruncate(fd, lastAt + 4) == 0 && ::pwrite(fd, &last, 4, lastAt) == 4;
+    ::close(fd);
+    if (!ok)
+        GTEST_SKIP() << "no sparse file of 400 MB here";
+    TKelvoxDataMgr mgr;
+    mgr.OpenFile(path);
+    mgr.SetParams(Side, Side, 1, vdtFloat32, boLittleEndian, 0, 255, Header);
+    VectorImage image;
+    mgr.RenderView(0, 0, vkSlice, image);
+    EXPECT_EQ(mgr.ViewCounts[vkSlice], Side * Side);
+    EXPECT_EQ(mgr.ViewValue(vkSlice, Side - 1, Side - 1), 100.0);
+    EXPECT_EQ(image.at(Side - 1, Side - 1), grey(100));
+    EXPECT_EQ(mgr.ObservedMax, 100.0f);
+}
+
 INSTANTIATE_TEST_SUITE_P(Headers, HugeFileTest, ::testing::Values(0, 352),
                          [](const auto& info) { return "header" + std::to_string(info.param); });
 
