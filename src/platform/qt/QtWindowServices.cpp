@@ -101,6 +101,40 @@ void answer(QDropEvent* event, HRESULT hr, DWORD effect)
 
 class QtWindowServices;
 
+// The drag event being answered: its receiver and screen point. While a
+// target answers, hit tests at that point find the receiver, whatever lies
+// on top there (the drag icon, another program's window).
+struct DragHit
+{
+    QPointer<QWidget> receiver;
+    QPoint screenPoint;
+};
+
+DragHit& currentDragHit()
+{
+    static DragHit hit;
+    return hit;
+}
+
+class DragHitScope
+{
+public:
+    DragHitScope(QWidget* receiver, const QEvent* event) : m_saved(currentDragHit())
+    {
+        const auto* drag = dynamic_cast<const QDropEvent*>(event); // enter, move and drop
+        if (drag != nullptr) {
+            const POINTL point = screenPointOf(receiver, drag->position());
+            currentDragHit() = DragHit{receiver, QPoint(point.x, point.y)};
+        }
+    }
+    ~DragHitScope() { currentDragHit() = m_saved; }
+    DragHitScope(const DragHitScope&) = delete;
+    DragHitScope& operator=(const DragHitScope&) = delete;
+
+private:
+    DragHit m_saved;
+};
+
 // Turns the drag events of one registered widget into IDropTarget calls.
 class DropEventFilter final : public QObject
 {
@@ -142,6 +176,7 @@ public:
             // Keep the target alive across the call: a handler may revoke the
             // registration.
             const ComPtr<IDropTarget> target = m_target;
+            const DragHitScope hit(m_widget, event);
             handle(target.get(), event);
             return true;
         }
@@ -151,7 +186,49 @@ public:
     }
 
 private:
-    void handle(IDropTarget* target, QEvent* event);
+    void handle(IDropTarget* target, QEvent* event)
+    {
+        switch (event->type()) {
+        case QEvent::DragEnter: {
+            auto* e = static_cast<QDragEnterEvent*>(event);
+            m_dataObject = CreateQtDataObject(e->mimeData());
+            DWORD effect = effectsOf(e->possibleActions());
+            const HRESULT hr = target->DragEnter(m_dataObject.get(), keyStateOf(e->modifiers(), e->buttons()),
+                                                 screenPointOf(m_widget, e->position()), &effect);
+            answer(e, hr, effect);
+            break;
+        }
+        case QEvent::DragMove: {
+            auto* e = static_cast<QDragMoveEvent*>(event);
+            DWORD effect = effectsOf(e->possibleActions());
+            const HRESULT hr = target->DragOver(keyStateOf(e->modifiers(), e->buttons()),
+                                                screenPointOf(m_widget, e->position()), &effect);
+            answer(e, hr, effect);
+            break;
+        }
+        case QEvent::DragLeave:
+            target->DragLeave();
+            m_dataObject.reset();
+            break;
+        case QEvent::Drop: {
+            auto* e = static_cast<QDropEvent*>(event);
+            ComPtr<IDataObject> dataObject = m_dataObject ? m_dataObject : CreateQtDataObject(e->mimeData());
+            m_dataObject.reset();
+            DWORD effect = effectsOf(e->possibleActions());
+            const HRESULT hr = target->Drop(dataObject.get(), keyStateOf(e->modifiers(), e->buttons()),
+                                            screenPointOf(m_widget, e->position()), &effect);
+            DROPEFFECT performed = DROPEFFECT_NONE;
+            if (SUCCEEDED(hr) && effect != DROPEFFECT_NONE && PerformedEffectOf(dataObject.get(), performed)
+                && performed != DROPEFFECT_NONE) {
+                effect = performed;
+            }
+            answer(e, hr, effect);
+            break;
+        }
+        default:
+            break;
+        }
+    }
 
     QWidget* m_widget;
     ComPtr<IDropTarget> m_target;
@@ -263,41 +340,17 @@ QAbstractScrollArea* scrollAreaOf(HWND hwnd)
 
 class QtWindowServices final : public WindowServices
 {
-    struct DragHit
-    {
-        QPointer<QWidget> receiver;
-        QPoint screenPoint;
-    };
-
 public:
-    // Marks the drag event being answered: its receiver and screen point.
-    class DragHitScope
-    {
-    public:
-        DragHitScope(QtWindowServices& services, QWidget* receiver, POINTL point)
-            : m_services(services), m_saved(services.m_dragHit)
-        {
-            m_services.m_dragHit = DragHit{receiver, QPoint(point.x, point.y)};
-        }
-        ~DragHitScope() { m_services.m_dragHit = m_saved; }
-        DragHitScope(const DragHitScope&) = delete;
-        DragHitScope& operator=(const DragHitScope&) = delete;
-
-    private:
-        QtWindowServices& m_services;
-        DragHit m_saved;
-    };
-
     HWND windowFromPoint(POINT screen) override
     {
         if (qApp == nullptr) {
             return nullptr;
         }
         const QPoint point(screen.x, screen.y);
-        // During a drag the topmost window at the pointer may be the drag
-        // icon, another program's window: the event's receiver is what the
-        // pointer is over, down to its child at that point.
-        if (QWidget* receiver = m_dragHit.receiver; receiver != nullptr && point == m_dragHit.screenPoint) {
+        // During a drag event the pointer is over the event's receiver, down
+        // to its child at that point.
+        const DragHit& hit = currentDragHit();
+        if (QWidget* receiver = hit.receiver; receiver != nullptr && point == hit.screenPoint) {
             QWidget* child = receiver->childAt(receiver->mapFromGlobal(point));
             return HwndFromWidget(child != nullptr ? child : receiver);
         }
@@ -472,58 +525,7 @@ private:
     std::map<QWidget*, Registration> m_registrations;
     std::map<UINT_PTR, QPointer<QTimer>> m_timers;
     UINT_PTR m_lastTimerId = 0;
-    DragHit m_dragHit;
 };
-
-void DropEventFilter::handle(IDropTarget* target, QEvent* event)
-{
-    // While the target answers, hit tests at the event's point find the
-    // widget that received it, whatever lies on top there.
-    const auto* dropEvent = dynamic_cast<const QDropEvent*>(event);
-    const QtWindowServices::DragHitScope hit(m_services, dropEvent != nullptr ? m_widget : nullptr,
-                                             dropEvent != nullptr ? screenPointOf(m_widget, dropEvent->position())
-                                                                  : POINTL{0, 0});
-    switch (event->type()) {
-    case QEvent::DragEnter: {
-        auto* e = static_cast<QDragEnterEvent*>(event);
-        m_dataObject = CreateQtDataObject(e->mimeData());
-        DWORD effect = effectsOf(e->possibleActions());
-        const HRESULT hr = target->DragEnter(m_dataObject.get(), keyStateOf(e->modifiers(), e->buttons()),
-                                             screenPointOf(m_widget, e->position()), &effect);
-        answer(e, hr, effect);
-        break;
-    }
-    case QEvent::DragMove: {
-        auto* e = static_cast<QDragMoveEvent*>(event);
-        DWORD effect = effectsOf(e->possibleActions());
-        const HRESULT hr = target->DragOver(keyStateOf(e->modifiers(), e->buttons()),
-                                            screenPointOf(m_widget, e->position()), &effect);
-        answer(e, hr, effect);
-        break;
-    }
-    case QEvent::DragLeave:
-        target->DragLeave();
-        m_dataObject.reset();
-        break;
-    case QEvent::Drop: {
-        auto* e = static_cast<QDropEvent*>(event);
-        ComPtr<IDataObject> dataObject = m_dataObject ? m_dataObject : CreateQtDataObject(e->mimeData());
-        m_dataObject.reset();
-        DWORD effect = effectsOf(e->possibleActions());
-        const HRESULT hr = target->Drop(dataObject.get(), keyStateOf(e->modifiers(), e->buttons()),
-                                        screenPointOf(m_widget, e->position()), &effect);
-        DROPEFFECT performed = DROPEFFECT_NONE;
-        if (SUCCEEDED(hr) && effect != DROPEFFECT_NONE && PerformedEffectOf(dataObject.get(), performed)
-            && performed != DROPEFFECT_NONE) {
-            effect = performed;
-        }
-        answer(e, hr, effect);
-        break;
-    }
-    default:
-        break;
-    }
-}
 
 DropEventFilter::~DropEventFilter()
 {
