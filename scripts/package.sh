@@ -28,5 +28,5 @@ rm -f "$out"/kelvox_*.deb
 deb=$(ls "$out"/kelvox_*_amd64.deb)
 echo "package: $deb"
 dpkg-deb --field "$deb" Package Version Architecture Maintainer Depends
-lintian --fail-on error --no-tag-display-limit "$deb"
+lintian --fail-on error --tag-display-limit 0 "$deb"
 echo "lintian: no errors"
