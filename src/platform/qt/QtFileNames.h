@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+class QUrl;
+
 QString QStringFromFileName(std::string_view name);
 std::string FileNameFromQString(const QString& name);
 
@@ -17,4 +19,4 @@ std::string FileNameFromQString(const QString& name);
 // when the URL names no local file: a file URL whose host is empty,
 // "localhost" or this machine's name. Percent-encoded bytes become the
 // bytes they encode, whether or not they are UTF-8.
-bool LocalFileNameOfUrl(const class QUrl& url, std::string& name);
+bool LocalFileNameOfUrl(const QUrl& url, std::string& name);
