@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -77,7 +78,19 @@ void TKelvoxDataMgr::OpenFile(const std::string& fileName)
     ErrorText.clear();
 
     struct stat st{};
-    if (fileName.empty() || ::stat(fileName.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (fileName.empty()) {
+        ErrorText = "File does not exist";
+        return;
+    }
+    if (::stat(fileName.c_str(), &st) != 0) {
+        // Only a name that leads nowhere does not exist; a folder without
+        // search permission, a symlink loop or a name too long for the
+        // system names a file that cannot be opened.
+        const bool missing = errno == ENOENT || errno == ENOTDIR;
+        ErrorText = missing ? "File does not exist" : "Cannot open file " + fileName;
+        return;
+    }
+    if (S_ISDIR(st.st_mode)) {
         ErrorText = "File does not exist";
         return;
     }

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <limits>
 #include <memory>
 #include <sys/stat.h>
@@ -339,6 +340,52 @@ TEST_F(DataMgrTest, UnreadableFileGivesCannotOpen)
     ASSERT_EQ(::chmod(path.c_str(), 0), 0);
     mgr.OpenFile(path);
     EXPECT_EQ(mgr.ErrorText, "Cannot open file " + path);
+}
+
+TEST_F(DataMgrTest, NamesThatLeadNowhereDoNotExistOtherUnresolvableNamesCannotOpen)
+{
+    const std::string file = dir.write("plain.raw", {1});
+    const std::string loopA = dir.path("loop-a");
+    const std::string loopB = dir.path("loop-b");
+    ASSERT_EQ(::symlink(loopB.c_str(), loopA.c_str()), 0);
+    ASSERT_EQ(::symlink(loopA.c_str(), loopB.c_str()), 0);
+    const std::string dangling = dir.path("dangling");
+    ASSERT_EQ(::symlink(dir.path("nowhere").c_str(), dangling.c_str()), 0);
+    const std::string longComponent = dir.path(std::string(300, 'n'));
+    std::string longPath = dir.path("");
+    while (longPath.size() <= 5000)
+        longPath += "d/";
+    longPath += "x.raw";
+
+    const std::pair<std::string, bool> cases[] = {
+        {loopA, false},           // ELOOP
+        {loopA + "/x.raw", false}, // ELOOP on the way
+        {longComponent, false},   // ENAMETOOLONG: one component
+        {longPath, false},        // ENAMETOOLONG: the whole path
+        {file + "/x.raw", true},  // ENOTDIR: a plain file on the way
+        {dangling, true},         // ENOENT behind a symlink
+    };
+    for (const auto& [path, missing] : cases) {
+        mgr.OpenFile(path);
+        EXPECT_EQ(mgr.ErrorText, missing ? std::string("File does not exist") : "Cannot open file " + path)
+            << path.substr(0, 80);
+        EXPECT_TRUE(mgr.FileName.empty());
+        EXPECT_EQ(mgr.Stream, nullptr);
+    }
+}
+
+TEST_F(DataMgrTest, FileInAFolderWithoutSearchPermissionCannotOpen)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root searches every folder";
+    const std::string folder = dir.path("closed");
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    const std::string path = folder + "/inside.raw";
+    { std::ofstream(path) << 'x'; }
+    ASSERT_EQ(::chmod(folder.c_str(), 0600), 0);
+    mgr.OpenFile(path);
+    EXPECT_EQ(mgr.ErrorText, "Cannot open file " + path);
+    ASSERT_EQ(::chmod(folder.c_str(), 0700), 0);
 }
 
 TEST_F(DataMgrTest, FileHeldOpenForWritingElsewhereOpensAndShowsLaterWrites)
