@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QCloseEvent;
@@ -15,6 +16,7 @@ class QTimer;
 class QWidget;
 class TDropFileTarget;
 class TKelvoxDataMgr;
+struct VolumeLayout;
 class UpDownSpinner;
 class ViewBorder;
 class ViewImageWidget;
@@ -55,10 +57,24 @@ public:
     // needs OLE initialised on the GUI thread (OleInitialize) beforehand.
     TDropFileTarget* dropFileTarget() const { return DropFileTarget1.get(); }
 
+    // Opens path as File > Open does, right after the first activation has
+    // filled in the defaults (at once when it already has). Start-up uses it
+    // for the file named on the command line.
+    void openFileAtStart(const QString& path);
+
     // Applies the parameters, lays out the views and renders all four now,
     // under the busy cursor (restored also when a step fails; the error then
     // reaches the caller). The refresh timer and Close File call it.
     void RefreshViews();
+
+    // Takes a layout stated by the user's choice (a guess picked, a layout
+    // file opened): dimensions, data type, byte order and header bytes go
+    // into their controls through the controls' normal change paths, the
+    // slice edit gets slice, and that slice's own value range becomes the
+    // intensity window as with "Apply". The views then refresh once, when
+    // the refresh timer runs out. Dimensions beyond the edits' range are
+    // held to it as typed ones are.
+    void applyLayout(const VolumeLayout& layout, std::int64_t slice);
 
 signals:
     void aboutRequested(); // mi_AboutClick
@@ -111,6 +127,7 @@ private:
     TKelvoxDataMgr& DataMgr;
     QString m_fileDescription;
     QString m_lastOpenPath;
+    std::optional<QString> m_startFile;
     QTimer* Timer1 = nullptr;
     std::unique_ptr<TDropFileTarget> DropFileTarget1;
     EdgeAnchors* m_anchors = nullptr;
@@ -119,6 +136,7 @@ private:
     bool InChange = false;
     TEdPrevState PrevIntensityMin;
     TEdPrevState PrevIntensityMax;
+    TEdPrevState PrevHeaderBytes;
     std::int32_t ShownSlice = 0;
     std::int32_t ShownCrossSliceY = 0;
     std::int32_t ShownVolume = 0;
