@@ -11,11 +11,20 @@
 // line each (panel 0, panel 1, panel 2), from the window's own code.
 // --header N skips N bytes before the first voxel (default 0).
 //
+//   kelvox-render FILE --guess [--top N]
+//
+// --guess prints the best N (default 5) layouts the guesser proposes for
+// FILE, best first, one a line: "<d0>x<d1>x<d2> <type> <order> header=<bytes>
+// volumes=<n> score=<s.sss>"; no PNG is written and no view options are
+// needed. Exit status 0 (also when nothing fits: no lines), 1 when FILE
+// cannot be opened, 2 for bad arguments.
+//
 // Options take their value as the next argument or after "=". Exit status:
 // 0 rendered, 1 the file could not be opened (the view is still written, all
 // light blue) or OUT could not be written, 2 bad arguments. Nothing but OUT
 // is ever written.
 
+#include "layout/LayoutGuess.h"
 #include "volume/Kelvox_DataMgr.h"
 #include "volume/ViewImage.h"
 #include "volume/Wrap32.h"
@@ -60,6 +69,8 @@ struct RenderOptions
     std::int32_t volume = 0;
     std::optional<std::pair<std::int32_t, std::int32_t>> readout;
     std::string out;
+    bool guess = false; // --guess: list layouts instead of rendering
+    std::optional<std::int32_t> top;
 };
 
 // The dimension spinners of the window reach 10000; a PNG needs at least
@@ -167,6 +178,12 @@ const std::vector<std::pair<std::string, OptionHandler>>& optionTable()
         {"--row", [](RenderOptions& o, std::string_view v) { o.row = parseInt32(v, "--row"); }},
         {"--volume", [](RenderOptions& o, std::string_view v) { o.volume = parseInt32(v, "--volume"); }},
         {"--readout", [](RenderOptions& o, std::string_view v) { o.readout = parseReadout(v); }},
+        {"--top",
+         [](RenderOptions& o, std::string_view v) {
+             o.top = parseInt32(v, "--top");
+             if (*o.top < 1)
+                 throw UsageError("--top: expected at least 1, got \"" + std::string(v) + "\"");
+         }},
         {"--out",
          [](RenderOptions& o, std::string_view v) {
              if (v.empty())
@@ -194,6 +211,12 @@ RenderOptions parseArguments(int argc, char** argv)
         }
         const std::size_t eq = arg.find('=');
         const std::string name(arg.substr(0, eq));
+        if (name == "--guess") {
+            if (eq != std::string_view::npos)
+                throw UsageError("--guess: takes no value");
+            options.guess = true;
+            continue;
+        }
         const OptionHandler* handler = nullptr;
         for (const auto& [optionName, optionHandler] : optionTable())
             if (optionName == name)
@@ -212,6 +235,10 @@ RenderOptions parseArguments(int argc, char** argv)
     }
     if (!haveFile)
         throw UsageError("FILE: missing");
+    if (options.top && !options.guess)
+        throw UsageError("--top: only with --guess");
+    if (options.guess)
+        return options;
     if (!options.dims)
         throw UsageError("--dims: missing");
     if (!options.type)
@@ -301,6 +328,22 @@ int run(const RenderOptions& o)
     return status;
 }
 
+// --guess: the ranked layouts, one line each.
+int runGuess(const RenderOptions& o)
+{
+    constexpr std::int32_t DefaultTop = 5;
+    std::vector<LayoutCandidate> guesses;
+    try {
+        guesses = guessLayoutOfFile(o.file, static_cast<std::size_t>(o.top.value_or(DefaultTop)));
+    } catch (const std::runtime_error& e) {
+        std::fprintf(stderr, "kelvox-render: %s\n", e.what());
+        return 1;
+    }
+    for (const LayoutCandidate& c : guesses)
+        std::printf("%s\n", guessLine(c).c_str());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -313,7 +356,7 @@ int main(int argc, char** argv)
         return 2;
     }
     try {
-        return run(options);
+        return options.guess ? runGuess(options) : run(options);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "kelvox-render: %s\n", e.what());
         return 1;

@@ -979,17 +979,21 @@ public:
                 chosen.push_back(d);
         }
         if (m_hints.dataType) {
+            // The name's type in every phase that reads nearly as well (a
+            // header decides the phase).
+            double bestNamed = -1.0;
             for (const Decoding& d : decodings) {
-                if (d.type == *m_hints.dataType && (!m_hints.byteOrder || d.width == 1 || d.order == *m_hints.byteOrder)) {
-                    if (std::none_of(chosen.begin(), chosen.end(), [&](const Decoding& c) {
-                            return c.type == d.type && c.order == d.order && c.phase == d.phase;
-                        }))
-                        chosen.push_back(d);
-                    break;
-                }
+                if (d.type != *m_hints.dataType || (m_hints.byteOrder && d.width > 1 && d.order != *m_hints.byteOrder))
+                    continue;
+                bestNamed = std::max(bestNamed, d.score);
+                if (d.score < 0.5 * bestNamed)
+                    continue;
+                if (std::none_of(chosen.begin(), chosen.end(), [&](const Decoding& c) {
+                        return c.type == d.type && c.order == d.order && c.phase == d.phase;
+                    }))
+                    chosen.push_back(d);
             }
         }
-
         for (const Decoding& d : chosen)
             examine(d);
         for (Scored& s : m_found)

@@ -145,6 +145,14 @@ NameHints parseNameHints(std::string_view fileName)
         for (const OrderWord& w : OrderWords)
             if (token == w.word)
                 orders.push_back(w.order);
+        // A type word with an order word glued on: "i16le", "float32be".
+        for (const TypeWord& t : TypeWords)
+            for (const OrderWord& o : OrderWords)
+                if (token.size() == t.word.size() + o.word.size() && token.starts_with(t.word) &&
+                    token.ends_with(o.word)) {
+                    types.push_back(t.type);
+                    orders.push_back(o.order);
+                }
     }
     endRun();
 

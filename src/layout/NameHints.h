@@ -37,7 +37,8 @@ struct NameHints
 
 // The hints in the last path component of fileName ('/' separates
 // components). Words are matched case-insensitively and only as whole words:
-// "int" in "intensity" is no type word. Numbers are 1 .. 10^9; a zero, a
+// "int" in "intensity" is no type word; a type word may carry an order word
+// ("i16le", "float32be"). Numbers are 1 .. 10^9; a zero, a
 // larger number or a number glued to a word ("t1", "v2") breaks a run of
 // numbers. Never fails: a name without hints gives an empty result.
 NameHints parseNameHints(std::string_view fileName);

@@ -76,7 +76,10 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{"a.be", {}, {}, {}, BE}, NameCase{"a.MSB", {}, {}, {}, BE},
         // Only whole words count.
         NameCase{"intensity_pointer_table.raw", {}, {}, {}, {}},
-        NameCase{"int16le.raw", {}, {}, {}, {}},
+        NameCase{"int16le.raw", {}, {}, vdtInt16, LE},
+        NameCase{"head_160x128x48_u16le_header512.raw", {{{160, 128, 48}, 1}}, {}, vdtUInt16, LE},
+        NameCase{"a_f64be", {}, {}, vdtFloat64, BE},
+        NameCase{"a_i16let.raw", {}, {}, {}, {}},
         // Conflicting and repeated hints.
         NameCase{"u8_or_i16.raw", {}, {}, {}, {}, true, false},
         NameCase{"le_be.raw", {}, {}, {}, {}, false, true},

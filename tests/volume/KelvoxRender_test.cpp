@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -306,3 +307,71 @@ TEST_F(KelvoxRenderTest, ReadoutOutsideTheViewIsAnArgumentError)
         EXPECT_TRUE(filesInWork().empty()) << at;
     }
 }
+
+// --guess: the ranked layouts, one line each in the stated form, nothing
+// written; the samples' own layouts come first.
+TEST_F(KelvoxRenderTest, GuessPutsEachSamplesLayoutFirst)
+{
+    const std::vector<std::pair<std::string, std::string>> samples{
+        {"head_256x256x64_u8.raw", "256x256x64 u8 little header=0 volumes=1 score="},
+        {"head_128x128x64x2_i16be.raw", "128x128x64 i16 big header=0 volumes=2 score="},
+        {"head_64x64x32_i32le.raw", "64x64x32 i32 little header=0 volumes=1 score="},
+        {"head_96x80x40_f32le.raw", "96x80x40 f32 little header=0 volumes=1 score="},
+        {"head_160x128x48_u16le_header512.raw", "160x128x48 u16 little header=512 volumes=1 score="},
+    };
+    const std::regex line(R"(\d+x\d+x\d+ (u8|i16|i32|f32|u16|i8|u32|f64) (little|big) header=\d+ volumes=\d+ score=[01]\.\d{3})");
+    for (const auto& [file, first] : samples) {
+        const RunResult r = run({Samples + "/" + file, "--guess"});
+        EXPECT_EQ(r.status, 0) << file;
+        EXPECT_TRUE(r.err.empty()) << r.err;
+        EXPECT_EQ(r.out.substr(0, first.size()), first) << file << "\n" << r.out;
+        std::istringstream lines(r.out);
+        int count = 0;
+        for (std::string l; std::getline(lines, l); ++count)
+            EXPECT_TRUE(std::regex_match(l, line)) << l;
+        EXPECT_GE(count, 1);
+        EXPECT_LE(count, 5);
+        EXPECT_TRUE(filesInWork().empty());
+    }
+}
+
+TEST_F(KelvoxRenderTest, GuessTopChoosesHowManyLines)
+{
+    const RunResult r = run({Samples + "/head_256x256x64_u8.raw", "--guess", "--top", "2"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2) << r.out;
+    const RunResult one = run({Samples + "/head_256x256x64_u8.raw", "--top=1", "--guess"});
+    EXPECT_EQ(std::count(one.out.begin(), one.out.end(), '\n'), 1) << one.out;
+}
+
+TEST_F(KelvoxRenderTest, GuessOfAnEmptyFileListsNothing)
+{
+    const std::string empty = dir.path("empty.raw");
+    std::ofstream(empty).close();
+    const RunResult r = run({empty, "--guess"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.out.empty()) << r.out;
+    EXPECT_TRUE(r.err.empty()) << r.err;
+}
+
+TEST_F(KelvoxRenderTest, GuessOfAnUnopenableFileExitsOne)
+{
+    for (const std::string& path : {dir.path("missing.raw"), dir.path("work")}) {
+        const RunResult r = run({path, "--guess"});
+        EXPECT_EQ(r.status, 1) << path;
+        EXPECT_TRUE(r.out.empty()) << r.out;
+        EXPECT_EQ(r.err, "kelvox-render: Cannot open file " + path + "\n");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    GuessArguments, KelvoxRenderBadArguments,
+    ::testing::Values(std::pair{std::vector<std::string>{"--top", "3"}, "--top"},
+                      std::pair{std::vector<std::string>{"!", Samples + "/head_256x256x64_u8.raw", "--guess=yes"},
+                                "--guess"},
+                      std::pair{std::vector<std::string>{"!", Samples + "/head_256x256x64_u8.raw", "--guess", "--top",
+                                                         "0"},
+                                "--top"},
+                      std::pair{std::vector<std::string>{"!", Samples + "/head_256x256x64_u8.raw", "--guess", "--top"},
+                                "--top"},
+                      std::pair{std::vector<std::string>{"!", "--guess"}, "FILE"}));
