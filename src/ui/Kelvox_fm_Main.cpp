@@ -7,6 +7,7 @@
 #include "ui/EdgeAnchors.h"
 #include "ui/IntText.h"
 #include "ui/Kelvox_Dialogs.h"
+#include "ui/Kelvox_fm_Guess.h"
 #include "ui/NumberFormat.h"
 #include "ui/UpDownSpinner.h"
 #include "ui/ViewBorder.h"
@@ -252,6 +253,7 @@ void Tfm_Main::wireEvents()
 
     connect(ui->mi_Open, &QAction::triggered, this, [this] { guarded(this, [&] { mi_OpenClick(); }); });
     connect(ui->mi_Close, &QAction::triggered, this, [this] { guarded(this, [&] { mi_CloseClick(); }); });
+    connect(ui->mi_GuessLayout, &QAction::triggered, this, [this] { guarded(this, [&] { mi_GuessLayoutClick(); }); });
     connect(ui->mi_Quit, &QAction::triggered, this, [this] { guarded(this, [&] { mi_QuitClick(); }); });
     connect(ui->mi_About, &QAction::triggered, this, &Tfm_Main::aboutRequested);
     connect(ui->mi_Help, &QAction::triggered, this, &Tfm_Main::helpRequested);
@@ -362,6 +364,7 @@ void Tfm_Main::openFile(const QString& path)
         ui->lb_FilePath->setText(fromFileSystemName(DataMgr.ErrorText));
     }
     ui->lb_FilePath->adjustSize();
+    ui->mi_GuessLayout->setEnabled(!DataMgr.FileName.empty());
     ParamsChanged();
 }
 
@@ -371,6 +374,18 @@ void Tfm_Main::mi_CloseClick()
     RefreshViews();
     ui->lb_FilePath->setText(DropHint);
     ui->lb_FilePath->adjustSize();
+    ui->mi_GuessLayout->setEnabled(false);
+}
+
+void Tfm_Main::mi_GuessLayoutClick()
+{
+    if (DataMgr.FileName.empty())
+        return;
+    Tfm_Guess dialog(DataMgr.FileName, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    if (const std::optional<LayoutCandidate> picked = dialog.chosen())
+        applyLayout(picked->layout, picked->layout.dims[2] / 2);
 }
 
 void Tfm_Main::mi_QuitClick()

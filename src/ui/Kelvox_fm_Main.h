@@ -101,6 +101,7 @@ private:
     // Menus and file handling.
     void mi_OpenClick();
     void mi_CloseClick();
+    void mi_GuessLayoutClick();
     void mi_QuitClick();
     void openFile(const QString& path);
 

@@ -1,0 +1,175 @@
+#include "ui/Kelvox_fm_Guess.h"
+#include "ui_Kelvox_fm_Guess.h"
+
+#include "ui/NumberFormat.h"
+#include "volume/Kelvox_DataMgr.h"
+#include "volume/ViewImage.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableWidget>
+
+#include <array>
+#include <limits>
+
+namespace
+{
+
+constexpr int ThumbnailSize = 96;
+constexpr int ShownCandidates = 8;
+// The window's edits reach 10000; a thumbnail is not made of larger slices.
+constexpr std::int64_t MaxThumbnailDim = 10000;
+
+constexpr std::array<const char*, VoxelTypeCount> TypeWords{
+    "Byte (unsigned)",    "Int-16 (signed)", "Int-32 (signed)",    "Float-32",
+    "UInt-16 (unsigned)", "Int-8 (signed)",  "UInt-32 (unsigned)", "Float-64",
+};
+
+// The view bitmap over a QImage (RGB888: red, green, blue, a byte each).
+class QImageView final : public ViewImage
+{
+public:
+    void setSize24(int width, int height) override
+    {
+        m_image = QImage(width, height, QImage::Format_RGB888);
+        if (width > 0 && height > 0 && m_image.isNull())
+            throw std::runtime_error("no memory for a thumbnail");
+    }
+    std::uint8_t* rowPointer(int y) override { return m_image.scanLine(y); }
+    void repaintNow() override {}
+    const QImage& image() const { return m_image; }
+
+private:
+    QImage m_image;
+};
+
+// Restores the cursor however the work ends.
+class BusyCursor
+{
+public:
+    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+} // namespace
+
+QString layoutInWords(const VolumeLayout& layout)
+{
+    const VoxelTypeInfo* info = voxelTypeInfo(layout.dataType);
+    QString words = QStringLiteral("%1 × %2 × %3, %4")
+                        .arg(layout.dims[0])
+                        .arg(layout.dims[1])
+                        .arg(layout.dims[2])
+                        .arg(QString::fromLatin1(info ? TypeWords[layout.dataType] : "?"));
+    if (info && info->bytes > 1)
+        words += layout.byteOrder == boBigEndian ? QStringLiteral(", Big-Endian") : QStringLiteral(", Lil-Endian (Intel)");
+    words += QStringLiteral(", header %1").arg(layout.headerBytes);
+    if (layout.volumes > 1)
+        words += QStringLiteral(", %1 volumes").arg(layout.volumes);
+    return words;
+}
+
+QImage middleSliceThumbnail(TKelvoxDataMgr& dataMgr, const VolumeLayout& layout)
+{
+    const auto [d0, d1, d2] = layout.dims;
+    if (d0 < 1 || d1 < 1 || d2 < 1 || d0 > MaxThumbnailDim || d1 > MaxThumbnailDim ||
+        d2 > std::numeric_limits<std::int32_t>::max())
+        return {};
+    const auto slice = static_cast<std::int32_t>(d2 / 2);
+    const auto set = [&](std::int32_t low, std::int32_t high) {
+        dataMgr.SetParams(static_cast<std::int32_t>(d0), static_cast<std::int32_t>(d1), static_cast<std::int32_t>(d2),
+                          layout.dataType, layout.byteOrder, low, high, layout.headerBytes);
+    };
+    // A first render finds the slice's own range, the second paints with it
+    // as the window (as "Apply" does in the main window).
+    QImageView view;
+    set(0, 0);
+    dataMgr.RenderView(0, slice, vkSlice, view);
+    set(observedToInt(dataMgr.ObservedMin), observedToInt(dataMgr.ObservedMax));
+    dataMgr.RenderView(0, slice, vkSlice, view);
+    return view.image().scaled(ThumbnailSize, ThumbnailSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
+Tfm_Guess::Tfm_Guess(const std::string& filePath, QWidget* parent)
+    : QDialog(parent), ui(std::make_unique<Ui::Tfm_Guess>())
+{
+    ui->setupUi(this);
+    ui->tw_Candidates->verticalHeader()->setDefaultSectionSize(ThumbnailSize + 8);
+    ui->tw_Candidates->setColumnWidth(0, ThumbnailSize + 16);
+    ui->tw_Candidates->setColumnWidth(1, 300);
+    ui->tw_Candidates->setColumnWidth(2, 110);
+    wireEvents();
+    fillRows(filePath);
+}
+
+Tfm_Guess::~Tfm_Guess() = default;
+
+std::optional<LayoutCandidate> Tfm_Guess::chosen() const
+{
+    if (!m_chosen || *m_chosen >= m_candidates.size())
+        return std::nullopt;
+    return m_candidates[*m_chosen];
+}
+
+void Tfm_Guess::wireEvents()
+{
+    connect(ui->bt_Use, &QPushButton::clicked, this, [this] { bt_UseClick(); });
+    connect(ui->bt_Cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(ui->tw_Candidates, &QTableWidget::cellDoubleClicked, this, [this](int row, int) { useRow(row); });
+}
+
+void Tfm_Guess::fillRows(const std::string& filePath)
+{
+    const BusyCursor busy;
+    try {
+        m_candidates = guessLayoutOfFile(filePath, ShownCandidates);
+    } catch (const std::runtime_error&) {
+        m_candidates.clear(); // a file that cannot be read has no layout to propose
+    }
+    TKelvoxDataMgr thumbnails;
+    thumbnails.OpenFile(filePath);
+
+    QTableWidget* table = ui->tw_Candidates;
+    table->setRowCount(static_cast<int>(m_candidates.size()));
+    for (std::size_t i = 0; i < m_candidates.size(); ++i) {
+        const LayoutCandidate& c = m_candidates[i];
+        const int row = static_cast<int>(i);
+        auto* picture = new QTableWidgetItem;
+        const QImage thumbnail = middleSliceThumbnail(thumbnails, c.layout);
+        if (!thumbnail.isNull())
+            picture->setData(Qt::DecorationRole, QPixmap::fromImage(thumbnail));
+        table->setItem(row, 0, picture);
+        table->setItem(row, 1, new QTableWidgetItem(layoutInWords(c.layout)));
+        auto* bar = new QProgressBar;
+        bar->setRange(0, 1000);
+        bar->setValue(static_cast<int>(c.score * 1000.0 + 0.5));
+        bar->setFormat(QString::number(c.score, 'f', 3));
+        table->setCellWidget(row, 2, bar);
+        table->setItem(row, 3, new QTableWidgetItem(QString::fromStdString(c.reason)));
+    }
+    ui->lb_Status->setText(m_candidates.empty() ? QStringLiteral("No layout fits this file.")
+                                                : QStringLiteral("Best first; the views show what you pick."));
+    ui->bt_Use->setEnabled(!m_candidates.empty());
+    if (!m_candidates.empty())
+        table->selectRow(0);
+}
+
+void Tfm_Guess::bt_UseClick()
+{
+    const QList<QTableWidgetItem*> selected = ui->tw_Candidates->selectedItems();
+    if (!selected.isEmpty())
+        useRow(selected.front()->row());
+}
+
+void Tfm_Guess::useRow(int row)
+{
+    if (row < 0 || static_cast<std::size_t>(row) >= m_candidates.size())
+        return;
+    m_chosen = static_cast<std::size_t>(row);
+    accept();
+}
