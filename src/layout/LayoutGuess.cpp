@@ -663,6 +663,8 @@ LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d)
     std::vector<std::int64_t> counts(sums.size(), 0);
     for (const std::vector<double>& v : *segments) {
         const auto n = static_cast<std::int64_t>(v.size());
+        if (n < 2)
+            continue;
         const std::int64_t positions = std::min(Positions, std::max<std::int64_t>(1, n / 3 / Stride));
         for (std::int64_t p = 0; p < positions; ++p) {
             const std::int64_t i = p * Stride;

@@ -76,7 +76,7 @@ QString layoutInWords(const VolumeLayout& layout)
 
 QImage middleSliceThumbnail(TKelvoxDataMgr& dataMgr, const VolumeLayout& layout)
 {
-    const auto [d0, d1, d2] = layout.dims;
+    const std::int64_t d0 = layout.dims[0], d1 = layout.dims[1], d2 = layout.dims[2];
     if (d0 < 1 || d1 < 1 || d2 < 1 || d0 > MaxThumbnailDim || d1 > MaxThumbnailDim ||
         d2 > std::numeric_limits<std::int32_t>::max())
         return {};

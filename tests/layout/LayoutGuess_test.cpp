@@ -194,6 +194,7 @@ std::vector<std::uint8_t> randomBytes(std::size_t n, std::uint32_t seed)
 INSTANTIATE_TEST_SUITE_P(
     Files, LayoutGuessDegenerate,
     testing::Values(DegenerateCase{"empty", {}}, DegenerateCase{"one", {42}}, DegenerateCase{"two", {1, 2}},
+                    DegenerateCase{"img_8x8_f32", {'e', 3}},
                     DegenerateCase{"zeros", std::vector<std::uint8_t>(1 << 20, 0)},
                     DegenerateCase{"ones", std::vector<std::uint8_t>(65536, 0xFF)},
                     DegenerateCase{"random", randomBytes(1 << 20, 7)},
