@@ -53,31 +53,38 @@ constexpr double MinSaneMagnitude = 1e-15;
 // to the values at half and one and a half times the lag.
 constexpr double MaxPeriodRatio = 0.75;
 // Pairs of values a dense difference compares at most (per sampled part).
-constexpr std::int64_t DensePositions = 4096;
+constexpr std::int64_t DensePositions = 2048;
 
-// Memory for a kept block, mapped with its pages in place at once: touching
-// a fresh page at a time costs a trap per page, which on a virtual machine
-// took longer than reading the bytes.
+// Memory for a kept block, in huge pages where the system gives them: a
+// fresh page costs a fault each, which on a virtual machine took longer than
+// reading the bytes; a 2 MiB page costs one.
 class BlockMemory
 {
 public:
     explicit BlockMemory(std::size_t size)
     {
-        void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+        constexpr std::size_t Huge = std::size_t{2} << 20;
+        const std::size_t rounded = (size + Huge - 1) / Huge * Huge;
+        m_mapped = rounded + Huge; // room to start at a huge-page boundary
+        void* p = ::mmap(nullptr, m_mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (p == MAP_FAILED)
             throw std::bad_alloc();
-        m_data = static_cast<std::uint8_t*>(p);
-        m_size = size;
+        m_base = static_cast<std::uint8_t*>(p);
+        const auto address = reinterpret_cast<std::uintptr_t>(p);
+        m_data = m_base + ((Huge - address % Huge) % Huge);
+        // Only a hint: without huge pages the memory works the same.
+        ::madvise(m_data, rounded, MADV_HUGEPAGE);
     }
-    ~BlockMemory() { ::munmap(m_data, m_size); }
+    ~BlockMemory() { ::munmap(m_base, m_mapped); }
     BlockMemory(const BlockMemory&) = delete;
     BlockMemory& operator=(const BlockMemory&) = delete;
 
     std::uint8_t* data() const { return m_data; }
 
 private:
+    std::uint8_t* m_base = nullptr;
     std::uint8_t* m_data = nullptr;
-    std::size_t m_size = 0;
+    std::size_t m_mapped = 0;
 };
 
 struct Block
@@ -250,7 +257,7 @@ struct DiffSum
 // tissues are rare and huge; noise is everywhere and small). Differences are
 // clipped at a few times this scale, so that a lag's mean difference tells
 // how often values differ rather than by how much the rare edges do.
-double clipLimit(std::vector<double> diffs)
+double clipLimit(std::span<double> diffs) // reorders diffs
 {
     if (diffs.empty())
         return 0.0;
@@ -469,10 +476,11 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
             chunks.emplace_back(at, std::vector<std::uint8_t>(b.begin(), b.end()));
         }
     }
-
     std::vector<Decoding> decodings;
-    std::vector<std::vector<double>> samples; // per decoding, the chunks' values one after another
-    std::vector<std::vector<std::size_t>> starts; // per decoding, where each chunk's values start
+    // Reused for every decoding: fresh memory costs a page fault per page.
+    std::vector<double> all;
+    std::vector<std::size_t> from;
+    all.reserve(static_cast<std::size_t>(Chunks * ChunkVoxels));
     std::vector<double> logMagnitude;
     std::vector<double> spread; // mean absolute deviation of the values
     for (const VoxelTypeInfo& info : VoxelTypes) {
@@ -485,16 +493,20 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
                 d.width = info.bytes;
                 d.phase = phase;
 
-                std::vector<double> all;
-                std::vector<std::size_t> from;
+                all.clear();
+                from.clear();
                 std::int64_t nans = 0;
                 for (const auto& [at, data] : chunks) {
                     from.push_back(all.size());
-                    const std::vector<double> run = decodeRun(data, at, d, static_cast<std::size_t>(ChunkVoxels));
-                    all.insert(all.end(), run.begin(), run.end());
+                    const std::int64_t skip = ((d.phase - at) % d.width + d.width) % d.width;
+                    const std::size_t run = data.size() > static_cast<std::size_t>(skip)
+                                                ? std::min(static_cast<std::size_t>(ChunkVoxels),
+                                                           (data.size() - static_cast<std::size_t>(skip)) / static_cast<std::size_t>(d.width))
+                                                : 0;
+                    all.resize(from.back() + run);
+                    decodeInto(data.data() + skip, run, d, all.data() + from.back());
                     if (info.isFloat) {
-                        const std::int64_t skip = ((d.phase - at) % d.width + d.width) % d.width;
-                        for (std::size_t i = 0; i < run.size(); ++i)
+                        for (std::size_t i = 0; i < run; ++i)
                             if (std::isnan(voxelValue(data.data() + skip + i * info.bytes, d.type, d.bigEndian())))
                                 ++nans;
                     }
@@ -515,18 +527,24 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
                     }
                 }
                 // Unrelated voxels: half the sample away (another chunk of the file).
+                const std::size_t half = n / 2;
                 for (std::size_t i = 0; i < n; ++i) {
-                    const double a = all[i], b = all[(i + n / 2) % n];
+                    const double a = all[i], b = all[i < n - half ? i + half : i - (n - half)];
                     if (a == a) {
-                        int exponent = 0;
-                        std::frexp(1.0 + std::fabs(a), &exponent);
-                        magnitude += exponent;
                         if (b == b) {
                             farSum += std::fabs(a - b);
                             ++farCount;
                         }
                     } else {
                         ++insane;
+                    }
+                }
+                // Magnitudes (in binary orders) from every eighth value.
+                std::size_t measured = 0;
+                for (std::size_t i = 0; i < n; i += 8) {
+                    if (all[i] == all[i]) {
+                        magnitude += static_cast<double>(std::ilogb(1.0 + std::fabs(all[i])));
+                        ++measured;
                     }
                 }
                 if (nearCount > 0 && farCount > 0 && farSum > 0.0)
@@ -553,13 +571,10 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
                     if (v == v)
                         deviation += std::fabs(v - mean);
                 spread.push_back(deviation / std::max<double>(1.0, static_cast<double>(n) - static_cast<double>(insane)));
-                logMagnitude.push_back(n > static_cast<std::size_t>(insane) ? magnitude / static_cast<double>(n - static_cast<std::size_t>(insane)) : 0.0);
-                samples.push_back(std::move(all));
-                starts.push_back(std::move(from));
+                logMagnitude.push_back(measured > 0 ? magnitude / static_cast<double>(measured) : 0.0);
             }
         }
     }
-
     // Signed against unsigned (see signedVerdict), only where it matters.
     // Both readings are the same bytes, differing only in where they wrap
     // around; their smoothness says nothing about which is right, so both
@@ -579,7 +594,7 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
             const VoxelTypeInfo& oi = *voxelTypeInfo(o.type);
             if (oi.isFloat || oi.isSigned || o.width != d.width || o.order != d.order || o.phase != d.phase)
                 continue;
-            if (std::max(base[i], base[j]) < 0.5 * bestBase)
+            if (std::max(base[i], base[j]) < 0.85 * bestBase)
                 continue;
             const int verdict = signedVerdict(sampler, d, o, spread[i], spread[j]);
             const double shared = std::max(base[i], base[j]);
@@ -588,7 +603,6 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
             (verdict > 0 ? signFactor[j] : signFactor[i]) = std::abs(verdict) > 1 ? 0.8 : 0.95;
         }
     }
-
     // Preferences, each a small or a decisive factor:
     for (std::size_t i = 0; i < decodings.size(); ++i) {
         Decoding& d = decodings[i];
@@ -657,7 +671,7 @@ LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d)
             if (v[i] == v[i] && v[i + 1] == v[i + 1])
                 neighbours.push_back(std::fabs(v[i + 1] - v[i]));
     }
-    const double clip = clipLimit(std::move(neighbours));
+    const double clip = clipLimit(neighbours);
 
     std::vector<double> sums(static_cast<std::size_t>(maxLag + 1), 0.0);
     std::vector<std::int64_t> counts(sums.size(), 0);
@@ -716,44 +730,59 @@ LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d)
 
 // Differences of whole rows (a few columns of each) by lag in rows, from the
 // kept blocks.
-LagDiffs rowLagDiffs(const Sampler& sampler, const Decoding& d, std::int64_t rowVoxels)
+// Room for rowLagDiffs' work, taken once per guess (fresh memory is slow to
+// touch; see BlockMemory).
+constexpr std::int64_t RowColumns = 24;
+constexpr std::size_t RowScratchDoubles = static_cast<std::size_t>(2 * MaxBlockRows * RowColumns * 3);
+
+LagDiffs rowLagDiffs(const Sampler& sampler, const Decoding& d, std::int64_t rowVoxels, double* scratch)
 {
-    constexpr std::int64_t Columns = 24;
+    constexpr std::int64_t Columns = RowColumns;
     constexpr std::int64_t BaseRows = 32;
     const std::int64_t rowBytes = rowVoxels * d.width;
     const std::int64_t columns = std::min(Columns, rowVoxels);
 
     struct Matrix
     {
-        std::vector<double> values; // rows x columns
+        double* values = nullptr; // rows x columns; 0 where no value
+        double* weights = nullptr; // 1 where values holds a value, else 0
         std::int64_t rows = 0;
     };
     auto matrices = std::make_shared<std::vector<Matrix>>();
-    std::vector<double> neighbours;
+    // Scratch: per block the values and the weights, then the neighbour
+    // differences of all blocks.
+    double* free = scratch;
+    double* neighbourStart = scratch + 2 * 2 * MaxBlockRows * Columns;
+    std::size_t neighbourCount = 0;
     for (const Block& b : sampler.blocks()) {
         const std::int64_t skip = ((d.phase - b.offset) % d.width + d.width) % d.width;
         const auto have = static_cast<std::int64_t>(b.data().size()) - skip;
         const std::int64_t rows = std::min(MaxBlockRows, have / rowBytes);
         if (rows < 4)
             continue;
+        if (matrices->size() >= 2)
+            break;
         Matrix m;
         m.rows = rows;
-        m.values.resize(static_cast<std::size_t>(rows * columns));
+        m.values = free;
+        m.weights = free + rows * columns;
+        free += 2 * rows * columns;
         for (std::int64_t r = 0; r < rows; ++r)
             for (std::int64_t c = 0; c < columns; ++c) {
                 const std::int64_t col = (2 * c + 1) * rowVoxels / (2 * columns);
-                m.values[static_cast<std::size_t>(r * columns + c)] =
-                    saneValue(b.data().data() + skip + r * rowBytes + col * d.width, d);
+                const double v = saneValue(b.data().data() + skip + r * rowBytes + col * d.width, d);
+                const auto at = static_cast<std::size_t>(r * columns + c);
+                m.values[at] = v == v ? v : 0.0;
+                m.weights[at] = v == v ? 1.0 : 0.0;
             }
         for (std::int64_t i = 0; i + columns < rows * columns; ++i) {
-            const double x = m.values[static_cast<std::size_t>(i)];
-            const double y = m.values[static_cast<std::size_t>(i + columns)];
-            if (x == x && y == y)
-                neighbours.push_back(std::fabs(x - y));
+            const auto at = static_cast<std::size_t>(i);
+            if (m.weights[at] * m.weights[at + static_cast<std::size_t>(columns)] > 0.0)
+                neighbourStart[neighbourCount++] = std::fabs(m.values[at] - m.values[at + static_cast<std::size_t>(columns)]);
         }
         matrices->push_back(std::move(m));
     }
-    const double clip = clipLimit(std::move(neighbours));
+    const double clip = clipLimit(std::span<double>(neighbourStart, neighbourCount));
 
     std::vector<double> sums;
     std::vector<std::int64_t> counts;
@@ -766,22 +795,25 @@ LagDiffs rowLagDiffs(const Sampler& sampler, const Decoding& d, std::int64_t row
             sums.resize(static_cast<std::size_t>(maxLag + 1), 0.0);
             counts.resize(sums.size(), 0);
         }
+        // Branch-free (weights instead of tests) so the compiler can
+        // vectorise: this is the guess's innermost loop.
         for (std::int64_t k = 0; k < baseCount; ++k) {
-            const double* base = m.values.data() + k * baseSpan / baseCount * columns;
+            const std::int64_t baseAt = k * baseSpan / baseCount * columns;
+            const double* base = m.values + baseAt;
+            const double* baseWeight = m.weights + baseAt;
             for (std::int64_t lag = 1; lag <= maxLag; ++lag) {
                 const double* other = base + lag * columns;
+                const double* otherWeight = baseWeight + lag * columns;
                 double sum = 0.0;
-                std::int64_t count = 0;
+                double count = 0.0;
                 for (std::int64_t c = 0; c < columns; ++c) {
-                    const double x = base[c], y = other[c];
-                    if (x == x && y == y) {
-                        const double e = x > y ? x - y : y - x;
-                        sum += e < clip ? e : clip;
-                        ++count;
-                    }
+                    const double e = std::fabs(base[c] - other[c]);
+                    const double w = baseWeight[c] * otherWeight[c];
+                    sum += w * (e < clip ? e : clip);
+                    count += w;
                 }
                 sums[static_cast<std::size_t>(lag)] += sum;
-                counts[static_cast<std::size_t>(lag)] += count;
+                counts[static_cast<std::size_t>(lag)] += static_cast<std::int64_t>(count);
             }
         }
     }
@@ -798,14 +830,13 @@ LagDiffs rowLagDiffs(const Sampler& sampler, const Decoding& d, std::int64_t row
                 const std::int64_t pairs = m.rows - lag;
                 const std::int64_t step = std::max<std::int64_t>(1, pairs * columns / DensePositions);
                 for (std::int64_t r = 0; r < pairs; r += step) {
-                    const double* v = m.values.data() + r * columns;
+                    const double* v = m.values + r * columns;
+                    const double* w = m.weights + r * columns;
                     for (std::int64_t c = 0; c < columns; ++c) {
-                        const double x = v[c], y = v[c + lag * columns];
-                        if (x == x && y == y) {
-                            const double e = x > y ? x - y : y - x;
-                            sum += e < clip ? e : clip;
-                            ++count;
-                        }
+                        const double e = std::fabs(v[c] - v[c + lag * columns]);
+                        const double both = w[c] * w[c + lag * columns];
+                        sum += both * (e < clip ? e : clip);
+                        count += static_cast<std::int64_t>(both);
                     }
                 }
             }
@@ -998,8 +1029,12 @@ public:
         }
         for (const Decoding& d : chosen)
             examine(d);
-        for (Scored& s : m_found)
-            refineVolumes(s);
+        // Volumes only for the candidates that could rank.
+        std::stable_sort(m_found.begin(), m_found.end(),
+                         [](const Scored& a, const Scored& b) { return a.candidate.score > b.candidate.score; });
+        for (std::size_t i = 0; i < m_found.size() && i < maxCandidates + 2; ++i)
+            if (m_found[i].candidate.score >= 0.6 * m_found.front().candidate.score)
+                refineVolumes(m_found[i]);
 
         std::stable_sort(m_found.begin(), m_found.end(),
                          [](const Scored& a, const Scored& b) { return a.candidate.score > b.candidate.score; });
@@ -1044,7 +1079,7 @@ private:
             RowPlan row;
             row.rowVoxels = rowVoxels;
             row.rowEvidence = clamp01(rowEvidence);
-            const LagDiffs rowDiff = rowLagDiffs(m_sampler, d, rowVoxels);
+            const LagDiffs rowDiff = rowLagDiffs(m_sampler, d, rowVoxels, rowScratch());
             // Thick slices: rows one slice apart are hardly more alike than
             // rows a slice and a row apart, so close calls are kept.
             row.sliceRows = strongestPeriods(rowDiff, 3, 0.08);
@@ -1224,8 +1259,16 @@ private:
         s.candidate.reason += "; " + std::to_string(v) + " volumes alike";
     }
 
+    double* rowScratch()
+    {
+        if (!m_rowScratch)
+            m_rowScratch = std::make_unique<BlockMemory>(RowScratchDoubles * sizeof(double));
+        return reinterpret_cast<double*>(m_rowScratch->data());
+    }
+
     Sampler m_sampler;
     NameHints m_hints;
+    std::unique_ptr<BlockMemory> m_rowScratch; // see rowLagDiffs
     DataStart m_start; // of the decoding being examined
     std::map<int, std::vector<RowPlan>> m_plans; // by voxel width
     std::vector<Scored> m_found;
