@@ -674,11 +674,19 @@ LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d)
     const double clip = clipLimit(neighbours);
 
     std::vector<double> sums(static_cast<std::size_t>(maxLag + 1), 0.0);
-    std::vector<std::int64_t> counts(sums.size(), 0);
+    std::vector<double> counts(sums.size(), 0.0);
+    std::vector<double> filled, weights;
     for (const std::vector<double>& v : *segments) {
         const auto n = static_cast<std::int64_t>(v.size());
         if (n < 2)
             continue;
+        // Branch-free (NaN as 0 with weight 0) so the compiler can vectorise.
+        filled.resize(v.size());
+        weights.resize(v.size());
+        for (std::size_t k = 0; k < v.size(); ++k) {
+            filled[k] = v[k] == v[k] ? v[k] : 0.0;
+            weights[k] = v[k] == v[k] ? 1.0 : 0.0;
+        }
         const std::int64_t positions = std::min(Positions, std::max<std::int64_t>(1, n / 3 / Stride));
         for (std::int64_t p = 0; p < positions; ++p) {
             const std::int64_t i = p * Stride;
@@ -686,16 +694,14 @@ LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d)
             const double a = v[static_cast<std::size_t>(i)];
             if (!(a == a))
                 continue;
-            const double* next = v.data() + i;
+            const double* next = filled.data() + i;
+            const double* weight = weights.data() + i;
             double* sum = sums.data();
-            std::int64_t* count = counts.data();
+            double* count = counts.data();
             for (std::int64_t l = 1; l <= lags; ++l) {
-                const double b = next[l];
-                if (b == b) {
-                    const double e = a > b ? a - b : b - a;
-                    sum[l] += e < clip ? e : clip;
-                    ++count[l];
-                }
+                const double e = std::fabs(a - next[l]);
+                sum[l] += weight[l] * (e < clip ? e : clip);
+                count[l] += weight[l];
             }
         }
     }
@@ -881,7 +887,7 @@ DataStart findDataStart(Sampler& sampler, const Decoding& d)
     std::vector<double> reference;
     const std::int64_t middle = size / 2 - size / 2 % 8;
     roughness(sampler.bytes(middle, 64 * windowBytes), middle, reference);
-    const std::int64_t scan = std::min<std::int64_t>(size / 2, 65536);
+    const std::int64_t scan = std::min<std::int64_t>(size / 2, 16384);
     std::vector<double> start;
     roughness(sampler.bytes(0, scan), 0, start);
     DataStart found;
