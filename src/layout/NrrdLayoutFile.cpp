@@ -5,6 +5,9 @@
 #include <teem/nrrd.h>
 
 #include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -22,6 +25,10 @@ constexpr std::int64_t MaxNrrdDimension = NRRD_DIM_MAX;
 struct NrrdDeleter
 {
     void operator()(Nrrd* nrrd) const { nrrdNix(nrrd); }
+};
+struct FileCloser
+{
+    void operator()(FILE* file) const { std::fclose(file); }
 };
 struct NrrdIoDeleter
 {
@@ -144,6 +151,7 @@ NrrdHeaderScan scanNrrdHeader(std::string_view bytes)
         }
         if (line.empty()) {
             scan.endsWithBlankLine = true;
+            scan.withoutSkips += whole;
             break;
         }
         const std::size_t colon = line.find(':');
@@ -180,6 +188,9 @@ LayoutFileContents readNrrdLayout(const std::string& path)
     const NrrdHeaderScan scan = scanNrrdHeader(prefix);
     if (!scan.endsWithBlankLine && prefix.size() > MaxHeaderBytes)
         refuse(name + " has a header longer than 1 MiB, which Kelvox does not read");
+    // The library reads the header as C text.
+    if (scan.withoutSkips.find('\0') != std::string::npos)
+        refuse(name + " is not a NRRD header Kelvox can read: its header holds NUL bytes");
 
     if (scan.dimension) {
         const std::optional<std::int64_t> dimension = parseInt64(*scan.dimension);
@@ -227,7 +238,13 @@ LayoutFileContents readNrrdLayout(const std::string& path)
     // Relative data file names are found from the header's folder.
     const std::string folder = std::filesystem::path(path).parent_path().string();
     nio->path = airStrdup(folder.empty() ? "." : folder.c_str());
-    if (nrrdStringRead(nrrd.get(), scan.withoutSkips.c_str(), nio.get()) != 0)
+    // The library reads the header from memory through a FILE: its own
+    // string reader leaks on some malformed headers.
+    std::string headerText = scan.withoutSkips;
+    const std::unique_ptr<FILE, FileCloser> headerFile(::fmemopen(headerText.data(), headerText.size(), "rb"));
+    if (!headerFile)
+        refuse(name + " cannot be read: " + std::strerror(errno));
+    if (nrrdRead(nrrd.get(), headerFile.get(), nio.get()) != 0)
         refuse(name + " is not a NRRD header Kelvox can read: " + takeLibraryError());
 
     if (nio->dataFNFormat || (nio->dataFNArr && nio->dataFNArr->len > 1))

@@ -22,7 +22,7 @@ struct NrrdHeaderScan
     std::optional<std::string> dataFile;
     std::optional<std::string> byteSkip;
     std::optional<std::string> lineSkip;
-    // The header through its last field, without its byte-skip and line-skip
+    // The header through its blank line, without its byte-skip and line-skip
     // lines: the skips are applied here, so the library never seeks or reads
     // lines in a data file that may be huge or short.
     std::string withoutSkips;

@@ -310,6 +310,10 @@ INSTANTIATE_TEST_SUITE_P(
         HostileCase{"Rgb", "NRRD0004\ntype: uchar\nencoding: raw\ndimension: 3\nsizes: 3 2 2\nkinds: RGB-color "
                            "space space\ndata file: v.raw\n",
                     "holds colour (RGB) voxels"},
+        HostileCase{"NulInHeader", std::string("NRRD0004\ntype: uchar\0\ndimension: 3\n", 35), "holds NUL bytes"},
+        HostileCase{"RgbOfOneComponent", "NRRD0004\ntype: uchar\nencoding: raw\ndimension: 3\nsizes: 1 2 2\nkinds: "
+                                         "RGB-color space space\ndata file: v.raw\n",
+                    "requires size 3"},
         HostileCase{"ZeroSize", Head + "dimension: 3\nsizes: 2 0 2\ndata file: v.raw\n", "is not a NRRD header"}),
     [](const testing::TestParamInfo<HostileCase>& info) { return info.param.name; });
 
@@ -327,7 +331,7 @@ TEST(NrrdLayoutFile, ScanFindsTheAttachedDataStartAfterACarriageReturnBlankLine)
     const NrrdHeaderScan scan = scanNrrdHeader("NRRD0004\r\ntype: uchar\r\ndata file: a b.raw \r\n\r\nXYZ");
     EXPECT_TRUE(scan.endsWithBlankLine);
     EXPECT_EQ(scan.headerBytes, 46u);
-    EXPECT_EQ(scan.withoutSkips, "NRRD0004\r\ntype: uchar\r\ndata file: a b.raw \r\n");
+    EXPECT_EQ(scan.withoutSkips, "NRRD0004\r\ntype: uchar\r\ndata file: a b.raw \r\n\r\n");
     EXPECT_EQ(scan.dataFile, "a b.raw");
 }
 
