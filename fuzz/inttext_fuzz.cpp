@@ -26,9 +26,10 @@ bool isHexDigit(char c)
     return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
-// The syntax restated plainly. Every character it allows is ASCII, so the
-// reference works on a narrow string and refuses anything else up front.
-std::optional<std::int32_t> referenceParse(const std::u16string& text)
+// The syntax restated plainly, for 32-bit numbers (wide false) or 64-bit
+// ones. Every character it allows is ASCII, so the reference works on a
+// narrow string and refuses anything else up front.
+std::optional<std::int64_t> referenceParse(const std::u16string& text, bool wide)
 {
     std::string s;
     for (const char16_t c : text) {
@@ -45,9 +46,12 @@ std::optional<std::int32_t> referenceParse(const std::u16string& text)
         if (rest.substr(0, prefix.size()) != prefix)
             continue;
         const std::string_view digits = rest.substr(prefix.size());
-        if (digits.empty() || digits.size() > 8 || !std::all_of(digits.begin(), digits.end(), isHexDigit))
+        if (digits.empty() || digits.size() > (wide ? 16u : 8u)
+            || !std::all_of(digits.begin(), digits.end(), isHexDigit))
             return std::nullopt;
-        const unsigned long bits = std::strtoul(std::string(digits).c_str(), nullptr, 16);
+        const unsigned long long bits = std::strtoull(std::string(digits).c_str(), nullptr, 16);
+        if (wide)
+            return static_cast<std::int64_t>(bits);
         return static_cast<std::int32_t>(static_cast<std::uint32_t>(bits));
     }
 
@@ -63,11 +67,12 @@ std::optional<std::int32_t> referenceParse(const std::u16string& text)
         digits.remove_prefix(1);
     // Compare the magnitude as text against the limit: same length, then
     // digit by digit.
-    const std::string_view limit = negative ? "2147483648" : "2147483647";
+    const std::string_view limit = wide ? (negative ? "9223372036854775808" : "9223372036854775807")
+                                        : (negative ? "2147483648" : "2147483647");
     if (digits.size() > limit.size() || (digits.size() == limit.size() && digits > limit))
         return std::nullopt;
-    const long long magnitude = std::strtoll(std::string(digits).c_str(), nullptr, 10);
-    return static_cast<std::int32_t>(negative ? -magnitude : magnitude);
+    const unsigned long long magnitude = std::strtoull(std::string(digits).c_str(), nullptr, 10);
+    return static_cast<std::int64_t>(negative ? 0ull - magnitude : magnitude);
 }
 
 } // namespace
@@ -93,10 +98,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // which an edit's text never undergoes.
     const QString qtext(reinterpret_cast<const QChar*>(text.data()), static_cast<qsizetype>(text.size()));
     const std::optional<std::int32_t> got = parseIntText(qtext);
-    const std::optional<std::int32_t> expected = referenceParse(text);
-    if (got != expected)
+    const std::optional<std::int64_t> expected = referenceParse(text, false);
+    if (got.has_value() != expected.has_value() || (got && *got != *expected))
         std::abort();
     if (strToIntDef(qtext, 12345) != expected.value_or(12345))
+        std::abort();
+
+    // Byte counts: the same syntax at 64 bits, negative values refused.
+    std::optional<std::int64_t> count = referenceParse(text, true);
+    if (count && *count < 0)
+        count.reset();
+    if (parseByteCountText(qtext) != count)
         std::abort();
     return 0;
 }

@@ -76,17 +76,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto d0 = static_cast<std::int32_t>(take<std::uint8_t>(data, size) % 80);
     const auto d1 = static_cast<std::int32_t>(take<std::uint8_t>(data, size) % 80);
     const auto d2 = static_cast<std::int32_t>(take<std::uint8_t>(data, size) % 80);
-    const auto type = static_cast<TVoxelDataType>(take<std::uint8_t>(data, size) % 5);
+    // The eight types and one beyond them.
+    const auto type = static_cast<TVoxelDataType>(take<std::uint8_t>(data, size) % (VoxelTypeCount + 1));
     const auto order = static_cast<TByteOrder>(take<std::uint8_t>(data, size) % 3);
     const auto intensityMin = take<std::int32_t>(data, size);
     const auto intensityMax = take<std::int32_t>(data, size);
     const auto volume = take<std::int32_t>(data, size);
     const auto sliceOrRow = take<std::int32_t>(data, size);
+    // Mostly headers within the file's bytes, sometimes any 64-bit count
+    // (negative and beyond the file included).
+    const auto headerChoice = take<std::uint8_t>(data, size);
+    const auto headerBits = take<std::int64_t>(data, size);
+    const std::int64_t header = headerChoice < 200 ? headerChoice % 40 : headerBits;
 
     if (::ftruncate(fd, 0) != 0 || (size > 0 && ::pwrite(fd, data, size, 0) != static_cast<ssize_t>(size)))
         return 0;
     mgr.OpenFile(path);
-    mgr.SetParams(d0, d1, d2, type, order, intensityMin, intensityMax);
+    mgr.SetParams(d0, d1, d2, type, order, intensityMin, intensityMax, header);
     for (TViewKind view : {vkSlice, vkNextSlice, vkCrossSlice, vkOtherVolume}) {
         FuzzImage image;
         mgr.RenderView(volume, sliceOrRow, view, image);

@@ -1,14 +1,15 @@
 // kelvox-render: renders one view of a volume file to a PNG, with the same
 // data manager and the same arguments as the main window's refresh.
 //
-//   kelvox-render FILE --dims D0xD1xD2 --type u8|i16|i32|f32
-//                 --order little|big --window MIN:MAX
+//   kelvox-render FILE --dims D0xD1xD2 --type u8|i16|i32|f32|u16|i8|u32|f64
+//                 --order little|big --window MIN:MAX [--header N]
 //                 --view slice|next|cross|other [--slice N] [--row N]
 //                 [--volume N] [--readout X,Y] --out OUT.png
 //
 // --readout X,Y prints, after rendering, the three status-bar texts the main
 // window shows for the pointer at column X, row Y of the rendered view, one
 // line each (panel 0, panel 1, panel 2), from the window's own code.
+// --header N skips N bytes before the first voxel (default 0).
 //
 // Options take their value as the next argument or after "=". Exit status:
 // 0 rendered, 1 the file could not be opened (the view is still written, all
@@ -52,6 +53,7 @@ struct RenderOptions
     std::optional<TVoxelDataType> type;
     std::optional<TByteOrder> order;
     std::optional<std::pair<std::int32_t, std::int32_t>> window;
+    std::int64_t header = 0;
     std::optional<TViewKind> view;
     std::int32_t slice = 0;
     std::int32_t row = 0;
@@ -72,6 +74,27 @@ std::int32_t parseInt32(std::string_view text, const std::string& option)
     if (text.empty() || ec != std::errc() || p != end)
         throw UsageError(option + ": not a 32-bit integer: \"" + std::string(text) + "\"");
     return value;
+}
+
+std::int64_t parseHeader(std::string_view text)
+{
+    std::int64_t value = 0;
+    const char* end = text.data() + text.size();
+    const auto [p, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || ec != std::errc() || p != end || value < 0)
+        throw UsageError("--header: expected 0 to 9223372036854775807 bytes, got \"" + std::string(text) + "\"");
+    return value;
+}
+
+TVoxelDataType parseType(std::string_view text)
+{
+    TVoxelDataType type = vdtByte;
+    if (voxelTypeFromShortName(text, type))
+        return type;
+    std::string names;
+    for (const VoxelTypeInfo& info : VoxelTypes)
+        names += (names.empty() ? "" : "|") + std::string(info.shortName);
+    throw UsageError("--type: expected " + names + ", got \"" + std::string(text) + "\"");
 }
 
 std::array<std::int32_t, 3> parseDims(std::string_view whole)
@@ -127,11 +150,8 @@ const std::vector<std::pair<std::string, OptionHandler>>& optionTable()
 {
     static const std::vector<std::pair<std::string, OptionHandler>> table{
         {"--dims", [](RenderOptions& o, std::string_view v) { o.dims = parseDims(v); }},
-        {"--type",
-         [](RenderOptions& o, std::string_view v) {
-             o.type = parseChoice<TVoxelDataType>(
-                 v, "--type", {{"u8", vdtByte}, {"i16", vdtInt16}, {"i32", vdtInt32}, {"f32", vdtFloat32}});
-         }},
+        {"--type", [](RenderOptions& o, std::string_view v) { o.type = parseType(v); }},
+        {"--header", [](RenderOptions& o, std::string_view v) { o.header = parseHeader(v); }},
         {"--order",
          [](RenderOptions& o, std::string_view v) {
              o.order = parseChoice<TByteOrder>(v, "--order", {{"little", boLittleEndian}, {"big", boBigEndian}});
@@ -258,7 +278,7 @@ int run(const RenderOptions& o)
         status = 1;
     }
     const auto& dims = *o.dims;
-    dataMgr.SetParams(dims[0], dims[1], dims[2], *o.type, *o.order, o.window->first, o.window->second);
+    dataMgr.SetParams(dims[0], dims[1], dims[2], *o.type, *o.order, o.window->first, o.window->second, o.header);
 
     QImageViewImage image;
     const auto [volume, sliceOrRow] = volumeAndSliceOrRow(o);

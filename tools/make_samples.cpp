@@ -112,7 +112,7 @@ bool writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes)
     return std::fclose(f) == 0 && ok;
 }
 
-enum class Kind { U8, I16, I32, F32 };
+enum class Kind { U8, I16, I32, F32, U16 };
 
 struct Sample
 {
@@ -121,6 +121,7 @@ struct Sample
     Kind kind;
     bool bigEndian;
     Values values;
+    int headerBytes = 0; // a scanner-style header before the voxels
 };
 
 // Float specials of the float sample, all on its middle slice: a NaN block
@@ -144,9 +145,14 @@ std::uint32_t floatSpecial(int i, int j, int k, int d0, int d1, int d2, std::uin
 
 std::vector<std::uint8_t> build(const Sample& s)
 {
-    const int bytes = s.kind == Kind::U8 ? 1 : s.kind == Kind::I16 ? 2 : 4;
-    std::vector<std::uint8_t> out(static_cast<std::size_t>(s.d0) * s.d1 * s.d2 * s.volumes * bytes);
-    std::uint8_t* next = out.data();
+    const int bytes = s.kind == Kind::U8 ? 1 : s.kind == Kind::I16 || s.kind == Kind::U16 ? 2 : 4;
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(s.headerBytes)
+                                  + static_cast<std::size_t>(s.d0) * s.d1 * s.d2 * s.volumes * bytes);
+    // The header: a text line and its fields, then zeros, as scanners write.
+    const std::string headerText = "KELVOX SAMPLE HEADER\nvoxels 160 128 48\ntype uint16 little-endian\n";
+    for (std::size_t i = 0; i < headerText.size() && i < static_cast<std::size_t>(s.headerBytes); ++i)
+        out[i] = static_cast<std::uint8_t>(headerText[i]);
+    std::uint8_t* next = out.data() + s.headerBytes;
     for (int vol = 0; vol < s.volumes; ++vol) {
         for (int k = 0; k < s.d2; ++k) {
             for (int j = 0; j < s.d1; ++j) {
@@ -161,6 +167,7 @@ std::vector<std::uint8_t> build(const Sample& s)
                     case Kind::U8:
                     case Kind::I16:
                     case Kind::I32:
+                    case Kind::U16:
                         bits = static_cast<std::uint32_t>(static_cast<std::int64_t>(std::lround(v)));
                         break;
                     case Kind::F32:
@@ -186,7 +193,7 @@ int main(int argc, char** argv)
         return 2;
     }
     const std::string dir = argv[1];
-    const std::array<Sample, 4> samples{{
+    const std::array<Sample, 5> samples{{
         {"head_256x256x64_u8.raw", 256, 256, 64, 1, Kind::U8, false,
          {0, 230, 120, 35, 255, 170, 0, 60, 250}},
         {"head_128x128x64x2_i16be.raw", 128, 128, 64, 2, Kind::I16, true,
@@ -195,6 +202,10 @@ int main(int argc, char** argv)
          {0.0, 0.9, 0.45, 0.12, 1.0, 0.6, 0.0, 0.05, 0.95}},
         {"head_64x64x32_i32le.raw", 64, 64, 32, 1, Kind::I32, false,
          {-100000, 2000000, 1000000, 250000, 1073741824, 1500000, 0, -2000000, 1500000000}},
+        // Unsigned 16-bit as CT and microscopy write it, values above 32767
+        // included, behind a 512-byte header.
+        {"head_160x128x48_u16le_header512.raw", 160, 128, 48, 1, Kind::U16, false,
+         {0, 52000, 30000, 12000, 65535, 41000, 0, 2000, 64000}, 512},
     }};
     for (const Sample& s : samples) {
         const std::string path = dir + "/" + s.name;

@@ -1,8 +1,9 @@
 #include "ui/IntText.h"
 
-namespace {
+#include <limits>
+#include <type_traits>
 
-constexpr int MaxHexDigits = 8;
+namespace {
 
 int hexDigitValue(QChar c)
 {
@@ -21,44 +22,50 @@ bool isDecimalDigit(QChar c)
     return c.unicode() >= u'0' && c.unicode() <= u'9';
 }
 
-// 1..8 hexadecimal digits and nothing else; the 32 bits as two's complement.
-std::optional<std::int32_t> parseHexDigits(QStringView digits)
+// 1 to 2 * sizeof(T) hexadecimal digits and nothing else; the bits as two's
+// complement.
+template <typename T>
+std::optional<T> parseHexDigits(QStringView digits)
 {
-    if (digits.isEmpty() || digits.size() > MaxHexDigits)
+    using Bits = std::make_unsigned_t<T>;
+    if (digits.isEmpty() || digits.size() > static_cast<qsizetype>(2 * sizeof(T)))
         return std::nullopt;
-    std::uint32_t bits = 0;
+    Bits bits = 0;
     for (const QChar c : digits) {
         const int d = hexDigitValue(c);
         if (d < 0)
             return std::nullopt;
-        bits = (bits << 4) | static_cast<std::uint32_t>(d);
+        bits = static_cast<Bits>((bits << 4) | static_cast<Bits>(d));
     }
-    return static_cast<std::int32_t>(bits);
+    return static_cast<T>(bits);
 }
 
 // One or more decimal digits and nothing else, negated when negative, within
-// the signed 32-bit range.
-std::optional<std::int32_t> parseDecimalDigits(QStringView digits, bool negative)
+// the range of T.
+template <typename T>
+std::optional<T> parseDecimalDigits(QStringView digits, bool negative)
 {
+    using Bits = std::make_unsigned_t<T>;
     if (digits.isEmpty())
         return std::nullopt;
-    // The magnitude may reach 2^31 for "-2147483648"; stop before it could
-    // overflow 64 bits by refusing as soon as it passes that limit.
-    const std::int64_t limit = negative ? 2147483648LL : 2147483647LL;
-    std::int64_t magnitude = 0;
+    // The magnitude may reach 2^(N-1) for the most negative value; it is
+    // refused as soon as it passes the limit, before it could overflow.
+    const Bits limit = static_cast<Bits>(std::numeric_limits<T>::max()) + (negative ? 1u : 0u);
+    Bits magnitude = 0;
     for (const QChar c : digits) {
         if (!isDecimalDigit(c))
             return std::nullopt;
-        magnitude = magnitude * 10 + (c.unicode() - u'0');
-        if (magnitude > limit)
+        const auto d = static_cast<Bits>(c.unicode() - u'0');
+        if (magnitude > (limit - d) / 10)
             return std::nullopt;
+        magnitude = static_cast<Bits>(magnitude * 10 + d);
     }
-    return static_cast<std::int32_t>(negative ? -magnitude : magnitude);
+    // Two's complement negation of the magnitude, well defined in unsigned.
+    return static_cast<T>(negative ? static_cast<Bits>(0u - magnitude) : magnitude);
 }
 
-} // namespace
-
-std::optional<std::int32_t> parseIntText(QStringView text)
+template <typename T>
+std::optional<T> parseIntegerText(QStringView text)
 {
     qsizetype i = 0;
     while (i < text.size() && text[i] == u' ')
@@ -69,17 +76,32 @@ std::optional<std::int32_t> parseIntText(QStringView text)
 
     const char16_t first = rest[0].unicode();
     if (first == u'$' || first == u'x' || first == u'X')
-        return parseHexDigits(rest.mid(1));
+        return parseHexDigits<T>(rest.mid(1));
     if (first == u'0' && rest.size() >= 2 && (rest[1] == u'x' || rest[1] == u'X'))
-        return parseHexDigits(rest.mid(2));
+        return parseHexDigits<T>(rest.mid(2));
     if (first == u'-')
-        return parseDecimalDigits(rest.mid(1), true);
+        return parseDecimalDigits<T>(rest.mid(1), true);
     if (first == u'+')
-        return parseDecimalDigits(rest.mid(1), false);
-    return parseDecimalDigits(rest, false);
+        return parseDecimalDigits<T>(rest.mid(1), false);
+    return parseDecimalDigits<T>(rest, false);
+}
+
+} // namespace
+
+std::optional<std::int32_t> parseIntText(QStringView text)
+{
+    return parseIntegerText<std::int32_t>(text);
 }
 
 std::int32_t strToIntDef(QStringView text, std::int32_t def)
 {
     return parseIntText(text).value_or(def);
+}
+
+std::optional<std::int64_t> parseByteCountText(QStringView text)
+{
+    const std::optional<std::int64_t> value = parseIntegerText<std::int64_t>(text);
+    if (!value || *value < 0)
+        return std::nullopt;
+    return value;
 }

@@ -22,3 +22,9 @@ std::optional<std::int32_t> parseIntText(QStringView text);
 
 // The value of text, or def when text does not follow the syntax.
 std::int32_t strToIntDef(QStringView text, std::int32_t def);
+
+// A count of bytes in the same syntax at 64 bits: decimal within 0 .. 2^63 - 1
+// (a "-" only before zero), or 1 to 16 hexadecimal digits whose 64 bits,
+// read as two's complement, are not negative. Nothing when the text does not
+// follow the syntax or the value is negative.
+std::optional<std::int64_t> parseByteCountText(QStringView text);

@@ -11,7 +11,9 @@
 #include "ui/ViewBorder.h"
 #include "ui/ViewImageWidget.h"
 #include "ui/ZebRotateLabel.h"
+#include "layout/VolumeLayout.h"
 #include "volume/Kelvox_DataMgr.h"
+#include "volume/ViewImage.h"
 
 #include <QAction>
 #include <QApplication>
@@ -24,6 +26,7 @@
 
 #include <algorithm>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -216,7 +219,7 @@ void Tfm_Main::wireEvents()
         connect(edit, &QLineEdit::textChanged, this,
                 [this, edit] { guarded(this, [&] { ed_NumberChange(edit); }); });
     }
-    for (QLineEdit* edit : {ui->ed_IntensityMin, ui->ed_IntensityMax}) {
+    for (QLineEdit* edit : {ui->ed_IntensityMin, ui->ed_IntensityMax, ui->ed_HeaderBytes}) {
         connect(edit, &QLineEdit::textChanged, this,
                 [this, edit] { guarded(this, [&] { EditIntChange(edit); }); });
     }
@@ -254,6 +257,7 @@ void Tfm_Main::wireEvents()
 void Tfm_Main::FormCreate()
 {
     InChange = false;
+    PrevHeaderBytes = {ui->ed_HeaderBytes->text(), caretOf(ui->ed_HeaderBytes)};
     CollectViewControls();
     move(100, 100);
     Activated = false;
@@ -425,7 +429,8 @@ void Tfm_Main::ApplyParams()
                       static_cast<TVoxelDataType>(ui->cb_DataType->currentIndex()),
                       static_cast<TByteOrder>(ui->cb_ByteOrder->currentIndex()),
                       strToIntDef(ui->ed_IntensityMin->text(), 0),
-                      strToIntDef(ui->ed_IntensityMax->text(), 0));
+                      strToIntDef(ui->ed_IntensityMax->text(), 0),
+                      parseByteCountText(ui->ed_HeaderBytes->text()).value_or(0));
 }
 
 void Tfm_Main::RefreshViews()
@@ -522,11 +527,17 @@ void Tfm_Main::EditIntChange(QLineEdit* edit)
     if (InChange) {
         return; // the restore below raised this event
     }
-    TEdPrevState& prev = edit == ui->ed_IntensityMin ? PrevIntensityMin : PrevIntensityMax;
+    // The header edit takes a 64-bit byte count, the intensity edits 32-bit
+    // numbers; both bring back the previous text when a change is refused.
+    const bool header = edit == ui->ed_HeaderBytes;
+    TEdPrevState& prev = header ? PrevHeaderBytes
+                                : edit == ui->ed_IntensityMin ? PrevIntensityMin : PrevIntensityMax;
+    const bool converts = header ? parseByteCountText(edit->text()).has_value()
+                                 : parseIntText(edit->text()).has_value();
 
     const FlagScope changing(InChange);
     bool refused = false;
-    if (!edit->text().isEmpty() && !parseIntText(edit->text())) {
+    if (!edit->text().isEmpty() && !converts) {
         refused = true;
         edit->setText(prev.Text);
         edit->setCursorPosition(prev.CaretPos);
@@ -544,6 +555,42 @@ void Tfm_Main::bt_UseIntensityClick()
     const std::int32_t high = observedToInt(DataMgr.ObservedMax);
     ui->ed_IntensityMin->setText(QString::number(low));
     ui->ed_IntensityMax->setText(QString::number(high));
+}
+
+void Tfm_Main::applyLayout(const VolumeLayout& layout, std::int64_t slice)
+{
+    const auto editText = [](std::int64_t value) {
+        return QString::number(std::clamp<std::int64_t>(value, SpinnerMin, SpinnerMax));
+    };
+    ui->ed_VoxelsPerRow->setText(editText(layout.dims[0]));
+    ui->ed_RowsPerSlice->setText(editText(layout.dims[1]));
+    ui->ed_SlicesPerVolume->setText(editText(layout.dims[2]));
+    ui->ed_SliceNumber->setText(editText(slice));
+    ui->ed_HeaderBytes->setText(QString::number(std::max<std::int64_t>(layout.headerBytes, 0)));
+    ui->cb_DataType->setCurrentIndex(layout.dataType);
+    ui->cb_ByteOrder->setCurrentIndex(layout.byteOrder);
+    ComboChanges();
+
+    // The slice's own range, from a render that is not shown; the views
+    // themselves render once, with the new window, when the timer runs out.
+    class UnshownImage final : public ViewImage
+    {
+    public:
+        void setSize24(int width, int height) override
+        {
+            m_width = static_cast<std::size_t>(width);
+            m_pixels.resize(m_width * static_cast<std::size_t>(height) * 3);
+        }
+        std::uint8_t* rowPointer(int y) override { return m_pixels.data() + static_cast<std::size_t>(y) * m_width * 3; }
+        void repaintNow() override {}
+
+    private:
+        std::size_t m_width = 0;
+        std::vector<std::uint8_t> m_pixels;
+    } unshown;
+    DataMgr.RenderView(0, strToIntDef(ui->ed_SliceNumber->text(), 0), vkSlice, unshown);
+    bt_UseIntensityClick();
+    ParamsChanged();
 }
 
 void Tfm_Main::showIntensityMenu(const QPoint& pos)

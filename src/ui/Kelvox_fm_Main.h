@@ -15,6 +15,7 @@ class QTimer;
 class QWidget;
 class TDropFileTarget;
 class TKelvoxDataMgr;
+struct VolumeLayout;
 class UpDownSpinner;
 class ViewBorder;
 class ViewImageWidget;
@@ -59,6 +60,15 @@ public:
     // under the busy cursor (restored also when a step fails; the error then
     // reaches the caller). The refresh timer and Close File call it.
     void RefreshViews();
+
+    // Takes a layout stated by the user's choice (a guess picked, a layout
+    // file opened): dimensions, data type, byte order and header bytes go
+    // into their controls through the controls' normal change paths, the
+    // slice edit gets slice, and that slice's own value range becomes the
+    // intensity window as with "Apply". The views then refresh once, when
+    // the refresh timer runs out. Dimensions beyond the edits' range are
+    // held to it as typed ones are.
+    void applyLayout(const VolumeLayout& layout, std::int64_t slice);
 
 signals:
     void aboutRequested(); // mi_AboutClick
@@ -119,6 +129,7 @@ private:
     bool InChange = false;
     TEdPrevState PrevIntensityMin;
     TEdPrevState PrevIntensityMax;
+    TEdPrevState PrevHeaderBytes;
     std::int32_t ShownSlice = 0;
     std::int32_t ShownCrossSliceY = 0;
     std::int32_t ShownVolume = 0;

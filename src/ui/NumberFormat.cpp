@@ -4,6 +4,7 @@
 
 #include <QLocale>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstddef>
@@ -23,31 +24,15 @@ constexpr int ExponentDecimals = 6;
 constexpr int ReadoutIndexWidth = 4;
 constexpr int NumberFieldWidth = 10;
 constexpr int IntensityLabelDecimals = 2;
-constexpr int FloatValueDecimals = 4;
 
 constexpr std::int32_t Int32Min = std::numeric_limits<std::int32_t>::min();
 constexpr std::int32_t Int32Max = std::numeric_limits<std::int32_t>::max();
 
-// The intensity presets: rows in menu order (IntensityPreset), columns in
-// data-type order (byte, int16, int32, float32). Unsigned bytes cannot be
-// negative or above 255; floats use 10000 where a full range has no use.
-// "From Selected Slice" depends on the last render, not on a table.
-constexpr std::pair<std::int32_t, std::int32_t> PresetRanges[7][4] = {
-    {{0, 0}, {0, 0}, {0, 0}, {0, 0}},
-    {{0, 255}, {-32768, 32767}, {Int32Min, Int32Max}, {-10000, 10000}},
-    {{0, 255}, {0, 32767}, {0, Int32Max}, {0, 10000}},
-    {{0, 1}, {0, 1}, {0, 1}, {0, 1}},
-    {{0, 1}, {-1, 1}, {-1, 1}, {-1, 1}},
-    {{0, 255}, {0, 255}, {0, 255}, {0, 255}},
-    {{0, 255}, {0, 10000}, {0, 10000}, {0, 10000}},
-};
-static_assert(std::size(PresetRanges) == static_cast<std::size_t>(IntensityPreset::ZeroTo10000) + 1);
-
-std::uint32_t magnitudeOf(std::int32_t value)
+std::uint64_t magnitudeOf(std::int64_t value)
 {
-    // -2147483648 has no positive int32 counterpart; its magnitude fits 32
-    // unsigned bits.
-    const auto bits = static_cast<std::uint32_t>(value);
+    // The most negative value has no positive counterpart; its magnitude
+    // fits 64 unsigned bits.
+    const auto bits = static_cast<std::uint64_t>(value);
     return value < 0 ? 0u - bits : bits;
 }
 
@@ -96,7 +81,7 @@ QString formatFixed(double value, int decimals, int width, const QLocale& locale
     return text.rightJustified(width, u' ');
 }
 
-QString formatGrouped(std::int32_t value, int width, const QLocale& locale)
+QString formatGrouped(std::int64_t value, int width, const QLocale& locale)
 {
     const QString digits = QString::number(magnitudeOf(value));
     const QString separator = locale.groupSeparator();
@@ -111,11 +96,20 @@ QString formatGrouped(std::int32_t value, int width, const QLocale& locale)
     return text.rightJustified(width, u' ');
 }
 
-QString formatHexOffset(std::int32_t byteOffset)
+QString formatHexOffset(std::int64_t byteOffset)
 {
-    const auto bits = static_cast<std::uint32_t>(byteOffset);
-    const QString hex = QStringLiteral("%1").arg(bits, 8, 16, QLatin1Char('0')).toUpper();
-    return QStringLiteral("0x") + hex.left(4) + u'.' + hex.right(4);
+    const auto bits = static_cast<std::uint64_t>(byteOffset);
+    QString hex = QString::number(bits, 16).toUpper();
+    // Whole groups of four, at least two.
+    const qsizetype digits = std::max<qsizetype>(8, (hex.size() + 3) / 4 * 4);
+    hex = hex.rightJustified(digits, u'0');
+    QString text = QStringLiteral("0x");
+    for (qsizetype i = 0; i < hex.size(); i += 4) {
+        if (i > 0)
+            text += u'.';
+        text += hex.mid(i, 4);
+    }
+    return text;
 }
 
 QString intensityLabelText(float observedMin, float observedMax, const QLocale& locale)
@@ -150,11 +144,12 @@ std::int32_t observedToInt(float value)
 std::pair<std::int32_t, std::int32_t> intensityPresetRange(IntensityPreset preset,
                                                            TVoxelDataType dataType)
 {
-    const auto row = static_cast<std::size_t>(preset);
-    const auto column = static_cast<std::size_t>(dataType);
-    if (row >= std::size(PresetRanges) || column >= std::size(PresetRanges[0]))
+    const VoxelTypeInfo* info = voxelTypeInfo(dataType);
+    // FromSelectedSlice comes from the last render, not from the type.
+    if (!info || preset == IntensityPreset::FromSelectedSlice)
         return {0, 0};
-    return PresetRanges[row][column];
+    const auto item = static_cast<std::size_t>(preset) - 1;
+    return item < info->presets.size() ? info->presets[item] : std::pair<std::int32_t, std::int32_t>{0, 0};
 }
 
 ReadoutTexts voxelReadout(const TKelvoxDataMgr& dataMgr, TViewKind view, std::int32_t x,
@@ -188,14 +183,21 @@ ReadoutTexts voxelReadout(const TKelvoxDataMgr& dataMgr, TViewKind view, std::in
         + IntToStrPadded(i2, ReadoutIndexWidth) + QStringLiteral(", ")
         + IntToStrPadded(i3, ReadoutIndexWidth) + QStringLiteral(" ]");
 
-    const std::int32_t voxel = dataMgr.VoxelOffset(i0, i1, i2, i3);
-    const std::int32_t byteOffset = dataMgr.ByteOffset(i0, i1, i2, i3);
+    // The picture on screen is that of the view's last render: its guess
+    // gives the offsets and the value's form.
+    const TKelvoxDataMgr::RenderedGuess& guess = dataMgr.LastRenderGuess(view);
+    const std::int64_t voxel = TKelvoxDataMgr::VoxelOffsetIn(guess.dims, i0, i1, i2, i3);
+    const std::int64_t byteOffset = TKelvoxDataMgr::ByteOffsetIn(guess.dims, guess.dataType, i0, i1, i2, i3);
+    const std::int64_t position = TKelvoxDataMgr::FilePositionIn(guess.headerBytes, byteOffset);
+    // A position that lies nowhere (a negative offset) shows the offset.
+    const std::int64_t shownOffset = position >= 0 ? position : byteOffset;
     texts.panel2 = QStringLiteral("Voxel: ") + formatGrouped(voxel, NumberFieldWidth, locale)
-        + QStringLiteral("  Byte Offset: ") + formatGrouped(byteOffset, NumberFieldWidth, locale)
-        + QStringLiteral(" = ") + formatHexOffset(byteOffset);
+        + QStringLiteral("  Byte Offset: ") + formatGrouped(shownOffset, NumberFieldWidth, locale)
+        + QStringLiteral(" = ") + formatHexOffset(shownOffset);
 
     const double value = dataMgr.ViewValue(view, x, y);
-    const int decimals = dataMgr.DataType == vdtFloat32 ? FloatValueDecimals : 0;
+    const VoxelTypeInfo* info = voxelTypeInfo(guess.dataType);
+    const int decimals = info ? info->readoutDecimals : 0;
     texts.panel1 = QStringLiteral("Intens: ") + formatFixed(value, decimals, NumberFieldWidth, locale);
     return texts;
 }

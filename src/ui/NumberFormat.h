@@ -29,11 +29,13 @@ QString formatFixed(double value, int decimals, int width, const QLocale& locale
 // "%W.0n": no decimals, digits grouped by threes with the locale's thousands
 // separator, a leading "-" for negative values, right-aligned with blanks in
 // at least width characters.
-QString formatGrouped(std::int32_t value, int width, const QLocale& locale);
+QString formatGrouped(std::int64_t value, int width, const QLocale& locale);
 
-// "0x" + the upper four hexadecimal digits + "." + the lower four, the 32 bits
-// of byteOffset as two's complement ("0x0025.AD0E", -1 gives "0xFFFF.FFFF").
-QString formatHexOffset(std::int32_t byteOffset);
+// "0x" + hexadecimal digits in groups of four joined by ".": two groups below
+// 2^32 ("0x0025.AD0E"), from 2^32 on as many more groups from the left as the
+// value needs (4,294,967,396 gives "0x0001.0000.0064"). A negative value
+// shows its 64 bits as two's complement ("0xFFFF.FFFF.FFFF.FFFF" for -1).
+QString formatHexOffset(std::int64_t byteOffset);
 
 // The intensity label: "Intens: " + "%10.2f" of observedMin + " to " +
 // "%10.2f" of observedMax.
@@ -59,7 +61,7 @@ enum class IntensityPreset {
 // The (minimum, maximum) pair a preset writes for a data type.
 // FromSelectedSlice depends on the last render, not on the data type: callers
 // handle it themselves (as "Apply"); here it gives {0, 0}. A data type outside
-// the four known ones also gives {0, 0}.
+// the eight known ones also gives {0, 0}.
 std::pair<std::int32_t, std::int32_t> intensityPresetRange(IntensityPreset preset,
                                                            TVoxelDataType dataType);
 
@@ -80,8 +82,11 @@ struct ReadoutTexts
     QString panel2; // voxel number and byte offset
 };
 
-// The readout for the pointer at column x, row y of view as last rendered.
-// Reads only the view buffers and the offset arithmetic of dataMgr, never the
-// file. Offsets beyond the signed 32-bit range wrap as the data manager's do.
+// The readout for the pointer at column x, row y of view as last rendered:
+// the value, its decimals and the offsets follow the guess of that render
+// (geometry, data type, header), so the texts describe the picture on screen
+// while a newer guess waits for its refresh. "Byte Offset" is the position in
+// the file, header included. Reads only the view buffers and the offset
+// arithmetic of dataMgr, never the file.
 ReadoutTexts voxelReadout(const TKelvoxDataMgr& dataMgr, TViewKind view, std::int32_t x,
                           std::int32_t y, const ShownPosition& shown, const QLocale& locale);

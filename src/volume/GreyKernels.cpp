@@ -42,17 +42,23 @@ inline std::uint32_t load32(const std::uint8_t* p, bool bigEndian)
     return bigEndian ? __builtin_bswap32(v) : v;
 }
 
-// The scalar pixel rule for one value; red reports NaN and overflow.
-inline std::uint8_t greyOf(float v, Window w, std::uint8_t& red)
+// The scalar pixel rule for one value, taken as the double v (a float, an
+// integer's nearest float or a Float-64 voxel); red reports NaN and overflow.
+inline std::uint8_t greyOfValue(double v, Window w, std::uint8_t& red)
 {
-    const double t = (static_cast<double>(v) - w.lo) * w.scale;
+    const double t = (v - w.lo) * w.scale;
     const bool overflows = !(std::fabs(t) < FloatOverflow);
-    const bool finite = std::fabs(v) <= std::numeric_limits<float>::max();
+    const bool finite = std::fabs(v) <= std::numeric_limits<double>::max();
     red = (v != v) | (overflows & finite);
     // A NaN falls to 0 here; the caller paints it red.
     const double clamped = t >= 0.0 ? (t <= 255.0 ? t : 255.0) : 0.0;
     const float rounded = (static_cast<float>(clamped) + RoundToEven) - RoundToEven;
     return static_cast<std::uint8_t>(static_cast<std::int32_t>(rounded));
+}
+
+inline std::uint8_t greyOf(float v, Window w, std::uint8_t& red)
+{
+    return greyOfValue(static_cast<double>(v), w, red);
 }
 
 // Values u in 0..top standing for v = u - bias: whether 2^23 + bias + lo is a
@@ -221,40 +227,65 @@ __attribute__((target("avx2"))) inline float highestPs(__m256 v)
     return _mm_cvtss_f32(m);
 }
 
+// Four values as doubles through the pixel rule up to the rounding: t held
+// to 0..255 (a NaN giving 0) as floats; bit j of the result is set when the
+// t of value j overflows a float (or is NaN).
+__attribute__((target("avx2"))) inline __m128 ruleOf4(__m256d x, Window w, unsigned& overflows)
+{
+    const __m256d absMask = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7FFFFFFFFFFFFFFF));
+    const __m256d top = _mm256_set1_pd(255.0);
+    const __m256d t = _mm256_mul_pd(_mm256_sub_pd(x, _mm256_set1_pd(w.lo)), _mm256_set1_pd(w.scale));
+    const __m256d fits = _mm256_cmp_pd(_mm256_and_pd(t, absMask), _mm256_set1_pd(FloatOverflow), _CMP_LT_OQ);
+    overflows = static_cast<unsigned>(~_mm256_movemask_pd(fits) & 0xF);
+    // t >= 0 ? (t <= 255 ? t : 255) : 0, a NaN giving 0.
+    const __m256d upper = _mm256_blendv_pd(top, t, _mm256_cmp_pd(t, top, _CMP_LE_OQ));
+    const __m256d clamped = _mm256_and_pd(upper, _mm256_cmp_pd(t, _mm256_setzero_pd(), _CMP_GE_OQ));
+    return _mm256_cvtpd_ps(clamped);
+}
+
+// Held t of eight values rounded to grey levels, halves to even, into
+// grey[0..7].
+__attribute__((target("avx2"))) inline void storeRounded8(__m128 low, __m128 high, std::uint8_t* grey)
+{
+    const __m256 magic = _mm256_set1_ps(RoundToEven);
+    const __m256 rounded = _mm256_sub_ps(_mm256_add_ps(_mm256_set_m128(high, low), magic), magic);
+    const __m256i n = _mm256_cvttps_epi32(rounded);
+    const __m128i n16 = _mm_packus_epi32(_mm256_castsi256_si128(n), _mm256_extracti128_si256(n, 1));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(grey), _mm_packus_epi16(n16, n16));
+}
+
 // Eight values through the pixel rule: grey levels into grey[0..7]; the
 // result has bit j set when value j is red.
 __attribute__((target("avx2"))) inline unsigned greyOf8(__m256 v, Window w, std::uint8_t* grey)
 {
-    const __m256d lo = _mm256_set1_pd(w.lo);
-    const __m256d scale = _mm256_set1_pd(w.scale);
-    const __m256d zero = _mm256_setzero_pd();
-    const __m256d top = _mm256_set1_pd(255.0);
-    const __m256d absMask = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7FFFFFFFFFFFFFFF));
-    const __m256d overflow = _mm256_set1_pd(FloatOverflow);
-
-    unsigned overflows = 0;
-    __m128 halves[2];
-    for (int h = 0; h < 2; ++h) {
-        const __m128 part = h == 0 ? _mm256_castps256_ps128(v) : _mm256_extractf128_ps(v, 1);
-        const __m256d t = _mm256_mul_pd(_mm256_sub_pd(_mm256_cvtps_pd(part), lo), scale);
-        const __m256d fits = _mm256_cmp_pd(_mm256_and_pd(t, absMask), overflow, _CMP_LT_OQ);
-        overflows |= static_cast<unsigned>(~_mm256_movemask_pd(fits) & 0xF) << (4 * h);
-        // t >= 0 ? (t <= 255 ? t : 255) : 0, a NaN giving 0.
-        const __m256d upper = _mm256_blendv_pd(top, t, _mm256_cmp_pd(t, top, _CMP_LE_OQ));
-        const __m256d clamped = _mm256_and_pd(upper, _mm256_cmp_pd(t, zero, _CMP_GE_OQ));
-        halves[h] = _mm256_cvtpd_ps(clamped);
-    }
-    const __m256 magic = _mm256_set1_ps(RoundToEven);
-    const __m256 rounded = _mm256_sub_ps(_mm256_add_ps(_mm256_set_m128(halves[1], halves[0]), magic), magic);
-    const __m256i n = _mm256_cvttps_epi32(rounded);
-    const __m128i n16 = _mm_packus_epi32(_mm256_castsi256_si128(n), _mm256_extracti128_si256(n, 1));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(grey), _mm_packus_epi16(n16, n16));
+    unsigned over0 = 0, over1 = 0;
+    const __m128 low = ruleOf4(_mm256_cvtps_pd(_mm256_castps256_ps128(v)), w, over0);
+    const __m128 high = ruleOf4(_mm256_cvtps_pd(_mm256_extractf128_ps(v, 1)), w, over1);
+    storeRounded8(low, high, grey);
 
     const __m256 absV = _mm256_and_ps(v, _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF)));
     const auto finite = static_cast<unsigned>(
         _mm256_movemask_ps(_mm256_cmp_ps(absV, _mm256_set1_ps(std::numeric_limits<float>::max()), _CMP_LE_OQ)));
     const auto nan = static_cast<unsigned>(_mm256_movemask_ps(_mm256_cmp_ps(v, v, _CMP_UNORD_Q)));
-    return nan | (overflows & finite);
+    return nan | ((over0 | over1 << 4) & finite);
+}
+
+// The same for eight Float-64 values, used as the doubles they are.
+__attribute__((target("avx2"))) inline unsigned greyOf8(__m256d v0, __m256d v1, Window w, std::uint8_t* grey)
+{
+    unsigned over0 = 0, over1 = 0;
+    const __m128 low = ruleOf4(v0, w, over0);
+    const __m128 high = ruleOf4(v1, w, over1);
+    storeRounded8(low, high, grey);
+
+    const __m256d absMask = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7FFFFFFFFFFFFFFF));
+    const __m256d largest = _mm256_set1_pd(std::numeric_limits<double>::max());
+    const auto finite = static_cast<unsigned>(
+        _mm256_movemask_pd(_mm256_cmp_pd(_mm256_and_pd(v0, absMask), largest, _CMP_LE_OQ))
+        | _mm256_movemask_pd(_mm256_cmp_pd(_mm256_and_pd(v1, absMask), largest, _CMP_LE_OQ)) << 4);
+    const auto nan = static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(v0, v0, _CMP_UNORD_Q))
+                                           | _mm256_movemask_pd(_mm256_cmp_pd(v1, v1, _CMP_UNORD_Q)) << 4);
+    return nan | ((over0 | over1 << 4) & finite);
 }
 
 __attribute__((target("avx2"))) void fromUInt8Avx2(const std::uint8_t* src, std::size_t n, Window w,
@@ -316,6 +347,42 @@ __attribute__((target("avx2"))) bool fromFloat32Avx2(const std::uint8_t* src, st
     }
     for (; i < n; ++i) {
         grey[i] = greyOf(std::bit_cast<float>(load32(src + 4 * i, big)), w, red[i]);
+        anyRed |= red[i];
+    }
+    return anyRed != 0;
+}
+
+// Reverses the bytes of each 64-bit element of a 256-bit register.
+__attribute__((target("avx2"))) inline __m256i swap64(__m256i v)
+{
+    const __m256i order = _mm256_setr_epi8(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8, //
+                                           7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8);
+    return _mm256_shuffle_epi8(v, order);
+}
+
+__attribute__((target("avx2"))) bool fromFloat64Avx2(const std::uint8_t* src, std::size_t n, bool big, Window w,
+                                                    std::uint8_t* grey, std::uint8_t* red)
+{
+    unsigned anyRed = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        __m256i raw0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 8 * i));
+        __m256i raw1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 8 * i + 32));
+        if (big) {
+            raw0 = swap64(raw0);
+            raw1 = swap64(raw1);
+        }
+        const unsigned bits = greyOf8(_mm256_castsi256_pd(raw0), _mm256_castsi256_pd(raw1), w, grey + i);
+        if (bits != 0) {
+            for (std::size_t j = 0; j < 8; ++j)
+                red[i + j] = static_cast<std::uint8_t>((bits >> j) & 1u);
+        } else {
+            std::memset(red + i, 0, 8);
+        }
+        anyRed |= bits;
+    }
+    for (; i < n; ++i) {
+        grey[i] = greyOfValue(std::bit_cast<double>(loadVoxelBits(src + 8 * i, 8, big)), w, red[i]);
         anyRed |= red[i];
     }
     return anyRed != 0;
@@ -518,19 +585,23 @@ __attribute__((target("avx2"))) void pixelsFromUInt8FormAvx2(const std::uint8_t*
     }
 }
 
-template <bool Range>
-__attribute__((target("avx2"))) void pixelsFromInt16Avx2(const std::uint8_t* src, std::size_t n, bool big, Window w,
-                                                        std::uint8_t* dst, std::int16_t* mn, std::int16_t* mx)
+// 16-bit voxels held as u in 0..65535: u = v for UInt-16, u = v + 2^15 for
+// Int-16 (the sign bit flipped), so that both go through one loop. mn and mx
+// are the range in u.
+template <bool Range, bool Unsigned>
+__attribute__((target("avx2"))) void pixels16Avx2(const std::uint8_t* src, std::size_t n, bool big, Window w,
+                                                 std::uint8_t* dst, std::uint16_t* mn, std::uint16_t* mx)
 {
-    // Values are biased by 2^15 to 0..65535 and so held as 2^23 + u.
-    const __m256 c = _mm256_set1_ps(static_cast<float>(8388608.0 + 32768.0 + w.lo));
+    constexpr double Bias = Unsigned ? 0.0 : 32768.0;
+    // u is held as the float 2^23 + u.
+    const __m256 c = _mm256_set1_ps(static_cast<float>(8388608.0 + Bias + w.lo));
     const __m256 scale = _mm256_set1_ps(static_cast<float>(w.scale));
     const __m256i high = _mm256_set1_epi16(0x4B00);
-    const __m256i bias = _mm256_set1_epi16(static_cast<short>(0x8000));
+    const __m256i flip = _mm256_set1_epi16(static_cast<short>(Unsigned ? 0 : 0x8000));
     const __m256i swap = _mm256_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14, //
                                           1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
-    __m256i lo = _mm256_set1_epi16(static_cast<short>(Range ? *mn ^ 0x8000 : 0));
-    __m256i hi = _mm256_set1_epi16(static_cast<short>(Range ? *mx ^ 0x8000 : 0));
+    __m256i lo = _mm256_set1_epi16(static_cast<short>(Range ? *mn : 0));
+    __m256i hi = _mm256_set1_epi16(static_cast<short>(Range ? *mx : 0));
     std::size_t i = 0;
     for (; i + 32 <= n; i += 32) {
         // Lane 0 takes values 0..7 and 8..15, lane 1 16..23 and 24..31, so
@@ -543,8 +614,10 @@ __attribute__((target("avx2"))) void pixelsFromInt16Avx2(const std::uint8_t* src
             x0 = _mm256_shuffle_epi8(x0, swap);
             x1 = _mm256_shuffle_epi8(x1, swap);
         }
-        x0 = _mm256_xor_si256(x0, bias);
-        x1 = _mm256_xor_si256(x1, bias);
+        if constexpr (!Unsigned) {
+            x0 = _mm256_xor_si256(x0, flip);
+            x1 = _mm256_xor_si256(x1, flip);
+        }
         if constexpr (Range) {
             lo = _mm256_min_epu16(lo, _mm256_min_epu16(x0, x1));
             hi = _mm256_max_epu16(hi, _mm256_max_epu16(x0, x1));
@@ -556,19 +629,33 @@ __attribute__((target("avx2"))) void pixelsFromInt16Avx2(const std::uint8_t* src
         storePixels32(dst + 3 * i, g);
     }
     if constexpr (Range) {
-        const auto l = static_cast<std::int16_t>(lowestU16(lo) ^ 0x8000);
-        const auto h = static_cast<std::int16_t>(highestU16(hi) ^ 0x8000);
+        const std::uint16_t l = lowestU16(lo), h = highestU16(hi);
         *mn = l < *mn ? l : *mn;
         *mx = h > *mx ? h : *mx;
     }
     std::uint8_t red;
     for (; i < n; ++i) {
-        const auto v = static_cast<std::int16_t>(load16(src + 2 * i, big));
+        const std::uint16_t bits = load16(src + 2 * i, big);
+        const auto u = static_cast<std::uint16_t>(Unsigned ? bits : bits ^ 0x8000u);
         if constexpr (Range) {
-            *mn = v < *mn ? v : *mn;
-            *mx = v > *mx ? v : *mx;
+            *mn = u < *mn ? u : *mn;
+            *mx = u > *mx ? u : *mx;
         }
+        const float v = Unsigned ? static_cast<float>(bits) : static_cast<float>(static_cast<std::int16_t>(bits));
         storePixel(dst + 3 * i, greyOf(v, w, red));
+    }
+}
+
+template <bool Range>
+__attribute__((target("avx2"))) void pixelsFromInt16Avx2(const std::uint8_t* src, std::size_t n, bool big, Window w,
+                                                        std::uint8_t* dst, std::int16_t* mn, std::int16_t* mx)
+{
+    std::uint16_t umn = Range ? static_cast<std::uint16_t>(*mn ^ 0x8000) : 0;
+    std::uint16_t umx = Range ? static_cast<std::uint16_t>(*mx ^ 0x8000) : 0;
+    pixels16Avx2<Range, false>(src, n, big, w, dst, &umn, &umx);
+    if constexpr (Range) {
+        *mn = static_cast<std::int16_t>(umn ^ 0x8000);
+        *mx = static_cast<std::int16_t>(umx ^ 0x8000);
     }
 }
 
@@ -955,6 +1042,36 @@ void pixelsFromInt16(const std::uint8_t* src, std::size_t n, bool bigEndian, Win
     }
 }
 
+bool directUInt16(Window window)
+{
+    return HasAvx2 && singleIsExact(window, 0.0, 65535.0);
+}
+
+void pixelsFromUInt16(const std::uint8_t* src, std::size_t n, bool bigEndian, Window window, std::uint8_t* dst,
+                      std::uint16_t* mn, std::uint16_t* mx)
+{
+    const bool range = mn && mx;
+#if KELVOX_HAVE_AVX2_PATH
+    if (directUInt16(window)) {
+        if (range)
+            return pixels16Avx2<true, true>(src, n, bigEndian, window, dst, mn, mx);
+        return pixels16Avx2<false, true>(src, n, bigEndian, window, dst, mn, mx);
+    }
+#endif
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint16_t v = load16(src + 2 * i, bigEndian);
+        if (range) {
+            *mn = v < *mn ? v : *mn;
+            *mx = v > *mx ? v : *mx;
+        }
+        std::uint8_t red;
+        const std::uint8_t g = greyOf(static_cast<float>(v), window, red);
+        dst[3 * i] = g;
+        dst[3 * i + 1] = g;
+        dst[3 * i + 2] = g;
+    }
+}
+
 bool directSingle(Window window)
 {
     // lo and scale must be the window's floats; |scale| <= 256 keeps every
@@ -1058,6 +1175,103 @@ void rangeFloat32(const std::uint8_t* src, std::size_t n, bool bigEndian, float&
         mn = v < mn ? v : mn;
         mx = v > mx ? v : mx;
     }
+}
+
+namespace
+{
+
+// The voxel at p as the pixel rule takes it: an integer as its nearest
+// float, a Float-32 as itself, a Float-64 as the double it is.
+template <TVoxelDataType T>
+inline double ruleValue(const std::uint8_t* p, bool bigEndian)
+{
+    constexpr VoxelTypeInfo info = VoxelTypes[T];
+    const double v = voxelValue(p, T, bigEndian);
+    if constexpr (info.isFloat && info.bytes == 8)
+        return v;
+    else
+        return static_cast<double>(static_cast<float>(v)); // exact double -> nearest float
+}
+
+// The voxel at p as the observed range records it: the nearest float, a
+// Float-64 beyond the float range as an infinity of its sign.
+template <TVoxelDataType T>
+inline float rangeValue(const std::uint8_t* p, bool bigEndian)
+{
+    const double v = voxelValue(p, T, bigEndian);
+    if (std::fabs(v) >= FloatOverflow)
+        return v > 0 ? std::numeric_limits<float>::infinity() : -std::numeric_limits<float>::infinity();
+    return static_cast<float>(v);
+}
+
+template <TVoxelDataType T>
+bool fromVoxelsOf(const std::uint8_t* src, std::size_t n, bool bigEndian, Window window, std::uint8_t* grey,
+                  std::uint8_t* red)
+{
+    constexpr std::size_t Bytes = VoxelTypes[T].bytes;
+    std::uint8_t anyRed = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        grey[i] = greyOfValue(ruleValue<T>(src + Bytes * i, bigEndian), window, red[i]);
+        anyRed |= red[i];
+    }
+    return anyRed != 0;
+}
+
+template <TVoxelDataType T>
+void rangeVoxelsOf(const std::uint8_t* src, std::size_t n, bool bigEndian, float& mn, float& mx)
+{
+    constexpr std::size_t Bytes = VoxelTypes[T].bytes;
+    float lo = mn, hi = mx;
+    for (std::size_t i = 0; i < n; ++i) {
+        const float v = rangeValue<T>(src + Bytes * i, bigEndian);
+        lo = v < lo ? v : lo;
+        hi = v > hi ? v : hi;
+    }
+    mn = lo;
+    mx = hi;
+}
+
+// Calls fn with the type as a compile-time constant; false for a type
+// outside 0..7.
+template <class Fn>
+bool withVoxelType(TVoxelDataType type, Fn&& fn)
+{
+    switch (type) {
+    case vdtByte: fn(std::integral_constant<TVoxelDataType, vdtByte>{}); return true;
+    case vdtInt16: fn(std::integral_constant<TVoxelDataType, vdtInt16>{}); return true;
+    case vdtInt32: fn(std::integral_constant<TVoxelDataType, vdtInt32>{}); return true;
+    case vdtFloat32: fn(std::integral_constant<TVoxelDataType, vdtFloat32>{}); return true;
+    case vdtUInt16: fn(std::integral_constant<TVoxelDataType, vdtUInt16>{}); return true;
+    case vdtInt8: fn(std::integral_constant<TVoxelDataType, vdtInt8>{}); return true;
+    case vdtUInt32: fn(std::integral_constant<TVoxelDataType, vdtUInt32>{}); return true;
+    case vdtFloat64: fn(std::integral_constant<TVoxelDataType, vdtFloat64>{}); return true;
+    }
+    return false;
+}
+
+} // namespace
+
+bool fromVoxels(TVoxelDataType type, const std::uint8_t* src, std::size_t n, bool bigEndian, Window window,
+                std::uint8_t* grey, std::uint8_t* red)
+{
+#if KELVOX_HAVE_AVX2_PATH
+    if (HasAvx2 && type == vdtFloat64)
+        return fromFloat64Avx2(src, n, bigEndian, window, grey, red);
+#endif
+    bool anyRed = false;
+    const bool known = withVoxelType(type, [&](auto t) {
+        anyRed = fromVoxelsOf<decltype(t)::value>(src, n, bigEndian, window, grey, red);
+    });
+    if (!known) {
+        std::memset(grey, 0, n);
+        std::memset(red, 0, n);
+    }
+    return anyRed;
+}
+
+void rangeVoxels(TVoxelDataType type, const std::uint8_t* src, std::size_t n, bool bigEndian, float& mn, float& mx)
+{
+    withVoxelType(type, [&](auto t) { rangeVoxelsOf<decltype(t)::value>(src, n, bigEndian, mn, mx); });
 }
 
 } // namespace GreyKernels

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "volume/VoxelType.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -84,6 +86,25 @@ void pixelsFromFloat32(const std::uint8_t* src, std::size_t n, bool bigEndian, W
 // between two grey levels (or is not finite, or very large) taking the
 // double-precision rule.
 bool directSingle(Window window);
+
+// UInt-16 voxels straight to pixels as pixelsFromInt16 does for Int-16;
+// quick when directUInt16 says so.
+void pixelsFromUInt16(const std::uint8_t* src, std::size_t n, bool bigEndian, Window window, std::uint8_t* dst,
+                      std::uint16_t* mn = nullptr, std::uint16_t* mx = nullptr);
+bool directUInt16(Window window);
+
+// Any voxel type, from its description: grey levels of n voxels by the pixel
+// rule (integers as their nearest float, a Float-32 as itself, a Float-64 as
+// the double it is, so that (v - lo) * scale is taken in double and rounded
+// to a float), red as fromFloat32 marks it; returns whether any was red. A
+// type outside 0..7 gives grey 0 and no red.
+bool fromVoxels(TVoxelDataType type, const std::uint8_t* src, std::size_t n, bool bigEndian, Window window,
+                std::uint8_t* grey, std::uint8_t* red);
+// The range of n voxels of any type as 32-bit floats (a Float-64 beyond the
+// float range as an infinity of its sign), folded into mn and mx in scan
+// order, NaNs passing by. Nothing for a type outside 0..7.
+void rangeVoxels(TVoxelDataType type, const std::uint8_t* src, std::size_t n, bool bigEndian, float& mn,
+                 float& mx);
 
 // Range of the voxels, folded into mn and mx. For floats each value is met
 // as "if v < mn then mn := v" (NaNs pass by), in lanes: the result is that of

@@ -2,7 +2,6 @@
 
 #include "volume/GreyKernels.h"
 #include "volume/ViewImage.h"
-#include "volume/Wrap32.h"
 
 #include <algorithm>
 #include <bit>
@@ -35,6 +34,19 @@ std::uint32_t load32(const std::uint8_t* p, bool bigEndian)
     return bigEndian ? __builtin_bswap32(v) : v;
 }
 
+// A voxel number or byte offset that lies nowhere: beyond the 64-bit range.
+constexpr std::int64_t Nowhere = std::numeric_limits<std::int64_t>::min();
+
+// a * b, or the end of the 64-bit range of the product's sign when it does
+// not fit.
+std::int64_t saturatingProduct(std::int64_t a, std::int64_t b)
+{
+    std::int64_t p = 0;
+    if (!__builtin_mul_overflow(a, b, &p))
+        return p;
+    return (a < 0) != (b < 0) ? std::numeric_limits<std::int64_t>::min() : std::numeric_limits<std::int64_t>::max();
+}
+
 // The intensity window reduced once per render to what the pixel rule
 // needs: lo and scale exactly as 32-bit floats.
 GreyKernels::Window greyWindow(std::int32_t intensityMin, std::int32_t intensityMax)
@@ -53,6 +65,8 @@ TKelvoxDataMgr::TKelvoxDataMgr()
     : ViewBuffers{ViewBuffer(ViewBufferSize), ViewBuffer(ViewBufferSize), ViewBuffer(ViewBufferSize),
                   ViewBuffer(ViewBufferSize)}
 {
+    for (RenderedView& r : m_rendered)
+        r.guess = {Dims, DataType, ByteOrder, HeaderBytes};
 }
 
 TKelvoxDataMgr::~TKelvoxDataMgr() = default;
@@ -85,16 +99,17 @@ void TKelvoxDataMgr::CloseFile()
 
 void TKelvoxDataMgr::SetParams(std::int32_t voxelsPerRow, std::int32_t rowsPerSlice, std::int32_t slicesPerVolume,
                                TVoxelDataType dataType, TByteOrder byteOrder, std::int32_t intensityMin,
-                               std::int32_t intensityMax)
+                               std::int32_t intensityMax, std::int64_t headerBytes)
 {
     Dims = {voxelsPerRow, rowsPerSlice, slicesPerVolume};
     DataType = dataType;
     ByteOrder = byteOrder;
     IntensityMin = intensityMin;
     IntensityMax = intensityMax;
+    HeaderBytes = headerBytes;
     Blocks[0] = Dims[0];
-    Blocks[1] = Wrap32::mul(Blocks[0], Dims[1]);
-    Blocks[2] = Wrap32::mul(Blocks[1], Dims[2]);
+    Blocks[1] = saturatingProduct(Blocks[0], Dims[1]);
+    Blocks[2] = saturatingProduct(Blocks[1], Dims[2]);
 }
 
 std::int32_t TKelvoxDataMgr::DimSize(int dim) const
@@ -102,23 +117,74 @@ std::int32_t TKelvoxDataMgr::DimSize(int dim) const
     return dim >= 0 && dim < 3 ? Dims[static_cast<std::size_t>(dim)] : 0;
 }
 
-std::int32_t TKelvoxDataMgr::BlockVoxels(int level) const
+std::int64_t TKelvoxDataMgr::BlockVoxels(int level) const
 {
     return level >= 0 && level < 3 ? Blocks[static_cast<std::size_t>(level)] : 0;
 }
 
-std::int32_t TKelvoxDataMgr::VoxelOffset(std::int32_t i0, std::int32_t i1, std::int32_t i2, std::int32_t i3) const
+std::int64_t TKelvoxDataMgr::VoxelOffsetIn(const std::array<std::int32_t, 3>& dims, std::int32_t i0, std::int32_t i1,
+                                           std::int32_t i2, std::int32_t i3)
 {
-    std::int32_t v = i0;
-    v = Wrap32::add(v, Wrap32::mul(i1, Blocks[0]));
-    v = Wrap32::add(v, Wrap32::mul(i2, Blocks[1]));
-    v = Wrap32::add(v, Wrap32::mul(i3, Blocks[2]));
+    // Exact as long as it fits; dimensions up to 2^31 - 1 make a volume of
+    // up to 2^93 voxels, so every step is checked.
+    std::int64_t block = 1;
+    std::int64_t v = 0;
+    const std::array<std::int32_t, 4> index{i0, i1, i2, i3};
+    for (std::size_t k = 0; k < index.size(); ++k) {
+        std::int64_t term = 0;
+        if (__builtin_mul_overflow(static_cast<std::int64_t>(index[k]), block, &term)
+            || __builtin_add_overflow(v, term, &v))
+            return Nowhere;
+        if (k < dims.size() && __builtin_mul_overflow(block, static_cast<std::int64_t>(dims[k]), &block)) {
+            // Only a later non-zero index can meet a block this large.
+            for (std::size_t j = k + 1; j < index.size(); ++j) {
+                if (index[j] != 0)
+                    return Nowhere;
+            }
+            return v;
+        }
+    }
     return v;
 }
 
-std::int32_t TKelvoxDataMgr::ByteOffset(std::int32_t i0, std::int32_t i1, std::int32_t i2, std::int32_t i3) const
+std::int64_t TKelvoxDataMgr::ByteOffsetIn(const std::array<std::int32_t, 3>& dims, TVoxelDataType dataType,
+                                          std::int32_t i0, std::int32_t i1, std::int32_t i2, std::int32_t i3)
 {
-    return Wrap32::mul(VoxelOffset(i0, i1, i2, i3), static_cast<std::int32_t>(bytesPerVoxelOf(DataType)));
+    const std::int64_t voxel = VoxelOffsetIn(dims, i0, i1, i2, i3);
+    std::int64_t bytes = 0;
+    if (voxel == Nowhere || __builtin_mul_overflow(voxel, bytesPerVoxelOf(dataType), &bytes))
+        return Nowhere;
+    return bytes;
+}
+
+std::int64_t TKelvoxDataMgr::FilePositionIn(std::int64_t headerBytes, std::int64_t byteOffset)
+{
+    std::int64_t position = 0;
+    if (headerBytes < 0 || byteOffset < 0 || __builtin_add_overflow(headerBytes, byteOffset, &position))
+        return -1;
+    return position;
+}
+
+std::int64_t TKelvoxDataMgr::VoxelOffset(std::int32_t i0, std::int32_t i1, std::int32_t i2, std::int32_t i3) const
+{
+    return VoxelOffsetIn(Dims, i0, i1, i2, i3);
+}
+
+std::int64_t TKelvoxDataMgr::ByteOffset(std::int32_t i0, std::int32_t i1, std::int32_t i2, std::int32_t i3) const
+{
+    return ByteOffsetIn(Dims, DataType, i0, i1, i2, i3);
+}
+
+std::int64_t TKelvoxDataMgr::FilePosition(std::int32_t i0, std::int32_t i1, std::int32_t i2, std::int32_t i3) const
+{
+    return FilePositionIn(HeaderBytes, ByteOffset(i0, i1, i2, i3));
+}
+
+const TKelvoxDataMgr::RenderedGuess& TKelvoxDataMgr::LastRenderGuess(TViewKind view) const
+{
+    if (view > vkOtherVolume)
+        throw std::out_of_range("no such view");
+    return m_rendered[view].guess;
 }
 
 namespace
@@ -203,6 +269,7 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
     r.height = height;
     r.dataType = type;
     r.byteOrder = ByteOrder;
+    r.guess = {Dims, DataType, ByteOrder, HeaderBytes};
     r.rowCounts.clear();
 
     // The buffer grows to hold the whole view; if the memory cannot be had,
@@ -214,7 +281,7 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
     // 2./3. Read.
     if (view != vkCrossSlice) {
         if (Stream && usable > 0) {
-            const std::size_t got = Stream->readAt(ByteOffset(0, 0, sliceOrRow, volume), buffer.data(), usable);
+            const std::size_t got = Stream->readAt(FilePosition(0, 0, sliceOrRow, volume), buffer.data(), usable);
             ViewCounts[view] = static_cast<std::int32_t>(got / static_cast<std::size_t>(bpv));
         }
     } else if (width > 0 && usable > 0) {
@@ -231,7 +298,7 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
         std::int64_t total = 0;
         for (std::size_t k = 0; Stream && k < rows; ++k) {
             const std::size_t start = k * rowBytes;
-            const std::size_t got = Stream->readAt(ByteOffset(0, sliceOrRow, static_cast<std::int32_t>(k), volume),
+            const std::size_t got = Stream->readAt(FilePosition(0, sliceOrRow, static_cast<std::int32_t>(k), volume),
                                                    buffer.data() + start, std::min(rowBytes, usable - start));
             r.rowCounts[k] = static_cast<std::int32_t>(got / static_cast<std::size_t>(bpv));
             total += r.rowCounts[k];
@@ -484,6 +551,41 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
         }
         paint([&](const std::uint8_t* src, std::size_t n, std::uint8_t* grey, std::uint8_t* red) {
             return GreyKernels::fromFloat32(src, n, big, window, grey, red);
+        });
+        break;
+    }
+    case vdtUInt16:
+        if (GreyKernels::directUInt16(window)) {
+            std::uint16_t mn = std::numeric_limits<std::uint16_t>::max();
+            std::uint16_t mx = 0;
+            bool any = false;
+            paintRows([&](const std::uint8_t* src, std::size_t n, std::uint8_t* dst) {
+                GreyKernels::pixelsFromUInt16(src, n, big, window, dst, observe ? &mn : nullptr,
+                                              observe ? &mx : nullptr);
+                any = true;
+            });
+            if (observe && any) {
+                observe32(mn);
+                observe32(mx);
+            }
+            break;
+        }
+        [[fallthrough]];
+    case vdtInt8:
+    case vdtUInt32:
+    case vdtFloat64: {
+        // The other types through the plain loops of their description; the
+        // range is met in scan order.
+        if (observe) {
+            float lo = ObservedMin, hi = ObservedMax;
+            forEachDataRun([&](const std::uint8_t* src, std::size_t n) {
+                GreyKernels::rangeVoxels(type, src, n, big, lo, hi);
+            });
+            ObservedMin = lo;
+            ObservedMax = hi;
+        }
+        paint([&](const std::uint8_t* src, std::size_t n, std::uint8_t* grey, std::uint8_t* red) {
+            return GreyKernels::fromVoxels(type, src, n, big, window, grey, red);
         });
         break;
     }

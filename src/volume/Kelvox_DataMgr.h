@@ -30,8 +30,9 @@ inline constexpr std::int32_t ViewBufferSize = 4194304;
 // its layout (geometry, data type, byte order), the intensity window, the
 // offset arithmetic, voxel decoding and the four views' buffers.
 //
-// All operations run on the GUI thread. Offsets are signed 32-bit and wrap
-// modulo 2^32 (Wrap32); no index is checked against its dimension.
+// All operations run on the GUI thread. Voxel numbers and byte offsets are
+// exact signed 64-bit values; every read happens at HeaderBytes + the byte
+// offset. No index is checked against its dimension.
 class TKelvoxDataMgr
 {
 public:
@@ -48,14 +49,18 @@ public:
     std::string ErrorText;
     // Voxels per row, rows per slice, slices per volume.
     std::array<std::int32_t, 3> Dims{256, 256, 256};
-    // Voxels per row, per slice, per volume (wrapped 32-bit products);
+    // Voxels per row, per slice, per volume (exact 64-bit products; a
+    // product beyond the 64-bit range holds that range's end of its sign);
     // 0, 0, 0 until the first SetParams.
-    std::array<std::int32_t, 3> Blocks{0, 0, 0};
+    std::array<std::int64_t, 3> Blocks{0, 0, 0};
     TVoxelDataType DataType = vdtByte;
     TByteOrder ByteOrder = boLittleEndian;
     // Value shown black and value shown white; Max below Min inverts.
     std::int32_t IntensityMin = 0;
     std::int32_t IntensityMax = 0;
+    // Bytes before the first voxel of the file (0 .. 2^63 - 1): every read
+    // is at HeaderBytes + ByteOffset.
+    std::int64_t HeaderBytes = 0;
     // Smallest and largest value met by the last vkSlice render.
     float ObservedMin = 0.0f;
     float ObservedMax = 0.0f;
@@ -87,23 +92,31 @@ public:
     void CloseFile();
 
     // Stores the guess as given (nothing is validated; zero dimensions give
-    // empty views, IntensityMax below IntensityMin an inverted grey scale)
-    // and derives Blocks. Touches neither the file nor the buffers.
+    // empty views, IntensityMax below IntensityMin an inverted grey scale, a
+    // negative header reads nothing) and derives Blocks. Touches neither the
+    // file nor the buffers.
     void SetParams(std::int32_t voxelsPerRow, std::int32_t rowsPerSlice, std::int32_t slicesPerVolume,
                    TVoxelDataType dataType, TByteOrder byteOrder, std::int32_t intensityMin,
-                   std::int32_t intensityMax);
+                   std::int32_t intensityMax, std::int64_t headerBytes = 0);
 
     // Dims[dim] for dim in 0..2; 0 for any other dim.
     std::int32_t DimSize(int dim) const;
     // Blocks[level] for level in 0..2; 0 for any other level.
-    std::int32_t BlockVoxels(int level) const;
+    std::int64_t BlockVoxels(int level) const;
 
     // Voxel number of (i0, i1, i2, i3): i0 + i1*Dim0 + i2*Dim0*Dim1 +
-    // i3*Dim0*Dim1*Dim2 in wrapping signed 32-bit arithmetic.
-    std::int32_t VoxelOffset(std::int32_t i0, std::int32_t i1, std::int32_t i2, std::int32_t i3) const;
-    // VoxelOffset times the bytes per voxel of DataType, wrapping. A negative
+    // i3*Dim0*Dim1*Dim2, exact in signed 64 bits (indices and dimensions of
+    // the window, 0..10000, never come near its end). A result that would
+    // not fit gives the most negative 64-bit number: nowhere in the file.
+    std::int64_t VoxelOffset(std::int32_t i0, std::int32_t i1, std::int32_t i2, std::int32_t i3) const;
+    // VoxelOffset times the bytes per voxel of DataType, exact as above; the
+    // offset from the first voxel, HeaderBytes not included. A negative
     // result lies nowhere in the file.
-    std::int32_t ByteOffset(std::int32_t i0, std::int32_t i1, std::int32_t i2, std::int32_t i3) const;
+    std::int64_t ByteOffset(std::int32_t i0, std::int32_t i1, std::int32_t i2, std::int32_t i3) const;
+    // Where in the file the voxel's bytes lie: HeaderBytes + ByteOffset, or
+    // -1 when that is nowhere (a negative offset or header, or a sum beyond
+    // the 64-bit range).
+    std::int64_t FilePosition(std::int32_t i0, std::int32_t i1, std::int32_t i2, std::int32_t i3) const;
 
     // Element index of buffer, decoded under the present ByteOrder. Throws
     // std::out_of_range when the element does not lie wholly inside buffer.
@@ -114,10 +127,11 @@ public:
     // Value of the voxel shown at column x, row y (for vkCrossSlice, y is the
     // slice) of a view as last rendered, from its buffer, never the file:
     // element x + y * Dim0 of the render, decoded as that render decoded it.
-    // 0 for a position that holds no data read from the file (outside the
-    // view, beyond the file, beyond a buffer that could not grow), for a data
-    // type outside 0..3 and for a float with a signalling-NaN pattern; a
-    // quiet NaN is returned as NaN.
+    // Integers widen exactly, floats are the value they hold. 0 for a
+    // position that holds no data read from the file (outside the view,
+    // beyond the file, beyond a buffer that could not grow), for a data type
+    // outside 0..7 and for a float with a signalling-NaN pattern; a quiet NaN
+    // is returned as NaN.
     double ViewValue(TViewKind view, std::int32_t x, std::int32_t y) const;
 
     // Reads one view from the file into ViewBuffers[view] and paints it into
@@ -126,10 +140,33 @@ public:
     // cross-slice view reads row sliceOrRow of every slice of that volume.
     // Grey under the intensity window, light blue (0, 255, 255) where no data
     // was read, red (255, 0, 0) for a NaN or a value whose scaled form
-    // overflows. vkSlice also records ObservedMin and ObservedMax. Errors of
+    // overflows. Integers count as the nearest 32-bit float; a Float-64 is
+    // scaled as the double it is. vkSlice also records ObservedMin and ObservedMax. Errors of
     // image->setSize24 reach the caller; nothing else is reported. Negative
     // dimensions give an empty view.
     void RenderView(std::int32_t volume, std::int32_t sliceOrRow, TViewKind view, ViewImage& image);
+
+    // The guess under which a view was last rendered (before any render:
+    // the start-up guess, nothing read). The readout describes the pictures
+    // on screen with it while a newer guess waits for its refresh.
+    struct RenderedGuess
+    {
+        std::array<std::int32_t, 3> dims{0, 0, 0};
+        TVoxelDataType dataType = vdtByte;
+        TByteOrder byteOrder = boLittleEndian;
+        std::int64_t headerBytes = 0;
+    };
+    const RenderedGuess& LastRenderGuess(TViewKind view) const;
+
+    // The offset arithmetic of a guess: the voxel number of (i0, i1, i2, i3)
+    // under dims, as VoxelOffset; the byte offset under dims and dataType, as
+    // ByteOffset; the position in the file with header bytes, as
+    // FilePosition.
+    static std::int64_t VoxelOffsetIn(const std::array<std::int32_t, 3>& dims, std::int32_t i0, std::int32_t i1,
+                                      std::int32_t i2, std::int32_t i3);
+    static std::int64_t ByteOffsetIn(const std::array<std::int32_t, 3>& dims, TVoxelDataType dataType,
+                                     std::int32_t i0, std::int32_t i1, std::int32_t i2, std::int32_t i3);
+    static std::int64_t FilePositionIn(std::int64_t headerBytes, std::int64_t byteOffset);
 
 private:
     // What the last render of each view laid into its buffer, so that
@@ -141,6 +178,7 @@ private:
         std::int64_t height = 0;
         TVoxelDataType dataType = vdtByte;
         TByteOrder byteOrder = boLittleEndian;
+        RenderedGuess guess;
         // Cross-slice view only: whole voxels read into each buffer row.
         // Rows are read one by one at their own offsets, so a row may hold
         // data after one that holds none.

@@ -1,6 +1,7 @@
 #include "volume/VolumeFile.h"
 
 #include <cerrno>
+#include <limits>
 #include <fcntl.h>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -38,10 +39,15 @@ VolumeFile::~VolumeFile()
         ::close(m_fd);
 }
 
-std::size_t VolumeFile::readAt(std::int32_t offset, std::uint8_t* dest, std::size_t count) const
+std::size_t VolumeFile::readAt(std::int64_t offset, std::uint8_t* dest, std::size_t count) const
 {
     if (offset < 0 || count == 0)
         return 0;
+    // No file reaches the end of the 64-bit range; the positions summed
+    // below must not pass it either.
+    const auto room = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max() - offset);
+    if (count > room)
+        count = static_cast<std::size_t>(room);
     std::size_t obtained = 0;
     while (obtained < count) {
         const ssize_t n = ::pread(m_fd, dest + obtained, count - obtained,

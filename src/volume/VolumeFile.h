@@ -26,7 +26,7 @@ public:
     // fewer bytes or none; a negative offset lies nowhere in the file and
     // reads nothing; a failing read gives none. Short and interrupted reads
     // are continued until count bytes, the end of the file or a failure.
-    std::size_t readAt(std::int32_t offset, std::uint8_t* dest, std::size_t count) const;
+    std::size_t readAt(std::int64_t offset, std::uint8_t* dest, std::size_t count) const;
 
 private:
     int m_fd = -1;

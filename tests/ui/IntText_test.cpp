@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+#include <utility>
+
 #include <optional>
 #include <ostream>
 
@@ -122,6 +125,40 @@ TEST(IntText, ReadsOnlyTheViewItIsGiven)
     const char16_t withNul[] = {u'1', u'\0', u'2'};
     EXPECT_EQ(parseIntText(QStringView(withNul, 3)), std::nullopt);
     EXPECT_EQ(parseIntText(QStringView(withNul, 1)), 1);
+}
+
+TEST(IntText, ByteCountsSpanSixtyFourBitsAndNeverNegative)
+{
+    const std::int64_t Max = std::numeric_limits<std::int64_t>::max();
+    const std::pair<const char16_t*, std::optional<std::int64_t>> cases[]{
+        {u"0", 0},
+        {u"352", 352},
+        {u"  +1024", 1024},
+        {u"-0", 0},
+        {u"4294967296", 4294967296LL},
+        {u"9223372036854775807", Max},
+        {u"0009223372036854775807", Max},
+        {u"$FFFFFFFF", 4294967295LL}, // 64 bits: no longer -1
+        {u"x7FFFFFFFFFFFFFFF", Max},
+        {u"0x200", 512},
+        // Refused: beyond 2^63 - 1, negative, malformed.
+        {u"9223372036854775808", std::nullopt},
+        {u"18446744073709551616", std::nullopt},
+        {u"99999999999999999999999", std::nullopt},
+        {u"$8000000000000000", std::nullopt},
+        {u"$FFFFFFFFFFFFFFFF", std::nullopt},
+        {u"$10000000000000000", std::nullopt},
+        {u"-1", std::nullopt},
+        {u"-9223372036854775808", std::nullopt},
+        {u"", std::nullopt},
+        {u"12a", std::nullopt},
+        {u"1 ", std::nullopt},
+    };
+    for (const auto& [text, expected] : cases)
+        EXPECT_EQ(parseByteCountText(QStringView(text)), expected) << QString::fromUtf16(text).toStdString();
+    // The 32-bit syntax is unchanged by the wider one.
+    EXPECT_EQ(parseIntText(u"4294967296"), std::nullopt);
+    EXPECT_EQ(parseIntText(u"-2147483648"), std::numeric_limits<std::int32_t>::min());
 }
 
 } // namespace

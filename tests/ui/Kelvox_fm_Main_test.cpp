@@ -1,5 +1,7 @@
 #include "ui/Kelvox_fm_Main.h"
 
+#include "layout/VolumeLayout.h"
+
 #include "dragdrop/DragDropFile.h"
 #include "dragdrop/DragDropPIDL.h"
 #include "platform/Ole.h"
@@ -257,8 +259,17 @@ TEST_F(MainWindow, CarriesDesignedTextsMenusAndTimer)
     EXPECT_EQ(child<QGroupBox>("GroupBox1")->title(), QStringLiteral(" Intensity Range (or right click) "));
 
     const auto* types = child<QComboBox>("cb_DataType");
-    ASSERT_EQ(types->count(), 4);
+    ASSERT_EQ(types->count(), 8);
     EXPECT_EQ(types->itemText(1), QStringLiteral("Int-16  (signed)"));
+    EXPECT_EQ(types->itemText(3), QStringLiteral("Float-32"));
+    EXPECT_EQ(types->itemText(4), QStringLiteral("UInt-16 (unsigned)"));
+    EXPECT_EQ(types->itemText(5), QStringLiteral("Int-8 (signed)"));
+    EXPECT_EQ(types->itemText(6), QStringLiteral("UInt-32 (unsigned)"));
+    EXPECT_EQ(types->itemText(7), QStringLiteral("Float-64"));
+    EXPECT_EQ(label("Label21")->text(), QStringLiteral("Header Bytes"));
+    EXPECT_EQ(label("Label22")->text(), QStringLiteral("(skipped)"));
+    EXPECT_EQ(child<QLineEdit>("ed_HeaderBytes")->geometry(), QRect(664, 44, 97, 21));
+    EXPECT_EQ(child<QLineEdit>("ed_HeaderBytes")->text(), QStringLiteral("0"));
     EXPECT_EQ(child<QComboBox>("cb_ByteOrder")->itemText(1), QStringLiteral("Big-Endian "));
 
     const auto* caption = child<TZebRotateLabel>("ZebRotateLabel3");
@@ -815,6 +826,89 @@ TEST_F(MainWindow, PastedNegativeAndClearedIntensityAreAccepted)
     low->clear();
     EXPECT_EQ(low->text(), QString());
     EXPECT_EQ(dataMgr->IntensityMin, 0);
+}
+
+TEST_F(MainWindow, HeaderBytesTakeSixtyFourBitCountsOnly)
+{
+    start();
+    QLineEdit* header = edit("ed_HeaderBytes");
+    EXPECT_EQ(header->text(), QStringLiteral("0"));
+    paste(header, QStringLiteral("9223372036854775807"));
+    EXPECT_EQ(dataMgr->HeaderBytes, std::numeric_limits<std::int64_t>::max());
+    EXPECT_TRUE(child<QTimer>("Timer1")->isActive());
+    waitForRefresh();
+
+    // Refused: beyond 2^63 - 1, negative, letters; the previous text and
+    // caret come back and nothing refreshes.
+    paste(header, QStringLiteral("352")); // accepted with the caret at 3
+    waitForRefresh();
+    header->setFocus();
+    for (const char* keys : {"-", "x", " "}) {
+        QTest::keyClicks(header, QString::fromLatin1(keys));
+        EXPECT_EQ(header->text(), QStringLiteral("352")) << keys;
+        EXPECT_EQ(header->cursorPosition(), 3) << keys;
+        EXPECT_FALSE(child<QTimer>("Timer1")->isActive()) << keys;
+    }
+    paste(header, QStringLiteral("9223372036854775808"));
+    EXPECT_EQ(header->text(), QStringLiteral("352"));
+    EXPECT_EQ(dataMgr->HeaderBytes, 352);
+
+    // Empty reads as 0; a hexadecimal count is a count.
+    header->clear();
+    EXPECT_EQ(dataMgr->HeaderBytes, 0);
+    paste(header, QStringLiteral("0x200"));
+    EXPECT_EQ(dataMgr->HeaderBytes, 512);
+}
+
+TEST_F(MainWindow, HeaderSkipsBytesAndSurvivesOpeningAndClosing)
+{
+    start();
+    setGeometry(2, 1, 1);
+    paste(edit("ed_HeaderBytes"), QStringLiteral("3"));
+    openThroughMenu(writeFile(QStringLiteral("header.raw"), QByteArray("\x01\x02\x03\x40\x80", 5)));
+    waitForRefresh();
+    moveOver(image("img_Slice"), 1, 0);
+    EXPECT_EQ(panel(1), QStringLiteral("Intens:        128"));
+    EXPECT_EQ(panel(2), QStringLiteral("Voxel:          1  Byte Offset:          4 = 0x0000.0004"));
+    trigger("mi_Close");
+    openThroughMenu(writeFile(QStringLiteral("other.raw"), QByteArray(8, 7)));
+    EXPECT_EQ(edit("ed_HeaderBytes")->text(), QStringLiteral("3"));
+    EXPECT_EQ(dataMgr->HeaderBytes, 3);
+}
+
+TEST_F(MainWindow, AppliedLayoutGoesThroughTheControlsWithOneRefresh)
+{
+    start();
+    // 2 x 2 x 2 UInt-16 big-endian behind 4 header bytes; slice 1 holds 100..400.
+    QByteArray bytes("HDR!", 4);
+    for (const int v : {1, 2, 3, 4, 100, 200, 300, 400}) {
+        bytes.append(static_cast<char>(v >> 8));
+        bytes.append(static_cast<char>(v & 0xFF));
+    }
+    openThroughMenu(writeFile(QStringLiteral("layout.raw"), bytes));
+    waitForRefresh();
+    refreshed->clear();
+
+    VolumeLayout layout;
+    layout.dims = {2, 2, 2};
+    layout.dataType = vdtUInt16;
+    layout.byteOrder = boBigEndian;
+    layout.headerBytes = 4;
+    window->applyLayout(layout, 1);
+    EXPECT_EQ(edit("ed_VoxelsPerRow")->text(), QStringLiteral("2"));
+    EXPECT_EQ(edit("ed_SlicesPerVolume")->text(), QStringLiteral("2"));
+    EXPECT_EQ(edit("ed_SliceNumber")->text(), QStringLiteral("1"));
+    EXPECT_EQ(edit("ed_HeaderBytes")->text(), QStringLiteral("4"));
+    EXPECT_EQ(child<QComboBox>("cb_DataType")->currentIndex(), static_cast<int>(vdtUInt16));
+    EXPECT_EQ(child<QComboBox>("cb_ByteOrder")->currentIndex(), static_cast<int>(boBigEndian));
+    EXPECT_EQ(edit("ed_IntensityMin")->text(), QStringLiteral("100"));
+    EXPECT_EQ(edit("ed_IntensityMax")->text(), QStringLiteral("400"));
+    EXPECT_EQ(refreshed->count(), 0) << "nothing renders before the timer";
+    waitForRefresh(); // exactly one
+    QTest::qWait(400);
+    EXPECT_EQ(refreshed->count(), 0) << "and no second one";
+    EXPECT_EQ(dataMgr->ObservedMin, 100.0f);
+    EXPECT_EQ(dataMgr->ObservedMax, 400.0f);
 }
 
 struct PresetCase

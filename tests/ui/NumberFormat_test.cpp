@@ -136,15 +136,21 @@ TEST(NumberFormat, IntToStrPaddedPadsButNeverCuts)
     EXPECT_EQ(IntToStrPadded(7, 0), QStringLiteral("7"));
 }
 
-TEST(NumberFormat, HexOffsetIsTwosComplementInTwoHalves)
+TEST(NumberFormat, HexOffsetIsTwoGroupsBelowFourGiBAndMoreAbove)
 {
     EXPECT_EQ(formatHexOffset(0), QStringLiteral("0x0000.0000"));
     EXPECT_EQ(formatHexOffset(2469134), QStringLiteral("0x0025.AD0E"));
     EXPECT_EQ(formatHexOffset(0xABCDEF), QStringLiteral("0x00AB.CDEF"));
     EXPECT_EQ(formatHexOffset(Int32Max), QStringLiteral("0x7FFF.FFFF"));
-    EXPECT_EQ(formatHexOffset(Int32Min), QStringLiteral("0x8000.0000"));
-    EXPECT_EQ(formatHexOffset(-1), QStringLiteral("0xFFFF.FFFF"));
-    EXPECT_EQ(formatHexOffset(-884901888), QStringLiteral("0xCB41.7800"));
+    EXPECT_EQ(formatHexOffset(0xFFFFFFFFLL), QStringLiteral("0xFFFF.FFFF"));
+    // From 2^32 on, groups of four more from the left.
+    EXPECT_EQ(formatHexOffset(4294967296LL), QStringLiteral("0x0001.0000.0000"));
+    EXPECT_EQ(formatHexOffset(4294967396LL), QStringLiteral("0x0001.0000.0064"));
+    EXPECT_EQ(formatHexOffset(0xFFFFFFFFFFFFLL), QStringLiteral("0xFFFF.FFFF.FFFF"));
+    EXPECT_EQ(formatHexOffset(0x1000000000000LL), QStringLiteral("0x0001.0000.0000.0000"));
+    EXPECT_EQ(formatHexOffset(std::numeric_limits<std::int64_t>::max()), QStringLiteral("0x7FFF.FFFF.FFFF.FFFF"));
+    // Negative values (nowhere in a file) as 64-bit two's complement.
+    EXPECT_EQ(formatHexOffset(-1), QStringLiteral("0xFFFF.FFFF.FFFF.FFFF"));
 }
 
 TEST(NumberFormat, IntensityLabelShowsBothEndsWithTwoDecimals)
@@ -245,11 +251,16 @@ INSTANTIATE_TEST_SUITE_P(EveryDataType, IntensityPresets, testing::Values(
     PresetColumn{vdtByte, {{0, 255}, {0, 255}, {0, 1}, {0, 1}, {0, 255}, {0, 255}}},
     PresetColumn{vdtInt16, {{-32768, 32767}, {0, 32767}, {0, 1}, {-1, 1}, {0, 255}, {0, 10000}}},
     PresetColumn{vdtInt32, {{Int32Min, Int32Max}, {0, Int32Max}, {0, 1}, {-1, 1}, {0, 255}, {0, 10000}}},
-    PresetColumn{vdtFloat32, {{-10000, 10000}, {0, 10000}, {0, 1}, {-1, 1}, {0, 255}, {0, 10000}}}));
+    PresetColumn{vdtFloat32, {{-10000, 10000}, {0, 10000}, {0, 1}, {-1, 1}, {0, 255}, {0, 10000}}},
+    PresetColumn{vdtUInt16, {{0, 65535}, {0, 65535}, {0, 1}, {0, 1}, {0, 255}, {0, 10000}}},
+    PresetColumn{vdtInt8, {{-128, 127}, {0, 127}, {0, 1}, {-1, 1}, {0, 255}, {0, 127}}},
+    PresetColumn{vdtUInt32, {{0, Int32Max}, {0, Int32Max}, {0, 1}, {0, 1}, {0, 255}, {0, 10000}}},
+    PresetColumn{vdtFloat64, {{-10000, 10000}, {0, 10000}, {0, 1}, {-1, 1}, {0, 255}, {0, 10000}}}));
 
 TEST(NumberFormat, PresetOfAnUnknownDataTypeIsEmpty)
 {
-    EXPECT_EQ(intensityPresetRange(IntensityPreset::FullRange, static_cast<TVoxelDataType>(4)), Range(0, 0));
+    EXPECT_EQ(intensityPresetRange(IntensityPreset::FullRange, static_cast<TVoxelDataType>(8)), Range(0, 0));
+    EXPECT_EQ(intensityPresetRange(IntensityPreset::ZeroTo255, static_cast<TVoxelDataType>(255)), Range(0, 0));
 }
 
 // ---- the voxel readout -------------------------------------------------------
@@ -297,6 +308,16 @@ protected:
         m_dataMgr.RenderView(0, 0, vkSlice, m_image);
     }
 
+    // The guess as the views were last rendered with it (no file: nothing
+    // is read, but the readout follows the render's geometry and type).
+    void renderGuess(std::int32_t d0, std::int32_t d1, std::int32_t d2, TVoxelDataType type,
+                     std::int64_t header = 0)
+    {
+        m_dataMgr.SetParams(d0, d1, d2, type, boLittleEndian, 0, 256, header);
+        for (const TViewKind view : {vkSlice, vkNextSlice, vkCrossSlice, vkOtherVolume})
+            m_dataMgr.RenderView(0, 0, view, m_image);
+    }
+
     ReadoutTexts readout(TViewKind view, std::int32_t x, std::int32_t y, ShownPosition shown = {},
                          const QLocale& locale = usLocale()) const
     {
@@ -324,7 +345,7 @@ TEST_F(VoxelReadout, IndicesFollowTheView)
 
 TEST_F(VoxelReadout, OffsetsInDecimalAndHexadecimal)
 {
-    m_dataMgr.SetParams(1000, 1000, 10, vdtInt16, boLittleEndian, 0, 256);
+    renderGuess(1000, 1000, 10, vdtInt16);
     EXPECT_EQ(readout(vkSlice, 567, 234, {1, 0, 0}).panel2,
               QStringLiteral("Voxel:  1,234,567  Byte Offset:  2,469,134 = 0x0025.AD0E"));
     EXPECT_EQ(readout(vkSlice, 0, 0).panel2,
@@ -334,11 +355,42 @@ TEST_F(VoxelReadout, OffsetsInDecimalAndHexadecimal)
               QStringLiteral("Voxel:  2,007,003  Byte Offset:  4,014,006 = 0x003D.3FB6"));
 }
 
-TEST_F(VoxelReadout, WrappedOffsetsShowNegativeAndTwosComplement)
+TEST_F(VoxelReadout, OffsetsBeyondFourGiBAreExact)
 {
+    // Slice 5000 of 1000 x 1000 int32 slices starts at voxel 5 * 10^9, byte
+    // 2 * 10^10: far beyond every 32-bit offset.
+    renderGuess(1000, 1000, 10000, vdtInt32);
+    EXPECT_EQ(readout(vkSlice, 0, 0, {5000, 0, 0}).panel2,
+              QStringLiteral("Voxel: 5,000,000,000  Byte Offset: 20,000,000,000 = 0x0004.A817.C800"));
+    // A guess waiting for the timer does not change what the readout says of
+    // the pictures on screen (those of 100^3 int32 voxels).
+    renderGuess(100, 100, 100, vdtInt32);
     m_dataMgr.SetParams(10000, 10000, 10000, vdtInt32, boLittleEndian, 0, 256);
-    EXPECT_EQ(readout(vkSlice, 0, 0, {30, 0, 0}).panel2,
-              QStringLiteral("Voxel: -1,294,967,296  Byte Offset: -884,901,888 = 0xCB41.7800"));
+    EXPECT_EQ(readout(vkSlice, 99, 99, {99, 0, 0}).panel2,
+              QStringLiteral("Voxel:    999,999  Byte Offset:  3,999,996 = 0x003D.08FC"))
+        << "the readout follows the last render's geometry, not the waiting one";
+}
+
+TEST_F(VoxelReadout, ByteOffsetIsThePositionInTheFileHeaderIncluded)
+{
+    renderGuess(1000, 1000, 10, vdtInt16, 512);
+    EXPECT_EQ(readout(vkSlice, 567, 234, {1, 0, 0}).panel2,
+              QStringLiteral("Voxel:  1,234,567  Byte Offset:  2,469,646 = 0x0025.AF0E"));
+    // 2^32 - 100 bytes of header put voxel 100 of bytes at 4,294,967,296.
+    renderGuess(1000, 1000, 10, vdtByte, 4294967196LL);
+    EXPECT_EQ(readout(vkSlice, 100, 0).panel2,
+              QStringLiteral("Voxel:        100  Byte Offset: 4,294,967,296 = 0x0001.0000.0000"));
+}
+
+TEST_F(VoxelReadout, FollowsTheDataTypeOfTheLastRender)
+{
+    openWords({0x3FC00000u, 0x40200000u});
+    renderSlice(2, 1, vdtFloat32);
+    // A new type waits for the timer: the picture is still that of floats.
+    m_dataMgr.SetParams(2, 1, 1, vdtInt32, boLittleEndian, 0, 255);
+    EXPECT_EQ(readout(vkSlice, 1, 0).panel1, QStringLiteral("Intens:     2.5000"));
+    EXPECT_EQ(readout(vkSlice, 1, 0).panel2,
+              QStringLiteral("Voxel:          1  Byte Offset:          4 = 0x0000.0004"));
 }
 
 TEST_F(VoxelReadout, FloatValuesShowFourDecimalsAndSpecials)
@@ -379,7 +431,7 @@ TEST_F(VoxelReadout, UsesTheLocaleSeparators)
     ASSERT_EQ(german.decimalPoint(), QStringLiteral(","));
     EXPECT_EQ(readout(vkSlice, 0, 0, {}, german).panel1, QStringLiteral("Intens:     1,5000"));
 
-    m_dataMgr.SetParams(1000, 1000, 10, vdtInt16, boLittleEndian, 0, 256);
+    renderGuess(1000, 1000, 10, vdtInt16);
     EXPECT_EQ(readout(vkSlice, 567, 234, {1, 0, 0}, german).panel2,
               QStringLiteral("Voxel:  1.234.567  Byte Offset:  2.469.134 = 0x0025.AD0E"));
     EXPECT_EQ(intensityLabelText(2147483648.0f, -12.5f, german),

@@ -124,6 +124,40 @@ TEST_P(DirectPixels, Int16InBothByteOrdersMatchTheRuleAndTheirRange)
 INSTANTIATE_TEST_SUITE_P(WindowsAndLoops, DirectPixels,
                          ::testing::Combine(::testing::ValuesIn(Windows), ::testing::Bool()));
 
+TEST_P(DirectPixels, UInt16InBothByteOrdersMatchTheRuleAndTheirRange)
+{
+    const auto [window, vector] = GetParam();
+    GreyKernels::useVectorUnits(vector);
+    const GreyKernels::Window w = windowOf(window.first, window.second);
+    std::vector<std::uint16_t> values;
+    for (int v = 0; v <= 65535; ++v)
+        values.push_back(static_cast<std::uint16_t>(v));
+    values.push_back(40000); // 65537 values: a tail after the 32-voxel steps
+    for (const bool big : {false, true}) {
+        std::vector<std::uint8_t> raw(2 * values.size());
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            raw[2 * i + (big ? 1 : 0)] = static_cast<std::uint8_t>(values[i] & 0xFF);
+            raw[2 * i + (big ? 0 : 1)] = static_cast<std::uint8_t>(values[i] >> 8);
+        }
+        std::vector<std::uint8_t> pixels(3 * values.size() + 1, 0xEE);
+        // The range across the sign bit of Int-16: 32000 .. 33099.
+        std::uint16_t mn = 40000, mx = 0;
+        GreyKernels::pixelsFromUInt16(raw.data() + 2 * 32000, 1100, big, w, pixels.data() + 3 * 32000, &mn, &mx);
+        EXPECT_EQ(mn, 32000);
+        EXPECT_EQ(mx, 33099);
+        GreyKernels::pixelsFromUInt16(raw.data(), values.size(), big, w, pixels.data(), &mn, &mx);
+        EXPECT_EQ(mn, 0);
+        EXPECT_EQ(mx, 65535);
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            const std::uint8_t g = ruleGrey(values[i], w);
+            ASSERT_EQ(pixels[3 * i], g) << "value " << values[i] << " window " << window.first << " big " << big;
+            ASSERT_EQ(pixels[3 * i + 1], g);
+            ASSERT_EQ(pixels[3 * i + 2], g);
+        }
+        EXPECT_EQ(pixels.back(), 0xEE) << "written past the run";
+    }
+}
+
 TEST(GreyKernels, DirectRouteCoversWindowsNearTheValues)
 {
     if (!GreyKernels::useVectorUnits(true))
@@ -133,6 +167,10 @@ TEST(GreyKernels, DirectRouteCoversWindowsNearTheValues)
     EXPECT_TRUE(GreyKernels::directInt16(windowOf(8355840, 0)));
     // Beyond, v - lo is no longer exact in a float for every value.
     EXPECT_FALSE(GreyKernels::directInt16(windowOf(8355841, 0)));
+    // UInt-16 values lie 2^15 higher: the low end may too.
+    EXPECT_TRUE(GreyKernels::directUInt16(windowOf(0, 65535)));
+    EXPECT_TRUE(GreyKernels::directUInt16(windowOf(8388608, 0)));
+    EXPECT_FALSE(GreyKernels::directUInt16(windowOf(8388609, 0)));
     // Bytes also take a fixed-point form checked against all 256 values:
     // here every byte is mid-grey.
     EXPECT_TRUE(GreyKernels::directUInt8(windowOf(IntMin, IntMax)));
@@ -276,6 +314,146 @@ TEST_P(SinglePrecisionPixels, Float32InBothByteOrdersMatchTheRuleAndTheirRange)
         EXPECT_EQ(pixels.back(), 0xEE) << "written past the run";
     }
 }
+
+// ---- every voxel type through the plain loops of its description ----------
+
+// The bytes of value v of the type at p, under the byte order, written here
+// without the project's decoding.
+void putValue(std::uint8_t* p, int bytes, std::uint64_t bits, bool big)
+{
+    for (int b = 0; b < bytes; ++b)
+        p[big ? bytes - 1 - b : b] = static_cast<std::uint8_t>(bits >> (8 * b));
+}
+
+// The rule for a value as the type holds it: integers and Float-32 values as
+// floats, Float-64 values as doubles; red for NaN and for a finite value
+// whose scaled form overflows a float.
+std::array<std::uint8_t, 3> rulePixelOf(double v, GreyKernels::Window w)
+{
+    if (std::isnan(v))
+        return {255, 0, 0};
+    const double product = (v - w.lo) * w.scale;
+    if (std::isfinite(v) && std::fabs(product) >= 0x1.ffffffp127)
+        return {255, 0, 0};
+    const auto t = static_cast<float>(product);
+    const float held = t > 255.0f ? 255.0f : (t < 0.0f ? 0.0f : t);
+    const auto g = static_cast<std::uint8_t>(std::nearbyint(held));
+    return {g, g, g};
+}
+
+struct TypedValues
+{
+    TVoxelDataType type;
+    int bytes;
+    std::vector<std::uint64_t> bits; // the voxels' bit patterns
+    std::vector<double> held;        // the values the rule takes
+    std::vector<float> ranged;       // the values the observed range records
+};
+
+TypedValues typedValues(TVoxelDataType type, GreyKernels::Window w)
+{
+    TypedValues t{type, 0, {}, {}, {}};
+    const auto add = [&](std::uint64_t bits, double held, float ranged) {
+        t.bits.push_back(bits);
+        t.held.push_back(held);
+        t.ranged.push_back(ranged);
+    };
+    std::uint64_t seed = 12345;
+    const auto next = [&] {
+        seed = seed * 6364136223846793005u + 1442695040888963407u;
+        return seed;
+    };
+    switch (type) {
+    case vdtInt8:
+        t.bytes = 1;
+        for (int v = -128; v <= 127; ++v)
+            add(static_cast<std::uint8_t>(v), v, static_cast<float>(v));
+        break;
+    case vdtUInt32:
+        t.bytes = 4;
+        for (const std::uint32_t v : {0u, 1u, 16777217u, 2147483647u, 2147483648u, 4294967295u, 4294967040u})
+            add(v, static_cast<float>(v), static_cast<float>(v));
+        for (int i = 0; i < 2000; ++i) {
+            const auto v = static_cast<std::uint32_t>(next() >> 32);
+            add(v, static_cast<float>(v), static_cast<float>(v));
+        }
+        break;
+    case vdtFloat64: {
+        t.bytes = 8;
+        constexpr double Inf = std::numeric_limits<double>::infinity();
+        for (const double v : {0.0, -0.0, 1.0, -1.0, Inf, -Inf, std::numeric_limits<double>::quiet_NaN(), 1.0e300,
+                               -1.0e300, 3.4e38, 3.5e38, 1.0e-300, std::numeric_limits<double>::denorm_min(),
+                               0x1.ffffffp127, 0x1.fffffefffffffp127}) {
+            const float r = std::fabs(v) >= 0x1.ffffffp127 ? (v > 0 ? std::numeric_limits<float>::infinity()
+                                                                     : -std::numeric_limits<float>::infinity())
+                                                           : static_cast<float>(v);
+            add(std::bit_cast<std::uint64_t>(v), v, r);
+        }
+        // Values on and beside every half between two grey levels, in double.
+        for (int k = -2; k <= 257; ++k) {
+            const double edge = w.lo + (k + 0.5) / w.scale;
+            for (const double v : {edge, std::nextafter(edge, -Inf), std::nextafter(edge, Inf)}) {
+                if (std::fabs(v) < 1e38)
+                    add(std::bit_cast<std::uint64_t>(v), v, static_cast<float>(v));
+            }
+        }
+        for (int i = 0; i < 2000; ++i) {
+            const double v = w.lo + (static_cast<double>(next() >> 11) / 0x1p53 * 300.0 - 20.0) / w.scale;
+            add(std::bit_cast<std::uint64_t>(v), v, static_cast<float>(v));
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    return t;
+}
+
+class EveryTypeByItsDescription
+    : public ::testing::TestWithParam<std::tuple<TVoxelDataType, std::pair<std::int32_t, std::int32_t>, bool>>
+{
+protected:
+    void TearDown() override { GreyKernels::useVectorUnits(true); }
+};
+
+TEST_P(EveryTypeByItsDescription, GreyRedAndRangeFollowTheRule)
+{
+    const auto [type, window, vector] = GetParam();
+    GreyKernels::useVectorUnits(vector);
+    const GreyKernels::Window w = windowOf(window.first, window.second);
+    const TypedValues t = typedValues(type, w);
+    ASSERT_EQ(t.bytes, bytesPerVoxelOf(type));
+    for (const bool big : {false, true}) {
+        std::vector<std::uint8_t> raw(t.bits.size() * static_cast<std::size_t>(t.bytes));
+        for (std::size_t i = 0; i < t.bits.size(); ++i)
+            putValue(raw.data() + i * static_cast<std::size_t>(t.bytes), t.bytes, t.bits[i], big);
+        std::vector<std::uint8_t> grey(t.bits.size()), red(t.bits.size());
+        const bool anyRed = GreyKernels::fromVoxels(type, raw.data(), t.bits.size(), big, w, grey.data(), red.data());
+        bool expectRed = false;
+        float mn = 2147483648.0f, mx = -2147483648.0f;
+        for (std::size_t i = 0; i < t.bits.size(); ++i) {
+            const auto expected = rulePixelOf(t.held[i], w);
+            const bool isRed = std::isnan(t.held[i])
+                || (std::isfinite(t.held[i]) && std::fabs((t.held[i] - w.lo) * w.scale) >= 0x1.ffffffp127);
+            expectRed |= isRed;
+            ASSERT_EQ(red[i] != 0, isRed) << "value " << t.held[i] << " big " << big;
+            if (!isRed) {
+                ASSERT_EQ(grey[i], expected[0]) << "value " << t.held[i] << " window " << window.first;
+            }
+            mn = t.ranged[i] < mn ? t.ranged[i] : mn;
+            mx = t.ranged[i] > mx ? t.ranged[i] : mx;
+        }
+        EXPECT_EQ(anyRed, expectRed);
+        float lo = 2147483648.0f, hi = -2147483648.0f;
+        GreyKernels::rangeVoxels(type, raw.data(), t.bits.size(), big, lo, hi);
+        EXPECT_EQ(lo, mn);
+        EXPECT_EQ(hi, mx);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(TypesWindowsAndLoops, EveryTypeByItsDescription,
+                         ::testing::Combine(::testing::Values(vdtInt8, vdtUInt32, vdtFloat64),
+                                            ::testing::ValuesIn(Windows), ::testing::Bool()));
 
 INSTANTIATE_TEST_SUITE_P(WindowsAndLoops, SinglePrecisionPixels,
                          ::testing::Combine(::testing::ValuesIn(Windows), ::testing::Bool()));

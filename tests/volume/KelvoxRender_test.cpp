@@ -216,7 +216,10 @@ INSTANTIATE_TEST_SUITE_P(
                       std::pair{std::vector<std::string>{"--dims=0x64x32"}, "--dims"},
                       std::pair{std::vector<std::string>{"--dims=64x64x32x2"}, "--dims"},
                       std::pair{std::vector<std::string>{"--dims=64x-4x32"}, "--dims"},
-                      std::pair{std::vector<std::string>{"--type", "u16"}, "--type"},
+                      std::pair{std::vector<std::string>{"--type", "u64"}, "--type"},
+                      std::pair{std::vector<std::string>{"--header", "-1"}, "--header"},
+                      std::pair{std::vector<std::string>{"--header=9223372036854775808"}, "--header"},
+                      std::pair{std::vector<std::string>{"--header", "12a"}, "--header"},
                       std::pair{std::vector<std::string>{"--order=middle"}, "--order"},
                       std::pair{std::vector<std::string>{"--window", "5"}, "--window"},
                       std::pair{std::vector<std::string>{"--window=1:2147483648"}, "--window"},
@@ -267,6 +270,29 @@ TEST_F(KelvoxRenderTest, ReadoutPrintsTheStatusBarTextsOfThePointedVoxel)
                                  "--view", "cross", "--row", "40", "--readout", "0,0", "--out", out()});
     ASSERT_EQ(cross.status, 0) << cross.err;
     EXPECT_EQ(cross.out.substr(0, cross.out.find('\n')), "[   0,   40,    0,    0 ]");
+}
+
+TEST_F(KelvoxRenderTest, UInt16SampleBehindItsHeaderMatchesTheWindow)
+{
+    const std::string file = Samples + "/head_160x128x48_u16le_header512.raw";
+    const RunResult r = run({file, "--dims", "160x128x48", "--type", "u16", "--order", "little", "--header", "512",
+                             "--window", "0:65535", "--view", "slice", "--slice", "24", "--readout", "80,64",
+                             "--out", out()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // Values above 32767 are unsigned: the skull's 52000 is the maximum.
+    EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "Intens:       0.00 to   52000.00");
+    // Voxel 80 + 64*160 + 24*160*128 = 501,840; its bytes lie behind the header.
+    EXPECT_NE(r.out.find("Voxel:    501,840  Byte Offset:  1,004,192 = 0x000F.52A0"), std::string::npos) << r.out;
+    TKelvoxDataMgr mgr;
+    mgr.OpenFile(file);
+    mgr.SetParams(160, 128, 48, vdtUInt16, boLittleEndian, 0, 65535, 512);
+    VectorImage expected;
+    mgr.RenderView(0, 24, vkSlice, expected);
+    const QImage actual(QString::fromStdString(out()));
+    ASSERT_EQ(actual.width(), 160);
+    for (int y = 0; y < expected.height; ++y)
+        for (int x = 0; x < expected.width; ++x)
+            ASSERT_EQ(qRed(actual.pixel(x, y)), expected.at(x, y)[0]) << x << "," << y;
 }
 
 TEST_F(KelvoxRenderTest, ReadoutOutsideTheViewIsAnArgumentError)

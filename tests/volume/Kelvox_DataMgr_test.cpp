@@ -112,15 +112,15 @@ struct OffsetCase
     std::int32_t d0, d1, d2;
     TVoxelDataType type;
     std::array<std::int32_t, 4> index;
-    std::int32_t voxel;
-    std::int32_t byte;
+    std::int64_t voxel;
+    std::int64_t byte;
 };
 
 class OffsetTable : public ::testing::TestWithParam<OffsetCase>
 {
 };
 
-TEST_P(OffsetTable, VoxelAndByteOffsetWrapInSigned32Bits)
+TEST_P(OffsetTable, VoxelAndByteOffsetAreExactIn64Bits)
 {
     const OffsetCase& c = GetParam();
     TKelvoxDataMgr mgr;
@@ -128,31 +128,51 @@ TEST_P(OffsetTable, VoxelAndByteOffsetWrapInSigned32Bits)
     const auto [i0, i1, i2, i3] = c.index;
     EXPECT_EQ(mgr.VoxelOffset(i0, i1, i2, i3), c.voxel);
     EXPECT_EQ(mgr.ByteOffset(i0, i1, i2, i3), c.byte);
+    EXPECT_EQ(mgr.FilePosition(i0, i1, i2, i3), c.byte < 0 ? -1 : c.byte);
 }
+
+constexpr std::int64_t Int64Min = std::numeric_limits<std::int64_t>::min();
 
 INSTANTIATE_TEST_SUITE_P(
     Geometries, OffsetTable,
     ::testing::Values(OffsetCase{256, 256, 256, vdtInt16, {1, 2, 3, 0}, 197121, 394242},
                       OffsetCase{256, 256, 256, vdtByte, {1, 2, 3, 0}, 197121, 197121},
                       OffsetCase{100, 80, 30, vdtFloat32, {5, 6, 7, 2}, 536605, 2146420},
-                      // 1073741849 voxels of 4 bytes: 4,294,967,396 wraps to 100.
-                      OffsetCase{1024, 1024, 1024, vdtInt32, {25, 0, 0, 1}, 1073741849, 100},
-                      // Past 2^31 bytes the offset is negative: nowhere in the file.
-                      OffsetCase{1024, 1024, 1024, vdtInt16, {0, 0, 0, 1}, 1073741824, IntMin},
-                      // Blocks wrap too: 65536 x 65536 voxels per slice is 0 mod 2^32.
-                      OffsetCase{65536, 65536, 2, vdtByte, {3, 1, 7, 1}, 65539, 65539},
+                      // 1073741849 voxels of 4 bytes: 4,294,967,396, not 100 as 32 bits had it.
+                      OffsetCase{1024, 1024, 1024, vdtInt32, {25, 0, 0, 1}, 1073741849, 4294967396LL},
+                      // 2^31 bytes: positive, where 32 bits made it negative.
+                      OffsetCase{1024, 1024, 1024, vdtInt16, {0, 0, 0, 1}, 1073741824, 2147483648LL},
+                      // The largest position of the window: 10000^4 - 1 voxels of 8 bytes.
+                      OffsetCase{10000, 10000, 10000, vdtFloat64, {9999, 9999, 9999, 9999}, 9999999999999999LL,
+                                 79999999999999992LL},
+                      // Blocks are exact: 65536 x 65536 voxels per slice.
+                      OffsetCase{65536, 65536, 2, vdtByte, {3, 1, 7, 1}, 38654771203LL, 38654771203LL},
                       // No index is limited to its dimension; negative indices count back.
-                      OffsetCase{10, 10, 10, vdtInt16, {12, -1, 0, 0}, 2, 4}));
+                      OffsetCase{10, 10, 10, vdtInt16, {12, -1, 0, 0}, 2, 4},
+                      OffsetCase{10, 10, 10, vdtUInt16, {0, 0, -1, 0}, -100, -200},
+                      // Beyond the 64-bit range: nowhere.
+                      OffsetCase{2147483647, 2147483647, 2147483647, vdtByte, {0, 0, 0, 2147483647}, Int64Min,
+                                 Int64Min},
+                      // (2^31 - 1)^2 voxels fit, eight bytes each do not.
+                      OffsetCase{2147483647, 2147483647, 1, vdtFloat64, {0, 0, 1, 0}, 4611686014132420609LL,
+                                 Int64Min}));
 
-TEST_F(DataMgrTest, SetParamsDerivesWrappedBlocksAndTakesAnyValue)
+TEST_F(DataMgrTest, SetParamsDerivesExactBlocksAndTakesAnyValue)
 {
-    mgr.SetParams(70000, 70000, 3, vdtInt32, boBigEndian, 300, -300);
+    mgr.SetParams(70000, 70000, 3, vdtInt32, boBigEndian, 300, -300, 1024);
     EXPECT_EQ(mgr.BlockVoxels(0), 70000);
-    EXPECT_EQ(mgr.BlockVoxels(1), static_cast<std::int32_t>(4900000000LL - 4294967296LL));
-    EXPECT_EQ(mgr.BlockVoxels(2), static_cast<std::int32_t>((4900000000LL * 3) % 4294967296LL));
+    EXPECT_EQ(mgr.BlockVoxels(1), 4900000000LL);
+    EXPECT_EQ(mgr.BlockVoxels(2), 14700000000LL);
     EXPECT_EQ(mgr.IntensityMin, 300);
     EXPECT_EQ(mgr.IntensityMax, -300);
     EXPECT_EQ(mgr.ByteOrder, boBigEndian);
+    EXPECT_EQ(mgr.HeaderBytes, 1024);
+    EXPECT_EQ(mgr.FilePosition(1, 0, 0, 0), 1028);
+    // A header at the end of the 64-bit range puts every voxel but the
+    // first nowhere.
+    mgr.SetParams(10, 10, 10, vdtByte, boLittleEndian, 0, 0, std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ(mgr.FilePosition(0, 0, 0, 0), std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ(mgr.FilePosition(1, 0, 0, 0), -1);
 }
 
 // ---- decoding -------------------------------------------------------------
@@ -211,6 +231,74 @@ TEST(DataMgrDecode, RefusesElementsOutsideTheBuffer)
     EXPECT_THROW((void)mgr.DecodeInt32(1, bytes), std::out_of_range);
     EXPECT_THROW((void)mgr.DecodeFloat32(-1, bytes), std::out_of_range);
 }
+
+// ---- the four newer types, end to end ---------------------------------------
+
+struct NewTypeCase
+{
+    TVoxelDataType type;
+    std::vector<std::uint64_t> bits; // four voxels' patterns
+    std::array<double, 4> values;    // what ViewValue gives for them
+    float observedMin, observedMax;
+    std::int32_t intensityMin, intensityMax;
+    std::array<Rgb, 4> pixels;
+};
+
+class NewTypes : public ::testing::TestWithParam<std::tuple<NewTypeCase, TByteOrder>>
+{
+};
+
+TEST_P(NewTypes, RenderDecodeAndObserveInBothByteOrders)
+{
+    const auto& [c, order] = GetParam();
+    const int bytes = static_cast<int>(bytesPerVoxelOf(c.type));
+    std::vector<std::uint8_t> file(3, 0xAB); // a 3-byte header
+    for (const std::uint64_t bits : c.bits)
+        for (int b = 0; b < bytes; ++b)
+            file.push_back(static_cast<std::uint8_t>(bits >> (8 * (order == boBigEndian ? bytes - 1 - b : b))));
+    TempDir dir;
+    TKelvoxDataMgr mgr;
+    mgr.OpenFile(dir.write("typed.raw", file));
+    ASSERT_FALSE(mgr.FileName.empty());
+    mgr.SetParams(2, 2, 1, c.type, order, c.intensityMin, c.intensityMax, 3);
+    VectorImage image;
+    mgr.RenderView(0, 0, vkSlice, image);
+    EXPECT_EQ(mgr.ViewCounts[vkSlice], 4);
+    for (int i = 0; i < 4; ++i) {
+        const double v = mgr.ViewValue(vkSlice, i % 2, i / 2);
+        if (std::isnan(c.values[static_cast<std::size_t>(i)]))
+            EXPECT_TRUE(std::isnan(v)) << i;
+        else
+            EXPECT_EQ(v, c.values[static_cast<std::size_t>(i)]) << i;
+        EXPECT_EQ(image.at(i % 2, i / 2), c.pixels[static_cast<std::size_t>(i)]) << i;
+    }
+    EXPECT_EQ(mgr.ObservedMin, c.observedMin);
+    EXPECT_EQ(mgr.ObservedMax, c.observedMax);
+}
+
+constexpr float FloatInf = std::numeric_limits<float>::infinity();
+
+INSTANTIATE_TEST_SUITE_P(
+    Types, NewTypes,
+    ::testing::Combine(
+        ::testing::Values(
+            // Above 32767 stays positive; 65535 is white in the full window.
+            NewTypeCase{vdtUInt16, {0, 32768, 40000, 65535}, {0, 32768, 40000, 65535}, 0.0f, 65535.0f, 0, 65535,
+                        {grey(0), grey(128), grey(156), grey(255)}},
+            NewTypeCase{vdtInt8, {0x80, 0xFF, 0x00, 0x7F}, {-128, -1, 0, 127}, -128.0f, 127.0f, -128, 127,
+                        {grey(0), grey(127), grey(128), grey(255)}},
+            // 4294967295 is held as the float 2^32 and reads out exactly.
+            NewTypeCase{vdtUInt32, {0, 2147483648u, 4294967295u, 16777217u}, {0, 2147483648.0, 4294967295.0, 16777217},
+                        0.0f, 4294967296.0f, 0, 2147483647, {grey(0), grey(255), grey(255), grey(2)}},
+            // A signalling NaN pattern reads 0 and is red; 1e300 overflows
+            // the scaled range (red) and the observed range as +infinity;
+            // a quiet NaN is red and reads NaN.
+            NewTypeCase{vdtFloat64,
+                        {std::bit_cast<std::uint64_t>(0.5), 0x7FF0000000000001u, std::bit_cast<std::uint64_t>(1e300),
+                         0x7FF8000000000000u},
+                        {0.5, 0.0, 1e300, std::numeric_limits<double>::quiet_NaN()}, 0.5f, FloatInf, 0, 1,
+                        {grey(128), Red, Red, Red}}),
+        ::testing::Values(boLittleEndian, boBigEndian)));
 
 // ---- opening and closing --------------------------------------------------
 
@@ -610,18 +698,19 @@ TEST_F(DataMgrTest, CrossSliceTakesOneRowPerSliceAndRowsPastDimOne)
 TEST_F(DataMgrTest, CrossSliceRowsAfterAnEmptyRowStillShowTheirData)
 {
     openBytes({1, 2, 3, 4, 5, 6, 7, 8});
-    // A slice is 2^30 bytes: slice 1 lies beyond the file, slices 2 and 3
-    // wrap to negative offsets, slice 4 wraps all the way round to offset 0.
-    mgr.SetParams(4, 268435456, 5, vdtByte, boLittleEndian, 0, 255);
-    mgr.RenderView(0, 0, vkCrossSlice, image);
+    // With -1 rows per slice each slice starts a row before the last one:
+    // row 2 of slice 0 lies beyond the file, of slice 1 at byte 4, of slice 2
+    // at byte 0.
+    mgr.SetParams(4, -1, 3, vdtByte, boLittleEndian, 0, 255);
+    mgr.RenderView(0, 2, vkCrossSlice, image);
     EXPECT_EQ(mgr.ViewCounts[vkCrossSlice], 8);
     for (int x = 0; x < 4; ++x) {
-        EXPECT_EQ(image.at(x, 0), grey(x + 1));
-        for (int y = 1; y < 4; ++y)
-            EXPECT_EQ(image.at(x, y), LightBlue);
-        EXPECT_EQ(image.at(x, 4), grey(x + 1));
-        EXPECT_EQ(mgr.ViewValue(vkCrossSlice, x, 4), x + 1.0);
-        EXPECT_EQ(mgr.ViewValue(vkCrossSlice, x, 1), 0.0);
+        EXPECT_EQ(image.at(x, 0), LightBlue);
+        EXPECT_EQ(mgr.ViewValue(vkCrossSlice, x, 0), 0.0);
+        EXPECT_EQ(image.at(x, 1), grey(x + 5));
+        EXPECT_EQ(mgr.ViewValue(vkCrossSlice, x, 1), x + 5.0);
+        EXPECT_EQ(image.at(x, 2), grey(x + 1));
+        EXPECT_EQ(mgr.ViewValue(vkCrossSlice, x, 2), x + 1.0);
     }
 }
 
@@ -730,27 +819,45 @@ TEST_F(DataMgrTest, UnknownDataTypeDecodesAsZero)
     EXPECT_EQ(mgr.ObservedMax, 0.0f);
 }
 
-// ---- 32-bit offsets in a file beyond 4 GiB ----------------------------------
+// ---- exact offsets in a micro-CT sized file ---------------------------------
 
-class SparseFileTest : public ::testing::Test
+// Two volumes of 2048 x 2048 x 2060 float32 voxels (34.6 GB each) behind a
+// header, as a sparse file: only the marked voxels take room on disk.
+class HugeFileTest : public ::testing::TestWithParam<std::int64_t>
 {
 protected:
-    static constexpr std::int64_t FourGiB = std::int64_t{1} << 32;
+    static constexpr std::int32_t Side = 2048;
+    static constexpr std::int32_t Slices = 2060;
+    static constexpr std::int32_t MarkedRow = 1000;
+    static constexpr std::int64_t VolumeBytes = std::int64_t{Side} * Side * Slices * 4;
+
+    std::int64_t header() const { return GetParam(); }
+    // Where voxel (i0, i1, i2, i3) lies, computed here independently.
+    std::int64_t at(std::int64_t i0, std::int64_t i1, std::int64_t i2, std::int64_t i3) const
+    {
+        return header() + 4 * (i0 + Side * (i1 + std::int64_t{Side} * (i2 + std::int64_t{Slices} * i3)));
+    }
 
     void SetUp() override
     {
-        path = dir.path("sparse.raw");
+        path = dir.path("microct.raw");
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT, 0600);
         ASSERT_GE(fd, 0);
-        const bool sized = ::ftruncate(fd, FourGiB + 4096) == 0;
-        // Marker bytes at 256 and at 2^32 + 256: a wrapped offset reads the first.
-        const bool marked = ::pwrite(fd, "\x07", 1, 256) == 1 && ::pwrite(fd, "\x09", 1, FourGiB + 256) == 1;
+        bool ok = ::ftruncate(fd, header() + 2 * VolumeBytes) == 0;
+        const auto mark = [&](std::int64_t position, float value) {
+            ok = ok && ::pwrite(fd, &value, 4, position) == 4;
+        };
+        mark(at(0, 0, Slices - 1, 0), 7.0f);
+        mark(at(Side - 1, Side - 1, Slices - 1, 0), 9.0f); // the last voxel of the volume
+        for (std::int32_t k = 0; k < Slices; ++k)
+            mark(at(5, MarkedRow, k, 0), static_cast<float>(k)); // one voxel in each slice's row
+        mark(at(1, 2, 3, 1), 42.0f); // the second volume
         ::close(fd);
-        if (!sized || !marked)
-            GTEST_SKIP() << "no sparse file of 4 GiB here";
+        if (!ok)
+            GTEST_SKIP() << "no sparse file of 70 GB here";
         mgr.OpenFile(path);
         ASSERT_FALSE(mgr.FileName.empty()) << mgr.ErrorText;
-        mgr.SetParams(256, 1, 1, vdtByte, boLittleEndian, 0, 255); // one 256-byte row per slice
+        mgr.SetParams(Side, Side, Slices, vdtFloat32, boLittleEndian, 0, 10000, header());
     }
 
     TempDir dir;
@@ -759,35 +866,62 @@ protected:
     VectorImage image;
 };
 
-TEST_F(SparseFileTest, OffsetThatWrapsAllTheWayRoundReadsTheWrappedPosition)
+TEST_P(HugeFileTest, LastSliceIsReadAtItsTruePosition)
 {
-    const std::int32_t slice = (1 << 24) + 1; // byte 2^32 + 256 wraps to 256
-    EXPECT_EQ(mgr.ByteOffset(0, 0, slice, 0), 256);
-    mgr.RenderView(0, slice, vkSlice, image);
+    EXPECT_EQ(mgr.ByteOffset(0, 0, Slices - 1, 0), at(0, 0, Slices - 1, 0) - header());
+    EXPECT_EQ(mgr.FilePosition(Side - 1, Side - 1, Slices - 1, 0), at(Side - 1, Side - 1, Slices - 1, 0));
+    mgr.RenderView(0, Slices - 1, vkSlice, image);
+    EXPECT_EQ(mgr.ViewCounts[vkSlice], Side * Side);
     EXPECT_EQ(mgr.ViewValue(vkSlice, 0, 0), 7.0);
-    EXPECT_EQ(image.at(0, 0), grey(7));
+    EXPECT_EQ(mgr.ViewValue(vkSlice, Side - 1, Side - 1), 9.0);
+    EXPECT_EQ(mgr.ViewValue(vkSlice, 1, 0), 0.0);
+    EXPECT_EQ(mgr.ViewValue(vkSlice, 5, MarkedRow), static_cast<double>(Slices - 1));
+    EXPECT_EQ(mgr.ObservedMin, 0.0f);
+    EXPECT_EQ(mgr.ObservedMax, static_cast<float>(Slices - 1));
 }
 
-TEST_F(SparseFileTest, NegativeOffsetReadsNothingEvenWhereTheFileHasData)
+TEST_P(HugeFileTest, CrossSliceReadsEveryRowOfAllSlices)
 {
-    const std::int32_t slice = 1 << 23; // byte 2^31: negative
-    EXPECT_LT(mgr.ByteOffset(0, 0, slice, 0), 0);
-    mgr.RenderView(0, slice, vkSlice, image);
-    EXPECT_EQ(mgr.ViewCounts[vkSlice], 0);
+    mgr.RenderView(0, MarkedRow, vkCrossSlice, image);
+    EXPECT_EQ(mgr.ViewCounts[vkCrossSlice], Side * Slices);
+    for (std::int32_t k : {0, 1, 127, 128, 255, 256, 1024, Slices - 1})
+        EXPECT_EQ(mgr.ViewValue(vkCrossSlice, 5, k), static_cast<double>(k)) << "slice " << k;
+    EXPECT_EQ(image.at(0, Slices - 1), grey(0));
+}
+
+TEST_P(HugeFileTest, SecondVolumeLiesBehindTheFirst)
+{
+    mgr.RenderView(1, 3, vkOtherVolume, image);
+    EXPECT_EQ(mgr.ViewValue(vkOtherVolume, 1, 2), 42.0);
+    EXPECT_EQ(mgr.FilePosition(1, 2, 3, 1), at(1, 2, 3, 1));
+    // A third volume would lie beyond the end of the file: light blue.
+    mgr.RenderView(2, 0, vkOtherVolume, image);
+    EXPECT_EQ(mgr.ViewCounts[vkOtherVolume], 0);
     EXPECT_EQ(image.at(0, 0), LightBlue);
-
-    mgr.RenderView(0, slice - 1, vkSlice, image); // the last slice below 2 GiB is data (zeros)
-    EXPECT_EQ(mgr.ViewCounts[vkSlice], 256);
-    EXPECT_EQ(image.at(255, 0), grey(0));
 }
 
-TEST_F(SparseFileTest, CrossSliceRowsWrapLikeSlices)
+INSTANTIATE_TEST_SUITE_P(Headers, HugeFileTest, ::testing::Values(0, 352),
+                         [](const auto& info) { return "header" + std::to_string(info.param); });
+
+TEST_F(DataMgrTest, HeaderShiftsEveryReadAndOnePastTheFileReadsNothing)
 {
-    mgr.SetParams(1, 1 << 24, 258, vdtByte, boLittleEndian, 0, 255); // slices of 2^24 bytes
-    mgr.RenderView(0, 256, vkCrossSlice, image);                     // row 256 of each slice
-    EXPECT_EQ(mgr.ViewValue(vkCrossSlice, 0, 0), 7.0);               // byte 256
-    EXPECT_EQ(image.at(0, 128), LightBlue);                          // byte 2^31 + 256: negative
-    EXPECT_EQ(mgr.ViewValue(vkCrossSlice, 0, 256), 7.0);             // byte 2^32 + 256 wraps to 256
+    openBytes({1, 2, 3, 4, 5, 6, 7, 8});
+    mgr.SetParams(2, 2, 1, vdtByte, boLittleEndian, 0, 255, 3);
+    mgr.RenderView(0, 0, vkSlice, image);
+    EXPECT_EQ(mgr.ViewValue(vkSlice, 0, 0), 4.0);
+    EXPECT_EQ(mgr.ViewValue(vkSlice, 1, 1), 7.0);
+    mgr.RenderView(0, 1, vkNextSlice, image); // bytes 7, 8, then the end of the file
+    EXPECT_EQ(mgr.ViewCounts[vkNextSlice], 1);
+    EXPECT_EQ(image.at(1, 0), LightBlue);
+
+    for (const std::int64_t beyond : {std::int64_t{8}, std::int64_t{1} << 40, std::numeric_limits<std::int64_t>::max()}) {
+        mgr.SetParams(2, 2, 1, vdtByte, boLittleEndian, 0, 255, beyond);
+        mgr.RenderView(0, 0, vkSlice, image);
+        mgr.RenderView(0, 0, vkCrossSlice, image);
+        EXPECT_EQ(mgr.ViewCounts[vkSlice], 0) << beyond;
+        EXPECT_EQ(mgr.ViewCounts[vkCrossSlice], 0) << beyond;
+        EXPECT_EQ(image.at(0, 0), LightBlue);
+    }
 }
 
 } // namespace
