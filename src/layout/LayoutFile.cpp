@@ -156,6 +156,16 @@ LayoutFileReading readLayoutFile(const std::string& path)
     return reading;
 }
 
+std::int64_t wholeVolumesIn(const VolumeLayout& layout, std::int64_t fileSize)
+{
+    VolumeLayout one = layout;
+    one.volumes = 1;
+    const std::int64_t volumeBytes = layoutDataBytes(one);
+    if (volumeBytes <= 0 || layout.headerBytes < 0 || fileSize - layout.headerBytes < volumeBytes)
+        return 1;
+    return (fileSize - layout.headerBytes) / volumeBytes;
+}
+
 void writeLayoutFile(const std::string& path, LayoutSaveFormat format, const VolumeLayout& layout,
                      const std::string& dataPath)
 {

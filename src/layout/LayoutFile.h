@@ -62,6 +62,11 @@ bool layoutFileFormatOf(const std::string& path, LayoutFileFormat& format);
 // comes back as a refusal. Checks that the data file exists and is a file.
 LayoutFileReading readLayoutFile(const std::string& path);
 
+// Whole volumes a file of fileSize bytes holds under layout (its volumes
+// field is ignored): the bytes after the header divided by one volume's
+// bytes, at least 1 (a header describes one volume even of a short file).
+std::int64_t wholeVolumesIn(const VolumeLayout& layout, std::int64_t fileSize);
+
 // Formats the save dialog offers; both are detached headers.
 enum class LayoutSaveFormat
 {

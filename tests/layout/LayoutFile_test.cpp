@@ -55,6 +55,18 @@ INSTANTIATE_TEST_SUITE_P(Extensions, LayoutFileNames,
                                          NameCase{"a.nhdr.raw", false, false}, NameCase{"", false, false},
                                          NameCase{"a.gz", false, false}));
 
+TEST(LayoutFile, WholeVolumesCountOnlyCompleteOnesAfterTheHeader)
+{
+    VolumeLayout layout = smallLayout(); // 4 x 3 x 2 x 2 bytes = 48 per volume, 16 header bytes
+    layout.volumes = 7; // ignored
+    EXPECT_EQ(wholeVolumesIn(layout, 16 + 3 * 48), 3);
+    EXPECT_EQ(wholeVolumesIn(layout, 16 + 3 * 48 + 47), 3);
+    EXPECT_EQ(wholeVolumesIn(layout, 16 + 47), 1) << "a short file still shows one volume";
+    EXPECT_EQ(wholeVolumesIn(layout, 0), 1);
+    layout.headerBytes = std::int64_t{1} << 62;
+    EXPECT_EQ(wholeVolumesIn(layout, 100), 1);
+}
+
 TEST(LayoutFile, PlainFilesAreNotLayouts)
 {
     EXPECT_EQ(readLayoutFile("/nowhere/volume.raw").outcome, LayoutFileReading::Outcome::PlainData);
