@@ -287,7 +287,7 @@ TEST_F(MainWindow, CarriesDesignedTextsMenusAndTimer)
     for (const QAction* item : child<QMenu>("mh_File")->actions()) {
         fileMenu << (item->isSeparator() ? QStringLiteral("-") : item->text());
     }
-    EXPECT_EQ(fileMenu, (QStringList{"&Open File", "&Close File", "-", "&Quit"}));
+    EXPECT_EQ(fileMenu, (QStringList{"&Open File", "&Close File", "Save &Layout As...", "-", "&Quit"}));
     QStringList presets;
     for (const QAction* item : child<QMenu>("pop_IntensityRange")->actions()) {
         presets << item->text();
