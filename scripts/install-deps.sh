@@ -11,6 +11,7 @@ PACKAGES="
   libteem-dev teem-apps libnifti2-dev python3-nibabel
   xvfb xauth xdotool imagemagick x11-utils
   fonts-dejavu-core fontconfig
+  python3 groff-base desktop-file-utils appstream dpkg-dev lintian
 "
 
 missing=""

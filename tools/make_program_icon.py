@@ -5,9 +5,10 @@ The slice is the middle slice of the unsigned 8-bit sample volume that the
 build generates (tools/make_samples.cpp: 256 x 256 x 64 voxels), scaled down
 to 72 x 72 pixels with its orientation marker left out; the question mark is
 drawn over it with antialiased edges. The result is a 24-bit PNG written with
-the standard library only.
+the standard library only. --size draws the same picture at another size (the
+desktop icons: 48, 128 and 256 pixels, see data/icons/).
 
-    tools/make_program_icon.py [--sample head_256x256x64_u8.raw] [output.png]
+    tools/make_program_icon.py [--sample head_256x256x64_u8.raw] [--size N] [output.png]
 
 Without --sample the first build/*/samples/head_256x256x64_u8.raw is used
 (build the `samples` target first); the default output is
@@ -30,7 +31,7 @@ BLUE = (20, 70, 235)
 OUTLINE = (0, 20, 90)
 
 
-def grey_slice(sample_path):
+def grey_slice(sample_path, size=SIZE):
     d0, d1, d2 = SAMPLE_DIMS
     with open(sample_path, "rb") as f:
         f.seek(d0 * d1 * (d2 // 2))
@@ -38,14 +39,14 @@ def grey_slice(sample_path):
     if len(plane) != d0 * d1:
         raise SystemExit(f"{sample_path}: too short for {d0} x {d1} x {d2} voxels")
     pixels = []
-    for row in range(SIZE):
+    for row in range(size):
         line = []
-        for col in range(SIZE):
+        for col in range(size):
             total = 0
             for sy in range(SUPERSAMPLE):
                 for sx in range(SUPERSAMPLE):
-                    i = int((col + (sx + 0.5) / SUPERSAMPLE) * d0 / SIZE)
-                    j = int((row + (sy + 0.5) / SUPERSAMPLE) * d1 / SIZE)
+                    i = int((col + (sx + 0.5) / SUPERSAMPLE) * d0 / size)
+                    j = int((row + (sy + 0.5) / SUPERSAMPLE) * d1 / size)
                     # The orientation marker in the top-left corner is left out.
                     total += 0 if (i < d0 // 8 and j < d1 // 8) else plane[j * d0 + i]
             line.append(round(total / SUPERSAMPLE ** 2))
@@ -85,17 +86,20 @@ def coverage(distance, half_width):
     return max(0.0, min(1.0, half_width + 0.5 - distance))
 
 
-def icon(sample_path):
-    grey = grey_slice(sample_path)
+def icon(sample_path, size=SIZE):
+    # The question mark is laid out on the 72-pixel grid; other sizes scale
+    # it, the edges staying one output pixel soft.
+    scale = size / SIZE
+    grey = grey_slice(sample_path, size)
     rows = []
-    for row in range(SIZE):
+    for row in range(size):
         line = []
-        for col in range(SIZE):
-            p = (col + 0.5, row + 0.5)
-            stroke = question_mark_distance(p)
-            dot = math.hypot(p[0] - 36.0, p[1] - 57.0)
-            fill = max(coverage(stroke, 4.5), coverage(dot, 5.5))
-            edge = max(coverage(stroke, 5.7), coverage(dot, 6.7))
+        for col in range(size):
+            p = ((col + 0.5) / scale, (row + 0.5) / scale)
+            stroke = question_mark_distance(p) * scale
+            dot = math.hypot(p[0] - 36.0, p[1] - 57.0) * scale
+            fill = max(coverage(stroke, 4.5 * scale), coverage(dot, 5.5 * scale))
+            edge = max(coverage(stroke, 5.7 * scale), coverage(dot, 6.7 * scale))
             g = grey[row][col]
             pixel = tuple(g + (o - g) * edge for o in OUTLINE)
             pixel = tuple(round(q + (b - q) * fill) for q, b in zip(pixel, BLUE))
@@ -110,7 +114,7 @@ def png_bytes(rows):
         return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
 
     raw = b"".join(b"\x00" + bytes(c for pixel in line for c in pixel) for line in rows)
-    header = struct.pack(">IIBBBBB", SIZE, SIZE, 8, 2, 0, 0, 0)  # 8 bits per channel, RGB
+    header = struct.pack(">IIBBBBB", len(rows[0]), len(rows), 8, 2, 0, 0, 0)  # 8 bits per channel, RGB
     return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b"")
 
 
@@ -118,6 +122,7 @@ def main():
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     parser = argparse.ArgumentParser(description="Draws the About box picture.")
     parser.add_argument("--sample", help="the generated " + SAMPLE_NAME)
+    parser.add_argument("--size", type=int, default=SIZE, help="width and height in pixels (default 72)")
     parser.add_argument("output", nargs="?", default=os.path.join(root, "src", "app", "images", "ProgramIcon.png"))
     args = parser.parse_args()
     sample = args.sample
@@ -127,7 +132,7 @@ def main():
             raise SystemExit("no " + SAMPLE_NAME + " found; build the samples target or pass --sample")
         sample = found[0]
     with open(args.output, "wb") as out:
-        out.write(png_bytes(icon(sample)))
+        out.write(png_bytes(icon(sample, args.size)))
     print(args.output)
 
 

@@ -6,6 +6,8 @@
 #   kelvox-i16be-right.png  the int16 big-endian sample, 128 x 128 x 64,
 #                         2 volumes, read with the right guess
 #   kelvox-i16be-wrong.png  the same file read little-endian
+#   kelvox-u16-header.png  the UInt-16 sample behind its 512-byte header,
+#                         read with the right guess
 # Usage: tools/screenshots.sh [output folder]   (default build/screenshots)
 # KELVOX_BUILD_DIR names an already configured build folder to use instead
 # of build/release.
@@ -22,6 +24,8 @@ fi
 cmake --build "$build" -j 2 --target kelvox samples
 sample=$(cd "$build/samples" && pwd)/head_128x128x64x2_i16be.raw
 [ -f "$sample" ] || { echo "screenshots: sample $sample is missing" >&2; exit 1; }
+sample16=$(cd "$build/samples" && pwd)/head_160x128x48_u16le_header512.raw
+[ -f "$sample16" ] || { echo "screenshots: sample $sample16 is missing" >&2; exit 1; }
 mkdir -p "$out"
 
 display=:97
@@ -69,6 +73,7 @@ keys ctrl+a; text 64;  keys Tab      # slices per volume
 keys Down Tab                        # data type: Int-16
 keys Down Tab                        # byte order: Big-Endian
 keys Tab Tab                         # intensity minimum, maximum
+keys Tab                             # header bytes: 0
 keys ctrl+a; text 32; keys Tab       # slice 32
 sleep 1
 keys space Tab                       # "Apply": the slice's own range
@@ -77,10 +82,31 @@ keys ctrl+a; text 64; keys Tab       # cross-slice at row 64
 xdotool mousemove --window "$win" 90 230
 shot kelvox-i16be-right.png
 
-# Back to the byte order (shift+Tab past the row, Apply, slice and both
-# intensity edits) and read the file little-endian.
-keys shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab
+# Back to the byte order (shift+Tab past the row, Apply, slice, header and
+# both intensity edits) and read the file little-endian.
+keys shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab
 keys Up
 sleep 0.8
 xdotool mousemove --window "$win" 92 232
 shot kelvox-i16be-wrong.png
+
+# The UInt-16 sample: its layout and header, then its own range.
+keys alt+f o
+sleep 1
+text "$sample16"
+keys Return
+sleep 0.8
+xdotool windowfocus --sync "$win"
+keys shift+Tab shift+Tab shift+Tab shift+Tab     # back from the byte order to Voxels/Row
+keys ctrl+a; text 160; keys Tab      # voxels per row
+keys ctrl+a; text 128; keys Tab      # rows per slice
+keys ctrl+a; text 48;  keys Tab      # slices per volume
+keys Down Down Down Tab              # data type: UInt-16 (from Int-16)
+keys Up Tab                          # byte order: Lil-Endian
+keys Tab Tab                         # intensity minimum, maximum
+keys ctrl+a; text 512; keys Tab      # header bytes
+keys ctrl+a; text 24; keys Tab       # slice 24
+sleep 1
+keys space                           # "Apply": the slice's own range
+xdotool mousemove --window "$win" 100 200
+shot kelvox-u16-header.png

@@ -5,6 +5,11 @@
 namespace {
 
 constexpr char32_t Replacement = 0xFFFD;
+// A byte b (0x80..0xFF) of a file name that is not valid UTF-8 is kept as the
+// unpaired low surrogate EscapeBase + b.
+constexpr char32_t EscapeBase = 0xDC00;
+constexpr char32_t EscapedByteFirst = EscapeBase + 0x80;
+constexpr char32_t EscapedByteLast = EscapeBase + 0xFF;
 
 void appendUtf8(std::string& out, char32_t c)
 {
@@ -48,6 +53,8 @@ std::string WideToSystem(std::u16string_view text)
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
             appendUtf8(out, 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00));
             ++i;
+        } else if (c >= EscapedByteFirst && c <= EscapedByteLast) {
+            out.push_back(static_cast<char>(static_cast<unsigned char>(c - EscapeBase)));
         } else if (c >= 0xD800 && c <= 0xDFFF) {
             appendUtf8(out, Replacement);
         } else {
@@ -57,7 +64,12 @@ std::string WideToSystem(std::u16string_view text)
     return out;
 }
 
-std::u16string SystemToWide(std::string_view text)
+namespace {
+
+// UTF-8 to UTF-16; invalid(byte) stands for each byte that starts no valid
+// sequence.
+template <typename Invalid>
+std::u16string decodeUtf8(std::string_view text, Invalid invalid)
 {
     std::u16string out;
     out.reserve(text.size());
@@ -78,7 +90,7 @@ std::u16string SystemToWide(std::string_view text)
             c = lead & 0x07;
             extra = 3;
         } else {
-            appendUtf16(out, Replacement);
+            appendUtf16(out, invalid(lead));
             ++i;
             continue;
         }
@@ -91,8 +103,11 @@ std::u16string SystemToWide(std::string_view text)
                 c = (c << 6) | (next & 0x3F);
             }
         }
-        if (!valid || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            appendUtf16(out, Replacement);
+        // An over-long form (C0 AF for "/") is no character: it would let a
+        // name's bytes say something else than they show.
+        constexpr char32_t Smallest[] = {0, 0x80, 0x800, 0x10000};
+        if (!valid || c < Smallest[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+            appendUtf16(out, invalid(lead));
             ++i;
             continue;
         }
@@ -100,4 +115,17 @@ std::u16string SystemToWide(std::string_view text)
         i += static_cast<std::size_t>(extra) + 1;
     }
     return out;
+}
+
+} // namespace
+
+std::u16string SystemToWide(std::string_view text)
+{
+    return decodeUtf8(text, [](unsigned char) { return Replacement; });
+}
+
+std::u16string FileNameToWide(std::string_view name)
+{
+    // Only bytes from 0x80 on can start an invalid sequence.
+    return decodeUtf8(name, [](unsigned char b) { return EscapeBase + b; });
 }

@@ -3,6 +3,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QSettings>
 
 namespace Dialogs {
 namespace {
@@ -17,6 +18,31 @@ OpenFileHandler& openFileHandler()
 {
     static OpenFileHandler handler;
     return handler;
+}
+
+// The open dialog's history, folder and view (QFileDialog::saveState) for
+// the rest of the run; empty before the first dialog.
+QByteArray& openDialogState()
+{
+    static QByteArray state;
+    return state;
+}
+
+// The toolkit's file dialog loads and stores its history and view in the
+// user's settings file ("QtProject"); the program stores nothing between
+// runs. The user-scope settings of this process are therefore read from and
+// written to a folder that cannot exist (below a character device), so
+// every read finds nothing and every write fails before touching the disk.
+// The program itself keeps no other settings.
+void keepSettingsOffTheDisk()
+{
+    static const bool done = [] {
+        const QString nowhere = QStringLiteral("/dev/null/kelvox-stores-no-settings");
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, nowhere);
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, nowhere);
+        return true;
+    }();
+    (void)done;
 }
 
 SaveFileHandler& saveFileHandler()
@@ -52,7 +78,12 @@ QString askOpenFileName(QWidget* parent, const QString& title, const QString& in
     // No filter, default extension or start folder; the path and the file
     // must exist; resizable; no places side bar; nothing is added to any list
     // of recent documents (the toolkit's own dialog keeps no such list).
+    keepSettingsOffTheDisk();
     QFileDialog dialog(parent, title);
+    // What the last dialog of this run left: its history, folder and view.
+    if (!openDialogState().isEmpty()) {
+        dialog.restoreState(openDialogState());
+    }
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
@@ -63,7 +94,9 @@ QString askOpenFileName(QWidget* parent, const QString& title, const QString& in
         dialog.setDirectory(info.absolutePath());
         dialog.selectFile(info.fileName());
     }
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+    const int answer = dialog.exec();
+    openDialogState() = dialog.saveState();
+    if (answer != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return {};
     }
     return dialog.selectedFiles().constFirst();
@@ -79,6 +112,7 @@ QString askSaveFileName(QWidget* parent, const QString& title, const QString& in
     // Like the open dialog, plus the file types; the default suffix follows
     // the type chosen, so the dialog's own confirmation of an existing name
     // sees the name that will be written.
+    keepSettingsOffTheDisk();
     QFileDialog dialog(parent, title);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setFileMode(QFileDialog::AnyFile);

@@ -34,7 +34,9 @@ void showError(QWidget* parent, const QString& message);
 
 // Asks for an existing file to open; returns its path, or an empty string
 // when the user cancels. The dialog opens in the folder of initialPath with
-// its name filled in (when given).
+// its name filled in (when given). Its history and view carry over to the
+// next dialog of the same run; nothing is written to disk (the toolkit's
+// settings file included).
 QString askOpenFileName(QWidget* parent, const QString& title, const QString& initialPath = {});
 
 // Asks for a file name to save under, offering the file types in filters

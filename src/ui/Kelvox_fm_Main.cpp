@@ -3,6 +3,7 @@
 
 #include "dragdrop/DragDropFile.h"
 #include "platform/qt/QtBridge.h"
+#include "platform/qt/QtFileNames.h"
 #include "ui/EdgeAnchors.h"
 #include "ui/IntText.h"
 #include "ui/Kelvox_Dialogs.h"
@@ -97,6 +98,9 @@ QFont fontWithFallback(const QString& family, QFont::StyleHint hint, int pixelSi
     QFont font(family);
     font.setStyleHint(hint);
     font.setPixelSize(pixelSize);
+    // Set, not inherited: a child with a face of its own keeps its normal
+    // width under the window's narrowed stand-in.
+    font.setStretch(QFont::Unstretched);
     return font;
 }
 
@@ -111,14 +115,15 @@ QFont windowFont()
     return font;
 }
 
+// Lossless for names that are not UTF-8 (QFile::encodeName is not).
 std::string toFileSystemName(const QString& path)
 {
-    return QFile::encodeName(path).toStdString();
+    return FileNameFromQString(path);
 }
 
 QString fromFileSystemName(const std::string& name)
 {
-    return QFile::decodeName(QByteArray::fromStdString(name));
+    return QStringFromFileName(name);
 }
 
 } // namespace
@@ -293,6 +298,19 @@ void Tfm_Main::FormActivate()
     ui->ed_VolumeNumber->setText(QStringLiteral("1"));
     setWindowTitle(m_fileDescription);
     Activated = true;
+    if (m_startFile) {
+        openFileAtStart(*std::exchange(m_startFile, std::nullopt));
+    }
+}
+
+void Tfm_Main::openFileAtStart(const QString& path)
+{
+    if (!Activated) {
+        m_startFile = path; // after the defaults, so a layout file's layout holds
+        return;
+    }
+    m_lastOpenPath = path;
+    openFile(path);
 }
 
 void Tfm_Main::closeEvent(QCloseEvent* event)

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QCloseEvent;
@@ -55,6 +56,11 @@ public:
     // shell. It registers when the window gets its native window, which
     // needs OLE initialised on the GUI thread (OleInitialize) beforehand.
     TDropFileTarget* dropFileTarget() const { return DropFileTarget1.get(); }
+
+    // Opens path as File > Open does, right after the first activation has
+    // filled in the defaults (at once when it already has). Start-up uses it
+    // for the file named on the command line.
+    void openFileAtStart(const QString& path);
 
     // Applies the parameters, lays out the views and renders all four now,
     // under the busy cursor (restored also when a step fails; the error then
@@ -124,6 +130,7 @@ private:
     TKelvoxDataMgr& DataMgr;
     QString m_fileDescription;
     QString m_lastOpenPath;
+    std::optional<QString> m_startFile;
     QTimer* Timer1 = nullptr;
     std::unique_ptr<TDropFileTarget> DropFileTarget1;
     EdgeAnchors* m_anchors = nullptr;

@@ -143,7 +143,11 @@ void ViewImageWidget::paintEvent(QPaintEvent* event)
 
 void ViewImageWidget::mouseMoveEvent(QMouseEvent* event)
 {
-    const QPoint pos = event->position().toPoint();
+    // The voxel under the pointer is the one the position lies in: with
+    // fractional positions (scale factors such as 1.5) rounding would give
+    // the right half of each voxel to the next one.
+    const QPointF exact = event->position();
+    const QPoint pos(static_cast<int>(std::floor(exact.x())), static_cast<int>(std::floor(exact.y())));
     if (rect().contains(pos)) {
         emit mouseMoved(pos.x(), pos.y());
     }

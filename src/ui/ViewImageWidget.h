@@ -35,7 +35,8 @@ public:
     const QImage& image() const { return m_image; }
 
 signals:
-    // The pointer moved to column x, row y of the widget (0-based). Only
+    // The pointer moved into column x, row y of the widget (0-based; the
+    // pixel the position lies in, also for fractional positions). Only
     // positions inside the widget are reported, also while a button is held
     // and the pointer has left it.
     void mouseMoved(int x, int y);

@@ -56,6 +56,14 @@ inline std::uint8_t greyOfValue(double v, Window w, std::uint8_t& red)
     return static_cast<std::uint8_t>(static_cast<std::int32_t>(rounded));
 }
 
+// The nearest float of a Float-64 value as the observed range records it.
+inline float nearestFloat(double v)
+{
+    if (std::fabs(v) >= FloatOverflow)
+        return v > 0 ? std::numeric_limits<float>::infinity() : -std::numeric_limits<float>::infinity();
+    return static_cast<float>(v);
+}
+
 inline std::uint8_t greyOf(float v, Window w, std::uint8_t& red)
 {
     return greyOfValue(static_cast<double>(v), w, red);
@@ -270,24 +278,6 @@ __attribute__((target("avx2"))) inline unsigned greyOf8(__m256 v, Window w, std:
     return nan | ((over0 | over1 << 4) & finite);
 }
 
-// The same for eight Float-64 values, used as the doubles they are.
-__attribute__((target("avx2"))) inline unsigned greyOf8(__m256d v0, __m256d v1, Window w, std::uint8_t* grey)
-{
-    unsigned over0 = 0, over1 = 0;
-    const __m128 low = ruleOf4(v0, w, over0);
-    const __m128 high = ruleOf4(v1, w, over1);
-    storeRounded8(low, high, grey);
-
-    const __m256d absMask = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7FFFFFFFFFFFFFFF));
-    const __m256d largest = _mm256_set1_pd(std::numeric_limits<double>::max());
-    const auto finite = static_cast<unsigned>(
-        _mm256_movemask_pd(_mm256_cmp_pd(_mm256_and_pd(v0, absMask), largest, _CMP_LE_OQ))
-        | _mm256_movemask_pd(_mm256_cmp_pd(_mm256_and_pd(v1, absMask), largest, _CMP_LE_OQ)) << 4);
-    const auto nan = static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(v0, v0, _CMP_UNORD_Q))
-                                           | _mm256_movemask_pd(_mm256_cmp_pd(v1, v1, _CMP_UNORD_Q)) << 4);
-    return nan | ((over0 | over1 << 4) & finite);
-}
-
 __attribute__((target("avx2"))) void fromUInt8Avx2(const std::uint8_t* src, std::size_t n, Window w,
                                                   std::uint8_t* grey)
 {
@@ -358,34 +348,6 @@ __attribute__((target("avx2"))) inline __m256i swap64(__m256i v)
     const __m256i order = _mm256_setr_epi8(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8, //
                                            7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8);
     return _mm256_shuffle_epi8(v, order);
-}
-
-__attribute__((target("avx2"))) bool fromFloat64Avx2(const std::uint8_t* src, std::size_t n, bool big, Window w,
-                                                    std::uint8_t* grey, std::uint8_t* red)
-{
-    unsigned anyRed = 0;
-    std::size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        __m256i raw0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 8 * i));
-        __m256i raw1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 8 * i + 32));
-        if (big) {
-            raw0 = swap64(raw0);
-            raw1 = swap64(raw1);
-        }
-        const unsigned bits = greyOf8(_mm256_castsi256_pd(raw0), _mm256_castsi256_pd(raw1), w, grey + i);
-        if (bits != 0) {
-            for (std::size_t j = 0; j < 8; ++j)
-                red[i + j] = static_cast<std::uint8_t>((bits >> j) & 1u);
-        } else {
-            std::memset(red + i, 0, 8);
-        }
-        anyRed |= bits;
-    }
-    for (; i < n; ++i) {
-        grey[i] = greyOfValue(std::bit_cast<double>(loadVoxelBits(src + 8 * i, 8, big)), w, red[i]);
-        anyRed |= red[i];
-    }
-    return anyRed != 0;
 }
 
 __attribute__((target("avx2"))) void greyOfIntegersAvx2(std::int32_t first, std::size_t count, Window w,
@@ -754,10 +716,10 @@ __attribute__((target("avx2"))) void pixelsFromInt32Avx2(const std::uint8_t* src
     }
 }
 
-inline void storeRuled(std::uint8_t* out, float v, Window w)
+inline void storeRuled(std::uint8_t* out, double v, Window w)
 {
     std::uint8_t red;
-    const std::uint8_t g = greyOf(v, w, red);
+    const std::uint8_t g = greyOfValue(v, w, red);
     out[0] = red ? 255 : g;
     out[1] = red ? 0 : g;
     out[2] = red ? 0 : g;
@@ -806,6 +768,89 @@ __attribute__((target("avx2"))) void pixelsFromFloat32Avx2(const std::uint8_t* s
         if constexpr (Range) {
             *mn = v < *mn ? v : *mn;
             *mx = v > *mx ? v : *mx;
+        }
+        storeRuled(dst + 3 * i, v, w);
+    }
+}
+
+// Four Float-64 voxels at p under the byte order.
+__attribute__((target("avx2"))) inline __m256d loadDoubles(const std::uint8_t* p, bool big)
+{
+    const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    return _mm256_castsi256_pd(big ? swap64(raw) : raw);
+}
+
+// Float-64 voxels straight to pixels. The rule's t is taken in double and
+// rounded to a float as the rule says; holding it to 0..255 and rounding to
+// a grey level can then run in single precision, eight at a time, since
+// rounding to a float keeps 0 and 255 where they are. A t that is not a
+// finite float (NaN, or beyond the float range: red or an infinite voxel)
+// takes the scalar rule. The range folds the values' nearest floats, which
+// the conversion gives as the scalar one does (an infinity beyond the range).
+template <bool Range>
+__attribute__((target("avx2"))) void pixelsFromFloat64Avx2(const std::uint8_t* src, std::size_t n, bool big, Window w,
+                                                          std::uint8_t* dst, float* mn, float* mx)
+{
+    const __m256d lo = _mm256_set1_pd(w.lo);
+    const __m256d scale = _mm256_set1_pd(w.scale);
+    const __m256 absMask = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
+    const __m256 infinity = _mm256_set1_ps(std::numeric_limits<float>::infinity());
+    const __m256 top = _mm256_set1_ps(255.0f);
+    const __m256 magic = _mm256_set1_ps(RoundToEven);
+    // The range is met in doubles and rounded once at the end: rounding to
+    // the nearest float keeps the order, so the float of the least double
+    // is the least float. min_pd(v, m) is "v < m ? v : m", NaN passing by.
+    __m256d low = _mm256_set1_pd(std::numeric_limits<double>::infinity());
+    __m256d high = _mm256_set1_pd(-std::numeric_limits<double>::infinity());
+    std::size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        const std::uint8_t* p = src + 8 * i;
+        __m256i r[4];
+        unsigned bad[4];
+        for (int k = 0; k < 4; ++k) {
+            // Register k: voxels 4k..4k+3 in its low lane, 16+4k..16+4k+3 in
+            // its high one, the order packGrey puts back.
+            const __m256d a = loadDoubles(p + 32 * k, big);
+            const __m256d b = loadDoubles(p + 128 + 32 * k, big);
+            if constexpr (Range) {
+                low = _mm256_min_pd(b, _mm256_min_pd(a, low));
+                high = _mm256_max_pd(b, _mm256_max_pd(a, high));
+            }
+            const __m256 t = _mm256_set_m128(_mm256_cvtpd_ps(_mm256_mul_pd(_mm256_sub_pd(b, lo), scale)),
+                                             _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_sub_pd(a, lo), scale)));
+            bad[k] = static_cast<unsigned>(
+                _mm256_movemask_ps(_mm256_cmp_ps(_mm256_and_ps(t, absMask), infinity, _CMP_NLT_UQ)));
+            // max(t, 0) gives 0 for a NaN; its pixel is redone below anyway.
+            const __m256 held = _mm256_min_ps(_mm256_max_ps(t, _mm256_setzero_ps()), top);
+            r[k] = _mm256_cvttps_epi32(_mm256_sub_ps(_mm256_add_ps(held, magic), magic));
+        }
+        std::uint8_t* out = dst + 3 * i;
+        storePixels32(out, packGrey(r[0], r[1], r[2], r[3]));
+        if ((bad[0] | bad[1] | bad[2] | bad[3]) != 0) {
+            for (int k = 0; k < 4; ++k) {
+                for (unsigned b = bad[k]; b != 0; b &= b - 1) {
+                    const std::size_t at = quadIndex(k, std::countr_zero(b));
+                    storeRuled(out + 3 * at, std::bit_cast<double>(loadVoxelBits(p + 8 * at, 8, big)), w);
+                }
+            }
+        }
+    }
+    if constexpr (Range) {
+        alignas(32) double lows[4], highs[4];
+        _mm256_store_pd(lows, low);
+        _mm256_store_pd(highs, high);
+        for (int j = 0; j < 4; ++j) {
+            const float l = nearestFloat(lows[j]), h = nearestFloat(highs[j]);
+            *mn = l < *mn ? l : *mn;
+            *mx = h > *mx ? h : *mx;
+        }
+    }
+    for (; i < n; ++i) {
+        const double v = std::bit_cast<double>(loadVoxelBits(src + 8 * i, 8, big));
+        if constexpr (Range) {
+            const float f = nearestFloat(v);
+            *mn = f < *mn ? f : *mn;
+            *mx = f > *mx ? f : *mx;
         }
         storeRuled(dst + 3 * i, v, w);
     }
@@ -1072,6 +1117,28 @@ void pixelsFromUInt16(const std::uint8_t* src, std::size_t n, bool bigEndian, Wi
     }
 }
 
+void pixelsFromFloat64(const std::uint8_t* src, std::size_t n, bool bigEndian, Window window, std::uint8_t* dst,
+                       float* mn, float* mx)
+{
+    const bool range = mn && mx;
+#if KELVOX_HAVE_AVX2_PATH
+    if (HasAvx2) {
+        if (range)
+            return pixelsFromFloat64Avx2<true>(src, n, bigEndian, window, dst, mn, mx);
+        return pixelsFromFloat64Avx2<false>(src, n, bigEndian, window, dst, mn, mx);
+    }
+#endif
+    for (std::size_t i = 0; i < n; ++i) {
+        const double v = std::bit_cast<double>(loadVoxelBits(src + 8 * i, 8, bigEndian));
+        if (range) {
+            const float f = nearestFloat(v);
+            *mn = f < *mn ? f : *mn;
+            *mx = f > *mx ? f : *mx;
+        }
+        storeRuled(dst + 3 * i, v, window);
+    }
+}
+
 bool directSingle(Window window)
 {
     // lo and scale must be the window's floats; |scale| <= 256 keeps every
@@ -1198,10 +1265,7 @@ inline double ruleValue(const std::uint8_t* p, bool bigEndian)
 template <TVoxelDataType T>
 inline float rangeValue(const std::uint8_t* p, bool bigEndian)
 {
-    const double v = voxelValue(p, T, bigEndian);
-    if (std::fabs(v) >= FloatOverflow)
-        return v > 0 ? std::numeric_limits<float>::infinity() : -std::numeric_limits<float>::infinity();
-    return static_cast<float>(v);
+    return nearestFloat(voxelValue(p, T, bigEndian));
 }
 
 template <TVoxelDataType T>
@@ -1252,15 +1316,14 @@ bool withVoxelType(TVoxelDataType type, Fn&& fn)
 } // namespace
 
 bool fromVoxels(TVoxelDataType type, const std::uint8_t* src, std::size_t n, bool bigEndian, Window window,
-                std::uint8_t* grey, std::uint8_t* red)
+                std::uint8_t* grey, std::uint8_t* red, float* mn, float* mx)
 {
-#if KELVOX_HAVE_AVX2_PATH
-    if (HasAvx2 && type == vdtFloat64)
-        return fromFloat64Avx2(src, n, bigEndian, window, grey, red);
-#endif
+    const bool range = mn && mx;
     bool anyRed = false;
     const bool known = withVoxelType(type, [&](auto t) {
         anyRed = fromVoxelsOf<decltype(t)::value>(src, n, bigEndian, window, grey, red);
+        if (range)
+            rangeVoxelsOf<decltype(t)::value>(src, n, bigEndian, *mn, *mx);
     });
     if (!known) {
         std::memset(grey, 0, n);

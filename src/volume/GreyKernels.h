@@ -93,16 +93,26 @@ void pixelsFromUInt16(const std::uint8_t* src, std::size_t n, bool bigEndian, Wi
                       std::uint16_t* mn = nullptr, std::uint16_t* mx = nullptr);
 bool directUInt16(Window window);
 
+// Float-64 voxels straight to pixels by the pixel rule, (v - lo) * scale
+// taken in double as the value is, NaNs and finite values whose scaled form
+// overflows a float red. When mn and mx are given, the voxels' range as
+// nearest floats is folded into them as by rangeVoxels (in lanes: only the
+// sign of a zero extreme can differ from a scan in order).
+void pixelsFromFloat64(const std::uint8_t* src, std::size_t n, bool bigEndian, Window window, std::uint8_t* dst,
+                       float* mn = nullptr, float* mx = nullptr);
+
 // Any voxel type, from its description: grey levels of n voxels by the pixel
 // rule (integers as their nearest float, a Float-32 as itself, a Float-64 as
 // the double it is, so that (v - lo) * scale is taken in double and rounded
 // to a float), red as fromFloat32 marks it; returns whether any was red. A
-// type outside 0..7 gives grey 0 and no red.
+// type outside 0..7 gives grey 0 and no red. When mn and mx are given, the
+// range of the voxels is folded into them as by rangeVoxels.
 bool fromVoxels(TVoxelDataType type, const std::uint8_t* src, std::size_t n, bool bigEndian, Window window,
-                std::uint8_t* grey, std::uint8_t* red);
+                std::uint8_t* grey, std::uint8_t* red, float* mn = nullptr, float* mx = nullptr);
 // The range of n voxels of any type as 32-bit floats (a Float-64 beyond the
-// float range as an infinity of its sign), folded into mn and mx in scan
-// order, NaNs passing by. Nothing for a type outside 0..7.
+// float range as an infinity of its sign), folded into mn and mx as
+// "if v < mn then mn := v" meets them in scan order, NaNs passing by.
+// Nothing for a type outside 0..7.
 void rangeVoxels(TVoxelDataType type, const std::uint8_t* src, std::size_t n, bool bigEndian, float& mn,
                  float& mx);
 

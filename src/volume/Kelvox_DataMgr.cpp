@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -77,7 +78,19 @@ void TKelvoxDataMgr::OpenFile(const std::string& fileName)
     ErrorText.clear();
 
     struct stat st{};
-    if (fileName.empty() || ::stat(fileName.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (fileName.empty()) {
+        ErrorText = "File does not exist";
+        return;
+    }
+    if (::stat(fileName.c_str(), &st) != 0) {
+        // Only a name that leads nowhere does not exist; a folder without
+        // search permission, a symlink loop or a name too long for the
+        // system names a file that cannot be opened.
+        const bool missing = errno == ENOENT || errno == ENOTDIR;
+        ErrorText = missing ? "File does not exist" : "Cannot open file " + fileName;
+        return;
+    }
+    if (S_ISDIR(st.st_mode)) {
         ErrorText = "File does not exist";
         return;
     }
@@ -396,6 +409,31 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
             ObservedMax = v;
     };
 
+    // Float kernels meet the values lane by lane; only the sign of a zero
+    // extreme can differ from a scan in order: it is that of the first zero
+    // met.
+    const auto observeFloats = [&](float lo, float hi) {
+        if (lo == 0.0f || hi == 0.0f) {
+            bool found = false;
+            float firstZero = 0.0f;
+            forEachDataRun([&](const std::uint8_t* src, std::size_t n) {
+                for (std::size_t i = 0; i < n && !found; ++i) {
+                    const double v = voxelValue(src + static_cast<std::size_t>(bpv) * i, type, big);
+                    if (v == 0.0) {
+                        firstZero = static_cast<float>(v); // keeps the sign
+                        found = true;
+                    }
+                }
+            });
+            if (lo == 0.0f)
+                lo = firstZero;
+            if (hi == 0.0f)
+                hi = firstZero;
+        }
+        ObservedMin = lo;
+        ObservedMax = hi;
+    };
+
     switch (type) {
     case vdtByte: {
         if (GreyKernels::directUInt8(window)) {
@@ -508,30 +546,6 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
         break;
     }
     case vdtFloat32: {
-        // The kernels meet the values lane by lane; only the sign of a zero
-        // extreme can differ from a scan in order: it is that of the first
-        // zero met.
-        const auto observeFloats = [&](float lo, float hi) {
-            if (lo == 0.0f || hi == 0.0f) {
-                bool found = false;
-                float firstZero = 0.0f;
-                forEachDataRun([&](const std::uint8_t* src, std::size_t n) {
-                    for (std::size_t i = 0; i < n && !found; ++i) {
-                        const float v = std::bit_cast<float>(load32(src + 4 * i, big));
-                        if (v == 0.0f) {
-                            firstZero = v;
-                            found = true;
-                        }
-                    }
-                });
-                if (lo == 0.0f)
-                    lo = firstZero;
-                if (hi == 0.0f)
-                    hi = firstZero;
-            }
-            ObservedMin = lo;
-            ObservedMax = hi;
-        };
         if (GreyKernels::directSingle(window)) {
             float lo = ObservedMin, hi = ObservedMax;
             paintRows([&](const std::uint8_t* src, std::size_t n, std::uint8_t* dst) {
@@ -571,22 +585,26 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
             break;
         }
         [[fallthrough]];
-    case vdtInt8:
-    case vdtUInt32:
     case vdtFloat64: {
-        // The other types through the plain loops of their description; the
-        // range is met in scan order.
-        if (observe) {
-            float lo = ObservedMin, hi = ObservedMax;
-            forEachDataRun([&](const std::uint8_t* src, std::size_t n) {
-                GreyKernels::rangeVoxels(type, src, n, big, lo, hi);
-            });
-            ObservedMin = lo;
-            ObservedMax = hi;
-        }
-        paint([&](const std::uint8_t* src, std::size_t n, std::uint8_t* grey, std::uint8_t* red) {
-            return GreyKernels::fromVoxels(type, src, n, big, window, grey, red);
+        float lo = ObservedMin, hi = ObservedMax;
+        paintRows([&](const std::uint8_t* src, std::size_t n, std::uint8_t* dst) {
+            GreyKernels::pixelsFromFloat64(src, n, big, window, dst, observe ? &lo : nullptr, observe ? &hi : nullptr);
         });
+        if (observe)
+            observeFloats(lo, hi);
+        break;
+    }
+    case vdtInt8:
+    case vdtUInt32: {
+        // The other types through the loops of their description, the range
+        // met on the way (the slice views' data is one prefix in scan order).
+        float lo = ObservedMin, hi = ObservedMax;
+        paint([&](const std::uint8_t* src, std::size_t n, std::uint8_t* grey, std::uint8_t* red) {
+            return GreyKernels::fromVoxels(type, src, n, big, window, grey, red, observe ? &lo : nullptr,
+                                           observe ? &hi : nullptr);
+        });
+        if (observe)
+            observeFloats(lo, hi);
         break;
     }
     default: {

@@ -82,9 +82,11 @@ public:
 
     // Closes any open file, then opens fileName for reading (shared with
     // other readers and writers, never blocking). Never throws for a file
-    // that cannot be had: a missing path or a directory gives ErrorText
-    // "File does not exist", any other failure (FIFO, socket, character
-    // device, no permission) "Cannot open file <path>"; no file is then open.
+    // that cannot be had: a missing path (ENOENT, ENOTDIR) or a directory
+    // gives ErrorText "File does not exist", any other failure (FIFO, socket,
+    // character device, no permission, a folder without search permission,
+    // a symlink loop, a name too long) "Cannot open file <path>"; no file is
+    // then open.
     void OpenFile(const std::string& fileName);
 
     // Empties FileName and releases the file; ErrorText stays. Harmless

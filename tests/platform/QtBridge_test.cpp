@@ -3,6 +3,7 @@
 
 #include "platform/ClipboardFormats.h"
 #include "platform/GlobalMemory.h"
+#include "platform/TextConversion.h"
 #include "platform/Ole.h"
 #include "platform/Windowing.h"
 #include "platform/qt/QtBridge.h"
@@ -11,6 +12,7 @@
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QMimeData>
+#include <QSysInfo>
 #include <QTest>
 #include <QUrl>
 #include <QWidget>
@@ -94,6 +96,59 @@ TEST(QtDataObject, OffersLocalFilesAsHdropAndFileNames)
     EXPECT_EQ(hr, DV_E_FORMATETC);
 }
 
+struct UrlCase
+{
+    const char* url;
+    bool local;
+    std::string name; // the bytes of the first dropped name
+};
+
+class QtDataObjectUrls : public ::testing::TestWithParam<UrlCase>
+{
+};
+
+TEST_P(QtDataObjectUrls, LocalFileUrlsGiveTheBytesTheyEncode)
+{
+    const UrlCase& c = GetParam();
+    QString url = QString::fromLatin1(c.url);
+    url.replace(QStringLiteral("THISHOST"), QSysInfo::machineHostName());
+    QMimeData mime;
+    mime.setUrls({QUrl::fromEncoded(url.toLatin1())});
+    const ComPtr<IDataObject> object = CreateQtDataObject(&mime);
+    const CLIPFORMAT nameFormat = static_cast<CLIPFORMAT>(RegisterClipboardFormatA("FileName"));
+    const CLIPFORMAT wideFormat = static_cast<CLIPFORMAT>(RegisterClipboardFormatA("FileNameW"));
+    if (!c.local) {
+        EXPECT_TRUE(enumerated(object.get()).empty()) << c.url;
+        return;
+    }
+    EXPECT_EQ(dataOf(object.get(), nameFormat), c.name + std::string(1, '\0')) << c.url;
+    // The 16-bit forms carry the same bytes back through the code page.
+    const std::string wideBlock = dataOf(object.get(), wideFormat);
+    ASSERT_GE(wideBlock.size(), 2u);
+    std::u16string wideName;
+    for (std::size_t i = 0; i + 2 < wideBlock.size(); i += 2) { // the last two bytes end the name
+        wideName.push_back(static_cast<char16_t>(static_cast<unsigned char>(wideBlock[i])
+                                                 | static_cast<unsigned char>(wideBlock[i + 1]) << 8));
+    }
+    EXPECT_EQ(WideToSystem(wideName), c.name) << c.url;
+    const std::string hdrop = dataOf(object.get(), CF_HDROP);
+    EXPECT_EQ(hdrop.substr(20, wideBlock.size()), wideBlock) << c.url;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Urls, QtDataObjectUrls,
+    ::testing::Values(UrlCase{"file:///d/a.raw", true, "/d/a.raw"},
+                      UrlCase{"file://localhost/d/a.raw", true, "/d/a.raw"},
+                      UrlCase{"file://LOCALHOST/d/a.raw", true, "/d/a.raw"},
+                      UrlCase{"file://THISHOST/d/a.raw", true, "/d/a.raw"},
+                      UrlCase{"file://elsewhere.invalid/d/a.raw", false, ""},
+                      UrlCase{"file:///d/caf%E9.raw", true, "/d/caf\xE9.raw"},          // Latin-1
+                      UrlCase{"file:///d/caf%C3%A9.raw", true, "/d/caf\xC3\xA9.raw"},  // UTF-8
+                      UrlCase{"file:///d/%ED%B2%80%FF%2F.raw", true, "/d/\xED\xB2\x80\xFF/.raw"},
+                      UrlCase{"file:///d/100%25%20x.raw", true, "/d/100% x.raw"},
+                      UrlCase{"file:///d/cut%00.raw", false, ""},
+                      UrlCase{"http://localhost/d/a.raw", false, ""}));
+
 TEST(QtDataObject, WithoutLocalFilesThereAreNoFileFormats)
 {
     QMimeData mime;
@@ -143,6 +198,7 @@ public:
         log.push_back("enter " + std::to_string(keys) + " " + std::to_string(*effect));
         enteredWith = data;
         point = pt;
+        hitAtEnter = WindowFromPoint(POINT{pt.x, pt.y});
         *effect &= answer;
         return S_OK;
     }
@@ -157,8 +213,9 @@ public:
         log.push_back("leave");
         return S_OK;
     }
-    HRESULT Drop(IDataObject* data, DWORD, POINTL, DWORD* effect) override
+    HRESULT Drop(IDataObject* data, DWORD, POINTL pt, DWORD* effect) override
     {
+        hitAtDrop = WindowFromPoint(POINT{pt.x, pt.y});
         log.push_back(data == enteredWith ? "drop same" : "drop other");
         *effect &= answer;
         return dropResult;
@@ -169,6 +226,8 @@ public:
     HRESULT dropResult = S_OK;
     IDataObject* enteredWith = nullptr;
     POINTL point;
+    HWND hitAtEnter = nullptr;
+    HWND hitAtDrop = nullptr;
     std::vector<std::string> log;
 };
 
@@ -267,6 +326,33 @@ TEST_F(QtBridgeTest, HitTestingAndCoordinatesFollowTheWidgets)
     RECT rc;
     ASSERT_TRUE(GetClientRect(HwndFromWidget(child), &rc));
     EXPECT_EQ(rc, (RECT{0, 0, 50, 30}));
+}
+
+TEST_F(QtBridgeTest, HitTestsDuringADragFindTheReceiverEvenUnderAWindowOnTop)
+{
+    // A grandchild that takes no drops itself: the event reaches child.
+    auto* inner = new QWidget(child);
+    inner->setGeometry(0, 0, 20, 30);
+    inner->show();
+    ASSERT_EQ(RegisterDragDrop(HwndFromWidget(child), &target), S_OK);
+
+    // A window of its own over the drop point, as a drag icon would be.
+    QWidget icon(nullptr, Qt::ToolTip | Qt::FramelessWindowHint);
+    const QPoint screen = child->mapToGlobal(QPoint(5, 6));
+    icon.setGeometry(QRect(screen - QPoint(8, 8), QSize(32, 32)));
+    icon.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&icon));
+    ASSERT_EQ(QApplication::widgetAt(screen), &icon);
+
+    QDragEnterEvent enter(QPoint(5, 6), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(child, &enter);
+    EXPECT_EQ(target.hitAtEnter, HwndFromWidget(inner));
+    QDropEvent drop(QPointF(30, 6), Qt::CopyAction, &mime, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(child, &drop);
+    EXPECT_EQ(target.hitAtDrop, HwndFromWidget(child));
+
+    // Outside a drag event hit tests see the screen as it is.
+    EXPECT_EQ(WindowFromPoint(POINT{screen.x(), screen.y()}), HwndFromWidget(&icon));
 }
 
 TEST_F(QtBridgeTest, TimersTickUntilKilled)

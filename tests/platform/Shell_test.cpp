@@ -57,4 +57,25 @@ TEST(TextConversion, WideNamesBecomeUtf8AndBack)
     EXPECT_EQ(SystemToWide("\xC4"), u"\uFFFD");
 }
 
+TEST(TextConversion, FileNamesThatAreNotUtf8SurviveTheRoundTrip)
+{
+    const std::string names[] = {
+        "/d/caf\xE9.raw",            // Latin-1
+        "/d/\xC3\xA9\xE9\xC3",       // valid, then a stray byte, then a cut sequence
+        "/d/\xED\xB2\x80",           // an encoded surrogate is not UTF-8
+        "/d/\xC0\xAF\xFF\x80",       // over-long form, bytes that start nothing
+        "/d/\xF0\x9F\x98\x80 ok",   // valid four-byte sequence
+    };
+    for (const std::string& name : names) {
+        const std::u16string wide = FileNameToWide(name);
+        EXPECT_EQ(WideToSystem(wide), name);
+    }
+    EXPECT_EQ(FileNameToWide("a\xE9"), u"a\xDCE9");
+    EXPECT_EQ(FileNameToWide("\xC3\xA9"), u"\u00E9");
+    // Text that is not a file name keeps the replacement character.
+    EXPECT_EQ(SystemToWide("a\xE9"), u"a\uFFFD");
+    // Only the escapes of bytes 0x80..0xFF become bytes again.
+    EXPECT_EQ(WideToSystem(u"\xDC7F"), "\xEF\xBF\xBD");
+}
+
 } // namespace

@@ -22,6 +22,7 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFontInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -43,6 +44,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -1148,6 +1150,75 @@ TEST_F(MainWindow, ViewsEqualTheCommandLineRenderer)
         EXPECT_TRUE(shown == expected) << view;
         // The picture is not trivially uniform: the phantom shows.
         EXPECT_NE(shown.pixelColor(0, 0), shown.pixelColor(shown.width() / 2, shown.height() / 2)) << view;
+    }
+}
+
+// ---- Start-up file, file names, faces ------------------------------------
+
+TEST_F(MainWindow, StartFileOpensRightAfterTheFirstActivationDefaults)
+{
+    const QString path = writeFile(QStringLiteral("start.raw"), QByteArray(16, '\7'));
+    window->openFileAtStart(path);
+    // Nothing happens before the window's first activation.
+    EXPECT_TRUE(dataMgr->FileName.empty());
+    EXPECT_EQ(label("lb_FilePath")->text(), QStringLiteral("Drag an MRI file onto this area"));
+
+    start();
+    EXPECT_EQ(label("lb_FilePath")->text(), path);
+    EXPECT_EQ(QString::fromStdString(dataMgr->FileName), path);
+    EXPECT_EQ(edit("ed_VoxelsPerRow")->text(), QStringLiteral("256"));
+    EXPECT_EQ(dataMgr->DimSize(0), 256);
+    // As after File > Open, the open dialog starts at that file.
+    openThroughMenu(QString());
+    EXPECT_EQ(openInitialPaths, QStringList{path});
+
+    // After the activation it opens at once.
+    window->openFileAtStart(tempDir.filePath(QStringLiteral("missing.raw")));
+    EXPECT_EQ(label("lb_FilePath")->text(), QStringLiteral("File does not exist"));
+    EXPECT_TRUE(dataMgr->FileName.empty());
+}
+
+TEST_F(MainWindow, DroppedLocalhostUrlOfALatin1NameOpensThatFile)
+{
+    start();
+    // A name that is not UTF-8: "caf" and Latin-1 e-acute.
+    const QByteArray folder = QFile::encodeName(tempDir.path());
+    const QByteArray name = folder + "/caf\xE9.raw";
+    {
+        // Written through the bytes: QFile would take the name as UTF-8.
+        FILE* f = std::fopen(name.constData(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fputs("abcd", f);
+        std::fclose(f);
+    }
+    QMimeData mime;
+    mime.setUrls({QUrl::fromEncoded("file://localhost" + folder.toPercentEncoding("/") + "/caf%E9.raw")});
+    QWidget* strip = widget("pa_FileName");
+    const QPoint pos = strip->rect().center();
+    QDragEnterEvent enter(pos, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(strip, &enter);
+    QDropEvent drop(QPointF(pos), Qt::CopyAction, &mime, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(strip, &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    EXPECT_EQ(dataMgr->FileName, name.toStdString());
+    EXPECT_TRUE(dataMgr->ErrorText.empty()) << dataMgr->ErrorText;
+    waitForRefresh();
+}
+
+TEST_F(MainWindow, CaptionsAndStatusBarKeepTheirFacesAtNormalWidth)
+{
+    start();
+    const QFont windowFace = window->font();
+    for (const char* name : {"StatusBar1Panel0", "StatusBar1Panel1", "StatusBar1Panel2", "ZebRotateLabel1",
+                             "ZebRotateLabel4"}) {
+        const QFont face = widget(name)->font();
+        EXPECT_EQ(face.stretch(), QFont::Unstretched) << name;
+        EXPECT_NE(face.family(), windowFace.family()) << name;
+        EXPECT_EQ(face.pixelSize(), 11) << name;
+    }
+    // The window's own stand-in face stays narrowed where it stands in.
+    if (QFontInfo(windowFace).family() != windowFace.family()) {
+        EXPECT_LT(windowFace.stretch(), QFont::Unstretched);
     }
 }
 

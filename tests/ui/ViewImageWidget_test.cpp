@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -109,6 +110,30 @@ TEST(ViewImageWidget, ReportsMovesInsideOnly)
     ASSERT_EQ(moved.count(), 1);
     EXPECT_EQ(moved.at(0).at(0).toInt(), 3);
     EXPECT_EQ(moved.at(0).at(1).toInt(), 4);
+}
+
+TEST(ViewImageWidget, FractionalPositionsReportThePixelTheyLieIn)
+{
+    ViewImageWidget widget;
+    widget.resize(10, 5);
+    QSignalSpy moved(&widget, &ViewImageWidget::mouseMoved);
+    // (position, reported pixel) under scale factors such as 1.5.
+    const std::pair<QPointF, QPoint> cases[] = {
+        {{2.5, 3.0}, {2, 3}},    {{2.99, 3.75}, {2, 3}}, {{0.0, 0.0}, {0, 0}},
+        {{0.66, 0.33}, {0, 0}},  {{9.99, 4.99}, {9, 4}}, {{3.0, 1.5}, {3, 1}},
+    };
+    for (const auto& [position, pixel] : cases) {
+        moved.clear();
+        sendMove(&widget, position);
+        ASSERT_EQ(moved.count(), 1) << position.x() << "," << position.y();
+        EXPECT_EQ(QPoint(moved.at(0).at(0).toInt(), moved.at(0).at(1).toInt()), pixel)
+            << position.x() << "," << position.y();
+    }
+    // Just left of or above the first pixel lies outside.
+    moved.clear();
+    sendMove(&widget, {-0.25, 2.0});
+    sendMove(&widget, {2.0, -0.5});
+    EXPECT_EQ(moved.count(), 0);
 }
 
 TEST(ViewBorder, DrawsATwoPixelBlueOutlineWithoutFill)

@@ -448,6 +448,27 @@ TEST_P(EveryTypeByItsDescription, GreyRedAndRangeFollowTheRule)
         GreyKernels::rangeVoxels(type, raw.data(), t.bits.size(), big, lo, hi);
         EXPECT_EQ(lo, mn);
         EXPECT_EQ(hi, mx);
+
+        if (type != vdtFloat64)
+            continue;
+        // The direct Float-64 loop: the same pixels and range, a tail after
+        // its 32-voxel steps, nothing written past the run.
+        const std::size_t n = t.bits.size() / 32 * 32 - 19; // 32 k + 13 voxels
+        std::vector<std::uint8_t> pixels(3 * n + 1, 0xEE);
+        float dlo = 2147483648.0f, dhi = -2147483648.0f;
+        GreyKernels::pixelsFromFloat64(raw.data(), n, big, w, pixels.data(), &dlo, &dhi);
+        float elo = 2147483648.0f, ehi = -2147483648.0f;
+        for (std::size_t i = 0; i < n; ++i) {
+            const auto expected = rulePixelOf(t.held[i], w);
+            ASSERT_EQ(pixels[3 * i], expected[0]) << "value " << t.held[i] << " window " << window.first;
+            ASSERT_EQ(pixels[3 * i + 1], expected[1]) << "value " << t.held[i];
+            ASSERT_EQ(pixels[3 * i + 2], expected[2]) << "value " << t.held[i];
+            elo = t.ranged[i] < elo ? t.ranged[i] : elo;
+            ehi = t.ranged[i] > ehi ? t.ranged[i] : ehi;
+        }
+        EXPECT_EQ(pixels.back(), 0xEE) << "written past the run";
+        EXPECT_EQ(dlo, elo);
+        EXPECT_EQ(dhi, ehi);
     }
 }
 

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <limits>
 #include <memory>
 #include <sys/stat.h>
@@ -339,6 +340,52 @@ TEST_F(DataMgrTest, UnreadableFileGivesCannotOpen)
     ASSERT_EQ(::chmod(path.c_str(), 0), 0);
     mgr.OpenFile(path);
     EXPECT_EQ(mgr.ErrorText, "Cannot open file " + path);
+}
+
+TEST_F(DataMgrTest, NamesThatLeadNowhereDoNotExistOtherUnresolvableNamesCannotOpen)
+{
+    const std::string file = dir.write("plain.raw", {1});
+    const std::string loopA = dir.path("loop-a");
+    const std::string loopB = dir.path("loop-b");
+    ASSERT_EQ(::symlink(loopB.c_str(), loopA.c_str()), 0);
+    ASSERT_EQ(::symlink(loopA.c_str(), loopB.c_str()), 0);
+    const std::string dangling = dir.path("dangling");
+    ASSERT_EQ(::symlink(dir.path("nowhere").c_str(), dangling.c_str()), 0);
+    const std::string longComponent = dir.path(std::string(300, 'n'));
+    std::string longPath = dir.path("");
+    while (longPath.size() <= 5000)
+        longPath += "d/";
+    longPath += "x.raw";
+
+    const std::pair<std::string, bool> cases[] = {
+        {loopA, false},           // ELOOP
+        {loopA + "/x.raw", false}, // ELOOP on the way
+        {longComponent, false},   // ENAMETOOLONG: one component
+        {longPath, false},        // ENAMETOOLONG: the whole path
+        {file + "/x.raw", true},  // ENOTDIR: a plain file on the way
+        {dangling, true},         // ENOENT behind a symlink
+    };
+    for (const auto& [path, missing] : cases) {
+        mgr.OpenFile(path);
+        EXPECT_EQ(mgr.ErrorText, missing ? std::string("File does not exist") : "Cannot open file " + path)
+            << path.substr(0, 80);
+        EXPECT_TRUE(mgr.FileName.empty());
+        EXPECT_EQ(mgr.Stream, nullptr);
+    }
+}
+
+TEST_F(DataMgrTest, FileInAFolderWithoutSearchPermissionCannotOpen)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root searches every folder";
+    const std::string folder = dir.path("closed");
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    const std::string path = folder + "/inside.raw";
+    { std::ofstream(path) << 'x'; }
+    ASSERT_EQ(::chmod(folder.c_str(), 0600), 0);
+    mgr.OpenFile(path);
+    EXPECT_EQ(mgr.ErrorText, "Cannot open file " + path);
+    ASSERT_EQ(::chmod(folder.c_str(), 0700), 0);
 }
 
 TEST_F(DataMgrTest, FileHeldOpenForWritingElsewhereOpensAndShowsLaterWrites)
@@ -898,6 +945,33 @@ TEST_P(HugeFileTest, SecondVolumeLiesBehindTheFirst)
     mgr.RenderView(2, 0, vkOtherVolume, image);
     EXPECT_EQ(mgr.ViewCounts[vkOtherVolume], 0);
     EXPECT_EQ(image.at(0, 0), LightBlue);
+}
+
+TEST(DataMgrLargeSlice, FourHundredMegabyteSliceReadsWhole)
+{
+    // The largest float32 slice of the window, 10000 x 10000 voxels, behind
+    // a header in a sparse file: one read of 400 MB that must arrive whole.
+    constexpr std::int32_t Side = 10000;
+    constexpr std::int64_t Header = 1000;
+    TempDir dir;
+    const std::string path = dir.path("large.raw");
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    const float last = 100.0f;
+    const std::int64_t lastAt = Header + (std::int64_t{Side} * Side - 1) * 4;
+    const bool ok = ::ftruncate(fd, lastAt + 4) == 0 && ::pwrite(fd, &last, 4, lastAt) == 4;
+    ::close(fd);
+    if (!ok)
+        GTEST_SKIP() << "no sparse file of 400 MB here";
+    TKelvoxDataMgr mgr;
+    mgr.OpenFile(path);
+    mgr.SetParams(Side, Side, 1, vdtFloat32, boLittleEndian, 0, 255, Header);
+    VectorImage image;
+    mgr.RenderView(0, 0, vkSlice, image);
+    EXPECT_EQ(mgr.ViewCounts[vkSlice], Side * Side);
+    EXPECT_EQ(mgr.ViewValue(vkSlice, Side - 1, Side - 1), 100.0);
+    EXPECT_EQ(image.at(Side - 1, Side - 1), grey(100));
+    EXPECT_EQ(mgr.ObservedMax, 100.0f);
 }
 
 INSTANTIATE_TEST_SUITE_P(Headers, HugeFileTest, ::testing::Values(0, 352),

@@ -3,8 +3,8 @@
 #include "platform/ClipboardFormats.h"
 #include "platform/GlobalMemory.h"
 #include "platform/Ole.h"
+#include "platform/qt/QtFileNames.h"
 
-#include <QFile>
 #include <QMimeData>
 #include <QUrl>
 
@@ -231,9 +231,14 @@ private:
     void readFrom(const QMimeData& mimeData)
     {
         QStringList files;
+        std::string firstName;
         for (const QUrl& url : mimeData.urls()) {
-            if (url.isLocalFile()) {
-                files.push_back(url.toLocalFile());
+            std::string name;
+            if (LocalFileNameOfUrl(url, name)) {
+                if (files.isEmpty()) {
+                    firstName = name;
+                }
+                files.push_back(QStringFromFileName(name));
             }
         }
         if (!files.isEmpty()) {
@@ -241,7 +246,7 @@ private:
             std::string wide;
             appendWide(wide, files.front());
             offer(static_cast<CLIPFORMAT>(RegisterClipboardFormatA("FileNameW")), std::move(wide));
-            std::string narrow = QFile::encodeName(files.front()).toStdString();
+            std::string narrow = firstName;
             narrow.push_back('\0');
             offer(static_cast<CLIPFORMAT>(RegisterClipboardFormatA("FileName")), std::move(narrow));
         }

@@ -6,7 +6,10 @@
 //   "FileName"    the first local file in the system code page, zero-terminated
 //   every registered format the data carries as
 //   application/x-qt-windows-mime;value="NAME", with its raw bytes.
-// URLs that are not local files are not file names. Everything is read from
+// URLs that are not local files are not file names; a file URL names a local
+// file when its host is empty, "localhost" or this machine's name, and its
+// percent-encoded bytes are the name's bytes, UTF-8 or not (16-bit text
+// keeps the others as in platform/TextConversion.h). Everything is read from
 // the drag data when the object is made, so it stays usable after the
 // toolkit has let go of the drag. SetData of "Performed DropEffect" records
 // the effect the target performed.

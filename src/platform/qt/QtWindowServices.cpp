@@ -101,6 +101,40 @@ void answer(QDropEvent* event, HRESULT hr, DWORD effect)
 
 class QtWindowServices;
 
+// The drag event being answered: its receiver and screen point. While a
+// target answers, hit tests at that point find the receiver, whatever lies
+// on top there (the drag icon, another program's window).
+struct DragHit
+{
+    QPointer<QWidget> receiver;
+    QPoint screenPoint;
+};
+
+DragHit& currentDragHit()
+{
+    static DragHit hit;
+    return hit;
+}
+
+class DragHitScope
+{
+public:
+    DragHitScope(QWidget* receiver, const QEvent* event) : m_saved(currentDragHit())
+    {
+        const auto* drag = dynamic_cast<const QDropEvent*>(event); // enter, move and drop
+        if (drag != nullptr) {
+            const POINTL point = screenPointOf(receiver, drag->position());
+            currentDragHit() = DragHit{receiver, QPoint(point.x, point.y)};
+        }
+    }
+    ~DragHitScope() { currentDragHit() = m_saved; }
+    DragHitScope(const DragHitScope&) = delete;
+    DragHitScope& operator=(const DragHitScope&) = delete;
+
+private:
+    DragHit m_saved;
+};
+
 // Turns the drag events of one registered widget into IDropTarget calls.
 class DropEventFilter final : public QObject
 {
@@ -142,6 +176,7 @@ public:
             // Keep the target alive across the call: a handler may revoke the
             // registration.
             const ComPtr<IDropTarget> target = m_target;
+            const DragHitScope hit(m_widget, event);
             handle(target.get(), event);
             return true;
         }
@@ -311,7 +346,15 @@ public:
         if (qApp == nullptr) {
             return nullptr;
         }
-        return HwndFromWidget(QApplication::widgetAt(QPoint(screen.x, screen.y)));
+        const QPoint point(screen.x, screen.y);
+        // During a drag event the pointer is over the event's receiver, down
+        // to its child at that point.
+        const DragHit& hit = currentDragHit();
+        if (QWidget* receiver = hit.receiver; receiver != nullptr && point == hit.screenPoint) {
+            QWidget* child = receiver->childAt(receiver->mapFromGlobal(point));
+            return HwndFromWidget(child != nullptr ? child : receiver);
+        }
+        return HwndFromWidget(QApplication::widgetAt(point));
     }
 
     HWND parentOf(HWND hwnd) override { return HwndFromWidget(widgetOf(hwnd)->parentWidget()); }
