@@ -29,7 +29,7 @@
 // Options take their value as the next argument or after "=". Exit status:
 // 0 rendered, 1 the file could not be opened (the view is still written, all
 // light blue) or OUT could not be written, 2 bad arguments. Nothing but OUT
-// is ever written.
+// and the --save-layout header is ever written.
 
 #include "layout/LayoutFile.h"
 #include "volume/Kelvox_DataMgr.h"
