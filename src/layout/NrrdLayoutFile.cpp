@@ -249,8 +249,7 @@ LayoutFileContents readNrrdLayout(const std::string& path)
 
     if (nio->dataFNFormat || (nio->dataFNArr && nio->dataFNArr->len > 1))
         refuse(name + " spreads its data over several files, which Kelvox cannot show");
-    if (nio->encoding != nrrdEncodingRaw)
-    {
+    if (nio->encoding != nrrdEncodingRaw) {
         std::string encoding = nio->encoding->name;
         for (char& c : encoding)
             c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
