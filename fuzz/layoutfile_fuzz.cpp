@@ -20,17 +20,36 @@ namespace {
 
 constexpr std::array<std::string_view, 7> Extensions{".nhdr", ".nrrd", ".mhd", ".mha", ".nii", ".hdr", ".img"};
 
-const std::filesystem::path& folder()
+// The folder of the files, removed when the fuzzer exits normally.
+class Folder
 {
-    static const std::filesystem::path dir = [] {
+public:
+    Folder()
+    {
         std::string pattern = (std::filesystem::temp_directory_path() / "kelvox-fuzz-XXXXXX").string();
         if (!::mkdtemp(pattern.data()))
             std::abort();
-        std::ofstream(std::filesystem::path(pattern) / "v.raw", std::ios::binary) << std::string(4096, 'v');
-        std::filesystem::create_directories(std::filesystem::path(pattern) / "dir");
-        return std::filesystem::path(pattern);
-    }();
-    return dir;
+        m_path = pattern;
+        std::ofstream(m_path / "v.raw", std::ios::binary) << std::string(4096, 'v');
+        std::filesystem::create_directories(m_path / "dir");
+    }
+    ~Folder()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(m_path, ec);
+    }
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+    const std::filesystem::path& path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+const std::filesystem::path& folder()
+{
+    static const Folder dir;
+    return dir.path();
 }
 
 void writeFile(const std::filesystem::path& path, std::string_view bytes)
