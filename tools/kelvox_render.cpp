@@ -11,6 +11,21 @@
 // line each (panel 0, panel 1, panel 2), from the window's own code.
 // --header N skips N bytes before the first voxel (default 0).
 //
+//   kelvox-render RAW --dims D0xD1xD2 --type T --order O [--header N]
+//                 --save-layout OUT.nhdr|OUT.mhd [view options --out OUT.png]
+//
+// --save-layout writes a detached NRRD or MetaImage header (by OUT's
+// extension) describing RAW under the layout, with as many volumes as RAW
+// holds whole; it renders only when --out is given too.
+//
+//   kelvox-render LAYOUTFILE [view options] --out OUT.png
+//
+// A layout file (.nhdr .nrrd .mhd .mha .nii .hdr .img) gives the data file
+// and its layout; --dims, --type, --order and --header given as well override
+// it. --view defaults to slice and --window to the rendered slice's own value
+// range, as the window takes it when it opens a layout file. A layout file
+// that cannot be shown exits 1 with the reason.
+//
 //   kelvox-render FILE --guess [--top N]
 //
 // --guess prints the best N (default 5) layouts the guesser proposes for
@@ -22,8 +37,9 @@
 // Options take their value as the next argument or after "=". Exit status:
 // 0 rendered, 1 the file could not be opened (the view is still written, all
 // light blue) or OUT could not be written, 2 bad arguments. Nothing but OUT
-// is ever written.
+// and the --save-layout header is ever written.
 
+#include "layout/LayoutFile.h"
 #include "layout/LayoutGuess.h"
 #include "volume/Kelvox_DataMgr.h"
 #include "volume/ViewImage.h"
@@ -36,6 +52,7 @@
 
 #include <array>
 #include <charconv>
+#include <filesystem>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -62,15 +79,26 @@ struct RenderOptions
     std::optional<TVoxelDataType> type;
     std::optional<TByteOrder> order;
     std::optional<std::pair<std::int32_t, std::int32_t>> window;
-    std::int64_t header = 0;
+    std::optional<std::int64_t> header;
     std::optional<TViewKind> view;
     std::int32_t slice = 0;
     std::int32_t row = 0;
     std::int32_t volume = 0;
     std::optional<std::pair<std::int32_t, std::int32_t>> readout;
     std::string out;
+    std::string saveLayout;
+    // The layout came from a layout file (FILE is then its data file).
+    bool fromLayoutFile = false;
     bool guess = false; // --guess: list layouts instead of rendering
     std::optional<std::int32_t> top;
+};
+
+// A layout file that cannot be shown, or a layout that cannot be saved:
+// exit status 1, the message on standard error.
+class LayoutFailure : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
 };
 
 // The dimension spinners of the window reach 10000; a PNG needs at least
@@ -190,6 +218,14 @@ const std::vector<std::pair<std::string, OptionHandler>>& optionTable()
                  throw UsageError("--out: empty file name");
              o.out = std::string(v);
          }},
+        {"--save-layout",
+         [](RenderOptions& o, std::string_view v) {
+             LayoutSaveFormat format;
+             if (!layoutSaveFormatOf(std::string(v), format))
+                 throw UsageError("--save-layout: expected a name ending in .nhdr or .mhd, got \"" + std::string(v)
+                                  + "\"");
+             o.saveLayout = std::string(v);
+         }},
     };
     return table;
 }
@@ -237,20 +273,58 @@ RenderOptions parseArguments(int argc, char** argv)
         throw UsageError("FILE: missing");
     if (options.top && !options.guess)
         throw UsageError("--top: only with --guess");
-    if (options.guess)
-        return options;
+    if (options.guess && !options.saveLayout.empty())
+        throw UsageError("--save-layout: not with --guess");
+    return options;
+}
+
+// When FILE is a layout file: its data file becomes FILE and its layout fills
+// every layout option not given on the command line. Throws LayoutFailure
+// with the reason when the layout file cannot be shown.
+void takeLayoutFile(RenderOptions& options)
+{
+    const LayoutFileReading reading = readLayoutFile(options.file);
+    if (reading.outcome == LayoutFileReading::Outcome::PlainData)
+        return;
+    if (reading.outcome == LayoutFileReading::Outcome::Refusal)
+        throw LayoutFailure(reading.refusal);
+    const VolumeLayout& layout = reading.contents.layout;
+    if (!options.dims) {
+        for (const std::int64_t size : layout.dims) {
+            if (size > MaxDim)
+                throw LayoutFailure(options.file + " states " + std::to_string(size) + " voxels along an axis; "
+                                    "kelvox-render takes at most " + std::to_string(MaxDim));
+        }
+        options.dims = std::array<std::int32_t, 3>{static_cast<std::int32_t>(layout.dims[0]),
+                                                   static_cast<std::int32_t>(layout.dims[1]),
+                                                   static_cast<std::int32_t>(layout.dims[2])};
+    }
+    options.type = options.type.value_or(layout.dataType);
+    options.order = options.order.value_or(layout.byteOrder);
+    options.header = options.header.value_or(layout.headerBytes);
+    options.file = reading.contents.dataPath;
+    options.fromLayoutFile = true;
+}
+
+// The options every run needs, once a layout file has filled its part.
+void checkOptions(RenderOptions& options)
+{
     if (!options.dims)
         throw UsageError("--dims: missing");
     if (!options.type)
         throw UsageError("--type: missing");
     if (!options.order)
         throw UsageError("--order: missing");
-    if (!options.window)
-        throw UsageError("--window: missing");
+    if (options.saveLayout.empty() || !options.out.empty()) {
+        if (!options.window && !options.fromLayoutFile)
+            throw UsageError("--window: missing");
+        if (!options.view && !options.fromLayoutFile)
+            throw UsageError("--view: missing");
+        if (options.out.empty())
+            throw UsageError("--out: missing");
+    }
     if (!options.view)
-        throw UsageError("--view: missing");
-    if (options.out.empty())
-        throw UsageError("--out: missing");
+        options.view = vkSlice;
     if (options.readout) {
         // The window reads out only positions inside an image.
         const auto& dims = *options.dims;
@@ -260,7 +334,24 @@ RenderOptions parseArguments(int argc, char** argv)
             throw UsageError("--readout: " + std::to_string(x) + "," + std::to_string(y) + " lies outside the "
                              + std::to_string(dims[0]) + "x" + std::to_string(height) + " view");
     }
-    return options;
+}
+
+// Writes the --save-layout header for FILE under the options' layout.
+void saveLayout(const RenderOptions& o)
+{
+    VolumeLayout layout;
+    layout.dims = {(*o.dims)[0], (*o.dims)[1], (*o.dims)[2]};
+    layout.dataType = *o.type;
+    layout.byteOrder = *o.order;
+    layout.headerBytes = o.header.value_or(0);
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::file_size(o.file, ec);
+    if (ec)
+        throw LayoutFailure("Cannot write " + o.saveLayout + ": " + o.file + ": " + ec.message());
+    layout.volumes = wholeVolumesIn(layout, static_cast<std::int64_t>(size));
+    LayoutSaveFormat format = LayoutSaveFormat::Nrrd;
+    layoutSaveFormatOf(o.saveLayout, format);
+    writeLayoutFile(o.saveLayout, format, layout, o.file);
 }
 
 // The view's bitmap over a QImage; RGB888 is red, green, blue, one byte each.
@@ -297,6 +388,11 @@ std::pair<std::int32_t, std::int32_t> volumeAndSliceOrRow(const RenderOptions& o
 
 int run(const RenderOptions& o)
 {
+    if (!o.saveLayout.empty()) {
+        saveLayout(o);
+        if (o.out.empty())
+            return 0;
+    }
     int status = 0;
     TKelvoxDataMgr dataMgr;
     dataMgr.OpenFile(o.file);
@@ -305,7 +401,19 @@ int run(const RenderOptions& o)
         status = 1;
     }
     const auto& dims = *o.dims;
-    dataMgr.SetParams(dims[0], dims[1], dims[2], *o.type, *o.order, o.window->first, o.window->second, o.header);
+    std::pair<std::int32_t, std::int32_t> window{0, 0};
+    if (o.window) {
+        window = *o.window;
+    } else {
+        // The slice's own range, from a render that is not kept, as the
+        // window takes it for an opened layout file.
+        dataMgr.SetParams(dims[0], dims[1], dims[2], *o.type, *o.order, 0, 0, o.header.value_or(0));
+        QImageViewImage unkept;
+        dataMgr.RenderView(0, o.slice, vkSlice, unkept);
+        window = {observedToInt(dataMgr.ObservedMin), observedToInt(dataMgr.ObservedMax)};
+    }
+    dataMgr.SetParams(dims[0], dims[1], dims[2], *o.type, *o.order, window.first, window.second,
+                      o.header.value_or(0));
 
     QImageViewImage image;
     const auto [volume, sliceOrRow] = volumeAndSliceOrRow(o);
@@ -351,9 +459,17 @@ int main(int argc, char** argv)
     RenderOptions options;
     try {
         options = parseArguments(argc, argv);
+        // --guess looks at FILE's bytes as they are and needs nothing else.
+        if (!options.guess) {
+            takeLayoutFile(options);
+            checkOptions(options);
+        }
     } catch (const UsageError& e) {
         std::fprintf(stderr, "kelvox-render: %s\n", e.what());
         return 2;
+    } catch (const LayoutFailure& e) {
+        std::fprintf(stderr, "kelvox-render: %s\n", e.what());
+        return 1;
     }
     try {
         return options.guess ? runGuess(options) : run(options);

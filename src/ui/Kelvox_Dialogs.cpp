@@ -45,6 +45,20 @@ void keepSettingsOffTheDisk()
     (void)done;
 }
 
+SaveFileHandler& saveFileHandler()
+{
+    static SaveFileHandler handler;
+    return handler;
+}
+
+// The extension a filter such as "NRRD header (*.nhdr)" names, without the dot.
+QString filterSuffix(const QString& filter)
+{
+    const qsizetype star = filter.indexOf(QStringLiteral("(*."));
+    const qsizetype close = filter.indexOf(QLatin1Char(')'), star);
+    return star < 0 || close < 0 ? QString() : filter.mid(star + 3, close - star - 3);
+}
+
 } // namespace
 
 void showError(QWidget* parent, const QString& message)
@@ -88,6 +102,39 @@ QString askOpenFileName(QWidget* parent, const QString& title, const QString& in
     return dialog.selectedFiles().constFirst();
 }
 
+QString askSaveFileName(QWidget* parent, const QString& title, const QString& initialPath,
+                        const QStringList& filters, QString& selectedFilter)
+{
+    selectedFilter = filters.value(0);
+    if (saveFileHandler()) {
+        return saveFileHandler()(parent, title, initialPath, filters, selectedFilter);
+    }
+    // Like the open dialog, plus the file types; the default suffix follows
+    // the type chosen, so the dialog's own confirmation of an existing name
+    // sees the name that will be written.
+    keepSettingsOffTheDisk();
+    QFileDialog dialog(parent, title);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setSizeGripEnabled(true);
+    dialog.setSidebarUrls({});
+    dialog.setNameFilters(filters);
+    dialog.setDefaultSuffix(filterSuffix(selectedFilter));
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                     [&dialog](const QString& filter) { dialog.setDefaultSuffix(filterSuffix(filter)); });
+    if (!initialPath.isEmpty()) {
+        const QFileInfo info(initialPath);
+        dialog.setDirectory(info.absolutePath());
+        dialog.selectFile(info.fileName());
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return {};
+    }
+    selectedFilter = dialog.selectedNameFilter();
+    return dialog.selectedFiles().constFirst();
+}
+
 void setErrorHandler(ErrorHandler handler)
 {
     errorHandler() = std::move(handler);
@@ -96,6 +143,11 @@ void setErrorHandler(ErrorHandler handler)
 void setOpenFileHandler(OpenFileHandler handler)
 {
     openFileHandler() = std::move(handler);
+}
+
+void setSaveFileHandler(SaveFileHandler handler)
+{
+    saveFileHandler() = std::move(handler);
 }
 
 void reportCurrentException(QWidget* parent)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <exception>
 #include <functional>
@@ -23,6 +24,10 @@ namespace Dialogs {
 using ErrorHandler = std::function<void(const QString& message)>;
 using OpenFileHandler =
     std::function<QString(QWidget* parent, const QString& title, const QString& initialPath)>;
+// Answers a save dialog: the chosen path (empty = cancelled); may set
+// selectedFilter to the file type chosen (one of filters).
+using SaveFileHandler = std::function<QString(QWidget* parent, const QString& title, const QString& initialPath,
+                                              const QStringList& filters, QString& selectedFilter)>;
 
 // Shows message in a modal error box (or hands it to the installed handler).
 void showError(QWidget* parent, const QString& message);
@@ -34,9 +39,18 @@ void showError(QWidget* parent, const QString& message);
 // settings file included).
 QString askOpenFileName(QWidget* parent, const QString& title, const QString& initialPath = {});
 
+// Asks for a file name to save under, offering the file types in filters
+// ("Name (*.ext)", the first preselected; its extension is added to a name
+// typed without one). A name that exists is confirmed by the dialog. Returns
+// the path, or an empty string when the user cancels; selectedFilter gets
+// the file type chosen.
+QString askSaveFileName(QWidget* parent, const QString& title, const QString& initialPath,
+                        const QStringList& filters, QString& selectedFilter);
+
 // Installs a handler for tests; an empty function restores the real dialog.
 void setErrorHandler(ErrorHandler handler);
 void setOpenFileHandler(OpenFileHandler handler);
+void setSaveFileHandler(SaveFileHandler handler);
 
 // Reports the exception currently being handled (call inside a catch block):
 // its message for std::exception, a generic text otherwise.

@@ -254,6 +254,8 @@ void Tfm_Main::wireEvents()
     connect(ui->mi_Open, &QAction::triggered, this, [this] { guarded(this, [&] { mi_OpenClick(); }); });
     connect(ui->mi_Close, &QAction::triggered, this, [this] { guarded(this, [&] { mi_CloseClick(); }); });
     connect(ui->mi_GuessLayout, &QAction::triggered, this, [this] { guarded(this, [&] { mi_GuessLayoutClick(); }); });
+    connect(ui->mi_SaveLayoutAs, &QAction::triggered, this,
+            [this] { guarded(this, [&] { mi_SaveLayoutAsClick(); }); });
     connect(ui->mi_Quit, &QAction::triggered, this, [this] { guarded(this, [&] { mi_QuitClick(); }); });
     connect(ui->mi_About, &QAction::triggered, this, &Tfm_Main::aboutRequested);
     connect(ui->mi_Help, &QAction::triggered, this, &Tfm_Main::helpRequested);
@@ -357,6 +359,9 @@ void Tfm_Main::DropFileTarget1Drop(const QStringList& names)
 
 void Tfm_Main::openFile(const QString& path)
 {
+    if (openLayoutFile(path)) {
+        return;
+    }
     DataMgr.OpenFile(toFileSystemName(path));
     if (!DataMgr.FileName.empty()) {
         ui->lb_FilePath->setText(fromFileSystemName(DataMgr.FileName));
@@ -365,12 +370,14 @@ void Tfm_Main::openFile(const QString& path)
     }
     ui->lb_FilePath->adjustSize();
     ui->mi_GuessLayout->setEnabled(!DataMgr.FileName.empty());
+    ui->mi_SaveLayoutAs->setEnabled(!DataMgr.FileName.empty());
     ParamsChanged();
 }
 
 void Tfm_Main::mi_CloseClick()
 {
     DataMgr.CloseFile();
+    ui->mi_SaveLayoutAs->setEnabled(false);
     RefreshViews();
     ui->lb_FilePath->setText(DropHint);
     ui->lb_FilePath->adjustSize();

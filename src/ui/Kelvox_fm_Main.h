@@ -104,6 +104,9 @@ private:
     void mi_GuessLayoutClick();
     void mi_QuitClick();
     void openFile(const QString& path);
+    // Layout files (Kelvox_fm_MainLayoutFiles.cpp).
+    void mi_SaveLayoutAsClick();
+    bool openLayoutFile(const QString& path);
 
     // View parameters and the refresh cycle.
     void ed_NumberChange(QLineEdit* edit);

@@ -434,20 +434,29 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
         ObservedMax = hi;
     };
 
+    // Integer voxels straight to pixels through kernel(src, n, dst, mn, mx),
+    // their range (from mn and mx, in the voxels' own type) met on the way.
+    const auto paintDirect = [&]<typename T>(T mn, T mx, auto&& kernel) {
+        bool any = false;
+        paintRows([&](const std::uint8_t* src, std::size_t n, std::uint8_t* dst) {
+            kernel(src, n, dst, observe ? &mn : nullptr, observe ? &mx : nullptr);
+            any = true;
+        });
+        if (observe && any) {
+            // Integer to float is monotonic: the floats of the range are the
+            // range of the floats.
+            observe32(static_cast<float>(mn));
+            observe32(static_cast<float>(mx));
+        }
+    };
+
     switch (type) {
     case vdtByte: {
         if (GreyKernels::directUInt8(window)) {
-            // Straight from the bytes, the range met on the way.
-            std::uint8_t mn = 255, mx = 0;
-            bool any = false;
-            paintRows([&](const std::uint8_t* src, std::size_t n, std::uint8_t* dst) {
-                GreyKernels::pixelsFromUInt8(src, n, window, dst, observe ? &mn : nullptr, observe ? &mx : nullptr);
-                any = true;
+            paintDirect(std::uint8_t{255}, std::uint8_t{0}, [&](const std::uint8_t* src, std::size_t n, std::uint8_t* dst,
+                                                              std::uint8_t* mn, std::uint8_t* mx) {
+                GreyKernels::pixelsFromUInt8(src, n, window, dst, mn, mx);
             });
-            if (observe && any) {
-                observe32(mn);
-                observe32(mx);
-            }
             break;
         }
         if (observe) {
@@ -472,18 +481,9 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
     }
     case vdtInt16: {
         if (GreyKernels::directInt16(window)) {
-            std::int16_t mn = std::numeric_limits<std::int16_t>::max();
-            std::int16_t mx = std::numeric_limits<std::int16_t>::min();
-            bool any = false;
-            paintRows([&](const std::uint8_t* src, std::size_t n, std::uint8_t* dst) {
-                GreyKernels::pixelsFromInt16(src, n, big, window, dst, observe ? &mn : nullptr,
-                                             observe ? &mx : nullptr);
-                any = true;
-            });
-            if (observe && any) {
-                observe32(mn);
-                observe32(mx);
-            }
+            paintDirect(std::numeric_limits<std::int16_t>::max(), std::numeric_limits<std::int16_t>::min(),
+                        [&](const std::uint8_t* src, std::size_t n, std::uint8_t* dst, std::int16_t* mn,
+                            std::int16_t* mx) { GreyKernels::pixelsFromInt16(src, n, big, window, dst, mn, mx); });
             break;
         }
         // Otherwise the values met map through a table built over their range.
@@ -510,18 +510,9 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
     }
     case vdtInt32: {
         if (GreyKernels::directSingle(window)) {
-            std::int32_t mn = std::numeric_limits<std::int32_t>::max();
-            std::int32_t mx = std::numeric_limits<std::int32_t>::min();
-            bool any = false;
-            paintRows([&](const std::uint8_t* src, std::size_t n, std::uint8_t* dst) {
-                GreyKernels::pixelsFromInt32(src, n, big, window, dst, observe ? &mn : nullptr,
-                                             observe ? &mx : nullptr);
-                any = true;
-            });
-            if (observe && any) {
-                observe32(static_cast<float>(mn));
-                observe32(static_cast<float>(mx));
-            }
+            paintDirect(std::numeric_limits<std::int32_t>::max(), std::numeric_limits<std::int32_t>::min(),
+                        [&](const std::uint8_t* src, std::size_t n, std::uint8_t* dst, std::int32_t* mn,
+                            std::int32_t* mx) { GreyKernels::pixelsFromInt32(src, n, big, window, dst, mn, mx); });
             break;
         }
         if (observe) {
@@ -570,18 +561,9 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
     }
     case vdtUInt16:
         if (GreyKernels::directUInt16(window)) {
-            std::uint16_t mn = std::numeric_limits<std::uint16_t>::max();
-            std::uint16_t mx = 0;
-            bool any = false;
-            paintRows([&](const std::uint8_t* src, std::size_t n, std::uint8_t* dst) {
-                GreyKernels::pixelsFromUInt16(src, n, big, window, dst, observe ? &mn : nullptr,
-                                              observe ? &mx : nullptr);
-                any = true;
-            });
-            if (observe && any) {
-                observe32(mn);
-                observe32(mx);
-            }
+            paintDirect(std::numeric_limits<std::uint16_t>::max(), std::uint16_t{0},
+                        [&](const std::uint8_t* src, std::size_t n, std::uint8_t* dst, std::uint16_t* mn,
+                            std::uint16_t* mx) { GreyKernels::pixelsFromUInt16(src, n, big, window, dst, mn, mx); });
             break;
         }
         [[fallthrough]];

@@ -289,7 +289,8 @@ TEST_F(MainWindow, CarriesDesignedTextsMenusAndTimer)
     for (const QAction* item : child<QMenu>("mh_File")->actions()) {
         fileMenu << (item->isSeparator() ? QStringLiteral("-") : item->text());
     }
-    EXPECT_EQ(fileMenu, (QStringList{"&Open File", "&Close File", "&Guess Layout...", "-", "&Quit"}));
+    EXPECT_EQ(fileMenu,
+              (QStringList{"&Open File", "&Close File", "&Guess Layout...", "Save &Layout As...", "-", "&Quit"}));
     QStringList presets;
     for (const QAction* item : child<QMenu>("pop_IntensityRange")->actions()) {
         presets << item->text();

@@ -1,0 +1,112 @@
+// The main window's layout files: File > Save Layout As... writes the open
+// file's layout as a detached NRRD or MetaImage header; opening or dropping a
+// layout file opens its data file under the layout it states.
+
+#include "ui/Kelvox_fm_Main.h"
+#include "ui_Kelvox_fm_Main.h"
+
+#include "layout/LayoutFile.h"
+#include "ui/Kelvox_Dialogs.h"
+#include "volume/Kelvox_DataMgr.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+
+#include <algorithm>
+#include <array>
+#include <filesystem>
+
+namespace {
+
+// The top of the number edits' range; applyLayout holds dimensions to it.
+constexpr std::int64_t MaxEditValue = 10000;
+
+// The file types of the save dialog, in LayoutSaveFormat order.
+const std::array<QString, 2> SaveFilters{QStringLiteral("NRRD header (*.nhdr)"),
+                                         QStringLiteral("MetaImage header (*.mhd)")};
+const std::array<QString, 2> SaveSuffixes{QStringLiteral(".nhdr"), QStringLiteral(".mhd")};
+
+std::string fileSystemName(const QString& path)
+{
+    return QFile::encodeName(path).toStdString();
+}
+
+QString displayName(const std::string& name)
+{
+    return QFile::decodeName(QByteArray::fromStdString(name));
+}
+
+} // namespace
+
+void Tfm_Main::mi_SaveLayoutAsClick()
+{
+    if (DataMgr.FileName.empty()) {
+        return;
+    }
+    // The layout as the parameters stand, with the whole volumes the file holds.
+    ApplyParams();
+    VolumeLayout layout;
+    layout.dims = {DataMgr.DimSize(0), DataMgr.DimSize(1), DataMgr.DimSize(2)};
+    layout.dataType = DataMgr.DataType;
+    layout.byteOrder = DataMgr.ByteOrder;
+    layout.headerBytes = DataMgr.HeaderBytes;
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::file_size(DataMgr.FileName, ec);
+    layout.volumes = wholeVolumesIn(layout, ec ? 0 : static_cast<std::int64_t>(size));
+
+    const QString dataPath = displayName(DataMgr.FileName);
+    const QFileInfo data(dataPath);
+    const QString initial = data.absoluteDir().filePath(data.completeBaseName() + SaveSuffixes[0]);
+    QString filter;
+    QString path = Dialogs::askSaveFileName(this, QStringLiteral("Save Layout As"), initial,
+                                            QStringList(SaveFilters.begin(), SaveFilters.end()), filter);
+    if (path.isEmpty()) {
+        return;
+    }
+    // The name's own extension decides; without one, the file type chosen.
+    LayoutSaveFormat format = LayoutSaveFormat::Nrrd;
+    if (!layoutSaveFormatOf(fileSystemName(path), format)) {
+        const auto chosen = std::find(SaveFilters.begin(), SaveFilters.end(), filter);
+        format = chosen == SaveFilters.end() ? LayoutSaveFormat::Nrrd
+                                             : static_cast<LayoutSaveFormat>(chosen - SaveFilters.begin());
+        if (QFileInfo(path).suffix().isEmpty()) {
+            path += SaveSuffixes[static_cast<std::size_t>(format)];
+        }
+    }
+    try {
+        writeLayoutFile(fileSystemName(path), format, layout, DataMgr.FileName);
+    } catch (const LayoutFileError& error) {
+        Dialogs::showError(this, displayName(error.what()));
+    }
+}
+
+bool Tfm_Main::openLayoutFile(const QString& path)
+{
+    const LayoutFileReading reading = readLayoutFile(fileSystemName(path));
+    if (reading.outcome == LayoutFileReading::Outcome::PlainData) {
+        return false;
+    }
+    if (reading.outcome == LayoutFileReading::Outcome::Refusal) {
+        // Nothing changes but the strip: the open file and every parameter stay.
+        ui->lb_FilePath->setText(displayName(reading.refusal));
+        ui->lb_FilePath->adjustSize();
+        return true;
+    }
+    DataMgr.OpenFile(reading.contents.dataPath);
+    const bool opened = !DataMgr.FileName.empty();
+    ui->lb_FilePath->setText(displayName(opened ? DataMgr.FileName : DataMgr.ErrorText));
+    ui->lb_FilePath->adjustSize();
+    ui->mi_SaveLayoutAs->setEnabled(opened);
+    ui->mi_GuessLayout->setEnabled(opened);
+    if (!opened) {
+        ParamsChanged();
+        return true;
+    }
+    // The file states its layout; the middle slice gives the first picture
+    // and its own value range the intensity window.
+    const VolumeLayout& layout = reading.contents.layout;
+    applyLayout(layout, std::min(layout.dims[2], MaxEditValue) / 2);
+    return true;
+}

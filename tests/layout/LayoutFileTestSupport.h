@@ -1,0 +1,150 @@
+#pragma once
+
+#include "volume/VoxelType.h"
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace LayoutFileTest {
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it at the end of the test.
+class TempDir
+{
+public:
+    TempDir()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "kelvox-layout-XXXXXX").string();
+        if (!::mkdtemp(pattern.data()))
+            throw std::runtime_error("mkdtemp failed");
+        m_path = pattern;
+    }
+    ~TempDir()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(m_path, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    std::string path(const std::string& name = {}) const { return (m_path / name).string(); }
+
+    std::string write(const std::string& name, std::string_view bytes) const
+    {
+        const std::string p = path(name);
+        std::filesystem::create_directories(std::filesystem::path(p).parent_path());
+        std::ofstream out(p, std::ios::binary);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        return p;
+    }
+
+private:
+    std::filesystem::path m_path;
+};
+
+inline std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Runs a shell command; its standard output, and its exit status in status.
+inline std::string runCommand(const std::string& command, int& status)
+{
+    std::string out;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) {
+        status = -1;
+        return out;
+    }
+    std::array<char, 65536> buffer{};
+    std::size_t n = 0;
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+        out.append(buffer.data(), n);
+    const int raw = ::pclose(pipe);
+    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return out;
+}
+
+inline std::string shellQuote(const std::string& text)
+{
+    std::string quoted = "'";
+    for (const char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// The NRRD command-line tool: Debian installs it as teem-unu, upstream as
+// unu. Empty when neither is on the PATH.
+inline std::string findUnu()
+{
+    for (const char* name : {"unu", "teem-unu"}) {
+        int status = 0;
+        runCommand(std::string("command -v ") + name + " >/dev/null 2>&1", status);
+        if (status == 0)
+            return name;
+    }
+    return {};
+}
+
+// A Python 3 that can import nibabel (the system's first: per-user Python
+// installations usually lack the Debian module). Empty when there is none.
+inline std::string findNibabelPython()
+{
+    for (const char* python : {"/usr/bin/python3", "python3"}) {
+        int status = 0;
+        runCommand(std::string(python) + " -c 'import nibabel' >/dev/null 2>&1", status);
+        if (status == 0)
+            return python;
+    }
+    return {};
+}
+
+// n voxels of type in the byte order, with values that every type holds
+// exactly and whose text form is exact: small integers around 0 (signed
+// types go negative), quarters for floats.
+inline double testVoxelValue(TVoxelDataType type, std::size_t i)
+{
+    const VoxelTypeInfo& info = VoxelTypes[type];
+    const double step = static_cast<double>(i % 97);
+    if (info.isFloat)
+        return step * 0.25 - 7.5;
+    if (info.isSigned)
+        return step - 40.0;
+    return info.bytes == 1 ? step * 2.0 : step * 600.0;
+}
+
+inline std::string encodeVoxels(TVoxelDataType type, bool bigEndian, std::size_t count)
+{
+    const VoxelTypeInfo& info = VoxelTypes[type];
+    std::string bytes;
+    for (std::size_t i = 0; i < count; ++i) {
+        const double v = testVoxelValue(type, i);
+        std::uint64_t bits = 0;
+        if (info.isFloat && info.bytes == 4) {
+            bits = std::bit_cast<std::uint32_t>(static_cast<float>(v));
+        } else if (info.isFloat) {
+            bits = std::bit_cast<std::uint64_t>(v);
+        } else {
+            bits = static_cast<std::uint64_t>(static_cast<std::int64_t>(v));
+        }
+        for (int b = 0; b < info.bytes; ++b) {
+            const int shift = 8 * (bigEndian ? info.bytes - 1 - b : b);
+            bytes += static_cast<char>((bits >> shift) & 0xFF);
+        }
+    }
+    return bytes;
+}
+
+} // namespace LayoutFileTest

@@ -1,0 +1,180 @@
+#include "layout/LayoutFile.h"
+
+#include "LayoutFileTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace LayoutFileTest;
+
+namespace {
+
+VolumeLayout smallLayout()
+{
+    VolumeLayout layout;
+    layout.dims = {4, 3, 2};
+    layout.dataType = vdtInt16;
+    layout.byteOrder = boBigEndian;
+    layout.headerBytes = 16;
+    return layout;
+}
+
+std::vector<std::string> folderEntries(const std::string& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+struct NameCase
+{
+    const char* name;
+    bool layoutFile;
+    bool savable;
+};
+
+class LayoutFileNames : public testing::TestWithParam<NameCase>
+{
+};
+
+TEST_P(LayoutFileNames, AreRecognisedByExtensionInAnyCase)
+{
+    const NameCase& c = GetParam();
+    EXPECT_EQ(isLayoutFileName(c.name), c.layoutFile);
+    LayoutSaveFormat format;
+    EXPECT_EQ(layoutSaveFormatOf(c.name, format), c.savable);
+}
+
+INSTANTIATE_TEST_SUITE_P(Extensions, LayoutFileNames,
+                         testing::Values(NameCase{"a.nhdr", true, true}, NameCase{"/x/A.NRRD", true, true},
+                                         NameCase{"a.mhd", true, true}, NameCase{"a.MHA", true, true},
+                                         NameCase{"a.nii", true, false}, NameCase{"a.nii.gz", true, false},
+                                         NameCase{"a.hdr", true, false}, NameCase{"a.Img", true, false},
+                                         NameCase{"a.raw", false, false}, NameCase{"nhdr", false, false},
+                                         NameCase{"a.nhdr.raw", false, false}, NameCase{"", false, false},
+                                         NameCase{"a.gz", false, false}));
+
+TEST(LayoutFile, WholeVolumesCountOnlyCompleteOnesAfterTheHeader)
+{
+    VolumeLayout layout = smallLayout(); // 4 x 3 x 2 x 2 bytes = 48 per volume, 16 header bytes
+    layout.volumes = 7; // ignored
+    EXPECT_EQ(wholeVolumesIn(layout, 16 + 3 * 48), 3);
+    EXPECT_EQ(wholeVolumesIn(layout, 16 + 3 * 48 + 47), 3);
+    EXPECT_EQ(wholeVolumesIn(layout, 16 + 47), 1) << "a short file still shows one volume";
+    EXPECT_EQ(wholeVolumesIn(layout, 0), 1);
+    layout.headerBytes = std::int64_t{1} << 62;
+    EXPECT_EQ(wholeVolumesIn(layout, 100), 1);
+}
+
+TEST(LayoutFile, PlainFilesAreNotLayouts)
+{
+    EXPECT_EQ(readLayoutFile("/nowhere/volume.raw").outcome, LayoutFileReading::Outcome::PlainData);
+}
+
+TEST(LayoutFile, UnreadableLayoutFileIsRefused)
+{
+    TempDir dir;
+    for (const std::string name : {"missing.nhdr", "missing.mhd", "missing.nii"}) {
+        const LayoutFileReading reading = readLayoutFile(dir.path(name));
+        EXPECT_EQ(reading.outcome, LayoutFileReading::Outcome::Refusal);
+        EXPECT_EQ(reading.refusal, dir.path(name) + " cannot be read: No such file or directory");
+    }
+    std::filesystem::create_directories(dir.path("folder.nhdr"));
+    EXPECT_NE(readLayoutFile(dir.path("folder.nhdr")).refusal.find("it is not a regular file"), std::string::npos);
+}
+
+struct ReferenceCase
+{
+    std::string name;
+    std::string dataName; // relative to the test folder; the header is hdr/x.<ext>
+    std::string expectedLine; // "" = absolute path of the data file
+};
+
+class LayoutFileReference : public testing::TestWithParam<ReferenceCase>
+{
+};
+
+TEST_P(LayoutFileReference, DataFileIsRelativeOnlyInOrBelowTheHeadersFolder)
+{
+    const ReferenceCase& c = GetParam();
+    TempDir dir;
+    const std::string data = dir.write(c.dataName, "x");
+    std::filesystem::create_directories(dir.path("hdr"));
+    const std::string expected =
+        c.expectedLine.empty() ? std::filesystem::canonical(data).string() : c.expectedLine;
+    writeLayoutFile(dir.path("hdr/x.nhdr"), LayoutSaveFormat::Nrrd, smallLayout(), data);
+    EXPECT_NE(readFile(dir.path("hdr/x.nhdr")).find("data file: " + expected + "\n"), std::string::npos)
+        << readFile(dir.path("hdr/x.nhdr"));
+    writeLayoutFile(dir.path("hdr/x.mhd"), LayoutSaveFormat::MetaImage, smallLayout(), data);
+    EXPECT_TRUE(readFile(dir.path("hdr/x.mhd")).ends_with("ElementDataFile = " + expected + "\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Places, LayoutFileReference,
+                         testing::Values(ReferenceCase{"SameFolder", "hdr/v.raw", "v.raw"},
+                                         ReferenceCase{"Below", "hdr/a/b/v.raw", "a/b/v.raw"},
+                                         ReferenceCase{"Beside", "other/v.raw", ""},
+                                         ReferenceCase{"Above", "v.raw", ""},
+                                         ReferenceCase{"PrefixNotFolder", "hdrx/v.raw", ""}),
+                         [](const testing::TestParamInfo<ReferenceCase>& info) { return info.param.name; });
+
+TEST(LayoutFile, RelativeDataPathsAreTakenFromTheWorkingFolder)
+{
+    TempDir dir;
+    dir.write("v.raw", "x");
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    writeLayoutFile("x.nhdr", LayoutSaveFormat::Nrrd, smallLayout(), "v.raw");
+    std::filesystem::current_path(before);
+    EXPECT_NE(readFile(dir.path("x.nhdr")).find("data file: v.raw\n"), std::string::npos);
+}
+
+TEST(LayoutFile, RewritingReplacesTheWholeFile)
+{
+    TempDir dir;
+    const std::string data = dir.write("v.raw", std::string(100, 'x'));
+    const std::string path = dir.write("x.mhd", std::string(5000, '#'));
+    writeLayoutFile(path, LayoutSaveFormat::MetaImage, smallLayout(), data);
+    EXPECT_EQ(readFile(path).find('#'), std::string::npos);
+    EXPECT_EQ(folderEntries(dir.path()), (std::vector<std::string>{"v.raw", "x.mhd"}));
+}
+
+TEST(LayoutFile, FailedWriteSaysWhyAndLeavesNothing)
+{
+    TempDir dir;
+    const std::string data = dir.write("v.raw", "x");
+    std::filesystem::create_directories(dir.path("taken.nhdr"));
+    const std::pair<std::string, std::string> cases[] = {
+        {dir.path("no/such/folder/x.nhdr"), "No such file or directory"},
+        {dir.path("taken.nhdr"), "Is a directory"},
+    };
+    for (const auto& [path, why] : cases) {
+        try {
+            writeLayoutFile(path, LayoutSaveFormat::Nrrd, smallLayout(), data);
+            ADD_FAILURE() << "no error for " << path;
+        } catch (const LayoutFileError& error) {
+            EXPECT_EQ(std::string(error.what()), "Cannot write " + path + ": " + why);
+        }
+    }
+    EXPECT_EQ(folderEntries(dir.path()), (std::vector<std::string>{"taken.nhdr", "v.raw"}));
+}
+
+TEST(LayoutFile, UnusableLayoutsAndNamesAreNotWritten)
+{
+    TempDir dir;
+    VolumeLayout empty = smallLayout();
+    empty.dims[1] = 0;
+    EXPECT_THROW(writeLayoutFile(dir.path("a.nhdr"), LayoutSaveFormat::Nrrd, empty, dir.path("v.raw")),
+                 LayoutFileError);
+    VolumeLayout huge = smallLayout();
+    huge.dims = {1 << 30, 1 << 30, 1 << 30};
+    EXPECT_THROW(writeLayoutFile(dir.path("a.nhdr"), LayoutSaveFormat::Nrrd, huge, dir.path("v.raw")),
+                 LayoutFileError);
+    EXPECT_THROW(writeLayoutFile(dir.path("a.nhdr"), LayoutSaveFormat::Nrrd, smallLayout(), dir.path("a\nb.raw")),
+                 LayoutFileError);
+    EXPECT_THROW(writeLayoutFile(dir.path("a.mhd"), LayoutSaveFormat::MetaImage, smallLayout(), dir.path("a%d.raw")),
+                 LayoutFileError);
+    EXPECT_TRUE(folderEntries(dir.path()).empty());
+}
+
+} // namespace

@@ -1,0 +1,285 @@
+// The main window's layout files: Save Layout As... and opening or dropping
+// layout files, driven through the window's own controls and menus.
+
+#include "ui/Kelvox_fm_Main.h"
+
+#include "layout/LayoutFile.h"
+#include "platform/Ole.h"
+#include "ui/Kelvox_Dialogs.h"
+#include "volume/Kelvox_DataMgr.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+constexpr int RefreshWaitMs = 2000;
+
+class MainWindowLayoutFiles : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        Dialogs::setErrorHandler([this](const QString& message) { errors << message; });
+        Dialogs::setOpenFileHandler([this](QWidget*, const QString&, const QString&) { return nextOpenAnswer; });
+        Dialogs::setSaveFileHandler([this](QWidget*, const QString&, const QString& initial, const QStringList& filters,
+                                           QString& selected) {
+            saveInitialPaths << initial;
+            saveFilters = filters;
+            if (!nextSaveFilter.isEmpty())
+                selected = nextSaveFilter;
+            return nextSaveAnswer;
+        });
+        ASSERT_TRUE(tempDir.isValid());
+        OleInitialize(nullptr);
+        dataMgr = std::make_unique<TKelvoxDataMgr>();
+        window = std::make_unique<Tfm_Main>(*dataMgr, QStringLiteral("Kelvox Test"));
+        refreshed = std::make_unique<QSignalSpy>(window.get(), &Tfm_Main::viewsRefreshed);
+        window->show();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        waitForRefresh();
+    }
+
+    void TearDown() override
+    {
+        window.reset();
+        OleUninitialize();
+        Dialogs::setErrorHandler({});
+        Dialogs::setOpenFileHandler({});
+        Dialogs::setSaveFileHandler({});
+        EXPECT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
+    }
+
+    void waitForRefresh()
+    {
+        const auto before = refreshed->count();
+        ASSERT_TRUE(refreshed->wait(RefreshWaitMs));
+        ASSERT_EQ(refreshed->count(), before + 1);
+        refreshed->clear();
+    }
+
+    template <typename T> T* child(const char* name) const
+    {
+        T* found = window->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    QLineEdit* edit(const char* name) const { return child<QLineEdit>(name); }
+    QString strip() const { return child<QLabel>("lb_FilePath")->text(); }
+
+    static void paste(QLineEdit* target, const QString& text)
+    {
+        target->selectAll();
+        target->insert(text);
+    }
+    static void choose(QComboBox* combo, int index)
+    {
+        combo->setCurrentIndex(index);
+        emit combo->activated(index);
+    }
+
+    QString writeFile(const QString& name, const QByteArray& bytes) const
+    {
+        const QString path = tempDir.filePath(name);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        return path;
+    }
+
+    void open(const QString& path)
+    {
+        nextOpenAnswer = path;
+        child<QAction>("mi_Open")->trigger();
+    }
+
+    // The controls' texts and choices that make up the parameters.
+    QStringList parameters() const
+    {
+        QStringList texts;
+        for (const char* name : {"ed_VoxelsPerRow", "ed_RowsPerSlice", "ed_SlicesPerVolume", "ed_SliceNumber",
+                                 "ed_HeaderBytes", "ed_IntensityMin", "ed_IntensityMax"})
+            texts << edit(name)->text();
+        texts << QString::number(child<QComboBox>("cb_DataType")->currentIndex())
+              << QString::number(child<QComboBox>("cb_ByteOrder")->currentIndex());
+        return texts;
+    }
+
+    // A 3 x 2 x 4 UInt-16 big-endian file behind 6 header bytes, two whole
+    // volumes; slice z holds 100 z + 1 .. 100 z + 6 in volume 0.
+    QString writeVolumes()
+    {
+        QByteArray bytes("HEADER", 6);
+        for (int v = 0; v < 2; ++v)
+            for (int z = 0; z < 4; ++z)
+                for (int i = 1; i <= 6; ++i) {
+                    const int value = 1000 * v + 100 * z + i;
+                    bytes.append(static_cast<char>(value >> 8));
+                    bytes.append(static_cast<char>(value & 0xFF));
+                }
+        return writeFile(QStringLiteral("scan.raw"), bytes);
+    }
+
+    QTemporaryDir tempDir;
+    std::unique_ptr<TKelvoxDataMgr> dataMgr;
+    std::unique_ptr<Tfm_Main> window;
+    std::unique_ptr<QSignalSpy> refreshed;
+    QStringList errors;
+    QString nextOpenAnswer;
+    QString nextSaveAnswer;
+    QString nextSaveFilter;
+    QStringList saveInitialPaths;
+    QStringList saveFilters;
+};
+
+TEST_F(MainWindowLayoutFiles, SaveLayoutAsIsEnabledWhileAFileIsOpen)
+{
+    QAction* save = child<QAction>("mi_SaveLayoutAs");
+    EXPECT_FALSE(save->isEnabled());
+    open(writeVolumes());
+    EXPECT_TRUE(save->isEnabled());
+    child<QAction>("mi_Close")->trigger();
+    EXPECT_FALSE(save->isEnabled());
+    open(tempDir.filePath(QStringLiteral("missing.raw")));
+    EXPECT_FALSE(save->isEnabled());
+}
+
+TEST_F(MainWindowLayoutFiles, SavesTheParametersAsTheyStandInTheChosenFormat)
+{
+    const QString raw = writeVolumes();
+    open(raw);
+    waitForRefresh();
+    paste(edit("ed_VoxelsPerRow"), QStringLiteral("3"));
+    paste(edit("ed_RowsPerSlice"), QStringLiteral("2"));
+    paste(edit("ed_SlicesPerVolume"), QStringLiteral("4"));
+    paste(edit("ed_HeaderBytes"), QStringLiteral("6"));
+    choose(child<QComboBox>("cb_DataType"), vdtUInt16);
+    choose(child<QComboBox>("cb_ByteOrder"), boBigEndian);
+
+    struct Case
+    {
+        QString answer; // relative to the temporary folder
+        int filter; // index into the dialog's file types
+        QString written;
+    };
+    const Case cases[] = {
+        {QStringLiteral("a.nhdr"), 0, QStringLiteral("a.nhdr")},
+        {QStringLiteral("b"), 1, QStringLiteral("b.mhd")}, // the file type adds its extension
+        {QStringLiteral("c.nhdr"), 1, QStringLiteral("c.nhdr")}, // the name's extension wins
+        {QStringLiteral("d.mhd"), 0, QStringLiteral("d.mhd")},
+    };
+    for (const Case& c : cases) {
+        nextSaveAnswer = tempDir.filePath(c.answer);
+        nextSaveFilter.clear();
+        child<QAction>("mi_SaveLayoutAs")->trigger();
+        ASSERT_EQ(saveFilters.size(), 2);
+        nextSaveFilter = saveFilters[c.filter];
+        child<QAction>("mi_SaveLayoutAs")->trigger();
+        const LayoutFileReading reading = readLayoutFile(QFile::encodeName(tempDir.filePath(c.written)).toStdString());
+        ASSERT_EQ(reading.outcome, LayoutFileReading::Outcome::Layout) << c.written.toStdString() << reading.refusal;
+        VolumeLayout expected;
+        expected.dims = {3, 2, 4};
+        expected.volumes = 2;
+        expected.dataType = vdtUInt16;
+        expected.byteOrder = boBigEndian;
+        expected.headerBytes = 6;
+        EXPECT_EQ(reading.contents.layout, expected) << c.written.toStdString();
+        EXPECT_EQ(reading.contents.dataPath, QFile::encodeName(raw).toStdString());
+    }
+    EXPECT_EQ(saveInitialPaths.value(0), tempDir.filePath(QStringLiteral("scan.nhdr")));
+    EXPECT_FALSE(QFile::exists(tempDir.filePath(QStringLiteral("b"))));
+}
+
+TEST_F(MainWindowLayoutFiles, FailedSaveSaysWhyInAMessageBox)
+{
+    open(writeVolumes());
+    nextSaveAnswer = tempDir.filePath(QStringLiteral("no/such/folder/x.nhdr"));
+    child<QAction>("mi_SaveLayoutAs")->trigger();
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_EQ(errors.takeFirst(), QStringLiteral("Cannot write ") + nextSaveAnswer +
+                                      QStringLiteral(": No such file or directory"));
+    nextSaveAnswer.clear(); // cancelled: nothing happens
+    child<QAction>("mi_SaveLayoutAs")->trigger();
+    EXPECT_TRUE(errors.isEmpty());
+}
+
+TEST_F(MainWindowLayoutFiles, OpeningALayoutFileSetsItsLayoutWithOneRefresh)
+{
+    const QString raw = writeVolumes();
+    const QString header = writeFile(QStringLiteral("scan.nhdr"),
+                                     "NRRD0004\ntype: ushort\ndimension: 4\nsizes: 3 2 4 2\nendian: big\n"
+                                     "encoding: raw\nbyte skip: 6\ndata file: scan.raw\n");
+    open(header);
+    EXPECT_EQ(strip(), raw);
+    EXPECT_EQ(parameters(), (QStringList{"3", "2", "4", "2", "6", "201", "206", QString::number(vdtUInt16),
+                                         QString::number(boBigEndian)}));
+    EXPECT_EQ(refreshed->count(), 0) << "nothing renders before the timer";
+    waitForRefresh();
+    QTest::qWait(400);
+    EXPECT_EQ(refreshed->count(), 0) << "one refresh only";
+    EXPECT_EQ(dataMgr->FileName, QFile::encodeName(raw).toStdString());
+    EXPECT_EQ(dataMgr->ObservedMin, 201.0f);
+    EXPECT_EQ(dataMgr->ObservedMax, 206.0f);
+}
+
+TEST_F(MainWindowLayoutFiles, DroppedMetaImageHeaderOpensItsDataLikeOpen)
+{
+    const QString raw = writeVolumes();
+    const QString header = writeFile(QStringLiteral("scan.mhd"),
+                                     "ObjectType = Image\nNDims = 3\nDimSize = 3 2 4\nElementType = MET_USHORT\n"
+                                     "ElementByteOrderMSB = True\nHeaderSize = 6\nElementDataFile = scan.raw\n");
+    window->DropFileTarget1Drop({header});
+    EXPECT_EQ(strip(), raw);
+    EXPECT_EQ(parameters(), (QStringList{"3", "2", "4", "2", "6", "201", "206", QString::number(vdtUInt16),
+                                         QString::number(boBigEndian)}));
+    waitForRefresh();
+}
+
+TEST_F(MainWindowLayoutFiles, RefusedLayoutFileChangesNothingButTheStrip)
+{
+    const QString raw = writeVolumes();
+    open(raw);
+    waitForRefresh();
+    paste(edit("ed_VoxelsPerRow"), QStringLiteral("7"));
+    waitForRefresh();
+    const QStringList before = parameters();
+
+    const QString header = writeFile(QStringLiteral("packed.nhdr"),
+                                     "NRRD0004\ntype: ushort\ndimension: 3\nsizes: 3 2 4\nendian: big\n"
+                                     "encoding: gzip\ndata file: scan.raw\n");
+    open(header);
+    EXPECT_EQ(strip(), header + QStringLiteral(" uses gzip encoding, which Kelvox cannot show"));
+    const QString missing = writeFile(QStringLiteral("lost.mhd"),
+                                      "NDims = 3\nDimSize = 3 2 4\nElementType = MET_UCHAR\nElementDataFile = gone.raw\n");
+    window->DropFileTarget1Drop({missing});
+    EXPECT_EQ(strip(), missing + QStringLiteral(": its data file ") + tempDir.filePath(QStringLiteral("gone.raw")) +
+                           QStringLiteral(" does not exist"));
+    EXPECT_EQ(parameters(), before);
+    EXPECT_EQ(dataMgr->FileName, QFile::encodeName(raw).toStdString()) << "the open file stays open";
+    EXPECT_FALSE(refreshed->wait(500)) << "no refresh";
+}
+
+TEST_F(MainWindowLayoutFiles, ImageWithoutAnalyzeHeaderOpensAsRawBytes)
+{
+    paste(edit("ed_VoxelsPerRow"), QStringLiteral("5"));
+    waitForRefresh();
+    const QStringList before = parameters();
+    const QString image = writeFile(QStringLiteral("plain.img"), QByteArray(100, 'x'));
+    open(image);
+    EXPECT_EQ(strip(), image);
+    EXPECT_EQ(parameters(), before);
+    waitForRefresh();
+}
+
+} // namespace
