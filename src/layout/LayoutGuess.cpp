@@ -127,9 +127,24 @@ public:
             if (offset >= b.offset && offset + count <= b.offset + have)
                 return {b.data().data() + (offset - b.offset), static_cast<std::size_t>(count)};
         }
+        // Small reads (a row's middle for the volume test) recur for
+        // candidates that differ only in type: they are kept.
+        constexpr std::int64_t SmallRead = 4096;
+        const std::pair<std::int64_t, std::int64_t> key{offset, count};
+        if (count <= SmallRead) {
+            const auto kept = m_small.find(key);
+            if (kept != m_small.end())
+                return kept->second;
+        }
         count = std::min(count, GuessSampleLimit - m_used);
         if (count <= 0)
             return {};
+        if (count <= SmallRead && key.second == count) {
+            std::vector<std::uint8_t> data(static_cast<std::size_t>(count));
+            data.resize(m_source.readAt(offset, data.data(), data.size()));
+            m_used += static_cast<std::int64_t>(data.size());
+            return m_small.emplace(key, std::move(data)).first->second;
+        }
         m_scratch.resize(static_cast<std::size_t>(count));
         const std::size_t got = m_source.readAt(offset, m_scratch.data(), m_scratch.size());
         m_used += static_cast<std::int64_t>(got);
@@ -157,6 +172,7 @@ private:
     std::int64_t m_used = 0;
     std::vector<Block> m_blocks;
     std::vector<std::uint8_t> m_scratch;
+    std::map<std::pair<std::int64_t, std::int64_t>, std::vector<std::uint8_t>> m_small;
 };
 
 // A way to decode voxels: type, byte order, and the voxels' phase (the
@@ -887,7 +903,7 @@ DataStart findDataStart(Sampler& sampler, const Decoding& d)
     std::vector<double> reference;
     const std::int64_t middle = size / 2 - size / 2 % 8;
     roughness(sampler.bytes(middle, 64 * windowBytes), middle, reference);
-    const std::int64_t scan = std::min<std::int64_t>(size / 2, 16384);
+    const std::int64_t scan = std::min<std::int64_t>(size / 2, 8192 + 1024);
     std::vector<double> start;
     roughness(sampler.bytes(0, scan), 0, start);
     DataStart found;
