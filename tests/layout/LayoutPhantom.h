@@ -57,27 +57,59 @@ struct Ellipsoid
     }
 };
 
-// Phantom intensity 0..1 at coordinates -1..1; `second` adds a lesion.
-inline double intensity(double x, double y, double z, bool second)
+// Phantom intensity 0..1 along one row (fixed y, z; x from -1 to 1), the
+// y and z parts of every ellipsoid worked out once per row; `second` adds a
+// lesion.
+class PhantomRow
 {
-    constexpr Ellipsoid Head{0.0, 0.05, 0.0, 0.80, 0.88, 0.95};
-    constexpr Ellipsoid Brain{0.0, 0.07, 0.0, 0.70, 0.78, 0.85};
-    constexpr Ellipsoid VentricleL{-0.17, 0.0, 0.10, 0.09, 0.26, 0.32};
-    constexpr Ellipsoid VentricleR{0.19, 0.02, 0.12, 0.10, 0.24, 0.30};
-    constexpr Ellipsoid Spot{0.42, 0.30, -0.30, 0.10, 0.10, 0.15};
-    constexpr Ellipsoid Lesion{-0.40, -0.20, -0.10, 0.15, 0.12, 0.25};
-    if (Head.at(x, y, z) > 1.0)
-        return 0.02;
-    if (Brain.at(x, y, z) > 1.0)
-        return 1.0;
-    if (Spot.at(x, y, z) <= 1.0)
-        return 0.9;
-    if (second && Lesion.at(x, y, z) <= 1.0)
-        return 0.75;
-    if (VentricleL.at(x, y, z) <= 1.0 || VentricleR.at(x, y, z) <= 1.0)
-        return 0.15;
-    return 0.45 + 0.1 * y + 0.05 * z;
-}
+public:
+    PhantomRow(double y, double z, bool second) : m_y(y), m_z(z), m_second(second)
+    {
+        for (std::size_t e = 0; e < Shapes.size(); ++e) {
+            const double dy = (y - Shapes[e].cy) / Shapes[e].ry;
+            const double dz = (z - Shapes[e].cz) / Shapes[e].rz;
+            m_yz[e] = dy * dy + dz * dz;
+        }
+    }
+
+    double at(double x) const
+    {
+        if (!inside(Head, x))
+            return 0.02;
+        if (!inside(Brain, x))
+            return 1.0;
+        if (inside(Spot, x))
+            return 0.9;
+        if (m_second && inside(Lesion, x))
+            return 0.75;
+        if (inside(VentricleL, x) || inside(VentricleR, x))
+            return 0.15;
+        return 0.45 + 0.1 * m_y + 0.05 * m_z;
+    }
+
+private:
+    enum Shape : std::size_t { Head, Brain, VentricleL, VentricleR, Spot, Lesion };
+    static constexpr std::array<Ellipsoid, 6> Shapes{{
+        {0.0, 0.05, 0.0, 0.80, 0.88, 0.95},
+        {0.0, 0.07, 0.0, 0.70, 0.78, 0.85},
+        {-0.17, 0.0, 0.10, 0.09, 0.26, 0.32},
+        {0.19, 0.02, 0.12, 0.10, 0.24, 0.30},
+        {0.42, 0.30, -0.30, 0.10, 0.10, 0.15},
+        {-0.40, -0.20, -0.10, 0.15, 0.12, 0.25},
+    }};
+
+    bool inside(Shape e, double x) const
+    {
+        if (m_yz[e] > 1.0)
+            return false;
+        const double dx = (x - Shapes[e].cx) / Shapes[e].rx;
+        return dx * dx + m_yz[e] <= 1.0;
+    }
+
+    double m_y, m_z;
+    bool m_second;
+    std::array<double, 6> m_yz{};
+};
 
 inline void store(std::uint8_t* p, double v, TVoxelDataType type, bool big)
 {
@@ -107,9 +139,9 @@ inline std::vector<std::uint8_t> make(const Spec& spec)
     const int bytes = voxelTypeInfo(l.dataType)->bytes;
     const bool big = l.byteOrder == boBigEndian;
     std::vector<std::uint8_t> file(static_cast<std::size_t>(l.headerBytes + layoutDataBytes(l)));
-    std::mt19937 rng(spec.seed);
+    std::mt19937 header(spec.seed);
     for (std::int64_t i = 0; i < l.headerBytes; ++i)
-        file[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(rng());
+        file[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(header());
     constexpr char Text[] = "PHANTOM VOLUME";
     std::memcpy(file.data(), Text, static_cast<std::size_t>(std::min<std::int64_t>(l.headerBytes, sizeof Text - 1)));
 
@@ -123,21 +155,23 @@ inline std::vector<std::uint8_t> make(const Spec& spec)
         state ^= state << 17;
         return static_cast<double>(state >> 11) * 0x1.0p-53;
     };
-    const auto noise = [&](auto&) { return (uniform() + uniform() - 1.0) * 0.0245; };
+    const auto noise = [&] { return (uniform() + uniform() - 1.0) * 0.0245; };
     const auto [d0, d1, d2] = l.dims;
     std::uint8_t* p = file.data() + l.headerBytes;
     for (std::int64_t v = 0; v < l.volumes; ++v)
         for (std::int64_t k = 0; k < d2; ++k)
-            for (std::int64_t j = 0; j < d1; ++j)
+            for (std::int64_t j = 0; j < d1; ++j) {
+                const double y = (j + 0.5) / static_cast<double>(d1) * 2.0 - 1.0;
+                const double z = d2 == 1 ? 0.1 : (k + 0.5) / static_cast<double>(d2) * 2.0 - 1.0;
+                const PhantomRow row(y, z, v > 0);
                 for (std::int64_t i = 0; i < d0; ++i, p += bytes) {
                     const double x = (i + 0.5) / static_cast<double>(d0) * 2.0 - 1.0;
-                    const double y = (j + 0.5) / static_cast<double>(d1) * 2.0 - 1.0;
-                    const double z = d2 == 1 ? 0.1 : (k + 0.5) / static_cast<double>(d2) * 2.0 - 1.0;
-                    double value = range.offset + range.scale * (intensity(x, y, z, v > 0) + noise(rng));
+                    double value = range.offset + range.scale * (row.at(x) + noise());
                     if (spec.nanBackground && x < -0.85)
                         value = std::nan("");
                     store(p, value, l.dataType, big);
                 }
+            }
     return file;
 }
 
