@@ -1179,6 +1179,34 @@ TEST_F(MainWindow, StartFileOpensRightAfterTheFirstActivationDefaults)
     EXPECT_TRUE(dataMgr->FileName.empty());
 }
 
+TEST_F(MainWindow, StartLayoutFileKeepsItsLayoutOverTheDefaults)
+{
+    // A MetaImage header naming 4 x 3 x 2 UInt-16 big-endian voxels behind
+    // 6 bytes of its data file.
+    QByteArray data(6, 'H');
+    for (int v = 0; v < 24; ++v) {
+        data.append(static_cast<char>(v >> 8));
+        data.append(static_cast<char>(v & 0xFF));
+    }
+    writeFile(QStringLiteral("start.raw"), data);
+    const QString header = writeFile(
+        QStringLiteral("start.mhd"),
+        "ObjectType = Image\nNDims = 3\nDimSize = 4 3 2\nElementType = MET_USHORT\n"
+        "ElementByteOrderMSB = True\nHeaderSize = 6\nElementDataFile = start.raw\n");
+    window->openFileAtStart(header);
+    start();
+    EXPECT_EQ(edit("ed_VoxelsPerRow")->text(), QStringLiteral("4"));
+    EXPECT_EQ(edit("ed_RowsPerSlice")->text(), QStringLiteral("3"));
+    EXPECT_EQ(edit("ed_SlicesPerVolume")->text(), QStringLiteral("2"));
+    EXPECT_EQ(edit("ed_HeaderBytes")->text(), QStringLiteral("6"));
+    EXPECT_EQ(child<QComboBox>("cb_DataType")->currentIndex(), static_cast<int>(vdtUInt16));
+    EXPECT_EQ(child<QComboBox>("cb_ByteOrder")->currentIndex(), static_cast<int>(boBigEndian));
+    // The middle slice, 1, holds 12..23: its last voxel is 23.
+    EXPECT_EQ(edit("ed_SliceNumber")->text(), QStringLiteral("1"));
+    moveOver(image("img_Slice"), 3, 2);
+    EXPECT_EQ(panel(1), QStringLiteral("Intens:         23"));
+}
+
 TEST_F(MainWindow, DroppedLocalhostUrlOfALatin1NameOpensThatFile)
 {
     start();
