@@ -1,5 +1,5 @@
 // Layout guessing against reading the whole file, from a page-cached 1 GiB
-// volume (512 x 512 x 1024 Int-16 little-endian, 512 header bytes, a smooth
+// volume (512 x 512 x 2048 Int-16 little-endian, 512 header bytes, a smooth
 // head-like shape with noise), in one run:
 //
 //   GuessLayout      guessLayoutOfFile on the volume
@@ -27,9 +27,9 @@ namespace
 
 constexpr std::int64_t Rows = 512;
 constexpr std::int64_t Columns = 512;
-constexpr std::int64_t Slices = 1024;
+constexpr std::int64_t Slices = 2048;
 constexpr std::int64_t Header = 512;
-const std::string Path = "/tmp/kelvox-guess-bench-512x512x1024-i16.raw";
+const std::string Path = "/tmp/kelvox-guess-bench-512x512x2048-i16.raw";
 
 // Writes the volume slice by slice unless it is there already.
 void makeVolume()
