@@ -189,52 +189,55 @@ struct Decoding
     bool bigEndian() const { return order == boBigEndian; }
 };
 
-// The voxel at p, or NaN for a value no volume holds (see MaxSaneMagnitude).
-double saneValue(const std::uint8_t* p, const Decoding& d)
-{
-    const double v = voxelValue(p, d.type, d.bigEndian());
-    const double a = std::fabs(v);
-    if (!(a <= MaxSaneMagnitude) || (a != 0.0 && a < MinSaneMagnitude))
-        return std::nan("");
-    return v;
-}
-
-// saneValue of n voxels from p on into out. The type and order are template
-// arguments of the loop, so voxelValue's choice of decoding is made once.
+// The values of n voxels into out, NaN for a value no volume holds (see
+// MaxSaneMagnitude): the voxels from p on, or the voxels at p + offsets[i]
+// when offsets are given. The type and order are template arguments of the
+// loop, so voxelValue's choice of decoding is made once.
 template<TVoxelDataType Type, bool BigEndian>
-void decodeLoop(const std::uint8_t* p, std::size_t n, double* out)
+void decodeLoop(const std::uint8_t* p, const std::int64_t* offsets, std::size_t n, double* out)
 {
     constexpr std::size_t Width = static_cast<std::size_t>(VoxelTypes[Type].bytes);
-    for (std::size_t i = 0; i < n; ++i) {
-        const double v = voxelValue(p + i * Width, Type, BigEndian);
+    const auto sane = [](double v) {
         const double a = v < 0.0 ? -v : v;
-        out[i] = (a <= MaxSaneMagnitude && (a == 0.0 || a >= MinSaneMagnitude)) ? v : std::numeric_limits<double>::quiet_NaN();
+        return (a <= MaxSaneMagnitude && (a == 0.0 || a >= MinSaneMagnitude)) ? v : std::numeric_limits<double>::quiet_NaN();
+    };
+    if (offsets) {
+        for (std::size_t i = 0; i < n; ++i)
+            out[i] = sane(voxelValue(p + offsets[i], Type, BigEndian));
+    } else {
+        for (std::size_t i = 0; i < n; ++i)
+            out[i] = sane(voxelValue(p + i * Width, Type, BigEndian));
     }
 }
 
 template<TVoxelDataType Type>
-void decodeOrder(const std::uint8_t* p, std::size_t n, bool bigEndian, double* out)
+void decodeOrder(const std::uint8_t* p, const std::int64_t* offsets, std::size_t n, bool bigEndian, double* out)
 {
     if (bigEndian)
-        decodeLoop<Type, true>(p, n, out);
+        decodeLoop<Type, true>(p, offsets, n, out);
     else
-        decodeLoop<Type, false>(p, n, out);
+        decodeLoop<Type, false>(p, offsets, n, out);
+}
+
+void decodeAt(const std::uint8_t* p, const std::int64_t* offsets, std::size_t n, const Decoding& d, double* out)
+{
+    const bool big = d.bigEndian();
+    switch (d.type) {
+    case vdtByte: return decodeOrder<vdtByte>(p, offsets, n, big, out);
+    case vdtInt16: return decodeOrder<vdtInt16>(p, offsets, n, big, out);
+    case vdtInt32: return decodeOrder<vdtInt32>(p, offsets, n, big, out);
+    case vdtFloat32: return decodeOrder<vdtFloat32>(p, offsets, n, big, out);
+    case vdtUInt16: return decodeOrder<vdtUInt16>(p, offsets, n, big, out);
+    case vdtInt8: return decodeOrder<vdtInt8>(p, offsets, n, big, out);
+    case vdtUInt32: return decodeOrder<vdtUInt32>(p, offsets, n, big, out);
+    case vdtFloat64: return decodeOrder<vdtFloat64>(p, offsets, n, big, out);
+    }
+    std::fill(out, out + n, 0.0);
 }
 
 void decodeInto(const std::uint8_t* p, std::size_t n, const Decoding& d, double* out)
 {
-    const bool big = d.bigEndian();
-    switch (d.type) {
-    case vdtByte: return decodeOrder<vdtByte>(p, n, big, out);
-    case vdtInt16: return decodeOrder<vdtInt16>(p, n, big, out);
-    case vdtInt32: return decodeOrder<vdtInt32>(p, n, big, out);
-    case vdtFloat32: return decodeOrder<vdtFloat32>(p, n, big, out);
-    case vdtUInt16: return decodeOrder<vdtUInt16>(p, n, big, out);
-    case vdtInt8: return decodeOrder<vdtInt8>(p, n, big, out);
-    case vdtUInt32: return decodeOrder<vdtUInt32>(p, n, big, out);
-    case vdtFloat64: return decodeOrder<vdtFloat64>(p, n, big, out);
-    }
-    std::fill(out, out + n, 0.0);
+    decodeAt(p, nullptr, n, d, out);
 }
 
 // The voxels of bytes that start at or after byte offset `at` of the file
@@ -277,6 +280,16 @@ double clipLimit(std::span<double> diffs) // reorders diffs
 {
     if (diffs.empty())
         return 0.0;
+    // A quartile is as well told by an even spread of some thousands of the
+    // differences as by all of them, at a fraction of the selection's cost.
+    constexpr std::size_t Enough = 8192;
+    if (diffs.size() > 2 * Enough) {
+        const std::size_t step = diffs.size() / Enough;
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < diffs.size(); i += step)
+            diffs[kept++] = diffs[i];
+        diffs = diffs.first(kept);
+    }
     const auto q = diffs.begin() + static_cast<std::ptrdiff_t>(diffs.size() * 3 / 4);
     std::nth_element(diffs.begin(), q, diffs.end());
     double scale = *q;
@@ -434,21 +447,25 @@ double clamp01(double v)
 // otherwise: bytes unsigned; wider integers the reading whose values lie
 // closer together (values at both ends of the range are one compact range
 // read the wrong way), else signed.
-int signedVerdict(Sampler& sampler, const Decoding& asSigned, const Decoding& asUnsigned, double signedSpread,
+int signedVerdict(Sampler& sampler, const Decoding& asSigned, double signedSpread,
                   double unsignedSpread)
 {
     constexpr std::size_t SampleVoxels = std::size_t{1} << 15;
     const double range = std::ldexp(1.0, 8 * asSigned.width);
     std::int64_t signedJumps = 0, unsignedJumps = 0;
     constexpr std::int64_t Runs = 8; // per block, spread over it
+    std::vector<double> u;
     for (const Block& b : sampler.blocks())
     for (std::int64_t run = 0; run < Runs; ++run) {
         const auto from = static_cast<std::size_t>(static_cast<std::int64_t>(b.data().size()) / Runs * run);
         const std::span<const std::uint8_t> part = b.data().subspan(from);
         const auto at = b.offset + static_cast<std::int64_t>(from);
         const std::vector<double> s = decodeRun(part, at, asSigned, SampleVoxels / Runs);
-        const std::vector<double> u = decodeRun(part, at, asUnsigned, SampleVoxels / Runs);
-        for (std::size_t k = 0; k + 2 < std::min(s.size(), u.size()); ++k) {
+        // The same bytes read unsigned: the negative values wrap around.
+        u.resize(s.size());
+        for (std::size_t k = 0; k < s.size(); ++k)
+            u[k] = s[k] < 0.0 ? s[k] + range : s[k];
+        for (std::size_t k = 0; k + 2 < s.size(); ++k) {
             const double s1 = s[k + 1] - s[k], s2 = s[k + 2] - s[k + 1];
             const double u1 = u[k + 1] - u[k], u2 = u[k + 2] - u[k + 1];
             const auto backAndForth = [&](double a, double c) {
@@ -522,8 +539,11 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
                     all.resize(from.back() + run);
                     decodeInto(data.data() + skip, run, d, all.data() + from.back());
                     if (info.isFloat) {
+                        // A NaN in the file is a NaN decoded; only those are looked at again.
+                        const double* decoded = all.data() + from.back();
                         for (std::size_t i = 0; i < run; ++i)
-                            if (std::isnan(voxelValue(data.data() + skip + i * info.bytes, d.type, d.bigEndian())))
+                            if (decoded[i] != decoded[i] &&
+                                std::isnan(voxelValue(data.data() + skip + i * info.bytes, d.type, d.bigEndian())))
                                 ++nans;
                     }
                 }
@@ -612,7 +632,7 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
                 continue;
             if (std::max(base[i], base[j]) < 0.85 * bestBase)
                 continue;
-            const int verdict = signedVerdict(sampler, d, o, spread[i], spread[j]);
+            const int verdict = signedVerdict(sampler, d, spread[i], spread[j]);
             const double shared = std::max(base[i], base[j]);
             base[i] = base[j] = shared;
             decodings[i].score = decodings[j].score = shared;
@@ -769,6 +789,7 @@ LagDiffs rowLagDiffs(const Sampler& sampler, const Decoding& d, std::int64_t row
         double* values = nullptr; // rows x columns; 0 where no value
         double* weights = nullptr; // 1 where values holds a value, else 0
         std::int64_t rows = 0;
+        bool complete = true; // every weight 1 (integers are never NaN)
     };
     auto matrices = std::make_shared<std::vector<Matrix>>();
     // Scratch: per block the values and the weights, then the neighbour
@@ -789,14 +810,18 @@ LagDiffs rowLagDiffs(const Sampler& sampler, const Decoding& d, std::int64_t row
         m.values = free;
         m.weights = free + rows * columns;
         free += 2 * rows * columns;
+        std::array<std::int64_t, Columns> columnBytes{};
+        for (std::int64_t c = 0; c < columns; ++c)
+            columnBytes[static_cast<std::size_t>(c)] = (2 * c + 1) * rowVoxels / (2 * columns) * d.width;
         for (std::int64_t r = 0; r < rows; ++r)
-            for (std::int64_t c = 0; c < columns; ++c) {
-                const std::int64_t col = (2 * c + 1) * rowVoxels / (2 * columns);
-                const double v = saneValue(b.data().data() + skip + r * rowBytes + col * d.width, d);
-                const auto at = static_cast<std::size_t>(r * columns + c);
-                m.values[at] = v == v ? v : 0.0;
-                m.weights[at] = v == v ? 1.0 : 0.0;
-            }
+            decodeAt(b.data().data() + skip + r * rowBytes, columnBytes.data(), static_cast<std::size_t>(columns), d,
+                     m.values + r * columns);
+        for (std::int64_t i = 0; i < rows * columns; ++i) {
+            const double v = m.values[i];
+            m.values[i] = v == v ? v : 0.0;
+            m.weights[i] = v == v ? 1.0 : 0.0;
+            m.complete = m.complete && v == v;
+        }
         for (std::int64_t i = 0; i + columns < rows * columns; ++i) {
             const auto at = static_cast<std::size_t>(i);
             if (m.weights[at] * m.weights[at + static_cast<std::size_t>(columns)] > 0.0)
@@ -817,25 +842,37 @@ LagDiffs rowLagDiffs(const Sampler& sampler, const Decoding& d, std::int64_t row
             sums.resize(static_cast<std::size_t>(maxLag + 1), 0.0);
             counts.resize(sums.size(), 0);
         }
-        // Branch-free (weights instead of tests) so the compiler can
+        // Branch-free (weights instead of tests) and one sum per column (no
+        // chain of additions to keep in order), so the compiler can
         // vectorise: this is the guess's innermost loop.
-        for (std::int64_t k = 0; k < baseCount; ++k) {
-            const std::int64_t baseAt = k * baseSpan / baseCount * columns;
-            const double* base = m.values + baseAt;
-            const double* baseWeight = m.weights + baseAt;
-            for (std::int64_t lag = 1; lag <= maxLag; ++lag) {
+        for (std::int64_t lag = 1; lag <= maxLag; ++lag) {
+            std::array<double, Columns> sum{};
+            std::array<double, Columns> count{};
+            for (std::int64_t k = 0; k < baseCount; ++k) {
+                const std::int64_t baseAt = k * baseSpan / baseCount * columns;
+                const double* base = m.values + baseAt;
                 const double* other = base + lag * columns;
+                if (m.complete) {
+                    for (std::int64_t c = 0; c < columns; ++c) {
+                        const double e = std::fabs(base[c] - other[c]);
+                        sum[static_cast<std::size_t>(c)] += e < clip ? e : clip;
+                    }
+                    continue;
+                }
+                const double* baseWeight = m.weights + baseAt;
                 const double* otherWeight = baseWeight + lag * columns;
-                double sum = 0.0;
-                double count = 0.0;
                 for (std::int64_t c = 0; c < columns; ++c) {
                     const double e = std::fabs(base[c] - other[c]);
                     const double w = baseWeight[c] * otherWeight[c];
-                    sum += w * (e < clip ? e : clip);
-                    count += w;
+                    sum[static_cast<std::size_t>(c)] += w * (e < clip ? e : clip);
+                    count[static_cast<std::size_t>(c)] += w;
                 }
-                sums[static_cast<std::size_t>(lag)] += sum;
-                counts[static_cast<std::size_t>(lag)] += static_cast<std::int64_t>(count);
+            }
+            if (m.complete)
+                count.fill(static_cast<double>(baseCount));
+            for (std::int64_t c = 0; c < columns; ++c) {
+                sums[static_cast<std::size_t>(lag)] += sum[static_cast<std::size_t>(c)];
+                counts[static_cast<std::size_t>(lag)] += static_cast<std::int64_t>(count[static_cast<std::size_t>(c)]);
             }
         }
     }
