@@ -487,6 +487,21 @@ int signedVerdict(Sampler& sampler, const Decoding& asSigned, double signedSprea
     return unsignedSpread > 1.5 * signedSpread || !(signedSpread > 1.5 * unsignedSpread) ? 1 : -1;
 }
 
+// The sum of term(i) for i in [from, to), in four interleaved partial sums:
+// one chain of additions waits on each addition, four keep the unit busy.
+template<typename Term>
+double sumOver(std::size_t from, std::size_t to, const Term& term)
+{
+    std::array<double, 4> part{};
+    std::size_t i = from;
+    for (; i + 4 <= to; i += 4)
+        for (std::size_t k = 0; k < 4; ++k)
+            part[k] += term(i + k);
+    for (; i < to; ++i)
+        part[0] += term(i);
+    return (part[0] + part[1]) + (part[2] + part[3]);
+}
+
 std::vector<Decoding> rateDecodings(Sampler& sampler)
 {
     constexpr int Chunks = 4;
@@ -553,27 +568,30 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
                 std::int64_t insane = 0;
                 double nearSum = 0.0, farSum = 0.0;
                 std::int64_t nearCount = 0, farCount = 0;
+                // Branch-free (adding 0 where a value is NaN): the wrong
+                // orders of floats are NaN at random.
+                const auto pairTerm = [&](std::size_t i, std::size_t j) {
+                    const double a = all[i], b = all[j];
+                    return a == a && b == b ? std::fabs(a - b) : 0.0;
+                };
+                const auto pairCount = [&](std::size_t i, std::size_t j) {
+                    const double a = all[i], b = all[j];
+                    return a == a && b == b ? 1 : 0;
+                };
                 for (std::size_t c = 0; c + 1 < from.size(); ++c) {
-                    for (std::size_t i = from[c]; i + 1 < from[c + 1]; ++i) {
-                        const double a = all[i], b = all[i + 1];
-                        if (a == a && b == b) {
-                            nearSum += std::fabs(a - b);
-                            ++nearCount;
-                        }
-                    }
+                    if (from[c + 1] - from[c] < 2)
+                        continue;
+                    nearSum += sumOver(from[c], from[c + 1] - 1, [&](std::size_t i) { return pairTerm(i, i + 1); });
+                    for (std::size_t i = from[c]; i + 1 < from[c + 1]; ++i)
+                        nearCount += pairCount(i, i + 1);
                 }
                 // Unrelated voxels: half the sample away (another chunk of the file).
                 const std::size_t half = n / 2;
+                const auto farOf = [&](std::size_t i) { return i < n - half ? i + half : i - (n - half); };
+                farSum = sumOver(0, n, [&](std::size_t i) { return pairTerm(i, farOf(i)); });
                 for (std::size_t i = 0; i < n; ++i) {
-                    const double a = all[i], b = all[i < n - half ? i + half : i - (n - half)];
-                    if (a == a) {
-                        if (b == b) {
-                            farSum += std::fabs(a - b);
-                            ++farCount;
-                        }
-                    } else {
-                        ++insane;
-                    }
+                    farCount += pairCount(i, farOf(i));
+                    insane += all[i] == all[i] ? 0 : 1;
                 }
                 // Magnitudes (in binary orders) from every eighth value.
                 std::size_t measured = 0;
@@ -598,15 +616,14 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
                 }
                 d.score = d.smooth * sanity;
                 decodings.push_back(d);
+                // The spread tells signed from unsigned integers only
+                // (integers are never NaN).
                 double mean = 0.0, deviation = 0.0;
-                for (const double v : all)
-                    if (v == v)
-                        mean += v;
-                mean /= std::max<double>(1.0, static_cast<double>(n) - static_cast<double>(insane));
-                for (const double v : all)
-                    if (v == v)
-                        deviation += std::fabs(v - mean);
-                spread.push_back(deviation / std::max<double>(1.0, static_cast<double>(n) - static_cast<double>(insane)));
+                if (!info.isFloat) {
+                    mean = sumOver(0, n, [&](std::size_t i) { return all[i]; }) / std::max<double>(1.0, static_cast<double>(n));
+                    deviation = sumOver(0, n, [&](std::size_t i) { return std::fabs(all[i] - mean); });
+                }
+                spread.push_back(deviation / std::max<double>(1.0, static_cast<double>(n)));
                 logMagnitude.push_back(measured > 0 ? magnitude / static_cast<double>(measured) : 0.0);
             }
         }
@@ -1091,9 +1108,18 @@ public:
         // Volumes only for the candidates that could rank.
         std::stable_sort(m_found.begin(), m_found.end(),
                          [](const Scored& a, const Scored& b) { return a.candidate.score > b.candidate.score; });
-        for (std::size_t i = 0; i < m_found.size() && i < maxCandidates + 2; ++i)
+        // The volumes change no score, and distinct layouts stay distinct,
+        // so a layout seen before or past the last that can be listed is
+        // left as it is.
+        std::vector<VolumeLayout> seen;
+        for (std::size_t i = 0; i < m_found.size() && i < maxCandidates + 2 && seen.size() < maxCandidates; ++i) {
+            const VolumeLayout before = m_found[i].candidate.layout;
+            if (std::find(seen.begin(), seen.end(), before) != seen.end())
+                continue;
+            seen.push_back(before);
             if (m_found[i].candidate.score >= 0.6 * m_found.front().candidate.score)
                 refineVolumes(m_found[i]);
+        }
 
         std::stable_sort(m_found.begin(), m_found.end(),
                          [](const Scored& a, const Scored& b) { return a.candidate.score > b.candidate.score; });
