@@ -564,8 +564,18 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
                 }
                 from.push_back(all.size());
                 const std::size_t n = all.size();
-                double magnitude = 0.0;
                 std::int64_t insane = 0;
+                for (const double v : all)
+                    insane += v == v ? 0 : 1;
+                // Nearly no value at all (what the bits of integers mostly
+                // are as floats): rated 0 at once, its other figures unused.
+                if (info.isFloat && n > 0 && static_cast<double>(insane) > 0.9 * static_cast<double>(n)) {
+                    decodings.push_back(d);
+                    spread.push_back(0.0);
+                    logMagnitude.push_back(0.0);
+                    continue;
+                }
+                double magnitude = 0.0;
                 double nearSum = 0.0, farSum = 0.0;
                 std::int64_t nearCount = 0, farCount = 0;
                 // Branch-free (adding 0 where a value is NaN): the wrong
@@ -589,10 +599,8 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
                 const std::size_t half = n / 2;
                 const auto farOf = [&](std::size_t i) { return i < n - half ? i + half : i - (n - half); };
                 farSum = sumOver(0, n, [&](std::size_t i) { return pairTerm(i, farOf(i)); });
-                for (std::size_t i = 0; i < n; ++i) {
+                for (std::size_t i = 0; i < n; ++i)
                     farCount += pairCount(i, farOf(i));
-                    insane += all[i] == all[i] ? 0 : 1;
-                }
                 // Magnitudes (in binary orders) from every eighth value.
                 std::size_t measured = 0;
                 for (std::size_t i = 0; i < n; i += 8) {
