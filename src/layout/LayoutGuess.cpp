@@ -800,12 +800,55 @@ LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d)
 // Room for rowLagDiffs' work, taken once per guess (fresh memory is slow to
 // touch; see BlockMemory).
 constexpr std::int64_t RowColumns = 24;
+constexpr std::int64_t BaseRows = 32; // rows compared with the rows at every lag, per block
 constexpr std::size_t RowScratchDoubles = static_cast<std::size_t>(2 * MaxBlockRows * RowColumns * 3);
+
+// Adds to sums[lag] and counts[lag] (lag = 1 .. maxLag) the clipped
+// differences of the rows at baseAt[k] (value offsets, k < baseCount) and the
+// rows lag rows further, and how many there are: values holds the rows
+// `columns` values apiece, weights 1 where a value is one and 0 where it is
+// none (nullptr: all are values). Branch-free and with one sum per column
+// (no chain of additions to keep in order), so the compiler vectorises it,
+// with wider vectors where the processor has them: this is the guess's
+// innermost loop. The sums are the same in every variant.
+__attribute__((target_clones("avx2", "default"))) void
+addRowDifferences(const double* values, const double* weights, std::int64_t columns, const std::int64_t* baseAt,
+                  std::int64_t baseCount, std::int64_t maxLag, double clip, double* sums, std::int64_t* counts)
+{
+    for (std::int64_t lag = 1; lag <= maxLag; ++lag) {
+        std::array<double, RowColumns> sum{};
+        std::array<double, RowColumns> count{};
+        for (std::int64_t k = 0; k < baseCount; ++k) {
+            const double* base = values + baseAt[k];
+            const double* other = base + lag * columns;
+            if (!weights) {
+                for (std::int64_t c = 0; c < columns; ++c) {
+                    const double e = std::fabs(base[c] - other[c]);
+                    sum[static_cast<std::size_t>(c)] += e < clip ? e : clip;
+                }
+                continue;
+            }
+            const double* baseWeight = weights + baseAt[k];
+            const double* otherWeight = baseWeight + lag * columns;
+            for (std::int64_t c = 0; c < columns; ++c) {
+                const double e = std::fabs(base[c] - other[c]);
+                const double w = baseWeight[c] * otherWeight[c];
+                sum[static_cast<std::size_t>(c)] += w * (e < clip ? e : clip);
+                count[static_cast<std::size_t>(c)] += w;
+            }
+        }
+        if (!weights)
+            count.fill(static_cast<double>(baseCount));
+        for (std::int64_t c = 0; c < columns; ++c) {
+            sums[lag] += sum[static_cast<std::size_t>(c)];
+            counts[lag] += static_cast<std::int64_t>(count[static_cast<std::size_t>(c)]);
+        }
+    }
+}
 
 LagDiffs rowLagDiffs(const Sampler& sampler, const Decoding& d, std::int64_t rowVoxels, double* scratch)
 {
     constexpr std::int64_t Columns = RowColumns;
-    constexpr std::int64_t BaseRows = 32;
     const std::int64_t rowBytes = rowVoxels * d.width;
     const std::int64_t columns = std::min(Columns, rowVoxels);
 
@@ -867,39 +910,11 @@ LagDiffs rowLagDiffs(const Sampler& sampler, const Decoding& d, std::int64_t row
             sums.resize(static_cast<std::size_t>(maxLag + 1), 0.0);
             counts.resize(sums.size(), 0);
         }
-        // Branch-free (weights instead of tests) and one sum per column (no
-        // chain of additions to keep in order), so the compiler can
-        // vectorise: this is the guess's innermost loop.
-        for (std::int64_t lag = 1; lag <= maxLag; ++lag) {
-            std::array<double, Columns> sum{};
-            std::array<double, Columns> count{};
-            for (std::int64_t k = 0; k < baseCount; ++k) {
-                const std::int64_t baseAt = k * baseSpan / baseCount * columns;
-                const double* base = m.values + baseAt;
-                const double* other = base + lag * columns;
-                if (m.complete) {
-                    for (std::int64_t c = 0; c < columns; ++c) {
-                        const double e = std::fabs(base[c] - other[c]);
-                        sum[static_cast<std::size_t>(c)] += e < clip ? e : clip;
-                    }
-                    continue;
-                }
-                const double* baseWeight = m.weights + baseAt;
-                const double* otherWeight = baseWeight + lag * columns;
-                for (std::int64_t c = 0; c < columns; ++c) {
-                    const double e = std::fabs(base[c] - other[c]);
-                    const double w = baseWeight[c] * otherWeight[c];
-                    sum[static_cast<std::size_t>(c)] += w * (e < clip ? e : clip);
-                    count[static_cast<std::size_t>(c)] += w;
-                }
-            }
-            if (m.complete)
-                count.fill(static_cast<double>(baseCount));
-            for (std::int64_t c = 0; c < columns; ++c) {
-                sums[static_cast<std::size_t>(lag)] += sum[static_cast<std::size_t>(c)];
-                counts[static_cast<std::size_t>(lag)] += static_cast<std::int64_t>(count[static_cast<std::size_t>(c)]);
-            }
-        }
+        std::array<std::int64_t, BaseRows> baseAt{};
+        for (std::int64_t k = 0; k < baseCount; ++k)
+            baseAt[static_cast<std::size_t>(k)] = k * baseSpan / baseCount * columns;
+        addRowDifferences(m.values, m.complete ? nullptr : m.weights, columns, baseAt.data(), baseCount, maxLag, clip,
+                          sums.data(), counts.data());
     }
     LagDiffs diffs;
     diffs.coarse.assign(sums.size(), std::nan(""));
