@@ -198,6 +198,9 @@ void decodeLoop(const std::uint8_t* p, const std::int64_t* offsets, std::size_t 
 {
     constexpr std::size_t Width = static_cast<std::size_t>(VoxelTypes[Type].bytes);
     const auto sane = [](double v) {
+        // Integers (at most 32 bits) are always within the bounds.
+        if constexpr (!VoxelTypes[Type].isFloat)
+            return v;
         const double a = v < 0.0 ? -v : v;
         return (a <= MaxSaneMagnitude && (a == 0.0 || a >= MinSaneMagnitude)) ? v : std::numeric_limits<double>::quiet_NaN();
     };
