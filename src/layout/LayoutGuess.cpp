@@ -704,6 +704,20 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
 
 // ---- 2. voxels per row ------------------------------------------------------
 
+// Adds to sum[l] and count[l] (l = 1 .. lags) the clipped difference of a
+// and next[l], weighted by weight[l] (0 where next[l] is no value). Built
+// also for AVX2 like addRowDifferences; the sums are the same.
+__attribute__((target_clones("avx2", "default"))) void addLagDifferences(double a, const double* next,
+                                                                        const double* weight, std::int64_t lags,
+                                                                        double clip, double* sum, double* count)
+{
+    for (std::int64_t l = 1; l <= lags; ++l) {
+        const double e = std::fabs(a - next[l]);
+        sum[l] += weight[l] * (e < clip ? e : clip);
+        count[l] += weight[l];
+    }
+}
+
 // Differences of values by lag in voxels, from a few segments of the sample.
 LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d)
 {
@@ -758,15 +772,7 @@ LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d)
             const double a = v[static_cast<std::size_t>(i)];
             if (!(a == a))
                 continue;
-            const double* next = filled.data() + i;
-            const double* weight = weights.data() + i;
-            double* sum = sums.data();
-            double* count = counts.data();
-            for (std::int64_t l = 1; l <= lags; ++l) {
-                const double e = std::fabs(a - next[l]);
-                sum[l] += weight[l] * (e < clip ? e : clip);
-                count[l] += weight[l];
-            }
+            addLagDifferences(a, filled.data() + i, weights.data() + i, lags, clip, sums.data(), counts.data());
         }
     }
     LagDiffs diffs;
