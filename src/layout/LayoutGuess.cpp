@@ -449,9 +449,9 @@ double clamp01(double v)
 // jump back and forth across nearly the whole range), +1 / -1 by preference
 // otherwise: bytes unsigned; wider integers the reading whose values lie
 // closer together (values at both ends of the range are one compact range
-// read the wrong way), else signed.
-int signedVerdict(Sampler& sampler, const Decoding& asSigned, double signedSpread,
-                  double unsignedSpread)
+// read the wrong way), else signed. The unsigned reading is that of the same
+// width, order and phase, worked out from the signed one.
+int signedVerdict(Sampler& sampler, const Decoding& asSigned, double signedSpread, double unsignedSpread)
 {
     constexpr std::size_t SampleVoxels = std::size_t{1} << 15;
     const double range = std::ldexp(1.0, 8 * asSigned.width);
