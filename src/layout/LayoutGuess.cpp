@@ -546,24 +546,18 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
 
                 all.clear();
                 from.clear();
-                std::int64_t nans = 0;
+                const auto skipOf = [&](std::int64_t at) {
+                    return static_cast<std::size_t>(((d.phase - at) % d.width + d.width) % d.width);
+                };
                 for (const auto& [at, data] : chunks) {
                     from.push_back(all.size());
-                    const std::int64_t skip = ((d.phase - at) % d.width + d.width) % d.width;
-                    const std::size_t run = data.size() > static_cast<std::size_t>(skip)
+                    const std::size_t skip = skipOf(at);
+                    const std::size_t run = data.size() > skip
                                                 ? std::min(static_cast<std::size_t>(ChunkVoxels),
-                                                           (data.size() - static_cast<std::size_t>(skip)) / static_cast<std::size_t>(d.width))
+                                                           (data.size() - skip) / static_cast<std::size_t>(d.width))
                                                 : 0;
                     all.resize(from.back() + run);
                     decodeInto(data.data() + skip, run, d, all.data() + from.back());
-                    if (info.isFloat) {
-                        // A NaN in the file is a NaN decoded; only those are looked at again.
-                        const double* decoded = all.data() + from.back();
-                        for (std::size_t i = 0; i < run; ++i)
-                            if (decoded[i] != decoded[i] &&
-                                std::isnan(voxelValue(data.data() + skip + i * info.bytes, d.type, d.bigEndian())))
-                                ++nans;
-                    }
                 }
                 from.push_back(all.size());
                 const std::size_t n = all.size();
@@ -577,6 +571,18 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
                     spread.push_back(0.0);
                     logMagnitude.push_back(0.0);
                     continue;
+                }
+                // NaNs in the file (a NaN there is a NaN decoded; only those
+                // are looked at again).
+                std::int64_t nans = 0;
+                if (info.isFloat) {
+                    for (std::size_t c = 0; c + 1 < from.size(); ++c) {
+                        const std::uint8_t* bytes = chunks[c].second.data() + skipOf(chunks[c].first);
+                        for (std::size_t i = from[c]; i < from[c + 1]; ++i)
+                            if (all[i] != all[i] &&
+                                std::isnan(voxelValue(bytes + (i - from[c]) * info.bytes, d.type, d.bigEndian())))
+                                ++nans;
+                    }
                 }
                 double magnitude = 0.0;
                 double nearSum = 0.0, farSum = 0.0;
