@@ -40,6 +40,17 @@ namespace
 
 constexpr std::int64_t WholeFileLimit = std::int64_t{8} << 20;
 constexpr std::int64_t BlockBytes = std::int64_t{2} << 20;
+
+// The k-th of a set of places spread over 10 % .. 90 % of a stretch, as a
+// fraction of it. Steps of the golden ratio never fall on round fractions:
+// a third, a fifth or a tenth of a file land on slice starts whenever the
+// slice count is a round number, and the first rows of every slice are
+// background (noise alone, in which neither rows nor a decoding show).
+double spreadAt(int k)
+{
+    const double s = 0.318 + 0.6180339887498949 * k;
+    return 0.1 + 0.8 * (s - std::floor(s));
+}
 constexpr std::array<std::int64_t, 9> CommonHeaders{0, 256, 348, 352, 512, 1024, 2048, 4096, 8192};
 constexpr std::int64_t MaxRowVoxels = 4096;
 constexpr std::int64_t MaxBlockRows = 2048;
@@ -106,8 +117,9 @@ public:
         if (m_size <= WholeFileLimit) {
             keep(0, m_size);
         } else {
-            keep(alignDown(m_size / 10 * 3), BlockBytes);
-            keep(alignDown(m_size / 10 * 6), BlockBytes);
+            for (int k = 0; k < 2; ++k)
+                keep(alignDown(static_cast<std::int64_t>(spreadAt(k) * static_cast<double>(m_size - BlockBytes))),
+                     BlockBytes);
         }
     }
 
@@ -507,8 +519,8 @@ double sumOver(std::size_t from, std::size_t to, const Term& term)
 
 std::vector<Decoding> rateDecodings(Sampler& sampler)
 {
-    constexpr int Chunks = 4;
-    constexpr std::int64_t ChunkVoxels = 2048;
+    constexpr int Chunks = 8;
+    constexpr std::int64_t ChunkVoxels = 1024;
     constexpr std::int64_t ChunkBytes = ChunkVoxels * 8 + 8;
 
     std::vector<std::pair<std::int64_t, std::vector<std::uint8_t>>> chunks;
@@ -521,7 +533,7 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
         chunks.emplace_back(at, std::vector<std::uint8_t>(b.begin(), b.end()));
     } else {
         for (int c = 0; c < Chunks; ++c) {
-            std::int64_t at = size / (Chunks + 1) * (c + 1);
+            std::int64_t at = static_cast<std::int64_t>(spreadAt(c) * static_cast<double>(size - ChunkBytes));
             at -= at % 8;
             const auto b = sampler.bytes(at, ChunkBytes);
             chunks.emplace_back(at, std::vector<std::uint8_t>(b.begin(), b.end()));
@@ -734,14 +746,15 @@ LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d)
 
     std::vector<std::int64_t> starts;
     const std::int64_t size = sampler.size();
-    for (const int tenth : {3, 5, 7})
-        starts.push_back(size / 10 * tenth);
+    for (int k = 0; k < 3; ++k)
+        starts.push_back(static_cast<std::int64_t>(spreadAt(k) * static_cast<double>(size)));
     if (size > WholeFileLimit) {
         // Inside the kept blocks, where reading costs nothing.
         starts.clear();
         for (const Block& b : sampler.blocks())
-            for (const std::int64_t part : {0, 2})
-                starts.push_back(b.offset + static_cast<std::int64_t>(b.data().size()) / 4 * part);
+            for (int part = 1; part <= 4; ++part)
+                starts.push_back(b.offset + static_cast<std::int64_t>(
+                                                spreadAt(part) * static_cast<double>(b.data().size()) / 2));
     }
 
     auto segments = std::make_shared<std::vector<std::vector<double>>>();
@@ -886,6 +899,10 @@ LagDiffs rowLagDiffs(const Sampler& sampler, const Decoding& d, std::int64_t row
         const std::int64_t rows = std::min(MaxBlockRows, have / rowBytes);
         if (rows < 4)
             continue;
+        // From the middle of a block longer than that (a small file kept
+        // whole): its first slices are the ends of the volume, mostly
+        // background.
+        const std::int64_t firstRow = (have / rowBytes - rows) / 2;
         if (matrices->size() >= 2)
             break;
         Matrix m;
@@ -897,8 +914,8 @@ LagDiffs rowLagDiffs(const Sampler& sampler, const Decoding& d, std::int64_t row
         for (std::int64_t c = 0; c < columns; ++c)
             columnBytes[static_cast<std::size_t>(c)] = (2 * c + 1) * rowVoxels / (2 * columns) * d.width;
         for (std::int64_t r = 0; r < rows; ++r)
-            decodeAt(b.data().data() + skip + r * rowBytes, columnBytes.data(), static_cast<std::size_t>(columns), d,
-                     m.values + r * columns);
+            decodeAt(b.data().data() + skip + (firstRow + r) * rowBytes, columnBytes.data(),
+                     static_cast<std::size_t>(columns), d, m.values + r * columns);
         for (std::int64_t i = 0; i < rows * columns; ++i) {
             const double v = m.values[i];
             m.values[i] = v == v ? v : 0.0;
@@ -1191,6 +1208,14 @@ private:
         std::vector<RowPlan> plans;
         const LagDiffs voxelDiff = voxelLagDiffs(m_sampler, d);
         std::vector<std::pair<std::int64_t, double>> rows = strongestPeriods(voxelDiff, 3);
+        // Smooth data repeats almost as well a voxel or two beside its row
+        // length; a round length there (a multiple of 8, as most are) is
+        // tried too, and the size and the slices decide.
+        const std::vector<std::pair<std::int64_t, double>> found = rows;
+        for (const auto& [length, evidence] : found)
+            for (std::int64_t q = length - 3; q <= length + 3; ++q)
+                if (q > 0 && q != length && q % 8 == 0)
+                    addRowLength(rows, voxelDiff, q);
         for (const NameHints::Dims& t : m_hints.triples)
             addRowLength(rows, voxelDiff, t.dims[0]);
         for (const auto& p : m_hints.pairs)

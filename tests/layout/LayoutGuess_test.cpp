@@ -138,6 +138,23 @@ TEST(LayoutGuess, TellsSquareFromOblongSlicesOfTheSameSize)
     }
 }
 
+// Round slice counts put even fractions of a file (a fifth, a tenth) on
+// slice starts, where the rows are background; the sampled path must still
+// find data to rate. 256 x 256 x 160 and x 100 Int-16 is a common scan size.
+TEST(LayoutGuess, RoundSliceCountsOfLargeFilesStillGuess)
+{
+    for (const std::int64_t slices : {std::int64_t{64}, std::int64_t{100}, std::int64_t{160}, std::int64_t{200}}) {
+        phantom::Spec spec;
+        spec.layout = layoutOf({256, 256, slices}, vdtInt16, boLittleEndian, 0);
+        const std::vector<std::uint8_t> bytes = phantom::make(spec);
+        // 64 slices are kept whole (8 MiB); the others are sampled.
+        const MemoryLayoutSource source(bytes.data(), bytes.size());
+        const std::vector<LayoutCandidate> guesses = guessLayout(source, "scan.raw");
+        ASSERT_FALSE(guesses.empty()) << slices;
+        EXPECT_EQ(guesses.front().layout.dims, spec.layout.dims) << topThree(guesses);
+    }
+}
+
 // A source that counts what is read of it.
 class CountingSource final : public LayoutSource
 {
