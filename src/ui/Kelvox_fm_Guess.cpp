@@ -1,6 +1,7 @@
 #include "ui/Kelvox_fm_Guess.h"
 #include "ui_Kelvox_fm_Guess.h"
 
+#include "ui/BusyCursor.h"
 #include "ui/NumberFormat.h"
 #include "volume/Kelvox_DataMgr.h"
 #include "volume/ViewImage.h"
@@ -44,16 +45,6 @@ public:
 
 private:
     QImage m_image;
-};
-
-// Restores the cursor however the work ends.
-class BusyCursor
-{
-public:
-    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
-    BusyCursor(const BusyCursor&) = delete;
-    BusyCursor& operator=(const BusyCursor&) = delete;
 };
 
 } // namespace

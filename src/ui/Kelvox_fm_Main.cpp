@@ -4,6 +4,7 @@
 #include "dragdrop/DragDropFile.h"
 #include "platform/qt/QtBridge.h"
 #include "platform/qt/QtFileNames.h"
+#include "ui/BusyCursor.h"
 #include "ui/EdgeAnchors.h"
 #include "ui/IntText.h"
 #include "ui/Kelvox_Dialogs.h"
@@ -77,16 +78,6 @@ public:
 
 private:
     bool& m_flag;
-};
-
-// The busy cursor for the whole application while a refresh runs.
-class BusyCursor
-{
-public:
-    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
-    BusyCursor(const BusyCursor&) = delete;
-    BusyCursor& operator=(const BusyCursor&) = delete;
 };
 
 // Width of a stand-in face, in percent. The window's texts were placed for a
