@@ -737,12 +737,16 @@ __attribute__((target_clones("avx2", "default"))) void addLagDifferences(double 
 }
 
 // Differences of values by lag in voxels, from a few segments of the sample.
-LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d)
+constexpr std::int64_t LagPositions = 64; // per segment, for the coarse table
+constexpr std::int64_t LagStride = 29;
+constexpr std::int64_t LagSegments = 8;
+constexpr std::int64_t SegmentVoxels = LagPositions * LagStride + MaxRowVoxels + 1 + MaxRowVoxels / 2 + 1;
+// Room for voxelLagDiffs' work: each segment's values and weights.
+constexpr std::size_t LagScratchDoubles = static_cast<std::size_t>(2 * LagSegments * SegmentVoxels);
+
+LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d, double* scratch)
 {
-    constexpr std::int64_t Positions = 64; // per segment, for the coarse table
-    constexpr std::int64_t Stride = 29;
     const std::int64_t maxLag = MaxRowVoxels + 1;
-    const std::int64_t segmentVoxels = Positions * Stride + maxLag + MaxRowVoxels / 2 + 1;
 
     std::vector<std::int64_t> starts;
     const std::int64_t size = sampler.size();
@@ -756,42 +760,56 @@ LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d)
                 starts.push_back(b.offset + static_cast<std::int64_t>(
                                                 spreadAt(part) * static_cast<double>(b.data().size()) / 2));
     }
+    if (static_cast<std::int64_t>(starts.size()) > LagSegments)
+        starts.resize(static_cast<std::size_t>(LagSegments));
 
-    auto segments = std::make_shared<std::vector<std::vector<double>>>();
+    // Each segment's values with NaN as 0 and a weight of 0 (1 for a
+    // value), so that the sums below run without a branch.
+    struct Segment
+    {
+        const double* filled = nullptr;
+        const double* weights = nullptr;
+        std::int64_t n = 0;
+    };
+    auto segments = std::make_shared<std::vector<Segment>>();
     std::vector<double> neighbours;
+    neighbours.reserve(starts.size() * static_cast<std::size_t>(LagPositions * LagStride));
     for (std::int64_t start : starts) {
-        start = std::min(start, std::max<std::int64_t>(0, size - segmentVoxels * d.width));
-        const auto bytes = sampler.bytes(start, segmentVoxels * d.width);
-        segments->push_back(decodeRun(bytes, start, d, static_cast<std::size_t>(segmentVoxels)));
-        const std::vector<double>& v = segments->back();
-        for (std::size_t i = 0; i + 1 < v.size() && i < static_cast<std::size_t>(Positions * Stride); ++i)
+        start = std::min(start, std::max<std::int64_t>(0, size - SegmentVoxels * d.width));
+        const auto bytes = sampler.bytes(start, SegmentVoxels * d.width);
+        const std::int64_t skip = ((d.phase - start) % d.width + d.width) % d.width;
+        const std::int64_t n =
+            static_cast<std::int64_t>(bytes.size()) > skip
+                ? std::min(SegmentVoxels, (static_cast<std::int64_t>(bytes.size()) - skip) / d.width)
+                : 0;
+        double* v = scratch;
+        double* w = scratch + n;
+        scratch += 2 * n;
+        decodeInto(bytes.data() + skip, static_cast<std::size_t>(n), d, v);
+        for (std::int64_t i = 0; i + 1 < n && i < LagPositions * LagStride; ++i)
             if (v[i] == v[i] && v[i + 1] == v[i + 1])
                 neighbours.push_back(std::fabs(v[i + 1] - v[i]));
+        for (std::int64_t k = 0; k < n; ++k) {
+            w[k] = v[k] == v[k] ? 1.0 : 0.0;
+            v[k] = v[k] == v[k] ? v[k] : 0.0;
+        }
+        segments->push_back({v, w, n});
     }
     const double clip = clipLimit(neighbours);
 
     std::vector<double> sums(static_cast<std::size_t>(maxLag + 1), 0.0);
     std::vector<double> counts(sums.size(), 0.0);
-    std::vector<double> filled, weights;
-    for (const std::vector<double>& v : *segments) {
-        const auto n = static_cast<std::int64_t>(v.size());
+    for (const Segment& s : *segments) {
+        const std::int64_t n = s.n;
         if (n < 2)
             continue;
-        // Branch-free (NaN as 0 with weight 0) so the compiler can vectorise.
-        filled.resize(v.size());
-        weights.resize(v.size());
-        for (std::size_t k = 0; k < v.size(); ++k) {
-            filled[k] = v[k] == v[k] ? v[k] : 0.0;
-            weights[k] = v[k] == v[k] ? 1.0 : 0.0;
-        }
-        const std::int64_t positions = std::min(Positions, std::max<std::int64_t>(1, n / 3 / Stride));
+        const std::int64_t positions = std::min(LagPositions, std::max<std::int64_t>(1, n / 3 / LagStride));
         for (std::int64_t p = 0; p < positions; ++p) {
-            const std::int64_t i = p * Stride;
+            const std::int64_t i = p * LagStride;
             const std::int64_t lags = std::min(maxLag, n - 1 - i);
-            const double a = v[static_cast<std::size_t>(i)];
-            if (!(a == a))
+            if (s.weights[i] == 0.0)
                 continue;
-            addLagDifferences(a, filled.data() + i, weights.data() + i, lags, clip, sums.data(), counts.data());
+            addLagDifferences(s.filled[i], s.filled + i, s.weights + i, lags, clip, sums.data(), counts.data());
         }
     }
     LagDiffs diffs;
@@ -800,23 +818,21 @@ LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d)
         if (counts[l] >= 16)
             diffs.coarse[l] = sums[l] / static_cast<double>(counts[l]);
     diffs.measure = [segments, clip](std::int64_t lag) {
-        double sum = 0.0;
-        std::int64_t count = 0;
+        double sum = 0.0, count = 0.0;
         if (lag >= 1) {
-            for (const std::vector<double>& v : *segments) {
-                const auto n = static_cast<std::int64_t>(v.size());
+            for (const Segment& s : *segments) {
+                const std::int64_t n = s.n;
                 const std::int64_t step = std::max<std::int64_t>(1, (n - lag) / DensePositions);
+                const double* v = s.filled;
+                const double* w = s.weights;
                 for (std::int64_t i = 0; i + lag < n; i += step) {
-                    const double a = v[static_cast<std::size_t>(i)], b = v[static_cast<std::size_t>(i + lag)];
-                    if (a == a && b == b) {
-                        const double e = a > b ? a - b : b - a;
-                        sum += e < clip ? e : clip;
-                        ++count;
-                    }
+                    const double both = w[i] * w[i + lag];
+                    sum += both * std::min(std::fabs(v[i] - v[i + lag]), clip);
+                    count += both;
                 }
             }
         }
-        return count >= 16 ? sum / static_cast<double>(count) : std::nan("");
+        return count >= 16 ? sum / count : std::nan("");
     };
     return diffs;
 }
@@ -954,8 +970,7 @@ LagDiffs rowLagDiffs(const Sampler& sampler, const Decoding& d, std::int64_t row
         if (counts[l] >= 16)
             diffs.coarse[l] = sums[l] / static_cast<double>(counts[l]);
     diffs.measure = [matrices, clip, columns](std::int64_t lag) {
-        double sum = 0.0;
-        std::int64_t count = 0;
+        double sum = 0.0, count = 0.0;
         if (lag >= 1) {
             for (const Matrix& m : *matrices) {
                 const std::int64_t pairs = m.rows - lag;
@@ -964,15 +979,14 @@ LagDiffs rowLagDiffs(const Sampler& sampler, const Decoding& d, std::int64_t row
                     const double* v = m.values + r * columns;
                     const double* w = m.weights + r * columns;
                     for (std::int64_t c = 0; c < columns; ++c) {
-                        const double e = std::fabs(v[c] - v[c + lag * columns]);
                         const double both = w[c] * w[c + lag * columns];
-                        sum += both * (e < clip ? e : clip);
-                        count += static_cast<std::int64_t>(both);
+                        sum += both * std::min(std::fabs(v[c] - v[c + lag * columns]), clip);
+                        count += both;
                     }
                 }
             }
         }
-        return count >= 16 ? sum / static_cast<double>(count) : std::nan("");
+        return count >= 16 ? sum / count : std::nan("");
     };
     return diffs;
 }
@@ -1206,7 +1220,7 @@ private:
         if (it != m_plans.end())
             return it->second;
         std::vector<RowPlan> plans;
-        const LagDiffs voxelDiff = voxelLagDiffs(m_sampler, d);
+        const LagDiffs voxelDiff = voxelLagDiffs(m_sampler, d, scratch() + RowScratchDoubles);
         std::vector<std::pair<std::int64_t, double>> rows = strongestPeriods(voxelDiff, 3);
         // Smooth data repeats almost as well a voxel or two beside its row
         // length; a round length there (a multiple of 8, as most are) is
@@ -1227,7 +1241,7 @@ private:
             RowPlan row;
             row.rowVoxels = rowVoxels;
             row.rowEvidence = clamp01(rowEvidence);
-            const LagDiffs rowDiff = rowLagDiffs(m_sampler, d, rowVoxels, rowScratch());
+            const LagDiffs rowDiff = rowLagDiffs(m_sampler, d, rowVoxels, scratch());
             // Thick slices: rows one slice apart are hardly more alike than
             // rows a slice and a row apart, so close calls are kept.
             row.sliceRows = strongestPeriods(rowDiff, 3, 0.08);
@@ -1407,16 +1421,17 @@ private:
         s.candidate.reason += "; " + std::to_string(v) + " volumes alike";
     }
 
-    double* rowScratch()
+    // Room for rowLagDiffs' work, then for voxelLagDiffs'.
+    double* scratch()
     {
-        if (!m_rowScratch)
-            m_rowScratch = std::make_unique<BlockMemory>(RowScratchDoubles * sizeof(double));
-        return reinterpret_cast<double*>(m_rowScratch->data());
+        if (!m_scratch)
+            m_scratch = std::make_unique<BlockMemory>((RowScratchDoubles + LagScratchDoubles) * sizeof(double));
+        return reinterpret_cast<double*>(m_scratch->data());
     }
 
     Sampler m_sampler;
     NameHints m_hints;
-    std::unique_ptr<BlockMemory> m_rowScratch; // see rowLagDiffs
+    std::unique_ptr<BlockMemory> m_scratch; // see scratch()
     DataStart m_start; // of the decoding being examined
     std::map<int, std::vector<RowPlan>> m_plans; // by voxel width
     std::vector<Scored> m_found;
