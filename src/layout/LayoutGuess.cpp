@@ -206,7 +206,7 @@ struct Decoding
 // when offsets are given. The type and order are template arguments of the
 // loop, so voxelValue's choice of decoding is made once.
 template<TVoxelDataType Type, bool BigEndian>
-void decodeLoop(const std::uint8_t* p, const std::int64_t* offsets, std::size_t n, double* out)
+__attribute__((flatten)) void decodeLoop(const std::uint8_t* p, const std::int64_t* offsets, std::size_t n, double* out)
 {
     constexpr std::size_t Width = static_cast<std::size_t>(VoxelTypes[Type].bytes);
     const auto sane = [](double v) {
@@ -456,6 +456,33 @@ double clamp01(double v)
 
 // ---- 1. type, byte order, phase -------------------------------------------
 
+// Counts the places k where the signed reading s jumps across nearly the
+// whole range and straight back (s[k] -> s[k + 1] -> s[k + 2]) while the
+// unsigned reading u moves little, and the other way round. Without a
+// branch (the noise makes every condition a coin toss), built also for AVX2;
+// the counts are the same.
+__attribute__((target_clones("avx2", "default"))) void countWrapJumps(const double* s, const double* u, std::size_t n,
+                                                                     double range, std::int64_t& signedJumps,
+                                                                     std::int64_t& unsignedJumps)
+{
+    const double half = range / 2, sixteenth = range / 16;
+    std::int64_t signedCount = 0, unsignedCount = 0;
+    for (std::size_t k = 0; k + 2 < n; ++k) {
+        const double s1 = s[k + 1] - s[k], s2 = s[k + 2] - s[k + 1];
+        const double u1 = u[k + 1] - u[k], u2 = u[k + 2] - u[k + 1];
+        // Back and forth: both steps longer than half the range, in
+        // opposite directions; small: both steps shorter than a sixteenth.
+        const bool signedBack = (std::fabs(s1) > half) & (std::fabs(s2) > half) & (s1 * s2 < 0.0);
+        const bool unsignedBack = (std::fabs(u1) > half) & (std::fabs(u2) > half) & (u1 * u2 < 0.0);
+        const bool signedSmall = (std::fabs(s1) < sixteenth) & (std::fabs(s2) < sixteenth);
+        const bool unsignedSmall = (std::fabs(u1) < sixteenth) & (std::fabs(u2) < sixteenth);
+        signedCount += signedBack & unsignedSmall;
+        unsignedCount += unsignedBack & signedSmall;
+    }
+    signedJumps += signedCount;
+    unsignedJumps += unsignedCount;
+}
+
 // Signed or unsigned: +2 / -2 when the other reading wraps around where the
 // values are continuous (noise about a wrap-around point makes that reading
 // jump back and forth across nearly the whole range), +1 / -1 by preference
@@ -479,19 +506,8 @@ int signedVerdict(Sampler& sampler, const Decoding& asSigned, double signedSprea
         // The same bytes read unsigned: the negative values wrap around.
         u.resize(s.size());
         for (std::size_t k = 0; k < s.size(); ++k)
-            u[k] = s[k] < 0.0 ? s[k] + range : s[k];
-        for (std::size_t k = 0; k + 2 < s.size(); ++k) {
-            const double s1 = s[k + 1] - s[k], s2 = s[k + 2] - s[k + 1];
-            const double u1 = u[k + 1] - u[k], u2 = u[k + 2] - u[k + 1];
-            const auto backAndForth = [&](double a, double c) {
-                return std::fabs(a) > range / 2 && std::fabs(c) > range / 2 && (a > 0) != (c > 0);
-            };
-            const auto small = [&](double a, double c) { return std::fabs(a) < range / 16 && std::fabs(c) < range / 16; };
-            if (backAndForth(s1, s2) && small(u1, u2))
-                ++signedJumps;
-            if (backAndForth(u1, u2) && small(s1, s2))
-                ++unsignedJumps;
-        }
+            u[k] = s[k] + range * static_cast<double>(s[k] < 0.0);
+        countWrapJumps(s.data(), u.data(), s.size(), range, signedJumps, unsignedJumps);
     }
     if (unsignedJumps > 2 * signedJumps + 2)
         return 2;
@@ -515,6 +531,17 @@ double sumOver(std::size_t from, std::size_t to, const Term& term)
     for (; i < to; ++i)
         part[0] += term(i);
     return (part[0] + part[1]) + (part[2] + part[3]);
+}
+
+// Whether the float voxel at p holds a NaN in the file (exponent all ones,
+// fraction not zero), whatever its quiet bit.
+bool isNaNPattern(const std::uint8_t* p, const Decoding& d)
+{
+    const std::uint64_t bits = loadVoxelBits(p, d.width, d.bigEndian());
+    if (d.width == 4)
+        return (bits & 0x7F800000u) == 0x7F800000u && (bits & 0x007FFFFFu) != 0;
+    constexpr std::uint64_t Exponent = 0x7FF0000000000000u;
+    return (bits & Exponent) == Exponent && (bits & ~(Exponent | (std::uint64_t{1} << 63))) != 0;
 }
 
 std::vector<Decoding> rateDecodings(Sampler& sampler)
@@ -541,9 +568,10 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
     }
     std::vector<Decoding> decodings;
     // Reused for every decoding: fresh memory costs a page fault per page.
-    std::vector<double> all;
+    std::vector<double> all, weight;
     std::vector<std::size_t> from;
     all.reserve(static_cast<std::size_t>(Chunks * ChunkVoxels));
+    weight.reserve(all.capacity());
     std::vector<double> logMagnitude;
     std::vector<double> spread; // mean absolute deviation of the values
     for (const VoxelTypeInfo& info : VoxelTypes) {
@@ -573,9 +601,17 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
                 }
                 from.push_back(all.size());
                 const std::size_t n = all.size();
-                std::int64_t insane = 0;
-                for (const double v : all)
-                    insane += v == v ? 0 : 1;
+                // Each value with NaN as 0 and a weight of 0 (1 for a
+                // value), so that the sums below run without a branch: the
+                // wrong orders of floats are NaN at random.
+                weight.resize(n);
+                for (std::size_t i = 0; i < n; ++i) {
+                    const double v = all[i];
+                    weight[i] = v == v ? 1.0 : 0.0;
+                    all[i] = v == v ? v : 0.0;
+                }
+                const auto insane = static_cast<std::int64_t>(
+                    static_cast<double>(n) - sumOver(0, n, [&](std::size_t i) { return weight[i]; }));
                 // Nearly no value at all (what the bits of integers mostly
                 // are as floats): rated 0 at once, its other figures unused.
                 if (info.isFloat && n > 0 && static_cast<double>(insane) > 0.9 * static_cast<double>(n)) {
@@ -587,52 +623,41 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
                 // NaNs in the file (a NaN there is a NaN decoded; only those
                 // are looked at again).
                 std::int64_t nans = 0;
-                if (info.isFloat) {
+                if (info.isFloat && insane > 0) {
                     for (std::size_t c = 0; c + 1 < from.size(); ++c) {
                         const std::uint8_t* bytes = chunks[c].second.data() + skipOf(chunks[c].first);
                         for (std::size_t i = from[c]; i < from[c + 1]; ++i)
-                            if (all[i] != all[i] &&
-                                std::isnan(voxelValue(bytes + (i - from[c]) * info.bytes, d.type, d.bigEndian())))
+                            if (weight[i] == 0.0 && isNaNPattern(bytes + (i - from[c]) * info.bytes, d))
                                 ++nans;
                     }
                 }
                 double magnitude = 0.0;
-                double nearSum = 0.0, farSum = 0.0;
-                std::int64_t nearCount = 0, farCount = 0;
-                // Branch-free (adding 0 where a value is NaN): the wrong
-                // orders of floats are NaN at random.
+                double nearSum = 0.0, nearCount = 0.0;
                 const auto pairTerm = [&](std::size_t i, std::size_t j) {
-                    const double a = all[i], b = all[j];
-                    return a == a && b == b ? std::fabs(a - b) : 0.0;
+                    return weight[i] * weight[j] * std::fabs(all[i] - all[j]);
                 };
-                const auto pairCount = [&](std::size_t i, std::size_t j) {
-                    const double a = all[i], b = all[j];
-                    return a == a && b == b ? 1 : 0;
-                };
+                const auto pairCount = [&](std::size_t i, std::size_t j) { return weight[i] * weight[j]; };
                 for (std::size_t c = 0; c + 1 < from.size(); ++c) {
                     if (from[c + 1] - from[c] < 2)
                         continue;
                     nearSum += sumOver(from[c], from[c + 1] - 1, [&](std::size_t i) { return pairTerm(i, i + 1); });
-                    for (std::size_t i = from[c]; i + 1 < from[c + 1]; ++i)
-                        nearCount += pairCount(i, i + 1);
+                    nearCount += sumOver(from[c], from[c + 1] - 1, [&](std::size_t i) { return pairCount(i, i + 1); });
                 }
                 // Unrelated voxels: half the sample away (another chunk of the file).
                 const std::size_t half = n / 2;
                 const auto farOf = [&](std::size_t i) { return i < n - half ? i + half : i - (n - half); };
-                farSum = sumOver(0, n, [&](std::size_t i) { return pairTerm(i, farOf(i)); });
-                for (std::size_t i = 0; i < n; ++i)
-                    farCount += pairCount(i, farOf(i));
+                const double farSum = sumOver(0, n, [&](std::size_t i) { return pairTerm(i, farOf(i)); });
+                const double farCount = sumOver(0, n, [&](std::size_t i) { return pairCount(i, farOf(i)); });
                 // Magnitudes (in binary orders) from every eighth value.
                 std::size_t measured = 0;
                 for (std::size_t i = 0; i < n; i += 8) {
-                    if (all[i] == all[i]) {
+                    if (weight[i] != 0.0) {
                         magnitude += static_cast<double>(std::ilogb(1.0 + std::fabs(all[i])));
                         ++measured;
                     }
                 }
-                if (nearCount > 0 && farCount > 0 && farSum > 0.0)
-                    d.smooth = clamp01(1.0 - (nearSum / static_cast<double>(nearCount)) /
-                                                 (farSum / static_cast<double>(farCount)));
+                if (nearCount > 0.0 && farCount > 0.0 && farSum > 0.0)
+                    d.smooth = clamp01(1.0 - (nearSum / nearCount) / (farSum / farCount));
                 // A float file may hold NaN regions; denormals and huge
                 // magnitudes are what a wrong order makes of it. Integers are
                 // always sane.
