@@ -461,7 +461,7 @@ double clamp01(double v)
 // unsigned reading u moves little, and the other way round. Without a
 // branch (the noise makes every condition a coin toss), built also for AVX2;
 // the counts are the same.
-__attribute__((target_clones("avx2", "default"))) void countWrapJumps(const double* s, const double* u, std::size_t n,
+__attribute__((target_clones("avx512f", "avx2", "default"))) void countWrapJumps(const double* s, const double* u, std::size_t n,
                                                                      double range, std::int64_t& signedJumps,
                                                                      std::int64_t& unsignedJumps)
 {
@@ -750,7 +750,7 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
 // Adds to sum[l] and count[l] (l = 1 .. lags) the clipped difference of a
 // and next[l], weighted by weight[l] (0 where next[l] is no value). Built
 // also for AVX2 like addRowDifferences; the sums are the same.
-__attribute__((target_clones("avx2", "default"))) void addLagDifferences(double a, const double* next,
+__attribute__((target_clones("avx512f", "avx2", "default"))) void addLagDifferences(double a, const double* next,
                                                                         const double* weight, std::int64_t lags,
                                                                         double clip, double* sum, double* count)
 {
@@ -880,7 +880,7 @@ constexpr std::size_t RowScratchDoubles = static_cast<std::size_t>(2 * MaxBlockR
 // (no chain of additions to keep in order), so the compiler vectorises it,
 // with wider vectors where the processor has them: this is the guess's
 // innermost loop. The sums are the same in every variant.
-__attribute__((target_clones("avx2", "default"))) void
+__attribute__((target_clones("avx512f", "avx2", "default"))) void
 addRowDifferences(const double* values, const double* weights, std::int64_t columns, const std::int64_t* baseAt,
                   std::int64_t baseCount, std::int64_t maxLag, double clip, double* sums, std::int64_t* counts)
 {
