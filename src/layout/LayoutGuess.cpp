@@ -444,6 +444,15 @@ std::vector<std::pair<std::int64_t, double>> strongestPeriods(const LagDiffs& di
     }
     dropHarmonics(found);
     std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
+    if (closeCall == 0.0) {
+        // Without close calls, a lag beside a stronger one is that period
+        // again, seen a voxel or two off.
+        std::vector<std::pair<std::int64_t, double>> kept;
+        for (const auto& f : found)
+            if (std::none_of(kept.begin(), kept.end(), [&](const auto& k) { return std::llabs(k.first - f.first) <= 3; }))
+                kept.push_back(f);
+        found = std::move(kept);
+    }
     if (found.size() > count * (closeCall > 0.0 ? 3 : 1))
         found.resize(count * (closeCall > 0.0 ? 3 : 1));
     return found;
@@ -1108,7 +1117,8 @@ std::int64_t detectVolumes(Sampler& sampler, const Decoding& d, const VolumeLayo
             return std::nan("");
         for (std::int64_t s = 0; s < Samples; ++s) {
             const std::int64_t z = s * (slices - lag) / Samples;
-            const std::vector<double> a = signature(z);
+            // (A map: the first reference stays valid when the second is added.)
+            const std::vector<double>& a = signature(z);
             const std::vector<double>& b = signature(z + lag);
             for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i)
                 sum.add(a[i], b[i]);
@@ -1123,9 +1133,14 @@ std::int64_t detectVolumes(Sampler& sampler, const Decoding& d, const VolumeLayo
             continue;
         const std::int64_t lag = slices / v;
         std::vector<double> diff(static_cast<std::size_t>(lag + lag / 2 + 1), std::nan(""));
-        for (const std::int64_t x : {lag, (lag + 1) / 2, lag + lag / 2})
-            if (x < static_cast<std::int64_t>(diff.size()))
-                diff[static_cast<std::size_t>(x)] = sliceDiff(x);
+        const std::int64_t half = (lag + 1) / 2;
+        diff[static_cast<std::size_t>(lag)] = sliceDiff(lag);
+        diff[static_cast<std::size_t>(half)] = sliceDiff(half);
+        // Slices one volume apart that are no more alike than slices half a
+        // volume apart show no volume; the third lag is not read then.
+        if (!(diff[static_cast<std::size_t>(lag)] < diff[static_cast<std::size_t>(half)]))
+            continue;
+        diff[static_cast<std::size_t>(lag + lag / 2)] = sliceDiff(lag + lag / 2);
         const double e = periodEvidence(
             [&](std::int64_t x) {
                 return x >= 1 && x < static_cast<std::int64_t>(diff.size()) ? diff[static_cast<std::size_t>(x)] : std::nan("");
