@@ -542,15 +542,115 @@ double sumOver(std::size_t from, std::size_t to, const Term& term)
     return (part[0] + part[1]) + (part[2] + part[3]);
 }
 
-// Whether the float voxel at p holds a NaN in the file (exponent all ones,
-// fraction not zero), whatever its quiet bit.
-bool isNaNPattern(const std::uint8_t* p, const Decoding& d)
+// How many of the n float voxels from p on hold a NaN in the file
+// (exponent all ones, fraction not zero), whatever their quiet bit.
+template<typename Bits>
+std::int64_t countNaNPatternsOf(const std::uint8_t* p, std::size_t n, bool bigEndian)
 {
-    const std::uint64_t bits = loadVoxelBits(p, d.width, d.bigEndian());
+    constexpr int Width = static_cast<int>(sizeof(Bits));
+    constexpr Bits Exponent = Width == 4 ? Bits{0x7F800000u} : static_cast<Bits>(0x7FF0000000000000u);
+    constexpr Bits Fraction = Width == 4 ? Bits{0x007FFFFFu} : static_cast<Bits>(0x000FFFFFFFFFFFFFu);
+    std::int64_t count = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto bits = static_cast<Bits>(loadVoxelBits(p + i * Width, Width, bigEndian));
+        count += ((bits & Exponent) == Exponent) & ((bits & Fraction) != 0);
+    }
+    return count;
+}
+
+std::int64_t countNaNPatterns(const std::uint8_t* p, std::size_t n, const Decoding& d)
+{
     if (d.width == 4)
-        return (bits & 0x7F800000u) == 0x7F800000u && (bits & 0x007FFFFFu) != 0;
-    constexpr std::uint64_t Exponent = 0x7FF0000000000000u;
-    return (bits & Exponent) == Exponent && (bits & ~(Exponent | (std::uint64_t{1} << 63))) != 0;
+        return d.bigEndian() ? countNaNPatternsOf<std::uint32_t>(p, n, true) : countNaNPatternsOf<std::uint32_t>(p, n, false);
+    return d.bigEndian() ? countNaNPatternsOf<std::uint64_t>(p, n, true) : countNaNPatternsOf<std::uint64_t>(p, n, false);
+}
+
+// The sums that rate a decoding, from its n = from[parts] values in v, the
+// parts' values from from[p] on (chunks of the file): NaNs become 0 with a
+// weight w of 0 (1 for a value), so that the sums run without a branch (the
+// wrong orders of floats are NaN at random). Built also for AVX2 and AVX-512;
+// the sums are the same in every variant.
+struct RatingSums
+{
+    double values = 0.0; // how many are no NaN
+    double nearSum = 0.0, nearCount = 0.0; // neighbours within a part
+    double farSum = 0.0, farCount = 0.0; // values half the sample apart
+    double mean = 0.0, deviation = 0.0; // mean absolute deviation (wanted only)
+};
+
+__attribute__((target_clones("avx512f", "avx2", "default"))) RatingSums
+ratingSums(double* v, double* w, const std::size_t* from, std::size_t parts, bool wantSpread)
+{
+    const std::size_t n = from[parts];
+    for (std::size_t i = 0; i < n; ++i) {
+        const double x = v[i];
+        w[i] = x == x ? 1.0 : 0.0;
+        v[i] = x == x ? x : 0.0;
+    }
+    // Every sum in four interleaved parts (see sumOver), written out: a
+    // called helper would not be built for the wider vectors.
+    double a[4] = {}, b[4] = {};
+    RatingSums r;
+    const auto sum = [](const double* part) { return (part[0] + part[1]) + (part[2] + part[3]); };
+    // Differences of v[i] and v[i + lag] for i in [begin, end) into a,
+    // their weights into b.
+    const auto pairs = [&](std::size_t begin, std::size_t end, std::ptrdiff_t lag) __attribute__((always_inline)) {
+        std::fill(a, a + 4, 0.0);
+        std::fill(b, b + 4, 0.0);
+        std::size_t i = begin;
+        for (; i + 4 <= end; i += 4) {
+            for (std::size_t k = 0; k < 4; ++k) {
+                const std::size_t j = i + k;
+                const double both = w[j] * w[static_cast<std::ptrdiff_t>(j) + lag];
+                a[k] += both * std::fabs(v[j] - v[static_cast<std::ptrdiff_t>(j) + lag]);
+                b[k] += both;
+            }
+        }
+        for (; i < end; ++i) {
+            const double both = w[i] * w[static_cast<std::ptrdiff_t>(i) + lag];
+            a[0] += both * std::fabs(v[i] - v[static_cast<std::ptrdiff_t>(i) + lag]);
+            b[0] += both;
+        }
+    };
+    for (std::size_t p = 0; p < parts; ++p) {
+        if (from[p + 1] - from[p] < 2)
+            continue;
+        pairs(from[p], from[p + 1] - 1, 1);
+        r.nearSum += sum(a);
+        r.nearCount += sum(b);
+    }
+    // Value i against value i + half, around the end of the sample.
+    const std::size_t half = n / 2, rest = n - half;
+    pairs(0, rest, static_cast<std::ptrdiff_t>(half));
+    r.farSum = sum(a);
+    r.farCount = sum(b);
+    pairs(rest, n, -static_cast<std::ptrdiff_t>(rest));
+    r.farSum += sum(a);
+    r.farCount += sum(b);
+    std::fill(a, a + 4, 0.0);
+    for (std::size_t i = 0; i + 4 <= n; i += 4)
+        for (std::size_t k = 0; k < 4; ++k)
+            a[k] += w[i + k];
+    for (std::size_t i = n - n % 4; i < n; ++i)
+        a[0] += w[i];
+    r.values = sum(a);
+    if (wantSpread && n > 0) {
+        std::fill(a, a + 4, 0.0);
+        std::fill(b, b + 4, 0.0);
+        for (std::size_t i = 0; i + 4 <= n; i += 4)
+            for (std::size_t k = 0; k < 4; ++k)
+                a[k] += v[i + k];
+        for (std::size_t i = n - n % 4; i < n; ++i)
+            a[0] += v[i];
+        r.mean = sum(a) / static_cast<double>(n);
+        for (std::size_t i = 0; i + 4 <= n; i += 4)
+            for (std::size_t k = 0; k < 4; ++k)
+                b[k] += std::fabs(v[i + k] - r.mean);
+        for (std::size_t i = n - n % 4; i < n; ++i)
+            b[0] += std::fabs(v[i] - r.mean);
+        r.deviation = sum(b) / static_cast<double>(n);
+    }
+    return r;
 }
 
 std::vector<Decoding> rateDecodings(Sampler& sampler)
@@ -610,17 +710,9 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
                 }
                 from.push_back(all.size());
                 const std::size_t n = all.size();
-                // Each value with NaN as 0 and a weight of 0 (1 for a
-                // value), so that the sums below run without a branch: the
-                // wrong orders of floats are NaN at random.
                 weight.resize(n);
-                for (std::size_t i = 0; i < n; ++i) {
-                    const double v = all[i];
-                    weight[i] = v == v ? 1.0 : 0.0;
-                    all[i] = v == v ? v : 0.0;
-                }
-                const auto insane = static_cast<std::int64_t>(
-                    static_cast<double>(n) - sumOver(0, n, [&](std::size_t i) { return weight[i]; }));
+                const RatingSums sums = ratingSums(all.data(), weight.data(), from.data(), from.size() - 1, !info.isFloat);
+                const auto insane = static_cast<std::int64_t>(static_cast<double>(n) - sums.values);
                 // Nearly no value at all (what the bits of integers mostly
                 // are as floats): rated 0 at once, its other figures unused.
                 if (info.isFloat && n > 0 && static_cast<double>(insane) > 0.9 * static_cast<double>(n)) {
@@ -633,30 +725,10 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
                 // are looked at again).
                 std::int64_t nans = 0;
                 if (info.isFloat && insane > 0) {
-                    for (std::size_t c = 0; c + 1 < from.size(); ++c) {
-                        const std::uint8_t* bytes = chunks[c].second.data() + skipOf(chunks[c].first);
-                        for (std::size_t i = from[c]; i < from[c + 1]; ++i)
-                            if (weight[i] == 0.0 && isNaNPattern(bytes + (i - from[c]) * info.bytes, d))
-                                ++nans;
-                    }
+                    for (std::size_t c = 0; c + 1 < from.size(); ++c)
+                        nans += countNaNPatterns(chunks[c].second.data() + skipOf(chunks[c].first), from[c + 1] - from[c], d);
                 }
                 double magnitude = 0.0;
-                double nearSum = 0.0, nearCount = 0.0;
-                const auto pairTerm = [&](std::size_t i, std::size_t j) {
-                    return weight[i] * weight[j] * std::fabs(all[i] - all[j]);
-                };
-                const auto pairCount = [&](std::size_t i, std::size_t j) { return weight[i] * weight[j]; };
-                for (std::size_t c = 0; c + 1 < from.size(); ++c) {
-                    if (from[c + 1] - from[c] < 2)
-                        continue;
-                    nearSum += sumOver(from[c], from[c + 1] - 1, [&](std::size_t i) { return pairTerm(i, i + 1); });
-                    nearCount += sumOver(from[c], from[c + 1] - 1, [&](std::size_t i) { return pairCount(i, i + 1); });
-                }
-                // Unrelated voxels: half the sample away (another chunk of the file).
-                const std::size_t half = n / 2;
-                const auto farOf = [&](std::size_t i) { return i < n - half ? i + half : i - (n - half); };
-                const double farSum = sumOver(0, n, [&](std::size_t i) { return pairTerm(i, farOf(i)); });
-                const double farCount = sumOver(0, n, [&](std::size_t i) { return pairCount(i, farOf(i)); });
                 // Magnitudes (in binary orders) from every eighth value.
                 std::size_t measured = 0;
                 for (std::size_t i = 0; i < n; i += 8) {
@@ -665,8 +737,8 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
                         ++measured;
                     }
                 }
-                if (nearCount > 0.0 && farCount > 0.0 && farSum > 0.0)
-                    d.smooth = clamp01(1.0 - (nearSum / nearCount) / (farSum / farCount));
+                if (sums.nearCount > 0.0 && sums.farCount > 0.0 && sums.farSum > 0.0)
+                    d.smooth = clamp01(1.0 - (sums.nearSum / sums.nearCount) / (sums.farSum / sums.farCount));
                 // A float file may hold NaN regions; denormals and huge
                 // magnitudes are what a wrong order makes of it. Integers are
                 // always sane.
@@ -681,12 +753,7 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
                 decodings.push_back(d);
                 // The spread tells signed from unsigned integers only
                 // (integers are never NaN).
-                double mean = 0.0, deviation = 0.0;
-                if (!info.isFloat) {
-                    mean = sumOver(0, n, [&](std::size_t i) { return all[i]; }) / std::max<double>(1.0, static_cast<double>(n));
-                    deviation = sumOver(0, n, [&](std::size_t i) { return std::fabs(all[i] - mean); });
-                }
-                spread.push_back(deviation / std::max<double>(1.0, static_cast<double>(n)));
+                spread.push_back(sums.deviation);
                 logMagnitude.push_back(measured > 0 ? magnitude / static_cast<double>(measured) : 0.0);
             }
         }
