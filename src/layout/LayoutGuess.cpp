@@ -656,8 +656,8 @@ ratingSums(double* v, double* w, const std::size_t* from, std::size_t parts, boo
 std::vector<Decoding> rateDecodings(Sampler& sampler)
 {
     constexpr int Chunks = 8;
-    constexpr std::int64_t ChunkVoxels = 1024;
-    constexpr std::int64_t ChunkBytes = ChunkVoxels * 8 + 8;
+    constexpr std::size_t ChunkVoxels = 1024;
+    constexpr std::int64_t ChunkBytes = static_cast<std::int64_t>(ChunkVoxels) * 8 + 8;
 
     std::vector<std::pair<std::int64_t, std::vector<std::uint8_t>>> chunks;
     const std::int64_t size = sampler.size();
@@ -675,14 +675,85 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
             chunks.emplace_back(at, std::vector<std::uint8_t>(b.begin(), b.end()));
         }
     }
-    std::vector<Decoding> decodings;
     // Reused for every decoding: fresh memory costs a page fault per page.
     std::vector<double> all, weight;
     std::vector<std::size_t> from;
     all.reserve(static_cast<std::size_t>(Chunks * ChunkVoxels));
     weight.reserve(all.capacity());
+    // Rates d from the first `voxels` voxels of every chunk: sets its smooth
+    // and score, and gives the spread of its values (integers only) and
+    // their mean binary magnitude.
+    struct Figures
+    {
+        double spread = 0.0; // mean absolute deviation of the values
+        double logMagnitude = 0.0;
+    };
+    const auto rate = [&](Decoding& d, std::size_t voxels) {
+        const VoxelTypeInfo& info = *voxelTypeInfo(d.type);
+        Figures figures;
+        d.smooth = d.score = 0.0;
+        all.clear();
+        from.clear();
+        const auto skipOf = [&](std::int64_t at) {
+            return static_cast<std::size_t>(((d.phase - at) % d.width + d.width) % d.width);
+        };
+        for (const auto& [at, data] : chunks) {
+            from.push_back(all.size());
+            const std::size_t skip = skipOf(at);
+            const std::size_t run =
+                data.size() > skip ? std::min(voxels, (data.size() - skip) / static_cast<std::size_t>(d.width)) : 0;
+            all.resize(from.back() + run);
+            decodeInto(data.data() + skip, run, d, all.data() + from.back());
+        }
+        from.push_back(all.size());
+        const std::size_t n = all.size();
+        weight.resize(n);
+        const RatingSums sums = ratingSums(all.data(), weight.data(), from.data(), from.size() - 1, !info.isFloat);
+        const auto insane = static_cast<std::int64_t>(static_cast<double>(n) - sums.values);
+        // Nearly no value at all (what the bits of integers mostly are as
+        // floats): rated 0 at once, its other figures unused.
+        if (info.isFloat && n > 0 && static_cast<double>(insane) > 0.9 * static_cast<double>(n))
+            return figures;
+        // NaNs in the file (a NaN there is a NaN decoded).
+        std::int64_t nans = 0;
+        if (info.isFloat && insane > 0) {
+            for (std::size_t c = 0; c + 1 < from.size(); ++c)
+                nans += countNaNPatterns(chunks[c].second.data() + skipOf(chunks[c].first), from[c + 1] - from[c], d);
+        }
+        // Magnitudes (in binary orders) from every eighth value.
+        double magnitude = 0.0;
+        std::size_t measured = 0;
+        for (std::size_t i = 0; i < n; i += 8) {
+            if (weight[i] != 0.0) {
+                magnitude += static_cast<double>(std::ilogb(1.0 + std::fabs(all[i])));
+                ++measured;
+            }
+        }
+        if (sums.nearCount > 0.0 && sums.farCount > 0.0 && sums.farSum > 0.0)
+            d.smooth = clamp01(1.0 - (sums.nearSum / sums.nearCount) / (sums.farSum / sums.farCount));
+        // A float file may hold NaN regions; denormals and huge magnitudes
+        // are what a wrong order makes of it. Integers are always sane.
+        double sanity = 1.0;
+        if (info.isFloat && n > 0) {
+            const double weird = static_cast<double>(std::max<std::int64_t>(0, insane - nans)) / static_cast<double>(n);
+            sanity = clamp01(1.0 - 3.0 * weird);
+        }
+        d.score = d.smooth * sanity;
+        // The spread tells signed from unsigned integers only (integers are
+        // never NaN).
+        figures.spread = sums.deviation;
+        figures.logMagnitude = measured > 0 ? magnitude / static_cast<double>(measured) : 0.0;
+        return figures;
+    };
+
+    // Every decoding from a quarter of each chunk, then those that could
+    // matter (nearly as good as the best) from the whole chunks: most
+    // readings of a file are noise, which a quarter of the chunks spread
+    // over the file tells as well. A small file's one chunk is rated whole.
+    const std::size_t firstVoxels = chunks.size() > 1 ? ChunkVoxels / 4 : ChunkVoxels;
+    std::vector<Decoding> decodings;
     std::vector<double> logMagnitude;
-    std::vector<double> spread; // mean absolute deviation of the values
+    std::vector<double> spread;
     for (const VoxelTypeInfo& info : VoxelTypes) {
         const int orders = info.bytes == 1 ? 1 : 2;
         for (int o = 0; o < orders; ++o) {
@@ -692,71 +763,22 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
                 d.order = static_cast<TByteOrder>(o);
                 d.width = info.bytes;
                 d.phase = phase;
-
-                all.clear();
-                from.clear();
-                const auto skipOf = [&](std::int64_t at) {
-                    return static_cast<std::size_t>(((d.phase - at) % d.width + d.width) % d.width);
-                };
-                for (const auto& [at, data] : chunks) {
-                    from.push_back(all.size());
-                    const std::size_t skip = skipOf(at);
-                    const std::size_t run = data.size() > skip
-                                                ? std::min(static_cast<std::size_t>(ChunkVoxels),
-                                                           (data.size() - skip) / static_cast<std::size_t>(d.width))
-                                                : 0;
-                    all.resize(from.back() + run);
-                    decodeInto(data.data() + skip, run, d, all.data() + from.back());
-                }
-                from.push_back(all.size());
-                const std::size_t n = all.size();
-                weight.resize(n);
-                const RatingSums sums = ratingSums(all.data(), weight.data(), from.data(), from.size() - 1, !info.isFloat);
-                const auto insane = static_cast<std::int64_t>(static_cast<double>(n) - sums.values);
-                // Nearly no value at all (what the bits of integers mostly
-                // are as floats): rated 0 at once, its other figures unused.
-                if (info.isFloat && n > 0 && static_cast<double>(insane) > 0.9 * static_cast<double>(n)) {
-                    decodings.push_back(d);
-                    spread.push_back(0.0);
-                    logMagnitude.push_back(0.0);
-                    continue;
-                }
-                // NaNs in the file (a NaN there is a NaN decoded; only those
-                // are looked at again).
-                std::int64_t nans = 0;
-                if (info.isFloat && insane > 0) {
-                    for (std::size_t c = 0; c + 1 < from.size(); ++c)
-                        nans += countNaNPatterns(chunks[c].second.data() + skipOf(chunks[c].first), from[c + 1] - from[c], d);
-                }
-                double magnitude = 0.0;
-                // Magnitudes (in binary orders) from every eighth value.
-                std::size_t measured = 0;
-                for (std::size_t i = 0; i < n; i += 8) {
-                    if (weight[i] != 0.0) {
-                        magnitude += static_cast<double>(std::ilogb(1.0 + std::fabs(all[i])));
-                        ++measured;
-                    }
-                }
-                if (sums.nearCount > 0.0 && sums.farCount > 0.0 && sums.farSum > 0.0)
-                    d.smooth = clamp01(1.0 - (sums.nearSum / sums.nearCount) / (sums.farSum / sums.farCount));
-                // A float file may hold NaN regions; denormals and huge
-                // magnitudes are what a wrong order makes of it. Integers are
-                // always sane.
-                double sanity = 1.0;
-                if (info.isFloat && n > 0) {
-                    const double weird = static_cast<double>(std::max<std::int64_t>(0, insane - nans)) / static_cast<double>(n);
-                    sanity = clamp01(1.0 - 3.0 * weird);
-                    if (static_cast<double>(insane) > 0.9 * static_cast<double>(n))
-                        sanity = 0.0;
-                }
-                d.score = d.smooth * sanity;
+                const Figures f = rate(d, firstVoxels);
                 decodings.push_back(d);
-                // The spread tells signed from unsigned integers only
-                // (integers are never NaN).
-                spread.push_back(sums.deviation);
-                logMagnitude.push_back(measured > 0 ? magnitude / static_cast<double>(measured) : 0.0);
+                spread.push_back(f.spread);
+                logMagnitude.push_back(f.logMagnitude);
             }
         }
+    }
+    double bestFirst = 0.0;
+    for (const Decoding& d : decodings)
+        bestFirst = std::max(bestFirst, d.score);
+    for (std::size_t i = 0; i < decodings.size() && firstVoxels < ChunkVoxels; ++i) {
+        if (decodings[i].score < 0.7 * bestFirst)
+            continue;
+        const Figures f = rate(decodings[i], ChunkVoxels);
+        spread[i] = f.spread;
+        logMagnitude[i] = f.logMagnitude;
     }
     // Signed against unsigned (see signedVerdict), only where it matters.
     // Both readings are the same bytes, differing only in where they wrap
