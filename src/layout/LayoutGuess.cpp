@@ -846,14 +846,16 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
 // ---- 2. voxels per row ------------------------------------------------------
 
 // Adds to sum[l] and count[l] (l = 1 .. lags) the clipped difference of a
-// and next[l], weighted by weight[l] (0 where next[l] is no value). Built
-// also for AVX2 like addRowDifferences; the sums are the same.
-__attribute__((target_clones("avx512f", "avx2", "default"))) void addLagDifferences(double a, const double* next,
-                                                                        const double* weight, std::int64_t lags,
-                                                                        double clip, double* sum, double* count)
+// and next[l], weighted by weight[l] (0 where next[l] is no value). In
+// single precision (twice the lags in a vector): the sums only rank lags
+// against each other. Built also for AVX2 and AVX-512 like
+// addRowDifferences; the sums are the same.
+__attribute__((target_clones("avx512f", "avx2", "default"))) void addLagDifferences(float a, const float* next,
+                                                                        const float* weight, std::int64_t lags,
+                                                                        float clip, float* sum, float* count)
 {
     for (std::int64_t l = 1; l <= lags; ++l) {
-        const double e = std::fabs(a - next[l]);
+        const float e = std::fabs(a - next[l]);
         sum[l] += weight[l] * (e < clip ? e : clip);
         count[l] += weight[l];
     }
@@ -864,8 +866,9 @@ constexpr std::int64_t LagPositions = 64; // per segment, for the coarse table
 constexpr std::int64_t LagStride = 29;
 constexpr std::int64_t LagSegments = 8;
 constexpr std::int64_t SegmentVoxels = LagPositions * LagStride + MaxRowVoxels + 1 + MaxRowVoxels / 2 + 1;
-// Room for voxelLagDiffs' work: each segment's values and weights.
-constexpr std::size_t LagScratchDoubles = static_cast<std::size_t>(2 * LagSegments * SegmentVoxels);
+// Room for voxelLagDiffs' work: each segment's values and weights, and the
+// same in single precision.
+constexpr std::size_t LagScratchDoubles = static_cast<std::size_t>(3 * LagSegments * SegmentVoxels);
 
 LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d, double* scratch)
 {
@@ -920,26 +923,42 @@ LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d, double* scratch)
     }
     const double clip = clipLimit(neighbours);
 
-    std::vector<double> sums(static_cast<std::size_t>(maxLag + 1), 0.0);
-    std::vector<double> counts(sums.size(), 0.0);
+    // The coarse table in single precision, from each segment's values
+    // about their mean (small differences of large values stay apart).
+    std::vector<float> sums(static_cast<std::size_t>(maxLag + 1), 0.0f);
+    std::vector<float> counts(sums.size(), 0.0f);
+    auto* single = reinterpret_cast<float*>(scratch);
     for (const Segment& s : *segments) {
         const std::int64_t n = s.n;
         if (n < 2)
             continue;
+        double mean = 0.0, values = 0.0;
+        for (std::int64_t k = 0; k < n; ++k) {
+            mean += s.filled[k];
+            values += s.weights[k];
+        }
+        mean = values > 0.0 ? mean / values : 0.0;
+        float* v = single;
+        float* w = single + n;
+        single += 2 * n;
+        for (std::int64_t k = 0; k < n; ++k) {
+            v[k] = static_cast<float>(s.weights[k] * (s.filled[k] - mean));
+            w[k] = static_cast<float>(s.weights[k]);
+        }
         const std::int64_t positions = std::min(LagPositions, std::max<std::int64_t>(1, n / 3 / LagStride));
         for (std::int64_t p = 0; p < positions; ++p) {
             const std::int64_t i = p * LagStride;
             const std::int64_t lags = std::min(maxLag, n - 1 - i);
-            if (s.weights[i] == 0.0)
+            if (w[i] == 0.0f)
                 continue;
-            addLagDifferences(s.filled[i], s.filled + i, s.weights + i, lags, clip, sums.data(), counts.data());
+            addLagDifferences(v[i], v + i, w + i, lags, static_cast<float>(clip), sums.data(), counts.data());
         }
     }
     LagDiffs diffs;
     diffs.coarse.assign(sums.size(), std::nan(""));
     for (std::size_t l = 1; l < sums.size(); ++l)
-        if (counts[l] >= 16)
-            diffs.coarse[l] = sums[l] / static_cast<double>(counts[l]);
+        if (counts[l] >= 16.0f)
+            diffs.coarse[l] = static_cast<double>(sums[l]) / static_cast<double>(counts[l]);
     diffs.measure = [segments, clip](std::int64_t lag) {
         double sum = 0.0, count = 0.0;
         if (lag >= 1) {
