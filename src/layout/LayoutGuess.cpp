@@ -627,28 +627,21 @@ ratingSums(double* v, double* w, const std::size_t* from, std::size_t parts, boo
     pairs(rest, n, -static_cast<std::ptrdiff_t>(rest));
     r.farSum += sum(a);
     r.farCount += sum(b);
-    std::fill(a, a + 4, 0.0);
-    for (std::size_t i = 0; i + 4 <= n; i += 4)
-        for (std::size_t k = 0; k < 4; ++k)
-            a[k] += w[i + k];
-    for (std::size_t i = n - n % 4; i < n; ++i)
-        a[0] += w[i];
-    r.values = sum(a);
+    // The sum of term(i) over all n values.
+    const auto total = [&](const auto& term) __attribute__((always_inline)) {
+        double part[4] = {};
+        for (std::size_t i = 0; i + 4 <= n; i += 4)
+            for (std::size_t k = 0; k < 4; ++k)
+                part[k] += term(i + k);
+        for (std::size_t i = n - n % 4; i < n; ++i)
+            part[0] += term(i);
+        return sum(part);
+    };
+    r.values = total([&](std::size_t i) __attribute__((always_inline)) { return w[i]; });
     if (wantSpread && n > 0) {
-        std::fill(a, a + 4, 0.0);
-        std::fill(b, b + 4, 0.0);
-        for (std::size_t i = 0; i + 4 <= n; i += 4)
-            for (std::size_t k = 0; k < 4; ++k)
-                a[k] += v[i + k];
-        for (std::size_t i = n - n % 4; i < n; ++i)
-            a[0] += v[i];
-        r.mean = sum(a) / static_cast<double>(n);
-        for (std::size_t i = 0; i + 4 <= n; i += 4)
-            for (std::size_t k = 0; k < 4; ++k)
-                b[k] += std::fabs(v[i + k] - r.mean);
-        for (std::size_t i = n - n % 4; i < n; ++i)
-            b[0] += std::fabs(v[i] - r.mean);
-        r.deviation = sum(b) / static_cast<double>(n);
+        r.mean = total([&](std::size_t i) __attribute__((always_inline)) { return v[i]; }) / static_cast<double>(n);
+        r.deviation = total([&](std::size_t i) __attribute__((always_inline)) { return std::fabs(v[i] - r.mean); }) /
+                      static_cast<double>(n);
     }
     return r;
 }
