@@ -527,21 +527,6 @@ int signedVerdict(Sampler& sampler, const Decoding& asSigned, double signedSprea
     return unsignedSpread > 1.5 * signedSpread || !(signedSpread > 1.5 * unsignedSpread) ? 1 : -1;
 }
 
-// The sum of term(i) for i in [from, to), in four interleaved partial sums:
-// one chain of additions waits on each addition, four keep the unit busy.
-template<typename Term>
-double sumOver(std::size_t from, std::size_t to, const Term& term)
-{
-    std::array<double, 4> part{};
-    std::size_t i = from;
-    for (; i + 4 <= to; i += 4)
-        for (std::size_t k = 0; k < 4; ++k)
-            part[k] += term(i + k);
-    for (; i < to; ++i)
-        part[0] += term(i);
-    return (part[0] + part[1]) + (part[2] + part[3]);
-}
-
 // How many of the n float voxels from p on hold a NaN in the file
 // (exponent all ones, fraction not zero), whatever their quiet bit.
 template<typename Bits>
@@ -587,8 +572,9 @@ ratingSums(double* v, double* w, const std::size_t* from, std::size_t parts, boo
         w[i] = x == x ? 1.0 : 0.0;
         v[i] = x == x ? x : 0.0;
     }
-    // Every sum in four interleaved parts (see sumOver), written out: a
-    // called helper would not be built for the wider vectors.
+    // Every sum in four interleaved parts (one chain of additions waits on
+    // each addition, four keep the unit busy), written out here: a helper
+    // called from here would not be built for the wider vectors.
     double a[4] = {}, b[4] = {};
     RatingSums r;
     const auto sum = [](const double* part) { return (part[0] + part[1]) + (part[2] + part[3]); };
