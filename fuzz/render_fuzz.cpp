@@ -5,13 +5,17 @@
 #include "volume/Kelvox_DataMgr.h"
 #include "volume/ViewImage.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <sys/mman.h>
+#include <tuple>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace
@@ -72,15 +76,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const std::string path = "/proc/self/fd/" + std::to_string(fd);
     static TKelvoxDataMgr mgr;
 
-    // Small views keep each run quick; offsets, window and type are free.
-    const auto d0 = static_cast<std::int32_t>(take<std::uint8_t>(data, size) % 80);
-    const auto d1 = static_cast<std::int32_t>(take<std::uint8_t>(data, size) % 80);
-    const auto d2 = static_cast<std::int32_t>(take<std::uint8_t>(data, size) % 80);
+    // Mostly small views, to keep each run quick; one run in sixteen a view
+    // larger than a view buffer's first capacity, over a file that fills it.
+    const bool large = take<std::uint8_t>(data, size) % 16 == 0;
+    auto d0 = static_cast<std::int32_t>(take<std::uint8_t>(data, size) % 80);
+    auto d1 = static_cast<std::int32_t>(take<std::uint8_t>(data, size) % 80);
+    auto d2 = static_cast<std::int32_t>(take<std::uint8_t>(data, size) % 80);
+    if (large) {
+        d0 = 1024 + d0 * 7;
+        d1 = 1024 + d1 * 11;
+        d2 = 1 + d2 % 3;
+    }
     // The eight types and one beyond them.
     const auto type = static_cast<TVoxelDataType>(take<std::uint8_t>(data, size) % (VoxelTypeCount + 1));
     const auto order = static_cast<TByteOrder>(take<std::uint8_t>(data, size) % 3);
-    const auto intensityMin = take<std::int32_t>(data, size);
-    const auto intensityMax = take<std::int32_t>(data, size);
+    // Free windows, and often one of the far, inverted or empty ones that
+    // take no type's direct path.
+    constexpr std::int32_t Far = 2147483647;
+    constexpr std::pair<std::int32_t, std::int32_t> Windows[] = {
+        {-Far - 1, Far}, {Far, -Far - 1}, {0, 0}, {-1, 1}, {65535, 0}, {-Far - 1, 0}, {0, Far}};
+    const auto windowChoice = take<std::uint8_t>(data, size);
+    auto intensityMin = take<std::int32_t>(data, size);
+    auto intensityMax = take<std::int32_t>(data, size);
+    if (windowChoice < std::size(Windows))
+        std::tie(intensityMin, intensityMax) = Windows[windowChoice];
     const auto volume = take<std::int32_t>(data, size);
     const auto sliceOrRow = take<std::int32_t>(data, size);
     // Mostly headers within the file's bytes, sometimes any 64-bit count
@@ -91,6 +110,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     if (::ftruncate(fd, 0) != 0 || (size > 0 && ::pwrite(fd, data, size, 0) != static_cast<ssize_t>(size)))
         return 0;
+    if (large && size > 0) {
+        // The input repeated to 32 MiB: every view of the large guess holds data
+        // to its end, past the first capacity of its buffer.
+        std::vector<std::uint8_t> tiled(std::size_t{32} << 20);
+        for (std::size_t i = 0; i < tiled.size(); i += size)
+            std::memcpy(tiled.data() + i, data, std::min(size, tiled.size() - i));
+        if (::pwrite(fd, tiled.data(), tiled.size(), 0) != static_cast<ssize_t>(tiled.size()))
+            return 0;
+    }
     mgr.OpenFile(path);
     mgr.SetParams(d0, d1, d2, type, order, intensityMin, intensityMax, header);
     for (TViewKind view : {vkSlice, vkNextSlice, vkCrossSlice, vkOtherVolume}) {

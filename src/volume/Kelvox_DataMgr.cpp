@@ -450,7 +450,31 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
         }
     };
 
-    switch (type) {
+    // Any type through the loops of its description, the range met on the way
+    // (the slice views' data is one prefix in scan order).
+    const auto paintByRule = [&] {
+        float lo = ObservedMin, hi = ObservedMax;
+        paint([&](const std::uint8_t* src, std::size_t n, std::uint8_t* grey, std::uint8_t* red) {
+            return GreyKernels::fromVoxels(type, src, n, big, window, grey, red, observe ? &lo : nullptr,
+                                           observe ? &hi : nullptr);
+        });
+        if (observe)
+            observeFloats(lo, hi);
+    };
+
+    if (!voxelTypeInfo(type)) {
+        // An unknown type decodes every voxel as 0. Every known type has its
+        // own case below, with no default: a type without one does not compile.
+        if (observe && count > 0)
+            observe32(0.0f);
+        std::uint8_t zero = 0;
+        const std::uint8_t zeroBytes[1] = {0};
+        GreyKernels::fromUInt8(zeroBytes, 1, window, &zero);
+        paint([&](const std::uint8_t*, std::size_t n, std::uint8_t* grey, std::uint8_t*) {
+            std::fill_n(grey, n, zero);
+            return false;
+        });
+    } else switch (type) {
     case vdtByte: {
         if (GreyKernels::directUInt8(window)) {
             paintDirect(std::uint8_t{255}, std::uint8_t{0}, [&](const std::uint8_t* src, std::size_t n, std::uint8_t* dst,
@@ -566,7 +590,8 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
                             std::uint16_t* mx) { GreyKernels::pixelsFromUInt16(src, n, big, window, dst, mn, mx); });
             break;
         }
-        [[fallthrough]];
+        paintByRule();
+        break;
     case vdtFloat64: {
         float lo = ObservedMin, hi = ObservedMax;
         paintRows([&](const std::uint8_t* src, std::size_t n, std::uint8_t* dst) {
@@ -577,31 +602,9 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
         break;
     }
     case vdtInt8:
-    case vdtUInt32: {
-        // The other types through the loops of their description, the range
-        // met on the way (the slice views' data is one prefix in scan order).
-        float lo = ObservedMin, hi = ObservedMax;
-        paint([&](const std::uint8_t* src, std::size_t n, std::uint8_t* grey, std::uint8_t* red) {
-            return GreyKernels::fromVoxels(type, src, n, big, window, grey, red, observe ? &lo : nullptr,
-                                           observe ? &hi : nullptr);
-        });
-        if (observe)
-            observeFloats(lo, hi);
+    case vdtUInt32:
+        paintByRule();
         break;
-    }
-    default: {
-        // An unknown type decodes every voxel as 0.
-        if (observe && count > 0)
-            observe32(0.0f);
-        std::uint8_t zero = 0;
-        const std::uint8_t zeroBytes[1] = {0};
-        GreyKernels::fromUInt8(zeroBytes, 1, window, &zero);
-        paint([&](const std::uint8_t*, std::size_t n, std::uint8_t* grey, std::uint8_t*) {
-            std::fill_n(grey, n, zero);
-            return false;
-        });
-        break;
-    }
     }
     if (observe && count < pixels)
         observe32(0.0f);

@@ -56,9 +56,10 @@ std::vector<std::uint8_t> bytesOfFloats(const std::vector<float>& values, bool b
     return bytesOf32(bits, big);
 }
 
-// The pixel rule written out step by step for one value, as a reference for
-// the renderer's table and batch paths.
-Rgb referenceColour(float v, std::int32_t intensityMin, std::int32_t intensityMax)
+// The pixel rule written out step by step for one value (a double: a
+// Float-64 is scaled as the double it is, every other type as its float), as
+// a reference for the renderer's table and batch paths.
+Rgb referenceColourOf(double v, std::int32_t intensityMin, std::int32_t intensityMax)
 {
     if (std::isnan(v))
         return Red;
@@ -67,13 +68,18 @@ Rgb referenceColour(float v, std::int32_t intensityMin, std::int32_t intensityMa
     if (span == 0.0f)
         span = 1.0f;
     const auto scale = static_cast<float>(255.0 / static_cast<double>(span));
-    const double t = (static_cast<double>(v) - lo) * scale;
+    const double t = (v - lo) * scale;
     // IEEE conversion: a product beyond the float range becomes infinite.
     float tf = static_cast<float>(t);
     if (std::isfinite(v) && std::isinf(tf))
         return Red;
     tf = std::clamp(tf, 0.0f, 255.0f);
     return grey(static_cast<int>(std::nearbyint(tf)));
+}
+
+Rgb referenceColour(float v, std::int32_t intensityMin, std::int32_t intensityMax)
+{
+    return referenceColourOf(static_cast<double>(v), intensityMin, intensityMax);
 }
 
 class DataMgrTest : public ::testing::Test
@@ -300,6 +306,99 @@ INSTANTIATE_TEST_SUITE_P(
                         {0.5, 0.0, 1e300, std::numeric_limits<double>::quiet_NaN()}, 0.5f, FloatInf, 0, 1,
                         {grey(128), Red, Red, Red}}),
         ::testing::Values(boLittleEndian, boBigEndian)));
+
+// Every type in both byte orders, with the vector loops on and off, under
+// windows that take each type's direct path and windows that do not (far
+// ends, inverted, empty, every preset): pixels, ViewValue and the observed
+// range against the rule written plainly. No type may reach another's loops.
+class EveryType : public ::testing::TestWithParam<std::tuple<TVoxelDataType, TByteOrder, bool>>
+{
+protected:
+    void TearDown() override { GreyKernels::useVectorUnits(true); }
+};
+
+TEST_P(EveryType, PixelsValuesAndRangeFollowTheRuleUnderEveryWindow)
+{
+    const auto [type, order, vector] = GetParam();
+    GreyKernels::useVectorUnits(vector);
+    const VoxelTypeInfo& info = VoxelTypes[type];
+    const bool big = order == boBigEndian;
+    // 61 x 37 voxels: specials first, then small values of the type's range
+    // and pseudo-random bit patterns; the last row ends early (light blue).
+    constexpr int W = 61, H = 37, Count = W * H - 20;
+    std::vector<std::uint8_t> file;
+    std::uint64_t x = 88172645463325252u;
+    for (int i = 0; i < Count; ++i) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        std::uint64_t bits = x;
+        if (i % 2 == 0) {
+            const double v = (i % 7) * 1000.0 - 300.0 + i * 0.37;
+            bits = info.isFloat ? (info.bytes == 4 ? std::bit_cast<std::uint32_t>(static_cast<float>(v))
+                                                   : std::bit_cast<std::uint64_t>(v))
+                                : static_cast<std::uint64_t>(static_cast<std::int64_t>(v));
+        }
+        for (int b = 0; b < info.bytes; ++b)
+            file.push_back(static_cast<std::uint8_t>(bits >> (8 * (big ? info.bytes - 1 - b : b))));
+    }
+    TempDir dir;
+    TKelvoxDataMgr mgr;
+    mgr.OpenFile(dir.write("typed.raw", file));
+    ASSERT_FALSE(mgr.FileName.empty());
+
+    std::vector<std::pair<std::int32_t, std::int32_t>> windows(info.presets.begin(), info.presets.end());
+    windows.insert(windows.end(), {{IntMin, IntMax}, {IntMax, IntMin}, {255, 0}, {-7, -7}, {-100000, 100000}});
+    for (const auto& [lo, hi] : windows) {
+        SCOPED_TRACE(testing::Message() << "window " << lo << ".." << hi);
+        mgr.SetParams(W, H, 1, type, order, lo, hi);
+        VectorImage image;
+        mgr.RenderView(0, 0, vkSlice, image);
+        ASSERT_EQ(mgr.ViewCounts[vkSlice], Count);
+        float mn = 2147483648.0f, mx = -2147483648.0f;
+        const auto fold = [&](float v) {
+            mn = v < mn ? v : mn;
+            mx = v > mx ? v : mx;
+        };
+        for (int i = 0; i < W * H; ++i) {
+            const int col = i % W, row = i / W;
+            if (i >= Count) {
+                ASSERT_EQ(image.at(col, row), LightBlue) << i;
+                ASSERT_EQ(mgr.ViewValue(vkSlice, col, row), 0.0) << i;
+                continue;
+            }
+            const std::uint8_t* p = file.data() + static_cast<std::size_t>(i) * info.bytes;
+            const double v = voxelValue(p, type, big);
+            const bool signalling = isSignallingNaN(p, type, big);
+            const double got = mgr.ViewValue(vkSlice, col, row);
+            if (std::isnan(v) && !signalling)
+                ASSERT_TRUE(std::isnan(got)) << i;
+            else
+                ASSERT_EQ(got, signalling ? 0.0 : v) << i;
+            // Integers and Float-32 count as their float; a Float-64 as itself.
+            const double ruleValue = info.bytes == 8 && info.isFloat ? v : static_cast<double>(static_cast<float>(v));
+            ASSERT_EQ(image.at(col, row), referenceColourOf(ruleValue, lo, hi)) << i << " value " << v;
+            if (!std::isnan(v))
+                fold(static_cast<float>(v)); // beyond the float range: an infinity of its sign
+        }
+        fold(0.0f); // the positions beyond the data
+        EXPECT_EQ(mgr.ObservedMin, mn);
+        EXPECT_EQ(mgr.ObservedMax, mx);
+    }
+}
+
+std::string everyTypeName(const testing::TestParamInfo<EveryType::ParamType>& info)
+{
+    const auto& [type, order, vector] = info.param;
+    return std::string(VoxelTypes[type].shortName) + (order == boBigEndian ? "Big" : "Little")
+        + (vector ? "Vector" : "Plain");
+}
+
+INSTANTIATE_TEST_SUITE_P(TypesOrdersAndLoops, EveryType,
+                         ::testing::Combine(::testing::Values(vdtByte, vdtInt16, vdtInt32, vdtFloat32, vdtUInt16,
+                                                              vdtInt8, vdtUInt32, vdtFloat64),
+                                            ::testing::Values(boLittleEndian, boBigEndian), ::testing::Bool()),
+                         everyTypeName);
 
 // ---- opening and closing --------------------------------------------------
 
