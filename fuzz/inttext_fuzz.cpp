@@ -4,9 +4,11 @@
 
 #include "ui/IntText.h"
 
+#include <QLocale>
 #include <QString>
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -110,5 +112,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         count.reset();
     if (parseByteCountText(qtext) != count)
         std::abort();
+
+    // Intensity ends: integer text as above; anything else taken is a finite
+    // value within the float range, or for UInt-32 a whole number to 2^32 - 1.
+    const QLocale locale = (data[0] & 2) ? QLocale(QLocale::German, QLocale::Germany) : QLocale::c();
+    for (const TVoxelDataType type : {vdtFloat32, vdtUInt32}) {
+        const std::optional<double> end = parseIntensityText(qtext, type, locale);
+        if (expected && end != static_cast<double>(*expected))
+            std::abort();
+        if (end && !expected) {
+            const bool wholeUInt32 = type == vdtUInt32 && *end == std::floor(*end) && *end >= 0 && *end <= 4294967295.0;
+            if (!std::isfinite(static_cast<float>(*end)) && !wholeUInt32)
+                std::abort();
+        }
+    }
     return 0;
 }

@@ -44,6 +44,7 @@
 #include "volume/Kelvox_DataMgr.h"
 #include "volume/ViewImage.h"
 #include "volume/Wrap32.h"
+#include "ui/IntText.h"
 #include "ui/NumberFormat.h"
 
 #include <QImage>
@@ -78,7 +79,9 @@ struct RenderOptions
     std::optional<std::array<std::int32_t, 3>> dims;
     std::optional<TVoxelDataType> type;
     std::optional<TByteOrder> order;
-    std::optional<std::pair<std::int32_t, std::int32_t>> window;
+    // --window's text; its ends are read once the data type is known.
+    std::optional<std::string> window;
+    std::optional<std::pair<double, double>> windowEnds;
     std::optional<std::int64_t> header;
     std::optional<TViewKind> view;
     std::int32_t slice = 0;
@@ -152,13 +155,25 @@ std::array<std::int32_t, 3> parseDims(std::string_view whole)
     return dims;
 }
 
-std::pair<std::int32_t, std::int32_t> parseWindow(std::string_view text)
+// The ends of --window MIN:MAX as the intensity edits read them under type:
+// integers, decimals ("." or the system locale's separator, exponent form),
+// and for UInt-32 whole numbers up to 4294967295.
+std::pair<double, double> parseWindow(std::string_view text, TVoxelDataType type)
 {
     // The first ':' after a possible leading sign separates the two ends.
     const std::size_t colon = text.find(':', 1);
     if (text.empty() || colon == std::string_view::npos)
         throw UsageError("--window: expected MIN:MAX, got \"" + std::string(text) + "\"");
-    return {parseInt32(text.substr(0, colon), "--window"), parseInt32(text.substr(colon + 1), "--window")};
+    const auto end = [&](std::string_view part) {
+        const std::optional<double> value =
+            parseIntensityText(QString::fromUtf8(part.data(), static_cast<qsizetype>(part.size())), type,
+                               QLocale::system());
+        if (!value)
+            throw UsageError("--window: not a number for " + std::string(VoxelTypes[type].shortName) + ": \""
+                             + std::string(part) + "\"");
+        return *value;
+    };
+    return {end(text.substr(0, colon)), end(text.substr(colon + 1))};
 }
 
 std::pair<std::int32_t, std::int32_t> parseReadout(std::string_view text)
@@ -195,7 +210,7 @@ const std::vector<std::pair<std::string, OptionHandler>>& optionTable()
          [](RenderOptions& o, std::string_view v) {
              o.order = parseChoice<TByteOrder>(v, "--order", {{"little", boLittleEndian}, {"big", boBigEndian}});
          }},
-        {"--window", [](RenderOptions& o, std::string_view v) { o.window = parseWindow(v); }},
+        {"--window", [](RenderOptions& o, std::string_view v) { o.window = std::string(v); }},
         {"--view",
          [](RenderOptions& o, std::string_view v) {
              o.view = parseChoice<TViewKind>(
@@ -323,6 +338,8 @@ void checkOptions(RenderOptions& options)
         if (options.out.empty())
             throw UsageError("--out: missing");
     }
+    if (options.window)
+        options.windowEnds = parseWindow(*options.window, *options.type);
     if (!options.view)
         options.view = vkSlice;
     if (options.readout) {
@@ -401,16 +418,16 @@ int run(const RenderOptions& o)
         status = 1;
     }
     const auto& dims = *o.dims;
-    std::pair<std::int32_t, std::int32_t> window{0, 0};
-    if (o.window) {
-        window = *o.window;
+    std::pair<double, double> window{0, 0};
+    if (o.windowEnds) {
+        window = *o.windowEnds;
     } else {
         // The slice's own range, from a render that is not kept, as the
         // window takes it for an opened layout file.
         dataMgr.SetParams(dims[0], dims[1], dims[2], *o.type, *o.order, 0, 0, o.header.value_or(0));
         QImageViewImage unkept;
         dataMgr.RenderView(0, o.slice, vkSlice, unkept);
-        window = {observedToInt(dataMgr.ObservedMin), observedToInt(dataMgr.ObservedMax)};
+        window = {observedWindowEnd(dataMgr.ObservedMin, *o.type), observedWindowEnd(dataMgr.ObservedMax, *o.type)};
     }
     dataMgr.SetParams(dims[0], dims[1], dims[2], *o.type, *o.order, window.first, window.second,
                       o.header.value_or(0));

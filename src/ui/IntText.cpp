@@ -1,6 +1,11 @@
 #include "ui/IntText.h"
 
+#include <QLocale>
+
+#include <charconv>
+#include <cmath>
 #include <limits>
+#include <string>
 #include <type_traits>
 
 namespace {
@@ -102,6 +107,86 @@ std::optional<std::int64_t> parseByteCountText(QStringView text)
 {
     const std::optional<std::int64_t> value = parseIntegerText<std::int64_t>(text);
     if (!value || *value < 0)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<double> parseIntensityText(QStringView text, TVoxelDataType dataType, const QLocale& locale)
+{
+    if (const std::optional<std::int32_t> whole = parseIntText(text))
+        return *whole;
+
+    qsizetype i = 0;
+    while (i < text.size() && text[i] == u' ')
+        ++i;
+    // ASCII form: the locale's decimal separator and "." both become ".".
+    const QString point = locale.decimalPoint();
+    std::string ascii;
+    bool fraction = false, exponent = false;
+    for (; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (!point.isEmpty() && text.mid(i).startsWith(point) && point != QStringLiteral(".")) {
+            ascii += '.';
+            i += point.size() - 1;
+        } else if (c.unicode() < 0x80 && (isDecimalDigit(c) || c == u'.' || c == u'+' || c == u'-' || c == u'e'
+                                          || c == u'E')) {
+            ascii += static_cast<char>(c.unicode());
+        } else {
+            return std::nullopt;
+        }
+    }
+    // [sign] digits [. digits] [e [sign] digits], at least one digit before
+    // the exponent.
+    std::size_t k = 0;
+    const auto digits = [&] {
+        const std::size_t from = k;
+        while (k < ascii.size() && ascii[k] >= '0' && ascii[k] <= '9')
+            ++k;
+        return k - from;
+    };
+    const bool negative = k < ascii.size() && ascii[k] == '-';
+    if (k < ascii.size() && (ascii[k] == '+' || ascii[k] == '-'))
+        ++k;
+    const std::size_t mantissaStart = k;
+    std::size_t mantissaDigits = digits();
+    if (k < ascii.size() && ascii[k] == '.') {
+        fraction = true;
+        ++k;
+        mantissaDigits += digits();
+    }
+    if (mantissaDigits == 0)
+        return std::nullopt;
+    if (k < ascii.size() && (ascii[k] == 'e' || ascii[k] == 'E')) {
+        exponent = true;
+        const std::size_t mantissaEnd = k;
+        ++k;
+        if (k < ascii.size() && (ascii[k] == '+' || ascii[k] == '-'))
+            ++k;
+        // An exponent still being typed ("1e", "1e-") counts as none.
+        if (digits() == 0 && k == ascii.size())
+            ascii.resize(mantissaEnd);
+    }
+    if (k != ascii.size() && !(exponent && k > ascii.size()))
+        return std::nullopt;
+
+    double value = 0.0;
+    const char* first = ascii.data() + mantissaStart;
+    const std::from_chars_result result = std::from_chars(first, ascii.data() + ascii.size(), value);
+    if (result.ec != std::errc() || result.ptr != ascii.data() + ascii.size())
+        return std::nullopt;
+    if (negative)
+        value = -value;
+    if (!fraction && !exponent) {
+        // Whole numbers beyond the 32-bit range: UInt-32's top half only.
+        constexpr double UInt32Max = 4294967295.0;
+        if (dataType != vdtUInt32 || negative || value > UInt32Max)
+            return std::nullopt;
+        return value;
+    }
+    // Within the float range: the value rounds to a finite float (below the
+    // midpoint 2^128 - 2^103 between the largest float and 2^128).
+    const double floatEnd = std::ldexp(1.0, 128) - std::ldexp(1.0, 103);
+    if (!(std::fabs(value) < floatEnd))
         return std::nullopt;
     return value;
 }

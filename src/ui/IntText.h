@@ -1,9 +1,13 @@
 #pragma once
 
+#include "volume/VoxelType.h"
+
 #include <QStringView>
 
 #include <cstdint>
 #include <optional>
+
+class QLocale;
 
 // The integer text syntax shared by every edit of the main window that holds
 // a number. After any leading blanks (spaces only; a tab is not a blank) the
@@ -28,3 +32,13 @@ std::int32_t strToIntDef(QStringView text, std::int32_t def);
 // read as two's complement, are not negative. Nothing when the text does not
 // follow the syntax or the value is negative.
 std::optional<std::int64_t> parseByteCountText(QStringView text);
+
+// An end of the intensity window: the integer syntax above, or a decimal
+// number (after leading blanks: an optional sign, digits with at most one
+// decimal separator, the locale's or ".", at least one digit, an optional
+// exponent "e"/"E" with an optional sign and digits; a trailing "e", "e+" or
+// "e-" still being typed counts as no exponent) whose value lies within the
+// 32-bit float range. Whole decimal numbers beyond the 32-bit range are
+// taken only for UInt-32, up to 4294967295; for every other type such text is
+// refused as before. Nothing when the text follows none of these.
+std::optional<double> parseIntensityText(QStringView text, TVoxelDataType dataType, const QLocale& locale);

@@ -72,7 +72,7 @@ QImage middleSliceThumbnail(TKelvoxDataMgr& dataMgr, const VolumeLayout& layout)
         d2 > std::numeric_limits<std::int32_t>::max())
         return {};
     const auto slice = static_cast<std::int32_t>(d2 / 2);
-    const auto set = [&](std::int32_t low, std::int32_t high) {
+    const auto set = [&](double low, double high) {
         dataMgr.SetParams(static_cast<std::int32_t>(d0), static_cast<std::int32_t>(d1), static_cast<std::int32_t>(d2),
                           layout.dataType, layout.byteOrder, low, high, layout.headerBytes);
     };
@@ -81,7 +81,7 @@ QImage middleSliceThumbnail(TKelvoxDataMgr& dataMgr, const VolumeLayout& layout)
     QImageView view;
     set(0, 0);
     dataMgr.RenderView(0, slice, vkSlice, view);
-    set(observedToInt(dataMgr.ObservedMin), observedToInt(dataMgr.ObservedMax));
+    set(observedWindowEnd(dataMgr.ObservedMin, layout.dataType), observedWindowEnd(dataMgr.ObservedMax, layout.dataType));
     dataMgr.RenderView(0, slice, vkSlice, view);
     return view.image().scaled(ThumbnailSize, ThumbnailSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
 }

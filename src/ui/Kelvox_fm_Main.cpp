@@ -459,8 +459,7 @@ void Tfm_Main::ApplyParams()
                       ui->ud_SlicesPerVolume->position(),
                       static_cast<TVoxelDataType>(ui->cb_DataType->currentIndex()),
                       static_cast<TByteOrder>(ui->cb_ByteOrder->currentIndex()),
-                      strToIntDef(ui->ed_IntensityMin->text(), 0),
-                      strToIntDef(ui->ed_IntensityMax->text(), 0),
+                      intensityOf(ui->ed_IntensityMin), intensityOf(ui->ed_IntensityMax),
                       parseByteCountText(ui->ed_HeaderBytes->text()).value_or(0));
 }
 
@@ -559,12 +558,13 @@ void Tfm_Main::EditIntChange(QLineEdit* edit)
         return; // the restore below raised this event
     }
     // The header edit takes a 64-bit byte count, the intensity edits 32-bit
-    // numbers; both bring back the previous text when a change is refused.
+    // integers or decimals; both bring back the previous text when a change
+    // is refused.
     const bool header = edit == ui->ed_HeaderBytes;
     TEdPrevState& prev = header ? PrevHeaderBytes
                                 : edit == ui->ed_IntensityMin ? PrevIntensityMin : PrevIntensityMax;
     const bool converts = header ? parseByteCountText(edit->text()).has_value()
-                                 : parseIntText(edit->text()).has_value();
+                                 : parseIntensityText(edit->text(), selectedDataType(), QLocale()).has_value();
 
     const FlagScope changing(InChange);
     bool refused = false;
@@ -582,10 +582,20 @@ void Tfm_Main::EditIntChange(QLineEdit* edit)
 
 void Tfm_Main::bt_UseIntensityClick()
 {
-    const std::int32_t low = observedToInt(DataMgr.ObservedMin);
-    const std::int32_t high = observedToInt(DataMgr.ObservedMax);
-    ui->ed_IntensityMin->setText(QString::number(low));
-    ui->ed_IntensityMax->setText(QString::number(high));
+    // The range as the last slice render met it, under that render's type.
+    const TVoxelDataType type = DataMgr.LastRenderGuess(vkSlice).dataType;
+    ui->ed_IntensityMin->setText(intensityEditText(observedWindowEnd(DataMgr.ObservedMin, type), type, QLocale()));
+    ui->ed_IntensityMax->setText(intensityEditText(observedWindowEnd(DataMgr.ObservedMax, type), type, QLocale()));
+}
+
+TVoxelDataType Tfm_Main::selectedDataType() const
+{
+    return static_cast<TVoxelDataType>(ui->cb_DataType->currentIndex());
+}
+
+double Tfm_Main::intensityOf(const QLineEdit* edit) const
+{
+    return parseIntensityText(edit->text(), selectedDataType(), QLocale()).value_or(0.0);
 }
 
 void Tfm_Main::applyLayout(const VolumeLayout& layout, std::int64_t slice)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "volume/VoxelType.h"
+
 #include <QMainWindow>
 #include <QString>
 
@@ -121,6 +123,10 @@ private:
     // Intensity range.
     void EditIntChange(QLineEdit* edit);
     void bt_UseIntensityClick();
+    // The data type chosen in the combo, and an intensity edit's value under
+    // it (0 where the text does not convert).
+    TVoxelDataType selectedDataType() const;
+    double intensityOf(const QLineEdit* edit) const;
     void pi_IR_Click(const QAction* item);
     void showIntensityMenu(const QPoint& pos);
 

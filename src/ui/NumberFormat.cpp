@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <iterator>
 #include <limits>
+#include <string>
 #include <system_error>
 
 namespace {
@@ -139,6 +140,44 @@ std::int32_t observedToInt(float value)
     else if (fraction == 0.5 && std::fmod(below, 2.0) != 0.0)
         rounded = below + 1.0;
     return static_cast<std::int32_t>(rounded);
+}
+
+double observedWindowEnd(float observed, TVoxelDataType dataType)
+{
+    const VoxelTypeInfo* info = voxelTypeInfo(dataType);
+    if (info && info->isFloat) {
+        constexpr float Largest = std::numeric_limits<float>::max();
+        return std::isinf(observed) ? (observed < 0 ? -Largest : Largest) : observed;
+    }
+    if (dataType == vdtUInt32) {
+        const double v = observed; // exact
+        if (std::isnan(v) || v >= 4294967295.0)
+            return 4294967295.0;
+        return v <= 0.0 ? 0.0 : std::nearbyint(v); // halves to even in the default rounding mode
+    }
+    return observedToInt(observed);
+}
+
+QString intensityEditText(double value, TVoxelDataType dataType, const QLocale& locale)
+{
+    const double top = dataType == vdtUInt32 ? 4294967295.0 : Int32Max;
+    if (value == std::floor(value) && value >= Int32Min && value <= top)
+        return QString::number(static_cast<std::int64_t>(value));
+    const auto asFloat = static_cast<float>(value);
+    QString text = fixedText(value, IntensityLabelDecimals, locale);
+    QString ascii = text;
+    ascii.replace(locale.decimalPoint(), QStringLiteral("."));
+    const std::string digits = ascii.toStdString();
+    double back = 0.0;
+    const std::from_chars_result read = std::from_chars(digits.data(), digits.data() + digits.size(), back);
+    if (!text.isEmpty() && read.ec == std::errc() && static_cast<float>(back) == asFloat)
+        return text;
+    // The shortest text that reads back as the float.
+    char buffer[64];
+    const std::to_chars_result result = std::to_chars(buffer, buffer + sizeof buffer, asFloat);
+    text = QString::fromLatin1(buffer, result.ptr - buffer);
+    text.replace(u'.', locale.decimalPoint());
+    return text;
 }
 
 std::pair<std::int32_t, std::int32_t> intensityPresetRange(IntensityPreset preset,

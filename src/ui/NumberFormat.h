@@ -47,6 +47,20 @@ QString intensityLabelText(float observedMin, float observedMax, const QLocale& 
 // even neighbour (2.5 -> 2, 3.5 -> 4).
 std::int32_t observedToInt(float value);
 
+// The intensity end "Apply" takes from an observed extreme of a render of
+// dataType: for the float types the float itself (an infinity as the largest
+// float of its sign), for UInt-32 the nearest whole number within
+// 0..4294967295 (halves to even), for every other type observedToInt.
+double observedWindowEnd(float observed, TVoxelDataType dataType);
+
+// The text an intensity edit shows for an end under dataType: a whole number
+// within the 32-bit range (for UInt-32 up to 4294967295) as its digits; any
+// other value with the intensity label's
+// decimals where that text reads back as the same 32-bit float, otherwise the
+// shortest decimal text that does. The locale's decimal separator, no
+// grouping. parseIntensityText reads every such text back.
+QString intensityEditText(double value, TVoxelDataType dataType, const QLocale& locale);
+
 // The items of the intensity range pop-up menu, in menu order.
 enum class IntensityPreset {
     FromSelectedSlice,

@@ -50,10 +50,11 @@ std::int64_t saturatingProduct(std::int64_t a, std::int64_t b)
 
 // The intensity window reduced once per render to what the pixel rule
 // needs: lo and scale exactly as 32-bit floats.
-GreyKernels::Window greyWindow(std::int32_t intensityMin, std::int32_t intensityMax)
+GreyKernels::Window greyWindow(double intensityMin, double intensityMax)
 {
-    // The span is exact in 64 bits: the full int32 window spans 2^32 - 1.
-    float span = static_cast<float>(static_cast<std::int64_t>(intensityMax) - intensityMin);
+    // The difference of two integer ends is exact in double (the full 32-bit
+    // window spans 2^32 - 1), so integer windows give the span as before.
+    float span = static_cast<float>(intensityMax - intensityMin);
     if (span == 0.0f)
         span = 1.0f;
     // Single-precision division: 255 / span rounded to a float.
@@ -111,8 +112,8 @@ void TKelvoxDataMgr::CloseFile()
 }
 
 void TKelvoxDataMgr::SetParams(std::int32_t voxelsPerRow, std::int32_t rowsPerSlice, std::int32_t slicesPerVolume,
-                               TVoxelDataType dataType, TByteOrder byteOrder, std::int32_t intensityMin,
-                               std::int32_t intensityMax, std::int64_t headerBytes)
+                               TVoxelDataType dataType, TByteOrder byteOrder, double intensityMin,
+                               double intensityMax, std::int64_t headerBytes)
 {
     Dims = {voxelsPerRow, rowsPerSlice, slicesPerVolume};
     DataType = dataType;
@@ -452,14 +453,21 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
 
     // Any type through the loops of its description, the range met on the way
     // (the slice views' data is one prefix in scan order).
+    // The range of these types is that of the values met, not folded into
+    // the start pair: UInt-32 and Float-64 values lie beyond its +-2^31. The
+    // start pair stays only where no value was met.
+    constexpr float NoneMet = std::numeric_limits<float>::infinity();
+    const auto observeMet = [&](float lo, float hi) {
+        if (observe && lo <= hi)
+            observeFloats(lo, hi);
+    };
     const auto paintByRule = [&] {
-        float lo = ObservedMin, hi = ObservedMax;
+        float lo = NoneMet, hi = -NoneMet;
         paint([&](const std::uint8_t* src, std::size_t n, std::uint8_t* grey, std::uint8_t* red) {
             return GreyKernels::fromVoxels(type, src, n, big, window, grey, red, observe ? &lo : nullptr,
                                            observe ? &hi : nullptr);
         });
-        if (observe)
-            observeFloats(lo, hi);
+        observeMet(lo, hi);
     };
 
     if (!voxelTypeInfo(type)) {
@@ -593,12 +601,11 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
         paintByRule();
         break;
     case vdtFloat64: {
-        float lo = ObservedMin, hi = ObservedMax;
+        float lo = NoneMet, hi = -NoneMet;
         paintRows([&](const std::uint8_t* src, std::size_t n, std::uint8_t* dst) {
             GreyKernels::pixelsFromFloat64(src, n, big, window, dst, observe ? &lo : nullptr, observe ? &hi : nullptr);
         });
-        if (observe)
-            observeFloats(lo, hi);
+        observeMet(lo, hi);
         break;
     }
     case vdtInt8:

@@ -55,9 +55,11 @@ public:
     std::array<std::int64_t, 3> Blocks{0, 0, 0};
     TVoxelDataType DataType = vdtByte;
     TByteOrder ByteOrder = boLittleEndian;
-    // Value shown black and value shown white; Max below Min inverts.
-    std::int32_t IntensityMin = 0;
-    std::int32_t IntensityMax = 0;
+    // Value shown black and value shown white; Max below Min inverts. Whole
+    // numbers or decimals; the pixel rule takes the low end and the span
+    // (Max - Min, 1 where it is 0) as 32-bit floats.
+    double IntensityMin = 0.0;
+    double IntensityMax = 0.0;
     // Bytes before the first voxel of the file (0 .. 2^63 - 1): every read
     // is at HeaderBytes + ByteOffset.
     std::int64_t HeaderBytes = 0;
@@ -98,8 +100,8 @@ public:
     // negative header reads nothing) and derives Blocks. Touches neither the
     // file nor the buffers.
     void SetParams(std::int32_t voxelsPerRow, std::int32_t rowsPerSlice, std::int32_t slicesPerVolume,
-                   TVoxelDataType dataType, TByteOrder byteOrder, std::int32_t intensityMin,
-                   std::int32_t intensityMax, std::int64_t headerBytes = 0);
+                   TVoxelDataType dataType, TByteOrder byteOrder, double intensityMin, double intensityMax,
+                   std::int64_t headerBytes = 0);
 
     // Dims[dim] for dim in 0..2; 0 for any other dim.
     std::int32_t DimSize(int dim) const;

@@ -1,5 +1,6 @@
 #include "ui/IntText.h"
 
+#include <QLocale>
 #include <QString>
 
 #include <gtest/gtest.h>
@@ -162,3 +163,70 @@ TEST(IntText, ByteCountsSpanSixtyFourBitsAndNeverNegative)
 }
 
 } // namespace
+
+// ---- intensity ends: integers as above, decimals, UInt-32's top half -------
+
+struct IntensityTextCase
+{
+    const char16_t* text;
+    std::optional<double> forInt32; // under Int-32 (every type but UInt-32)
+    std::optional<double> forUInt32;
+};
+
+void PrintTo(const IntensityTextCase& c, std::ostream* os)
+{
+    *os << '"' << QString::fromUtf16(c.text).toStdString() << '"';
+}
+
+class IntensityText : public testing::TestWithParam<IntensityTextCase>
+{
+};
+
+TEST_P(IntensityText, TakesIntegersDecimalsAndUnsignedTopHalf)
+{
+    const IntensityTextCase& c = GetParam();
+    const QLocale c_locale = QLocale::c();
+    EXPECT_EQ(parseIntensityText(QString::fromUtf16(c.text), vdtInt32, c_locale), c.forInt32);
+    EXPECT_EQ(parseIntensityText(QString::fromUtf16(c.text), vdtUInt32, c_locale), c.forUInt32);
+    // Integer text reads as it always did.
+    if (const std::optional<std::int32_t> whole = parseIntText(QString::fromUtf16(c.text))) {
+        EXPECT_EQ(c.forInt32, static_cast<double>(*whole));
+    }
+}
+
+constexpr std::optional<double> No = std::nullopt;
+
+INSTANTIATE_TEST_SUITE_P(Table, IntensityText, testing::Values(
+    IntensityTextCase{u"-12", -12, -12},
+    IntensityTextCase{u"$FFFFFFFF", -1, -1},
+    IntensityTextCase{u"2147483648", No, 2147483648.0},
+    IntensityTextCase{u"4294967295", No, 4294967295.0},
+    IntensityTextCase{u"4294967296", No, No},
+    IntensityTextCase{u"-2147483649", No, No},
+    IntensityTextCase{u"0.001", 0.001, 0.001},
+    IntensityTextCase{u"  -.5", -0.5, -0.5},
+    IntensityTextCase{u"5.", 5.0, 5.0},
+    IntensityTextCase{u"+2.5e-3", 0.0025, 0.0025},
+    IntensityTextCase{u"3E9", 3e9, 3e9},
+    IntensityTextCase{u"1e", 1.0, 1.0}, // an exponent still being typed
+    IntensityTextCase{u"1e-", 1.0, 1.0},
+    IntensityTextCase{u"1e39", No, No}, // beyond the float range
+    IntensityTextCase{u"1.5 ", No, No},
+    IntensityTextCase{u"1.2.3", No, No},
+    IntensityTextCase{u".", No, No},
+    IntensityTextCase{u"-", No, No},
+    IntensityTextCase{u"e5", No, No},
+    IntensityTextCase{u"1ex", No, No},
+    IntensityTextCase{u"nan", No, No},
+    IntensityTextCase{u"inf", No, No},
+    IntensityTextCase{u"$1.5", No, No},
+    IntensityTextCase{u"1,5", No, No},
+    IntensityTextCase{u"\u0661.5", No, No}));
+
+TEST(IntensityText, TakesTheLocaleDecimalSeparatorAndThePoint)
+{
+    const QLocale german(QLocale::German, QLocale::Germany);
+    EXPECT_EQ(parseIntensityText(u"0,25", vdtFloat32, german), 0.25);
+    EXPECT_EQ(parseIntensityText(u"0.25", vdtFloat32, german), 0.25);
+    EXPECT_EQ(parseIntensityText(u"1.000,5", vdtFloat32, german), std::nullopt); // no grouping
+}

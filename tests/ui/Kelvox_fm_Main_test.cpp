@@ -47,6 +47,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <vector>
 
 namespace {
@@ -1005,9 +1006,11 @@ TEST_P(MainWindowApply, TakesTheRangeOfTheRenderedSlice)
 
 INSTANTIATE_TEST_SUITE_P(
     Ranges, MainWindowApply,
-    ::testing::Values(ApplyCase{"Halves", -12.5f, 300.5f, "-12", "300"},
-                      ApplyCase{"HugeMaximum", -1.0f, 3.0e38f, "-1", "2147483647"},
-                      ApplyCase{"HugeMinimum", -3.0e38f, 2.5f, "-2147483648", "2"}),
+    // Float data: the exact range, with the label's decimals where they hold it.
+    ::testing::Values(ApplyCase{"Halves", -12.5f, 300.5f, "-12.50", "300.50"},
+                      ApplyCase{"HugeMaximum", -1.0f, 3.0e38f, "-1", "3.000000E+38"},
+                      ApplyCase{"HugeMinimum", -3.0e38f, 2.5f, "-3.000000E+38", "2.50"},
+                      ApplyCase{"Thousandths", 0.001f, 2.0f, "0.001", "2"}),
     [](const auto& info) { return std::string(info.param.description); });
 
 TEST_F(MainWindow, FromSelectedSliceActsAsApply)
@@ -1017,8 +1020,65 @@ TEST_F(MainWindow, FromSelectedSliceActsAsApply)
     openThroughMenu(writeFile(QStringLiteral("range.raw"), bytesOf({-3.5f, 1.0f, 2.0f, 9.5f})));
     waitForRefresh();
     trigger("pi_IR_Selected");
-    EXPECT_EQ(edit("ed_IntensityMin")->text(), QStringLiteral("-4"));
-    EXPECT_EQ(edit("ed_IntensityMax")->text(), QStringLiteral("10"));
+    EXPECT_EQ(edit("ed_IntensityMin")->text(), QStringLiteral("-3.50"));
+    EXPECT_EQ(edit("ed_IntensityMax")->text(), QStringLiteral("9.50"));
+}
+
+// Windows whole 32-bit numbers cannot frame: Float-32 values in
+// [0.001, 0.009] and UInt-32 values near 3e9 get a full grey ramp from
+// "Apply"; the edits take decimals and, for UInt-32, integers to 4294967295.
+TEST_F(MainWindow, ApplyFramesSmallFloatsAndLargeUnsignedValues)
+{
+    const auto greysOfSlice = [&] {
+        std::set<int> greys;
+        const QImage& shown = image("img_Slice")->image();
+        for (int y = 0; y < shown.height(); ++y)
+            for (int x = 0; x < shown.width(); ++x)
+                greys.insert(qRed(shown.pixel(x, y)));
+        return greys;
+    };
+    start();
+    std::vector<float> small;
+    for (int i = 0; i < 16; ++i)
+        small.push_back(i == 15 ? 0.009f : 0.001f + 0.008f * static_cast<float>(i) / 15.0f);
+    setGeometry(4, 4, 1, vdtFloat32);
+    openThroughMenu(writeFile(QStringLiteral("small.raw"), bytesOf(small)));
+    waitForRefresh();
+    EXPECT_LE(greysOfSlice().size(), 2u); // the start-up window 0..256
+    child<QPushButton>("bt_UseIntensity")->click();
+    waitForRefresh();
+    EXPECT_EQ(edit("ed_IntensityMin")->text(), QStringLiteral("0.001"));
+    EXPECT_EQ(edit("ed_IntensityMax")->text(), QStringLiteral("0.009"));
+    std::set<int> greys = greysOfSlice();
+    EXPECT_EQ(greys.size(), 16u);
+    EXPECT_EQ(*greys.begin(), 0);
+    EXPECT_EQ(*greys.rbegin(), 255);
+
+    QByteArray large;
+    for (std::uint32_t i = 0; i < 16; ++i) {
+        const std::uint32_t v = 3000000000u + i * 1000u;
+        for (int b = 0; b < 4; ++b)
+            large.append(static_cast<char>(v >> (8 * b)));
+    }
+    setGeometry(4, 4, 1, vdtUInt32);
+    openThroughMenu(writeFile(QStringLiteral("large.raw"), large));
+    waitForRefresh();
+    child<QPushButton>("bt_UseIntensity")->click();
+    waitForRefresh();
+    // The observed range is that of the values' nearest floats.
+    EXPECT_EQ(edit("ed_IntensityMin")->text(), QStringLiteral("3000000000"));
+    EXPECT_EQ(edit("ed_IntensityMax")->text(), QStringLiteral("3000015104"));
+    greys = greysOfSlice();
+    EXPECT_EQ(greys.size(), 16u);
+    EXPECT_EQ(*greys.rbegin(), 255);
+    // Typed: a decimal end, and beyond 2^31 for UInt-32 only.
+    typeInto(edit("ed_IntensityMax"), QStringLiteral("3.0000075e9"));
+    EXPECT_EQ(edit("ed_IntensityMax")->text(), QStringLiteral("3.0000075e9"));
+    waitForRefresh();
+    EXPECT_EQ(dataMgr->IntensityMax, 3000007500.0);
+    choose(child<QComboBox>("cb_DataType"), vdtInt32);
+    paste(edit("ed_IntensityMax"), QStringLiteral("4294967295"));
+    EXPECT_EQ(edit("ed_IntensityMax")->text(), QStringLiteral("3.0000075e9")); // refused: not a 32-bit integer
 }
 
 // ---- Voxel readout -----------------------------------------------------

@@ -1,5 +1,7 @@
 #include "ui/NumberFormat.h"
 
+#include "ui/IntText.h"
+
 #include "volume/Kelvox_DataMgr.h"
 #include "volume/ViewImage.h"
 
@@ -256,6 +258,36 @@ INSTANTIATE_TEST_SUITE_P(EveryDataType, IntensityPresets, testing::Values(
     PresetColumn{vdtInt8, {{-128, 127}, {0, 127}, {0, 1}, {-1, 1}, {0, 255}, {0, 127}}},
     PresetColumn{vdtUInt32, {{0, Int32Max}, {0, Int32Max}, {0, 1}, {0, 1}, {0, 255}, {0, 10000}}},
     PresetColumn{vdtFloat64, {{-10000, 10000}, {0, 10000}, {0, 1}, {-1, 1}, {0, 255}, {0, 10000}}}));
+
+// "Apply" on an observed extreme: integer types as before, UInt-32 up to
+// 4294967295, float types exact; the edit text reads back as the same end.
+TEST(NumberFormat, ApplyTakesExactEndsThatTheEditsReadBack)
+{
+    struct Case
+    {
+        float observed;
+        TVoxelDataType type;
+        double end;
+        const char* text;
+    };
+    constexpr float Big = std::numeric_limits<float>::max();
+    for (const Case& c : {Case{2.5f, vdtInt32, 2, "2"}, Case{3.5f, vdtInt16, 4, "4"},
+                          Case{3e9f, vdtInt32, 2147483647, "2147483647"},
+                          Case{3000015104.0f, vdtUInt32, 3000015104.0, "3000015104"},
+                          Case{5e9f, vdtUInt32, 4294967295.0, "4294967295"}, Case{-1.0f, vdtUInt32, 0, "0"},
+                          Case{0.001f, vdtFloat32, 0.001f, "0.001"}, Case{-12.5f, vdtFloat64, -12.5, "-12.50"},
+                          Case{1e-30f, vdtFloat32, 1e-30f, "1e-30"}, Case{3e9f, vdtFloat32, 3e9f, "3000000000.00"},
+                          Case{-std::numeric_limits<float>::infinity(), vdtFloat32, -Big, "-3.4028235e+38"}}) {
+        const double end = observedWindowEnd(c.observed, c.type);
+        EXPECT_EQ(end, c.end) << c.text;
+        const QString text = intensityEditText(end, c.type, usLocale());
+        EXPECT_EQ(text, QString::fromLatin1(c.text));
+        const std::optional<double> back = parseIntensityText(text, c.type, usLocale());
+        ASSERT_TRUE(back.has_value()) << c.text;
+        EXPECT_EQ(static_cast<float>(*back), static_cast<float>(end)) << c.text;
+    }
+    EXPECT_EQ(intensityEditText(0.5, vdtFloat32, germanLocale()), QStringLiteral("0,50"));
+}
 
 TEST(NumberFormat, PresetOfAnUnknownDataTypeIsEmpty)
 {
