@@ -31,8 +31,13 @@
 // --guess prints the best N (default 5) layouts the guesser proposes for
 // FILE, best first, one a line: "<d0>x<d1>x<d2> <type> <order> header=<bytes>
 // volumes=<n> score=<s.sss>"; no PNG is written and no view options are
-// needed. Exit status 0 (also when nothing fits: no lines), 1 when FILE
-// cannot be opened, 2 for bad arguments.
+// needed. For a layout file it prints the layout the file states, score
+// 1.000. Exit status 0 (also when nothing fits: no lines), 1 when FILE
+// cannot be opened or is a layout file that cannot be shown, 2 for bad
+// arguments.
+//
+// --help or -h prints the usage and exits 0; no arguments at all print it to
+// standard error and exit 2.
 //
 // Options take their value as the next argument or after "=". Exit status:
 // 0 rendered, 1 the file could not be opened (the view is still written, all
@@ -65,6 +70,34 @@
 
 namespace
 {
+
+constexpr const char* UsageText =
+    "Usage: kelvox-render FILE [options] --out OUT.png     render one view of FILE\n"
+    "       kelvox-render FILE --guess [--top N]           list the likeliest layouts of FILE\n"
+    "       kelvox-render FILE [layout] --save-layout OUT.nhdr|.nrrd|.mhd|.mha\n"
+    "FILE is a raw file, or a layout file (.nhdr .nrrd .mhd .mha .nii .hdr .img) that states its layout.\n"
+    "  --dims D0xD1xD2         voxels per row, rows per slice, slices per volume (1 to 10000 each)\n"
+    "  --type T                u8 i16 i32 f32 u16 i8 u32 f64\n"
+    "  --order little|big      byte order of multi-byte voxels\n"
+    "  --header N              bytes before the first voxel (default 0)\n"
+    "  --window MIN:MAX        black and white values: integers or decimals (u32: up to 4294967295)\n"
+    "  --view V                slice, next, cross or other: the view to render (a layout file: slice)\n"
+    "  --slice N               the slice shown (default 0)\n"
+    "  --row N                 the row of every slice the cross-slice view shows (default 0)\n"
+    "  --volume N              the volume of the other-volume view (default 0)\n"
+    "  --readout X,Y           also print the status-bar texts for the voxel at column X, row Y\n"
+    "  --out OUT.png           the PNG to write\n"
+    "  --guess                 print the likeliest layouts, best first, one a line (a layout file: its own)\n"
+    "  --top N                 with --guess: how many layouts (default 5)\n"
+    "  --save-layout OUT       write a detached NRRD (.nhdr .nrrd) or MetaImage (.mhd .mha) header for FILE\n"
+    "  -h, --help              print this text\n"
+    "Options take their value as the next argument or after \"=\".\n"
+    "Exit status: 0 done, 1 FILE could not be opened or shown or OUT not written, 2 bad arguments.\n";
+
+// --help or -h: print the usage and exit 0.
+struct HelpRequested
+{
+};
 
 // A bad command line; the message names the argument.
 class UsageError : public std::runtime_error
@@ -104,9 +137,9 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The dimension spinners of the window reach 10000; a PNG needs at least
-// one pixel each way.
-constexpr std::int32_t MaxDim = 10000;
+// The window's dimension edits reach MaxShownDim; a PNG needs at least one
+// pixel each way.
+constexpr auto MaxDim = static_cast<std::int32_t>(MaxShownDim);
 
 std::int32_t parseInt32(std::string_view text, const std::string& option)
 {
@@ -237,8 +270,8 @@ const std::vector<std::pair<std::string, OptionHandler>>& optionTable()
          [](RenderOptions& o, std::string_view v) {
              LayoutSaveFormat format;
              if (!layoutSaveFormatOf(std::string(v), format))
-                 throw UsageError("--save-layout: expected a name ending in .nhdr or .mhd, got \"" + std::string(v)
-                                  + "\"");
+                 throw UsageError("--save-layout: expected a name ending in .nhdr, .nrrd, .mhd or .mha, got \""
+                                  + std::string(v) + "\"");
              o.saveLayout = std::string(v);
          }},
     };
@@ -251,6 +284,8 @@ RenderOptions parseArguments(int argc, char** argv)
     bool haveFile = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
+        if (arg == "--help" || arg == "-h")
+            throw HelpRequested{};
         if (arg.size() < 2 || arg.substr(0, 2) != "--") {
             if (haveFile)
                 throw UsageError("unexpected argument \"" + std::string(arg) + "\" (one FILE only)");
@@ -305,11 +340,9 @@ void takeLayoutFile(RenderOptions& options)
         throw LayoutFailure(reading.refusal);
     const VolumeLayout& layout = reading.contents.layout;
     if (!options.dims) {
-        for (const std::int64_t size : layout.dims) {
-            if (size > MaxDim)
-                throw LayoutFailure(options.file + " states " + std::to_string(size) + " voxels along an axis; "
-                                    "kelvox-render takes at most " + std::to_string(MaxDim));
-        }
+        const std::string reason = unshowableLayoutReason(layout);
+        if (!reason.empty())
+            throw LayoutFailure(options.file + " states " + reason);
         options.dims = std::array<std::int32_t, 3>{static_cast<std::int32_t>(layout.dims[0]),
                                                    static_cast<std::int32_t>(layout.dims[1]),
                                                    static_cast<std::int32_t>(layout.dims[2])};
@@ -457,6 +490,30 @@ int run(const RenderOptions& o)
 int runGuess(const RenderOptions& o)
 {
     constexpr std::int32_t DefaultTop = 5;
+    // The same words as a render for a file that cannot be opened.
+    {
+        TKelvoxDataMgr probe;
+        probe.OpenFile(o.file);
+        if (probe.FileName.empty()) {
+            std::fprintf(stderr, "kelvox-render: %s\n", probe.ErrorText.c_str());
+            return 1;
+        }
+    }
+    // A layout file states its layout: that is the one answer.
+    const LayoutFileReading reading = readLayoutFile(o.file);
+    if (reading.outcome == LayoutFileReading::Outcome::Refusal) {
+        std::fprintf(stderr, "kelvox-render: %s\n", reading.refusal.c_str());
+        return 1;
+    }
+    if (reading.outcome == LayoutFileReading::Outcome::Layout) {
+        const std::string reason = unshowableLayoutReason(reading.contents.layout);
+        if (!reason.empty()) {
+            std::fprintf(stderr, "kelvox-render: %s states %s\n", o.file.c_str(), reason.c_str());
+            return 1;
+        }
+        std::printf("%s\n", guessLine({reading.contents.layout, 1.0, "stated by the file"}).c_str());
+        return 0;
+    }
     std::vector<LayoutCandidate> guesses;
     try {
         guesses = guessLayoutOfFile(o.file, static_cast<std::size_t>(o.top.value_or(DefaultTop)));
@@ -474,6 +531,10 @@ int runGuess(const RenderOptions& o)
 int main(int argc, char** argv)
 {
     RenderOptions options;
+    if (argc < 2) {
+        std::fputs(UsageText, stderr);
+        return 2;
+    }
     try {
         options = parseArguments(argc, argv);
         // --guess looks at FILE's bytes as they are and needs nothing else.
@@ -481,6 +542,9 @@ int main(int argc, char** argv)
             takeLayoutFile(options);
             checkOptions(options);
         }
+    } catch (const HelpRequested&) {
+        std::fputs(UsageText, stdout);
+        return 0;
     } catch (const UsageError& e) {
         std::fprintf(stderr, "kelvox-render: %s\n", e.what());
         return 2;

@@ -171,6 +171,12 @@ void writeLayoutFile(const std::string& path, LayoutSaveFormat format, const Vol
 {
     if (layout.dataType >= VoxelTypeCount || layoutDataBytes(layout) < 0 || layout.headerBytes < 0)
         cannotWrite(path, "the layout is incomplete (every size must be at least 1)");
+    // The header would replace the file that holds the voxels (the same file
+    // under any name: a link, or an attached header's own data).
+    struct stat target{}, data{};
+    if (::stat(path.c_str(), &target) == 0 && ::stat(dataPath.c_str(), &data) == 0 && target.st_dev == data.st_dev
+        && target.st_ino == data.st_ino)
+        cannotWrite(path, "it is the file that holds the voxels; choose another name");
     const std::string reference = dataFileReference(path, dataPath);
     if (reference.find_first_of("\r\n") != std::string::npos)
         cannotWrite(path, "the data file's name contains a line break, which a header line cannot hold");

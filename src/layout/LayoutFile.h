@@ -83,7 +83,8 @@ bool layoutSaveFormatOf(const std::string& path, LayoutSaveFormat& format);
 // that folder, else by its absolute path. The text goes to a temporary file in
 // the same folder that is renamed over path once complete, so a failed write
 // leaves no partial file. Throws LayoutFileError saying why on failure
-// (including a layout that is not usable or a data path a header line cannot
-// hold).
+// (including a layout that is not usable, a data path a header line cannot
+// hold, and a path that is the data file itself under any name, which is left
+// as it is).
 void writeLayoutFile(const std::string& path, LayoutSaveFormat format, const VolumeLayout& layout,
                      const std::string& dataPath);

@@ -1329,6 +1329,9 @@ public:
         for (const Scored& s : m_found) {
             if (out.size() >= maxCandidates)
                 break;
+            // Never a layout the window cannot show.
+            if (!unshowableLayoutReason(s.candidate.layout).empty())
+                continue;
             if (std::none_of(out.begin(), out.end(), [&](const LayoutCandidate& c) { return c.layout == s.candidate.layout; }))
                 out.push_back(s.candidate);
         }

@@ -10,3 +10,17 @@ std::int64_t layoutDataBytes(const VolumeLayout& layout)
     }
     return total;
 }
+
+std::string unshowableLayoutReason(const VolumeLayout& layout)
+{
+    static constexpr std::array<const char*, 3> Axes{"voxels per row", "rows per slice", "slices per volume"};
+    for (std::size_t i = 0; i < layout.dims.size(); ++i) {
+        const std::int64_t size = layout.dims[i];
+        if (size < 1)
+            return std::to_string(size) + " " + Axes[i] + ", fewer than 1";
+        if (size > MaxShownDim)
+            return std::to_string(size) + " " + Axes[i] + ", more than the " + std::to_string(MaxShownDim)
+                + " Kelvox can show";
+    }
+    return {};
+}

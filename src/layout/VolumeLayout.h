@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 // A complete statement of how a file holds its voxels: what the window's
 // top strip asks for, plus the number of whole volumes. Shared by the layout
@@ -27,3 +28,13 @@ struct VolumeLayout
 // when a dimension is below 1 or the product does not fit a signed 64-bit
 // number.
 std::int64_t layoutDataBytes(const VolumeLayout& layout);
+
+// The most voxels per row, rows per slice and slices per volume the window's
+// edits take, so the most any view, thumbnail or render shows along an axis.
+inline constexpr std::int64_t MaxShownDim = 10000;
+
+// Why the layout cannot be shown as it stands ("12000 voxels per row, more
+// than the 10000 Kelvox can show"), or an empty text when every dimension
+// lies within 1..MaxShownDim. The one rule for the window, the guess dialog
+// and kelvox-render: a layout that fails it is never shown cut.
+std::string unshowableLayoutReason(const VolumeLayout& layout);

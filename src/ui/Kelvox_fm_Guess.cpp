@@ -21,8 +21,6 @@ namespace
 
 constexpr int ThumbnailSize = 96;
 constexpr int ShownCandidates = 8;
-// The window's edits reach 10000; a thumbnail is not made of larger slices.
-constexpr std::int64_t MaxThumbnailDim = 10000;
 
 constexpr std::array<const char*, VoxelTypeCount> TypeWords{
     "Byte (unsigned)",    "Int-16 (signed)", "Int-32 (signed)",    "Float-32",
@@ -68,7 +66,7 @@ QString layoutInWords(const VolumeLayout& layout)
 QImage middleSliceThumbnail(TKelvoxDataMgr& dataMgr, const VolumeLayout& layout)
 {
     const std::int64_t d0 = layout.dims[0], d1 = layout.dims[1], d2 = layout.dims[2];
-    if (d0 < 1 || d1 < 1 || d2 < 1 || d0 > MaxThumbnailDim || d1 > MaxThumbnailDim ||
+    if (d0 < 1 || d1 < 1 || d2 < 1 || d0 > MaxShownDim || d1 > MaxShownDim ||
         d2 > std::numeric_limits<std::int32_t>::max())
         return {};
     const auto slice = static_cast<std::int32_t>(d2 / 2);

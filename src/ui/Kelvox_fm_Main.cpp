@@ -35,7 +35,7 @@ namespace {
 
 constexpr int RefreshDelayMs = 300;
 constexpr int SpinnerMin = 0;
-constexpr int SpinnerMax = 10000;
+constexpr int SpinnerMax = static_cast<int>(MaxShownDim);
 constexpr int ImageLeft = 23;
 constexpr int ImageTop = 57;
 constexpr int MinImageWidthForPanel = 185;

@@ -6,11 +6,11 @@
 #include "ui_Kelvox_fm_Main.h"
 
 #include "layout/LayoutFile.h"
+#include "platform/qt/QtFileNames.h"
 #include "ui/Kelvox_Dialogs.h"
 #include "volume/Kelvox_DataMgr.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 
@@ -20,22 +20,20 @@
 
 namespace {
 
-// The top of the number edits' range; applyLayout holds dimensions to it.
-constexpr std::int64_t MaxEditValue = 10000;
-
 // The file types of the save dialog, in LayoutSaveFormat order.
 const std::array<QString, 2> SaveFilters{QStringLiteral("NRRD header (*.nhdr)"),
                                          QStringLiteral("MetaImage header (*.mhd)")};
 const std::array<QString, 2> SaveSuffixes{QStringLiteral(".nhdr"), QStringLiteral(".mhd")};
 
+// The window's one name conversion, lossless for names that are not UTF-8.
 std::string fileSystemName(const QString& path)
 {
-    return QFile::encodeName(path).toStdString();
+    return FileNameFromQString(path);
 }
 
 QString displayName(const std::string& name)
 {
-    return QFile::decodeName(QByteArray::fromStdString(name));
+    return QStringFromFileName(name);
 }
 
 } // namespace
@@ -88,9 +86,16 @@ bool Tfm_Main::openLayoutFile(const QString& path)
     if (reading.outcome == LayoutFileReading::Outcome::PlainData) {
         return false;
     }
-    if (reading.outcome == LayoutFileReading::Outcome::Refusal) {
-        // Nothing changes but the strip: the open file and every parameter stay.
-        ui->lb_FilePath->setText(displayName(reading.refusal));
+    // A refusal, or a layout the edits cannot hold: nothing changes but the
+    // strip; the open file and every parameter stay.
+    std::string refusal = reading.refusal;
+    if (reading.outcome == LayoutFileReading::Outcome::Layout) {
+        const std::string reason = unshowableLayoutReason(reading.contents.layout);
+        if (!reason.empty())
+            refusal = fileSystemName(path) + " states " + reason;
+    }
+    if (!refusal.empty()) {
+        ui->lb_FilePath->setText(displayName(refusal));
         ui->lb_FilePath->adjustSize();
         return true;
     }
@@ -107,6 +112,6 @@ bool Tfm_Main::openLayoutFile(const QString& path)
     // The file states its layout; the middle slice gives the first picture
     // and its own value range the intensity window.
     const VolumeLayout& layout = reading.contents.layout;
-    applyLayout(layout, std::min(layout.dims[2], MaxEditValue) / 2);
+    applyLayout(layout, layout.dims[2] / 2);
     return true;
 }

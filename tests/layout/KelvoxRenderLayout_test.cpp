@@ -107,7 +107,23 @@ TEST_F(KelvoxRenderLayout, SaveFailuresExitWithTheReason)
     args.back() = dir.path("v.txt");
     r = run(args);
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find("--save-layout: expected a name ending in .nhdr or .mhd"), std::string::npos);
+    EXPECT_NE(r.err.find("--save-layout: expected a name ending in .nhdr, .nrrd, .mhd or .mha"), std::string::npos);
+
+    // Never over the file that holds the voxels: the raw file under another
+    // name (a hard link), or an attached header saved over itself.
+    const std::string before = readFile(raw);
+    std::filesystem::create_hard_link(raw, dir.path("data/same.nhdr"));
+    args.back() = dir.path("data/same.nhdr");
+    r = run(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "kelvox-render: Cannot write " + dir.path("data/same.nhdr")
+                         + ": it is the file that holds the voxels; choose another name\n");
+    EXPECT_EQ(readFile(raw), before);
+    const std::string attached =
+        dir.write("data/self.nrrd", "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 2 2 1\nencoding: raw\n\nABCD");
+    r = run({attached, "--save-layout", attached});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(readFile(attached), "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 2 2 1\nencoding: raw\n\nABCD");
 }
 
 TEST_F(KelvoxRenderLayout, LayoutFileRendersAsItsRawFileWithTheSliceRange)
@@ -163,6 +179,18 @@ TEST_F(KelvoxRenderLayout, RefusedLayoutFileExitsWithTheReason)
     const RunResult r = run({header, "--out", dir.path("work/z.png")});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "kelvox-render: " + header + " uses gzip encoding, which Kelvox cannot show\n");
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path("work")));
+
+    // More than the window can show along an axis: refused, as the window does.
+    dir.write("data/wide.raw", std::string(12000 * 40 * 3, '\0'));
+    const std::string wide = dir.write(
+        "data/wide.nhdr", "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 12000 40 3\nencoding: raw\ndata file: wide.raw\n");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{wide, "--out", dir.path("work/w.png")}, std::vector<std::string>{wide, "--guess"}}) {
+        const RunResult w = run(args);
+        EXPECT_EQ(w.status, 1);
+        EXPECT_EQ(w.err, "kelvox-render: " + wide + " states 12000 voxels per row, more than the 10000 Kelvox can show\n");
+    }
     EXPECT_TRUE(std::filesystem::is_empty(dir.path("work")));
 }
 

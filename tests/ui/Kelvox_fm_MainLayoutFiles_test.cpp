@@ -5,6 +5,7 @@
 
 #include "layout/LayoutFile.h"
 #include "platform/Ole.h"
+#include "platform/qt/QtFileNames.h"
 #include "ui/Kelvox_Dialogs.h"
 #include "volume/Kelvox_DataMgr.h"
 
@@ -19,6 +20,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <fstream>
 #include <memory>
 
 namespace {
@@ -265,9 +268,63 @@ TEST_F(MainWindowLayoutFiles, RefusedLayoutFileChangesNothingButTheStrip)
     window->DropFileTarget1Drop({missing});
     EXPECT_EQ(strip(), missing + QStringLiteral(": its data file ") + tempDir.filePath(QStringLiteral("gone.raw")) +
                            QStringLiteral(" does not exist"));
+    // A layout the edits cannot hold is refused, never shown cut.
+    writeFile(QStringLiteral("wide.raw"), QByteArray(12000 * 40 * 3, '\0'));
+    const QString wide = writeFile(QStringLiteral("wide.nhdr"), "NRRD0004\ntype: uchar\ndimension: 3\n"
+                                                                 "sizes: 12000 40 3\nencoding: raw\ndata file: wide.raw\n");
+    open(wide);
+    EXPECT_EQ(strip(), wide + QStringLiteral(" states 12000 voxels per row, more than the 10000 Kelvox can show"));
     EXPECT_EQ(parameters(), before);
     EXPECT_EQ(dataMgr->FileName, QFile::encodeName(raw).toStdString()) << "the open file stays open";
     EXPECT_FALSE(refreshed->wait(500)) << "no refresh";
+}
+
+// Names that are not UTF-8 (here Latin-1) reach the file system byte for byte:
+// opening a header, its data file and saving a header.
+TEST_F(MainWindowLayoutFiles, NamesThatAreNotUtf8OpenAndSave)
+{
+    const std::string folder = QFile::encodeName(tempDir.path()).toStdString();
+    const QString raw = writeVolumes();
+    const std::string header = folder + "/caf\xe9.nhdr";
+    std::ofstream(header) << "NRRD0004\ntype: ushort\ndimension: 4\nsizes: 3 2 4 2\nendian: big\n"
+                             "encoding: raw\nbyte skip: 6\ndata file: scan.raw\n";
+    open(QStringFromFileName(header));
+    EXPECT_EQ(strip(), raw);
+    EXPECT_EQ(parameters().mid(0, 3), (QStringList{"3", "2", "4"}));
+    waitForRefresh();
+
+    const std::string saved = folder + "/s\xe9.mhd";
+    nextSaveAnswer = QStringFromFileName(saved);
+    child<QAction>("mi_SaveLayoutAs")->trigger();
+    const LayoutFileReading reading = readLayoutFile(saved);
+    ASSERT_EQ(reading.outcome, LayoutFileReading::Outcome::Layout) << reading.refusal;
+    EXPECT_EQ(reading.contents.layout.dims, (std::array<std::int64_t, 3>{3, 2, 4}));
+}
+
+// A header never replaces the file that holds the voxels: not the raw file
+// itself, not an attached header holding them.
+TEST_F(MainWindowLayoutFiles, SavingOverTheDataFileIsRefused)
+{
+    const QString raw = writeVolumes();
+    open(raw);
+    waitForRefresh();
+    const QByteArray before = [&] {
+        QFile f(raw);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }();
+    const QString link = tempDir.filePath(QStringLiteral("same.nhdr"));
+    ASSERT_TRUE(QFile::link(raw, link));
+    for (const QString& target : {raw, link}) {
+        nextSaveAnswer = target;
+        child<QAction>("mi_SaveLayoutAs")->trigger();
+        ASSERT_EQ(errors.size(), 1);
+        EXPECT_EQ(errors.takeFirst(),
+                  QStringLiteral("Cannot write ") + target + QStringLiteral(": it is the file that holds the voxels; "
+                                                                            "choose another name"));
+        QFile f(raw);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), before);
+    }
 }
 
 TEST_F(MainWindowLayoutFiles, ImageWithoutAnalyzeHeaderOpensAsRawBytes)

@@ -9,11 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <sys/stat.h>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -84,7 +86,7 @@ protected:
 // The PNG against the same view rendered in-process with the arguments the
 // main window passes.
 void expectSameAsDataMgr(const std::string& png, const std::string& file, std::array<std::int32_t, 3> dims,
-                         TVoxelDataType type, TByteOrder order, std::int32_t lo, std::int32_t hi, TViewKind view,
+                         TVoxelDataType type, TByteOrder order, double lo, double hi, TViewKind view,
                          std::int32_t volume, std::int32_t sliceOrRow)
 {
     TKelvoxDataMgr mgr;
@@ -354,14 +356,84 @@ TEST_F(KelvoxRenderTest, GuessOfAnEmptyFileListsNothing)
     EXPECT_TRUE(r.err.empty()) << r.err;
 }
 
-TEST_F(KelvoxRenderTest, GuessOfAnUnopenableFileExitsOne)
+// The same words as a render: a missing path or a folder does not exist, a
+// FIFO cannot be opened.
+TEST_F(KelvoxRenderTest, GuessOfAnUnopenableFileExitsOneWithTheRendersWords)
 {
-    for (const std::string& path : {dir.path("missing.raw"), dir.path("work")}) {
+    const std::string fifo = dir.path("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const auto& [path, words] : {std::pair{dir.path("missing.raw"), std::string("File does not exist")},
+                                      std::pair{dir.path("work"), std::string("File does not exist")},
+                                      std::pair{fifo, "Cannot open file " + fifo}}) {
         const RunResult r = run({path, "--guess"});
         EXPECT_EQ(r.status, 1) << path;
         EXPECT_TRUE(r.out.empty()) << r.out;
-        EXPECT_EQ(r.err, "kelvox-render: Cannot open file " + path + "\n");
+        EXPECT_EQ(r.err, "kelvox-render: " + words + "\n");
+        const RunResult render = run({path, "--dims", "2x2x1", "--type", "u8", "--order", "little", "--window", "0:1",
+                                      "--view", "slice", "--out", dir.path("x.png")});
+        EXPECT_EQ(render.err, r.err) << path;
     }
+}
+
+// A layout file states its layout: --guess prints it alone, score 1.
+TEST_F(KelvoxRenderTest, GuessOfALayoutFilePrintsItsOwnLayout)
+{
+    std::ofstream(dir.path("v.raw")) << std::string(4 * 3 * 2 * 2 + 7, 'x');
+    std::ofstream(dir.path("v.nhdr")) << "NRRD0004\ntype: short\ndimension: 3\nsizes: 4 3 2\nendian: big\n"
+                                         "encoding: raw\nbyte skip: 7\ndata file: v.raw\n";
+    const RunResult r = run({dir.path("v.nhdr"), "--guess"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "4x3x2 i16 big header=7 volumes=1 score=1.000\n");
+}
+
+// No candidate along an axis longer than the window can show, even where the
+// name states one.
+TEST_F(KelvoxRenderTest, GuessNeverOffersALayoutTheWindowCannotShow)
+{
+    const std::string wide = dir.path("ramp_12000x4x1_u8.raw");
+    std::string bytes;
+    for (int i = 0; i < 12000 * 4; ++i)
+        bytes += static_cast<char>((i % 12000) / 50);
+    std::ofstream(wide) << bytes;
+    const RunResult r = run({wide, "--guess", "--top", "8"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::istringstream lines(r.out);
+    for (std::string l; std::getline(lines, l);) {
+        int d0 = 0, d1 = 0, d2 = 0;
+        ASSERT_EQ(std::sscanf(l.c_str(), "%dx%dx%d", &d0, &d1, &d2), 3) << l;
+        EXPECT_LE(std::max({d0, d1, d2}), 10000) << l;
+    }
+}
+
+TEST_F(KelvoxRenderTest, HelpPrintsEveryOptionAndNoArgumentsIsAUsageError)
+{
+    for (const char* flag : {"--help", "-h"}) {
+        const RunResult r = run({flag});
+        EXPECT_EQ(r.status, 0) << flag;
+        EXPECT_TRUE(r.err.empty()) << r.err;
+        for (const char* option : {"--dims", "--type", "--order", "--header", "--window", "--view", "--slice", "--row",
+                                   "--volume", "--readout", "--out", "--guess", "--top", "--save-layout", "Exit status"})
+            EXPECT_NE(r.out.find(option), std::string::npos) << option;
+    }
+    const RunResult none = run({});
+    EXPECT_EQ(none.status, 2);
+    EXPECT_TRUE(none.out.empty());
+    EXPECT_NE(none.err.find("Usage: kelvox-render"), std::string::npos) << none.err;
+}
+
+// --window takes decimals as the edits do: a Float-32 sample framed between
+// fractions renders as the data manager renders it under the same ends.
+TEST_F(KelvoxRenderTest, WindowTakesDecimals)
+{
+    const std::string file = Samples + "/head_96x80x40_f32le.raw";
+    const RunResult r = run({file, "--dims", "96x80x40", "--type", "f32", "--order", "little", "--window=0.25:1.5e2",
+                             "--view", "slice", "--slice", "20", "--out", out()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    expectSameAsDataMgr(out(), file, {96, 80, 40}, vdtFloat32, boLittleEndian, 0.25, 150.0, vkSlice, 0, 20);
+    const RunResult bad = run({file, "--dims", "96x80x40", "--type", "i16", "--order", "little", "--window=0:4294967295",
+                               "--view", "slice", "--out", out()});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("--window"), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(
