@@ -52,7 +52,9 @@ if [ -f "$metainfo" ]; then
   }
   grep -q "<launchable type=\"desktop-id\">$app.desktop</launchable>" "$metainfo" ||
     fail "the metainfo does not launch $app.desktop"
-  grep -q '@KELVOX_VERSION@' "$metainfo" && fail "the metainfo's version was not filled in"
+  grep -q '@KELVOX_' "$metainfo" && fail "the metainfo's version or release date was not filled in"
+  grep -q '<release version="[0-9.]*" date="[0-9]\{4\}-[0-9][0-9]-[0-9][0-9]"/>' "$metainfo" ||
+    fail "the metainfo's release has no date of its own"
 else
   fail "no metainfo $metainfo"
 fi
