@@ -48,14 +48,13 @@ constexpr std::array<Ellipsoid, 3> Spots{{{0.42, 0.30, -0.30, 0.07, 0.07, 0.12},
 // Appears in the second volume of a multi-volume sample only.
 constexpr Ellipsoid Lesion{-0.40, -0.20, -0.10, 0.12, 0.10, 0.25};
 
-// Voxel (i, j, k) of a d0 x d1 x d2 grid, in coordinates -1..1 per axis.
-Tissue tissueAt(int i, int j, int k, int d0, int d1, int d2, bool withLesion)
+// Voxel (i, j) of a d0 x d1 slice at height z, in coordinates -1..1 per axis.
+Tissue tissueAt(int i, int j, double z, int d0, int d1, bool withLesion)
 {
     if (i < d0 / 8 && j < d1 / 8)
         return Tissue::Marker;
     const double x = (i + 0.5) / d0 * 2.0 - 1.0;
     const double y = (j + 0.5) / d1 * 2.0 - 1.0;
-    const double z = (k + 0.5) / d2 * 2.0 - 1.0;
     for (const Ellipsoid& e : Spots)
         if (e.contains(x, y, z))
             return Tissue::Spot;
@@ -122,6 +121,10 @@ struct Sample
     bool bigEndian;
     Values values;
     int headerBytes = 0; // a scanner-style header before the voxels
+    // Where the slices start along the head's axis (-1 its lowest point, the
+    // slices then reach to +1): the byte sample starts inside the head, so
+    // that its slice 0, the window's start-up slice, shows the head.
+    double zFirst = -1.0;
 };
 
 // Float specials of the float sample, all on its middle slice: a NaN block
@@ -157,7 +160,8 @@ std::vector<std::uint8_t> build(const Sample& s)
         for (int k = 0; k < s.d2; ++k) {
             for (int j = 0; j < s.d1; ++j) {
                 for (int i = 0; i < s.d0; ++i) {
-                    const Tissue t = tissueAt(i, j, k, s.d0, s.d1, s.d2, vol > 0);
+                    const double z = s.zFirst + (k + 0.5) / s.d2 * (1.0 - s.zFirst);
+                    const Tissue t = tissueAt(i, j, z, s.d0, s.d1, vol > 0);
                     // A gentle gradient over the slices inside the brain.
                     double v = valueOf(t, s.values, k, s.d2);
                     if (t == Tissue::Brain)
@@ -195,7 +199,7 @@ int main(int argc, char** argv)
     const std::string dir = argv[1];
     const std::array<Sample, 5> samples{{
         {"head_256x256x64_u8.raw", 256, 256, 64, 1, Kind::U8, false,
-         {0, 230, 120, 35, 255, 170, 0, 60, 250}},
+         {0, 230, 120, 35, 255, 170, 0, 60, 250}, 0, -0.55},
         {"head_128x128x64x2_i16be.raw", 128, 128, 64, 2, Kind::I16, true,
          {-1000, 1800, 900, 200, 3000, 1200, 2500, -800, 3200}},
         {"head_96x80x40_f32le.raw", 96, 80, 40, 1, Kind::F32, false,
