@@ -11,6 +11,8 @@ orders and headers; the rest keep the bytes their package ships (a gzipped
 file is kept as the bytes inside it).
 
     tools/field_corpus.py [fetch]     fetch or verify; prints the manifest's path
+    tools/field_corpus.py cached      prints the manifest's path if the cache holds
+                                      the whole corpus, fails otherwise (no download)
     tools/field_corpus.py checksums   rebuild and print every case's SHA-256
 
 Cache: $KELVOX_FIELD_CORPUS, else $XDG_CACHE_HOME/kelvox-field-corpus, else
@@ -662,6 +664,12 @@ def main():
     try:
         if command == "fetch":
             print(fetch())
+        elif command == "cached":
+            folder = cache_root()
+            if not verified(folder):
+                print("field corpus: not cached in %s" % folder, file=sys.stderr)
+                return 1
+            print(os.path.join(folder, "manifest.tsv"))
         elif command == "checksums":
             fetch(print_checksums=True)
         else:
