@@ -1,6 +1,7 @@
 #include "layout/LayoutGuess.h"
 
 #include "layout/NameHints.h"
+#include "layout/StatedLayout.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -1626,7 +1627,9 @@ std::size_t MemoryLayoutSource::readAt(std::int64_t offset, std::uint8_t* dest, 
 std::vector<LayoutCandidate> guessLayout(const LayoutSource& source, std::string_view fileName, std::size_t maxCandidates)
 {
     Guesser guesser(source, fileName);
-    return guesser.run(maxCandidates);
+    // A layout the name states in full and the size fits exactly is heard
+    // after the bytes have spoken (layout/StatedLayout).
+    return heedStatedLayout(guesser.run(maxCandidates), parseNameHints(fileName), source, maxCandidates);
 }
 
 std::vector<LayoutCandidate> guessLayoutOfFile(const std::string& path, std::size_t maxCandidates)

@@ -16,8 +16,8 @@ namespace
 // target figures below.
 constexpr int NeutralFirstFloor = 14;
 constexpr int NeutralTopThreeFloor = 18;
-constexpr int HonestFirstFloor = 23;
-constexpr int HonestTopThreeFloor = 28;
+constexpr int HonestFirstFloor = 24;
+constexpr int HonestTopThreeFloor = 29;
 
 // What the guesser should reach: neutral names 90 % first and all in the top
 // three, honest names all first.
