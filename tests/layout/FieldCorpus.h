@@ -36,6 +36,7 @@ struct Outcome
     int neutralRank = -1;
     int honestRank = -1;
     std::string neutralFirst; // guessLine of the neutral name's first candidate, or "-"
+    std::string fault; // a candidate that breaks the guesser's contract, or ""
 };
 
 struct Figures
@@ -165,6 +166,25 @@ inline std::string describe(const VolumeLayout& layout)
     return line.substr(0, line.rfind(" score="));
 }
 
+// The first breach of guessLayout's contract in guesses: a candidate that
+// does not fit the file, a score outside 0..1 or out of order, a layout
+// listed twice. "" when there is none.
+inline std::string contractFault(const std::vector<LayoutCandidate>& guesses, std::int64_t size)
+{
+    for (std::size_t i = 0; i < guesses.size(); ++i) {
+        const LayoutCandidate& g = guesses[i];
+        const std::int64_t data = layoutDataBytes(g.layout);
+        if (data <= 0 || g.layout.headerBytes < 0 || g.layout.headerBytes > size - data || g.layout.volumes < 1)
+            return "does not fit: " + guessLine(g);
+        if (!(g.score >= 0.0 && g.score <= 1.0) || (i > 0 && g.score > guesses[i - 1].score))
+            return "score out of order: " + guessLine(g);
+        for (std::size_t j = 0; j < i; ++j)
+            if (guesses[j].layout == g.layout)
+                return "listed twice: " + guessLine(g);
+    }
+    return {};
+}
+
 inline Outcome measure(const Case& c, std::size_t maxCandidates = 8)
 {
     const std::vector<std::uint8_t> bytes = readWholeFile(c.file);
@@ -176,6 +196,9 @@ inline Outcome measure(const Case& c, std::size_t maxCandidates = 8)
     o.neutralRank = rankOf(neutral, c.truth, bytes);
     o.honestRank = rankOf(honest, c.truth, bytes);
     o.neutralFirst = neutral.empty() ? "-" : guessLine(neutral.front());
+    o.fault = contractFault(neutral, source.size());
+    if (o.fault.empty())
+        o.fault = contractFault(honest, source.size());
     return o;
 }
 

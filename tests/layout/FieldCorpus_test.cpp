@@ -86,6 +86,7 @@ TEST(FieldCorpus, RanksTheTrueLayoutOfRealFiles)
         const fieldcorpus::Outcome o = fieldcorpus::measure(c);
         fieldcorpus::printRow(c, o);
         fieldcorpus::count(figures, o);
+        EXPECT_EQ(o.fault, "") << c.file << " (" << c.source << ")";
     }
     const int n = figures.cases;
     std::printf("field corpus of %d files (floor / target):\n"
