@@ -14,16 +14,18 @@ constexpr std::int64_t ChunkBytes = 16384;
 constexpr double HugeFloat = 1e30;
 constexpr double TinyFloat = 1e-30;
 
-// Chunks of whole voxels spread evenly over the layout's data.
-std::vector<std::vector<std::uint8_t>> sampleData(const VolumeLayout& layout, const LayoutSource& source)
+// Chunks of whole voxels spread evenly over the layout's data, at most
+// byteBudget bytes in all.
+std::vector<std::vector<std::uint8_t>> sampleData(const VolumeLayout& layout, const LayoutSource& source,
+                                                  std::int64_t byteBudget)
 {
     const std::int64_t width = bytesPerVoxelOf(layout.dataType);
     const std::int64_t dataBytes = layoutDataBytes(layout);
-    const std::int64_t chunk = std::min(ChunkBytes, dataBytes) / width * width;
+    const std::int64_t chunk = std::min({ChunkBytes, dataBytes, byteBudget}) / width * width;
     std::vector<std::vector<std::uint8_t>> chunks;
     if (chunk <= 0)
         return chunks;
-    const std::int64_t count = dataBytes > chunk ? SampleChunks : 1;
+    const std::int64_t count = std::min(dataBytes > chunk ? SampleChunks : 1, byteBudget / chunk);
     for (std::int64_t k = 0; k < count; ++k) {
         const std::int64_t within = count > 1 ? (dataBytes - chunk) / (count - 1) * k / width * width : 0;
         std::vector<std::uint8_t> bytes(static_cast<std::size_t>(chunk));
@@ -105,10 +107,10 @@ bool contradicted(const VolumeLayout& layout, const std::vector<std::vector<std:
 
 bool statedLayoutContradicted(const VolumeLayout& layout, const LayoutSource& source)
 {
-    return contradicted(layout, sampleData(layout, source));
+    return contradicted(layout, sampleData(layout, source, SampleChunks * ChunkBytes));
 }
 
-std::optional<VolumeLayout> statedLayout(const NameHints& hints, const LayoutSource& source)
+std::optional<VolumeLayout> statedLayout(const NameHints& hints, const LayoutSource& source, std::int64_t byteBudget)
 {
     if (!hints.dataType)
         return std::nullopt;
@@ -121,7 +123,7 @@ std::optional<VolumeLayout> statedLayout(const NameHints& hints, const LayoutSou
         l.headerBytes = 0;
         if (layoutDataBytes(l) != source.size())
             continue;
-        const std::vector<std::vector<std::uint8_t>> chunks = sampleData(l, source);
+        const std::vector<std::vector<std::uint8_t>> chunks = sampleData(l, source, byteBudget);
         if (bytesPerVoxelOf(l.dataType) > 1) {
             if (hints.byteOrder) {
                 l.byteOrder = *hints.byteOrder;
@@ -143,11 +145,12 @@ std::optional<VolumeLayout> statedLayout(const NameHints& hints, const LayoutSou
 }
 
 std::vector<LayoutCandidate> heedStatedLayout(std::vector<LayoutCandidate> guesses, const NameHints& hints,
-                                              const LayoutSource& source, std::size_t maxCandidates)
+                                              const LayoutSource& source, std::size_t maxCandidates,
+                                              std::int64_t byteBudget)
 {
     if (maxCandidates == 0)
         return guesses;
-    const std::optional<VolumeLayout> stated = statedLayout(hints, source);
+    const std::optional<VolumeLayout> stated = statedLayout(hints, source, byteBudget);
     if (!stated)
         return guesses;
     LayoutCandidate first;

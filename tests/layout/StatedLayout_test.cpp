@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -126,16 +130,53 @@ TEST(StatedLayout, BytesThatContradictTheNameAreNotOverruled)
         ranked[i].score = 0.9 - 0.1 * static_cast<double>(i);
         ranked[i].reason = "bytes";
     }
-    const auto same = heedStatedLayout(ranked, parseNameHints("a_32x32x7_i16_le.raw"), source, 8);
+    const auto same = heedStatedLayout(ranked, parseNameHints("a_32x32x7_i16_le.raw"), source, 8, GuessSampleLimit);
     ASSERT_EQ(same.size(), ranked.size());
     for (std::size_t i = 0; i < same.size(); ++i)
         EXPECT_EQ(same[i].layout, ranked[i].layout);
-    const auto heard = heedStatedLayout(ranked, parseNameHints("a_32x8x32_i16_le.raw"), source, 3);
+    const auto heard = heedStatedLayout(ranked, parseNameHints("a_32x8x32_i16_le.raw"), source, 3, GuessSampleLimit);
     ASSERT_EQ(heard.size(), 3u);
     EXPECT_EQ(heard[0].layout, ranked[2].layout);
     EXPECT_DOUBLE_EQ(heard[0].score, 0.9);
     EXPECT_EQ(heard[1].layout, ranked[0].layout);
     EXPECT_EQ(heard[2].layout, ranked[1].layout);
+}
+
+// Hearing the name stays within the guess's byte budget: a 10 GB file whose
+// name states it is listed first with no more than GuessSampleLimit bytes
+// read in all, and with no budget left not a byte is read and the name alone
+// decides.
+TEST(StatedLayout, StaysWithinTheByteBudget)
+{
+    char path[] = "/tmp/kelvox-stated-XXXXXX";
+    const int fd = ::mkstemp(path);
+    ASSERT_GE(fd, 0);
+    constexpr std::int64_t Size = std::int64_t{10} * 1000 * 1000 * 1000;
+    ASSERT_EQ(::ftruncate(fd, Size), 0);
+    const std::vector<std::uint8_t> counts = field({4096, 16, 1}, vdtUInt16, boLittleEndian, 900.0, 300.0);
+    for (const std::int64_t at : {std::int64_t{0}, Size / 3, Size - 131072})
+        ASSERT_EQ(::pwrite(fd, counts.data(), counts.size(), at), static_cast<ssize_t>(counts.size()));
+    ::close(fd);
+    std::vector<LayoutCandidate> guesses;
+    std::int64_t read = 0;
+    {
+        const FileLayoutSource file(path);
+        const CountingLayoutSource counting(file);
+        guesses = guessLayout(counting, "scan_50000x20000x5_u16_le.raw");
+        read = counting.bytesRead();
+    }
+    ::unlink(path);
+    EXPECT_LE(read, GuessSampleLimit);
+    ASSERT_FALSE(guesses.empty());
+    EXPECT_EQ(guesses.front().layout, layoutOf({50000, 20000, 5}, vdtUInt16, boLittleEndian));
+
+    const std::vector<std::uint8_t> shorts = field({32, 32, 8}, vdtInt16, boBigEndian, 200.0, 900.0);
+    const MemoryLayoutSource memory(shorts.data(), shorts.size());
+    const CountingLayoutSource counting(memory);
+    const auto heard = heedStatedLayout({}, parseNameHints("a_32x32x8_i16.raw"), counting, 8, 0);
+    EXPECT_EQ(counting.bytesRead(), 0);
+    ASSERT_EQ(heard.size(), 1u);
+    EXPECT_EQ(heard.front().layout, layoutOf({32, 32, 8}, vdtInt16, boLittleEndian));
 }
 
 } // namespace
