@@ -12,8 +12,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static constexpr std::array<const char*, 4> Names{"volume.raw", "head_16x16x4_i16_be.raw", "img_8x8_f32.raw",
-                                                      "a_4x4x2x2_u8.raw"};
+    static constexpr std::array<const char*, 6> Names{"volume.raw",       "head_16x16x4_i16_be.raw", "img_8x8_f32.raw",
+                                                      "a_4x4x2x2_u8.raw", "b_4x4x2_u32.raw",         "c_3x3x1_f64_be.raw"};
     const char* name = Names[size > 0 ? data[0] % Names.size() : 0];
     const std::uint8_t* bytes = size > 0 ? data + 1 : data;
     const std::size_t count = size > 0 ? size - 1 : 0;

@@ -1,6 +1,7 @@
 #include "layout/LayoutGuess.h"
 
 #include "layout/NameHints.h"
+#include "layout/StatedLayout.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -1628,8 +1629,14 @@ std::size_t MemoryLayoutSource::readAt(std::int64_t offset, std::uint8_t* dest, 
 
 std::vector<LayoutCandidate> guessLayout(const LayoutSource& source, std::string_view fileName, std::size_t maxCandidates)
 {
-    Guesser guesser(source, fileName);
-    return guesser.run(maxCandidates);
+    const CountingLayoutSource counted(source);
+    Guesser guesser(counted, fileName);
+    std::vector<LayoutCandidate> guesses = guesser.run(maxCandidates);
+    // A layout the name states in full and the size fits exactly is heard
+    // after the bytes have spoken (layout/StatedLayout), within what is left
+    // of the byte budget.
+    return heedStatedLayout(std::move(guesses), parseNameHints(fileName), source, maxCandidates,
+                            GuessSampleLimit - counted.bytesRead());
 }
 
 std::vector<LayoutCandidate> guessLayoutOfFile(const std::string& path, std::size_t maxCandidates)
