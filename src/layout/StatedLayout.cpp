@@ -151,7 +151,8 @@ std::vector<LayoutCandidate> heedStatedLayout(std::vector<LayoutCandidate> guess
     if (maxCandidates == 0)
         return guesses;
     const std::optional<VolumeLayout> stated = statedLayout(hints, source, byteBudget);
-    if (!stated)
+    // Never a layout the window cannot show, stated or not.
+    if (!stated || !unshowableLayoutReason(*stated).empty())
         return guesses;
     LayoutCandidate first;
     first.layout = *stated;

@@ -162,13 +162,13 @@ TEST(StatedLayout, StaysWithinTheByteBudget)
     {
         const FileLayoutSource file(path);
         const CountingLayoutSource counting(file);
-        guesses = guessLayout(counting, "scan_50000x20000x5_u16_le.raw");
+        guesses = guessLayout(counting, "scan_10000x10000x50_u16_le.raw");
         read = counting.bytesRead();
     }
     ::unlink(path);
     EXPECT_LE(read, GuessSampleLimit);
     ASSERT_FALSE(guesses.empty());
-    EXPECT_EQ(guesses.front().layout, layoutOf({50000, 20000, 5}, vdtUInt16, boLittleEndian));
+    EXPECT_EQ(guesses.front().layout, layoutOf({10000, 10000, 50}, vdtUInt16, boLittleEndian));
 
     const std::vector<std::uint8_t> shorts = field({32, 32, 8}, vdtInt16, boBigEndian, 200.0, 900.0);
     const MemoryLayoutSource memory(shorts.data(), shorts.size());
