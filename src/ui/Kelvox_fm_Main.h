@@ -1,5 +1,7 @@
 #pragma once
 
+#include "volume/ViewZoom.h"
+
 #include <QMainWindow>
 #include <QString>
 
@@ -76,6 +78,13 @@ public:
     // held to it as typed ones are.
     void applyLayout(const VolumeLayout& layout, std::int64_t slice);
 
+    // The zoom the four views share, and whether it follows Fit (recomputed
+    // from the scrolling area whenever the views are laid out).
+    TViewZoom zoom() const { return m_zoom; }
+    bool zoomFollowsFit() const { return m_zoomFit; }
+    // The zoom the first refresh uses (start-up: --zoom); Fit when fit.
+    void setStartZoom(TViewZoom zoom, bool fit);
+
 signals:
     void aboutRequested(); // mi_AboutClick
     void helpRequested();  // mi_HelpClick
@@ -85,6 +94,7 @@ signals:
 
 protected:
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -124,6 +134,15 @@ private:
     void pi_IR_Click(const QAction* item);
     void showIntensityMenu(const QPoint& pos);
 
+    // Zoom (View menu, Ctrl + wheel over a view).
+    void mi_ZoomInClick();
+    void mi_ZoomOutClick();
+    void mi_ZoomFitClick();
+    void mi_ActualSizeClick();
+    // Shows the views at zoom (Fit when fit) at once.
+    void applyZoom(TViewZoom zoom, bool fit);
+    void showZoom();
+
     // Voxel readout.
     void ImageMouseMove(const QObject* sender, int x, int y);
 
@@ -144,6 +163,8 @@ private:
     std::int32_t ShownSlice = 0;
     std::int32_t ShownCrossSliceY = 0;
     std::int32_t ShownVolume = 0;
+    TViewZoom m_zoom;
+    bool m_zoomFit = false;
     std::array<QWidget*, 4> ViewPanels{};
     std::array<ViewImageWidget*, 4> ViewImages{};
     std::array<ViewBorder*, 4> ViewBorders{};
