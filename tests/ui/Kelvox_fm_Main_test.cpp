@@ -12,6 +12,7 @@
 #include "ui/UpDownSpinner.h"
 #include "ui/ViewBorder.h"
 #include "ui/ViewImageWidget.h"
+#include "ui/ViewZoomFit.h"
 #include "ui/ZebRotateLabel.h"
 #include "volume/Kelvox_DataMgr.h"
 
@@ -39,6 +40,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -108,6 +110,16 @@ protected:
         const auto before = refreshed->count();
         ASSERT_TRUE(refreshed->wait(RefreshWaitMs));
         ASSERT_EQ(refreshed->count(), before + 1);
+        refreshed->clear();
+    }
+
+    // Waits for the refresh a zoom change starts, unless it has already
+    // been made.
+    void waitForZoomRefresh()
+    {
+        if (refreshed->count() == 0) {
+            ASSERT_TRUE(refreshed->wait(RefreshWaitMs));
+        }
         refreshed->clear();
     }
 
@@ -1152,6 +1164,100 @@ TEST_F(MainWindow, ViewsEqualTheCommandLineRenderer)
         // The picture is not trivially uniform: the phantom shows.
         EXPECT_NE(shown.pixelColor(0, 0), shown.pixelColor(shown.width() / 2, shown.height() / 2)) << view;
     }
+}
+
+// ---- Zoom ----------------------------------------------------------------
+
+TEST_F(MainWindow, ZoomedViewsEqualTheCommandLineRendererAndReadTheVoxelUnderThePointer)
+{
+    const QString sample = QStringLiteral(KELVOX_SAMPLES_DIR "/head_128x128x64x2_i16be.raw");
+    const QString renderer = QStringLiteral(KELVOX_BINARY_DIR "/tools/kelvox-render");
+    start();
+    setGeometry(128, 128, 64, 1);
+    choose(child<QComboBox>("cb_ByteOrder"), 1);
+    paste(edit("ed_IntensityMin"), QStringLiteral("-100"));
+    paste(edit("ed_IntensityMax"), QStringLiteral("1500"));
+    paste(edit("ed_SliceNumber"), QStringLiteral("30"));
+    paste(edit("ed_CrossSliceViewY"), QStringLiteral("70"));
+    window->DropFileTarget1Drop({sample});
+    waitForRefresh();
+
+    // Zoom Out twice from 1:1, then Actual Size and Zoom In twice.
+    const std::vector<std::tuple<std::vector<const char*>, const char*, QString>> steps{
+        {{"mi_ZoomOut", "mi_ZoomOut"}, "1:4", QStringLiteral("[  20,   36,   30,    0 ]")},
+        {{"mi_ActualSize", "mi_ZoomIn", "mi_ZoomIn"}, "3:1", QStringLiteral("[   1,    3,   30,    0 ]")},
+    };
+    for (const auto& [actions, zoom, readout] : steps) {
+        for (const char* action : actions) {
+            trigger(action);
+            waitForZoomRefresh();
+        }
+        EXPECT_EQ(label("StatusBar1Zoom")->text(), QStringLiteral("Zoom ") + QString::fromLatin1(zoom));
+        for (const auto& [view, imageName] : std::array<std::pair<const char*, const char*>, 2>{
+                 {{"slice", "img_Slice"}, {"cross", "img_CrossSliceView"}}}) {
+            const QString png = tempDir.filePath(QString::fromLatin1(view) + QStringLiteral(".png"));
+            QProcess process;
+            process.start(renderer, {sample, QStringLiteral("--dims=128x128x64"), QStringLiteral("--type=i16"),
+                                     QStringLiteral("--order=big"), QStringLiteral("--window=-100:1500"),
+                                     QStringLiteral("--view"), QString::fromLatin1(view),
+                                     QStringLiteral("--slice=30"), QStringLiteral("--row=70"),
+                                     QStringLiteral("--zoom"), QString::fromLatin1(zoom),
+                                     QStringLiteral("--out"), png});
+            ASSERT_TRUE(process.waitForFinished(30000));
+            ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+            const QImage expected = QImage(png).convertToFormat(QImage::Format_RGB888);
+            ViewImageWidget* shown = image(imageName);
+            ASSERT_EQ(shown->size(), expected.size()) << view << " " << zoom;
+            EXPECT_TRUE(shown->grab().toImage().convertToFormat(QImage::Format_RGB888) == expected)
+                << view << " " << zoom;
+        }
+        // A fractional position names the voxel whose pixel it lies in.
+        const QPointF local(5.5, 9.75);
+        QWidget* target = image("img_Slice");
+        QMouseEvent move(QEvent::MouseMove, local, target->mapToGlobal(local), Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(target, &move);
+        EXPECT_EQ(panel(0), readout) << zoom;
+    }
+}
+
+TEST_F(MainWindow, FitShowsTheFourViewsWithoutScrollingAndFollowsTheAreaSize)
+{
+    start();
+    setGeometry(1000, 800, 300);
+    waitForRefresh();
+    trigger("mi_ZoomFit");
+    waitForZoomRefresh();
+    auto* area = child<QScrollArea>("ScrollBox_Bottom");
+    const auto expectFit = [&] {
+        const QSize size = area->maximumViewportSize();
+        const TViewZoom expected = fitZoom({1000, 800, 300}, size.width(), size.height(), ViewPanelTop);
+        EXPECT_TRUE(window->zoomFollowsFit());
+        EXPECT_EQ(window->zoom(), expected) << zoomText(window->zoom());
+        EXPECT_EQ(label("StatusBar1Zoom")->text(), QStringLiteral("Fit ") + QString::fromStdString(zoomText(expected)));
+        EXPECT_LE(widget("ScrollBox_BottomContents")->width(), size.width());
+        EXPECT_LE(widget("ScrollBox_BottomContents")->height(), size.height());
+        EXPECT_EQ(image("img_Slice")->width(), expected.pixelsFor(1000));
+    };
+    expectFit();
+    const TViewZoom small = window->zoom();
+    window->resize(window->width() + 900, window->height() + 600);
+    waitForRefresh();
+    expectFit();
+    EXPECT_NE(window->zoom(), small);
+    // A tiny volume is magnified.
+    setGeometry(33, 41, 25);
+    waitForRefresh();
+    EXPECT_GT(window->zoom().in, 1);
+    // Ctrl + wheel over a view leaves Fit for the next step.
+    const TViewZoom fitted = window->zoom();
+    QWidget* target = image("img_Slice");
+    QWheelEvent wheel(QPointF(2, 2), target->mapToGlobal(QPointF(2, 2)), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::ControlModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(target, &wheel);
+    waitForZoomRefresh();
+    EXPECT_FALSE(window->zoomFollowsFit());
+    EXPECT_EQ(window->zoom(), zoomedOut(fitted));
 }
 
 // ---- Start-up file, file names, faces ------------------------------------
