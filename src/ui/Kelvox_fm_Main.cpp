@@ -167,6 +167,9 @@ Tfm_Main::Tfm_Main(TKelvoxDataMgr& dataMgr, QString fileDescription, QWidget* pa
     ui->mi_ZoomIn->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
     addActions({ui->mi_ZoomIn, ui->mi_ZoomOut, ui->mi_ZoomFit, ui->mi_ActualSize});
 
+    m_renderer = std::make_unique<ViewRenderer>(
+        [this](ViewRenderer::Result& result) { guarded(this, [&] { viewLanded(result); }); });
+
     createDropFileTarget1();
     wireEvents();
     FormCreate();
@@ -343,6 +346,7 @@ void Tfm_Main::closeEvent(QCloseEvent* event)
 
 void Tfm_Main::FormClose()
 {
+    m_renderer->supersede();
     DataMgr.CloseFile();
 }
 
@@ -471,6 +475,9 @@ void Tfm_Main::ComboChanges()
 
 void Tfm_Main::ParamsChanged()
 {
+    // A render of the old guess reads no further; the views keep their
+    // pictures until the refresh.
+    m_renderer->supersede();
     ApplyParams();
     Timer1->stop();
     Timer1->start();
@@ -495,42 +502,104 @@ void Tfm_Main::ApplyParams()
 
 void Tfm_Main::RefreshViews()
 {
+    // Raised when the views are rendered, also after a refresh that failed
+    // part-way, before the error is reported.
     struct RefreshedSignal
     {
         Tfm_Main* window;
-        ~RefreshedSignal() { emit window->viewsRefreshed(); }
-    } const refreshed{this};
-    const BusyCursor busy;
+        bool armed = true;
+        ~RefreshedSignal()
+        {
+            if (armed) {
+                emit window->viewsRefreshed();
+            }
+        }
+    } refreshed{this};
 
+    m_renderer->supersede();
     ApplyParams();
     LayoutViews();
-    const std::int32_t step = m_zoom.out;
-    for (ViewImageWidget* image : ViewImages) {
-        if (image != ui->img_CrossSliceView || !ui->ck_CrossSliceDisable->isChecked()) {
+
+    const std::int32_t slice = strToIntDef(ui->ed_SliceNumber->text(), 0);
+    // Wraps like the data manager's own 32-bit arithmetic for slice 2^31 - 1.
+    const std::int32_t nextSlice = static_cast<std::int32_t>(static_cast<std::uint32_t>(slice) + 1U);
+    std::vector<ViewRenderer::Task> tasks{{vkSlice, 0, slice}, {vkNextSlice, 0, nextSlice}};
+    if (!ui->ck_CrossSliceDisable->isChecked()) {
+        tasks.push_back({vkCrossSlice, 0, strToIntDef(ui->ed_CrossSliceViewY->text(), 0)});
+    }
+    tasks.push_back({vkOtherVolume, strToIntDef(ui->ed_VolumeNumber->text(), 0), slice});
+
+    if (DataMgr.FileName.empty()) {
+        // Nothing to read: the views are painted at once.
+        const BusyCursor busy;
+        for (const ViewRenderer::Task& task : tasks) {
+            ViewImageWidget* image = ViewImages[task.view];
+            image->setLoading(false);
             image->setMagnification(m_zoom.in);
+            DataMgr.RenderView(task.volume, task.sliceOrRow, task.view, *image, m_zoom.out);
+            viewShown(task.view, task.volume, task.sliceOrRow);
+        }
+        return;
+    }
+    for (const ViewRenderer::Task& task : tasks) {
+        ViewImages[task.view]->setLoading(true);
+    }
+    refreshed.armed = false;
+    m_renderer->render(DataMgr.Source(), std::move(tasks), m_zoom.out);
+}
+
+bool Tfm_Main::viewsLoading() const
+{
+    return m_renderer->busy();
+}
+
+void Tfm_Main::viewLanded(ViewRenderer::Result& result)
+{
+    if (result.last) {
+        for (ViewImageWidget* image : ViewImages) {
+            image->setLoading(false);
         }
     }
-
-    ShownSlice = strToIntDef(ui->ed_SliceNumber->text(), 0);
-    DataMgr.RenderView(0, ShownSlice, vkSlice, *ui->img_Slice, step);
-    ui->lb_Intensity->setText(
-        intensityLabelText(DataMgr.ObservedMin, DataMgr.ObservedMax, QLocale()));
-    ui->lb_Intensity->adjustSize();
-
-    // Wraps like the data manager's own 32-bit arithmetic for slice 2^31 - 1.
-    const std::int32_t nextSlice =
-        static_cast<std::int32_t>(static_cast<std::uint32_t>(ShownSlice) + 1U);
-    ui->lb_NextSlice->setText(QStringLiteral("Next Slice: ") + QString::number(nextSlice));
-    ui->lb_NextSlice->adjustSize();
-    DataMgr.RenderView(0, nextSlice, vkNextSlice, *ui->img_NextSlice, step);
-
-    if (!ui->ck_CrossSliceDisable->isChecked()) {
-        ShownCrossSliceY = strToIntDef(ui->ed_CrossSliceViewY->text(), 0);
-        DataMgr.RenderView(0, ShownCrossSliceY, vkCrossSlice, *ui->img_CrossSliceView, step);
+    if (result.error) {
+        emit viewsRefreshed();
+        std::rethrow_exception(result.error);
     }
+    const TViewKind view = result.task.view;
+    DataMgr.ExchangeView(view, result.render);
+    ViewImageWidget* image = ViewImages[view];
+    image->setLoading(false);
+    image->setMagnification(m_zoom.in);
+    image->setImage(result.image);
+    viewShown(view, result.task.volume, result.task.sliceOrRow);
+    if (result.last) {
+        emit viewsRefreshed();
+    }
+}
 
-    ShownVolume = strToIntDef(ui->ed_VolumeNumber->text(), 0);
-    DataMgr.RenderView(ShownVolume, ShownSlice, vkOtherVolume, *ui->img_OtherVolume, step);
+void Tfm_Main::viewShown(TViewKind view, std::int32_t volume, std::int32_t sliceOrRow)
+{
+    switch (view) {
+    case vkSlice:
+        ShownSlice = sliceOrRow;
+        m_shown[view] = {ShownSlice, 0, 0};
+        ui->lb_Intensity->setText(intensityLabelText(DataMgr.ObservedMin, DataMgr.ObservedMax, QLocale()));
+        ui->lb_Intensity->adjustSize();
+        break;
+    case vkNextSlice:
+        // The readout adds the one itself.
+        m_shown[view] = {static_cast<std::int32_t>(static_cast<std::uint32_t>(sliceOrRow) - 1U), 0, 0};
+        ui->lb_NextSlice->setText(QStringLiteral("Next Slice: ") + QString::number(sliceOrRow));
+        ui->lb_NextSlice->adjustSize();
+        break;
+    case vkCrossSlice:
+        ShownCrossSliceY = sliceOrRow;
+        m_shown[view] = {0, ShownCrossSliceY, 0};
+        break;
+    case vkOtherVolume:
+        ShownVolume = volume;
+        m_shown[view] = {sliceOrRow, 0, ShownVolume};
+        break;
+    }
 }
 
 void Tfm_Main::LayoutViews()
@@ -752,9 +821,7 @@ void Tfm_Main::ImageMouseMove(const QObject* sender, int x, int y)
     const TViewZoom shownZoom{(*found)->magnification(), DataMgr.LastRenderStep(view)};
     const auto voxelX = static_cast<std::int32_t>(shownZoom.voxelAt(x));
     const auto voxelY = static_cast<std::int32_t>(shownZoom.voxelAt(y));
-    const ReadoutTexts texts = voxelReadout(DataMgr, view, voxelX, voxelY,
-                                            ShownPosition{ShownSlice, ShownCrossSliceY, ShownVolume},
-                                            QLocale());
+    const ReadoutTexts texts = voxelReadout(DataMgr, view, voxelX, voxelY, m_shown[view], QLocale());
     ui->StatusBar1Panel0->setText(texts.panel0);
     ui->StatusBar1Panel2->setText(texts.panel2);
     ui->StatusBar1Panel1->setText(texts.panel1);

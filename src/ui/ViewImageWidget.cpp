@@ -83,6 +83,20 @@ void ViewImageWidget::setMagnification(int magnification)
     update();
 }
 
+void ViewImageWidget::setLoading(bool loading)
+{
+    if (loading == m_loading) {
+        return;
+    }
+    m_loading = loading;
+    if (loading) {
+        setCursor(Qt::BusyCursor);
+    } else {
+        unsetCursor();
+    }
+    update();
+}
+
 const std::uint8_t* ViewImageWidget::shownRow(int y, int left, int count)
 {
     const int n = m_magnification;
@@ -168,6 +182,14 @@ void ViewImageWidget::paintEvent(QPaintEvent* event)
     const QRegion uncovered = QRegion(event->rect()) - bitmap;
     for (const QRect& rect : uncovered) {
         painter.fillRect(rect, palette().window());
+    }
+    if (m_loading) {
+        const QString text = QStringLiteral("Loading\u2026");
+        const QRect mark = painter.fontMetrics().boundingRect(text).adjusted(-3, -1, 3, 1).translated(
+            3 - painter.fontMetrics().boundingRect(text).left(), 3 + painter.fontMetrics().ascent());
+        painter.fillRect(mark, QColor(255, 255, 225));
+        painter.setPen(Qt::black);
+        painter.drawText(mark, Qt::AlignCenter, text);
     }
 }
 

@@ -41,6 +41,11 @@ public:
     void setMagnification(int magnification);
     int magnification() const { return m_magnification; }
 
+    // While a new picture is being read: a "Loading..." mark over the
+    // present one and the busy pointer over the view.
+    void setLoading(bool loading);
+    bool loading() const { return m_loading; }
+
 signals:
     // The pointer moved into column x, row y of the widget (0-based; the
     // pixel the position lies in, also for fractional positions). Only
@@ -61,6 +66,7 @@ private:
     // Screen-format pixels of one band of the bitmap, reused by every paint.
     std::vector<std::uint32_t> m_band;
     int m_magnification = 1;
+    bool m_loading = false;
     // One magnified row of the bitmap, reused by every paint.
     std::vector<std::uint8_t> m_magnifiedRow;
     // The 24-bit pixels of screen row y from column left on, count of them.

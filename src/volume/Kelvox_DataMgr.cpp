@@ -112,17 +112,17 @@ void TKelvoxDataMgr::CloseFile()
     Stream.reset();
 }
 
-void TKelvoxDataMgr::ShareFileAndGuess(const TKelvoxDataMgr& other)
+TKelvoxDataMgr::RenderSource TKelvoxDataMgr::Source() const
 {
-    FileName = other.FileName;
-    Stream = other.Stream;
-    Dims = other.Dims;
-    Blocks = other.Blocks;
-    DataType = other.DataType;
-    ByteOrder = other.ByteOrder;
-    IntensityMin = other.IntensityMin;
-    IntensityMax = other.IntensityMax;
-    HeaderBytes = other.HeaderBytes;
+    return {FileName, Stream, Dims, DataType, ByteOrder, IntensityMin, IntensityMax, HeaderBytes};
+}
+
+void TKelvoxDataMgr::UseSource(const RenderSource& source)
+{
+    SetParams(source.dims[0], source.dims[1], source.dims[2], source.dataType, source.byteOrder, source.intensityMin,
+              source.intensityMax, source.headerBytes);
+    FileName = source.fileName;
+    Stream = source.stream;
 }
 
 void TKelvoxDataMgr::SetReadObserver(FileReadObserver* observer)
@@ -146,16 +146,16 @@ std::int32_t TKelvoxDataMgr::LastRenderStep(TViewKind view) const
     return m_rendered[view].step;
 }
 
-void TKelvoxDataMgr::ExchangeView(TViewKind view, TKelvoxDataMgr& other)
+void TKelvoxDataMgr::ExchangeView(TViewKind view, TViewRender& render)
 {
     if (view > vkOtherVolume)
         throw std::out_of_range("no such view");
-    std::swap(ViewBuffers[view], other.ViewBuffers[view]);
-    std::swap(ViewCounts[view], other.ViewCounts[view]);
-    std::swap(m_rendered[view], other.m_rendered[view]);
+    std::swap(ViewBuffers[view], render.buffer);
+    std::swap(ViewCounts[view], render.count);
+    std::swap(m_rendered[view], render.record);
     if (view == vkSlice) {
-        std::swap(ObservedMin, other.ObservedMin);
-        std::swap(ObservedMax, other.ObservedMax);
+        std::swap(ObservedMin, render.observedMin);
+        std::swap(ObservedMax, render.observedMax);
     }
 }
 
@@ -382,7 +382,18 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
     try {
     if (!r.perRow) {
         if (Stream && usable > 0) {
-            const std::size_t got = readFile(FilePosition(0, 0, sliceOrRow, volume), buffer.data(), usable);
+            // In pieces, so that a newer render can stop a large one.
+            constexpr std::size_t Piece = std::size_t{16} << 20;
+            const std::int64_t position = FilePosition(0, 0, sliceOrRow, volume);
+            std::size_t got = 0;
+            while (got < usable) {
+                const std::size_t want = std::min(Piece, usable - got);
+                const std::size_t n =
+                    readFile(position < 0 ? -1 : position + static_cast<std::int64_t>(got), buffer.data() + got, want);
+                got += n;
+                if (n < want)
+                    break;
+            }
             ViewCounts[view] = static_cast<std::int32_t>(got / static_cast<std::size_t>(bpv));
         }
     } else if (width > 0 && usable > 0) {

@@ -179,10 +179,24 @@ public:
     void RenderView(std::int32_t volume, std::int32_t sliceOrRow, TViewKind view, ViewImage& image,
                     std::int32_t step = 1);
 
-    // Takes other's file and guess (geometry, type, byte order, intensity
-    // window, header bytes), so that this data manager renders what other
-    // would; the buffers stay its own.
-    void ShareFileAndGuess(const TKelvoxDataMgr& other);
+    // The open file and the guess (geometry, type, byte order, intensity
+    // window, header bytes) as they stand: what a render made elsewhere
+    // needs to render what this data manager would.
+    struct RenderSource
+    {
+        std::string fileName;
+        std::shared_ptr<VolumeFile> stream;
+        std::array<std::int32_t, 3> dims{0, 0, 0};
+        TVoxelDataType dataType = vdtByte;
+        TByteOrder byteOrder = boLittleEndian;
+        decltype(IntensityMin) intensityMin{};
+        decltype(IntensityMax) intensityMax{};
+        std::int64_t headerBytes = 0;
+    };
+    RenderSource Source() const;
+    // Takes source's file (shared: it stays open while either holds it) and
+    // guess; the buffers stay this data manager's own.
+    void UseSource(const RenderSource& source);
 
     // Asked before every read of a render; null: never superseded.
     std::function<bool()> Superseded;
@@ -190,10 +204,12 @@ public:
     // The step (k of 1:k) of a view's last render; 1 before any.
     std::int32_t LastRenderStep(TViewKind view) const;
 
-    // Everything a view's render leaves (buffer, count, record and, for
-    // vkSlice, the observed range) exchanged with the same view of other:
-    // a render made by another data manager becomes this one's.
-    void ExchangeView(TViewKind view, TKelvoxDataMgr& other);
+    // Everything a view's render leaves: buffer, count, record and, for
+    // vkSlice, the observed range.
+    struct TViewRender;
+    // Exchanges view's render with render: a render made by another data
+    // manager becomes this one's, and this one's goes with render.
+    void ExchangeView(TViewKind view, TViewRender& render);
 
     // Sees every read of every data manager (null: none). Process-wide.
     static void SetReadObserver(FileReadObserver* observer);
@@ -240,6 +256,17 @@ private:
         std::vector<std::int32_t> rowCounts;
     };
 
+public:
+    struct TViewRender
+    {
+        ViewBuffer buffer{1};
+        std::int32_t count = 0;
+        RenderedView record;
+        float observedMin = 0.0f;
+        float observedMax = 0.0f;
+    };
+
+private:
     // Stream->readAt, seen by the read observer first.
     std::size_t readFile(std::int64_t position, std::uint8_t* dest, std::size_t count) const;
 
