@@ -44,7 +44,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <bit>
+#include <chrono>
+#include <thread>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -1258,6 +1261,143 @@ TEST_F(MainWindow, FitShowsTheFourViewsWithoutScrollingAndFollowsTheAreaSize)
     waitForZoomRefresh();
     EXPECT_FALSE(window->zoomFollowsFit());
     EXPECT_EQ(window->zoom(), zoomedOut(fitted));
+}
+
+// ---- Renders off the window's thread -------------------------------------
+
+// Slows every read of the renders down (or fails it) while installed.
+class SlowReads final : public FileReadObserver
+{
+public:
+    SlowReads() { TKelvoxDataMgr::SetReadObserver(this); }
+    ~SlowReads() { TKelvoxDataMgr::SetReadObserver(nullptr); }
+    SlowReads(const SlowReads&) = delete;
+    SlowReads& operator=(const SlowReads&) = delete;
+    void beforeRead(std::int64_t, std::size_t) override
+    {
+        ++reads;
+        if (fail) {
+            throw std::runtime_error("The disk has gone away");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs.load()));
+    }
+    std::atomic<int> reads{0};
+    std::atomic<int> delayMs{0};
+    std::atomic<bool> fail{false};
+};
+
+// Processes events until done() holds or ms pass; whether it held.
+template <typename Done> bool spinUntil(Done done, int ms = RefreshWaitMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return done();
+}
+
+class MainWindowRenders : public MainWindow
+{
+protected:
+    // 16 x 16 x 64 bytes, every voxel of slice s holding s.
+    void openSlices()
+    {
+        QByteArray bytes;
+        for (int s = 0; s < 64; ++s) {
+            bytes.append(QByteArray(256, static_cast<char>(s)));
+        }
+        start();
+        setGeometry(16, 16, 64);
+        window->DropFileTarget1Drop({writeFile(QStringLiteral("slices.raw"), bytes)});
+        waitForRefresh();
+        slow.reads = 0;
+    }
+    int sliceGrey() const { return image("img_Slice")->image().pixelColor(0, 0).red(); }
+
+    SlowReads slow;
+};
+
+TEST_F(MainWindowRenders, AKeyPressDuringASlowRefreshIsHandledAtOnce)
+{
+    openSlices();
+    slow.delayMs = 20; // the cross-slice view alone now takes 64 reads
+    QElapsedTimer timer;
+    timer.start();
+    window->RefreshViews();
+    ASSERT_TRUE(spinUntil([&] { return slow.reads > 0; }));
+    EXPECT_TRUE(window->viewsLoading());
+    EXPECT_TRUE(image("img_CrossSliceView")->loading());
+    timer.restart();
+    QLineEdit* slice = edit("ed_SliceNumber");
+    QCoreApplication::postEvent(slice, new QKeyEvent(QEvent::KeyPress, Qt::Key_Up, Qt::NoModifier));
+    ASSERT_TRUE(spinUntil([&] { return slice->text() == QStringLiteral("1"); }));
+    EXPECT_LT(timer.elapsed(), 50);
+    // The change superseded the render: it reads no further.
+    const int readsThen = slow.reads;
+    QTest::qWait(100);
+    EXPECT_LE(slow.reads, readsThen + 1);
+    slow.delayMs = 0;
+    waitForRefresh();
+    EXPECT_FALSE(window->viewsLoading());
+    EXPECT_FALSE(image("img_CrossSliceView")->loading());
+    EXPECT_EQ(label("lb_NextSlice")->text(), QStringLiteral("Next Slice: 2"));
+}
+
+TEST_F(MainWindowRenders, ARenderOfAnOlderGuessNeverLands)
+{
+    openSlices();
+    ASSERT_EQ(sliceGrey(), 0);
+    // The refresh for slice 5 is held up in its first read...
+    slow.delayMs = 200;
+    paste(edit("ed_SliceNumber"), QStringLiteral("5"));
+    ASSERT_TRUE(spinUntil([&] { return slow.reads > 0; }));
+    // ... when slice 9 is asked for: the read ends, but its picture never
+    // lands and nothing more is read for it.
+    paste(edit("ed_SliceNumber"), QStringLiteral("9"));
+    slow.delayMs = 0;
+    child<QTimer>("Timer1")->stop(); // the new refresh comes when the test asks
+    QTest::qWait(400);
+    EXPECT_EQ(sliceGrey(), 0);
+    EXPECT_EQ(slow.reads, 1);
+    EXPECT_EQ(refreshed->count(), 0);
+    window->RefreshViews();
+    waitForRefresh();
+    EXPECT_EQ(sliceGrey(), 9); // 9 under the window 0..256
+    moveOver(image("img_Slice"), 1, 2);
+    EXPECT_EQ(panel(0), QStringLiteral("[   1,    2,    9,    0 ]"));
+}
+
+TEST_F(MainWindowRenders, ClosingTheFileOrTheWindowDuringARenderIsSafe)
+{
+    openSlices();
+    slow.delayMs = 50;
+    window->RefreshViews();
+    ASSERT_TRUE(spinUntil([&] { return slow.reads > 0; }));
+    trigger("mi_Close"); // renders the views at once, with nothing to read
+    EXPECT_EQ(image("img_Slice")->image().pixelColor(0, 0), QColor(0, 255, 255));
+    QTest::qWait(150);
+    EXPECT_EQ(image("img_Slice")->image().pixelColor(0, 0), QColor(0, 255, 255));
+    EXPECT_FALSE(window->viewsLoading());
+
+    window->DropFileTarget1Drop({tempDir.filePath(QStringLiteral("slices.raw"))});
+    ASSERT_TRUE(spinUntil([&] { return window->viewsLoading(); }));
+    ASSERT_TRUE(spinUntil([&] { return slow.reads > 1; }));
+    QElapsedTimer timer;
+    timer.start();
+    window.reset();
+    EXPECT_LT(timer.elapsed(), 1000);
+}
+
+TEST_F(MainWindowRenders, AFailedRenderReachesTheErrorMessage)
+{
+    openSlices();
+    slow.fail = true;
+    window->RefreshViews();
+    waitForRefresh();
+    EXPECT_EQ(errors, QStringList{QStringLiteral("The disk has gone away")});
+    EXPECT_FALSE(image("img_Slice")->loading());
+    errors.clear();
 }
 
 // ---- Start-up file, file names, faces ------------------------------------
