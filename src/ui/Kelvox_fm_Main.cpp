@@ -731,7 +731,14 @@ void Tfm_Main::applyLayout(const VolumeLayout& layout, std::int64_t slice)
         std::size_t m_width = 0;
         std::vector<std::uint8_t> m_pixels;
     } unshown;
-    DataMgr.RenderView(0, strToIntDef(ui->ed_SliceNumber->text(), 0), vkSlice, unshown);
+    // At the zoom the views will show, so that the range is that of the
+    // voxels they show and a huge slice is not read whole.
+    const QSize area = ui->ScrollBox_Bottom->maximumViewportSize();
+    const std::int32_t step =
+        m_zoomFit ? fitZoom({DataMgr.DimSize(0), DataMgr.DimSize(1), DataMgr.DimSize(2)}, area.width(), area.height(),
+                            ViewPanels[vkSlice]->y()).out
+                  : m_zoom.out;
+    DataMgr.RenderView(0, strToIntDef(ui->ed_SliceNumber->text(), 0), vkSlice, unshown, step);
     bt_UseIntensityClick();
     ParamsChanged();
 }
