@@ -51,7 +51,10 @@ class RenderSuperseded
 // its layout (geometry, data type, byte order), the intensity window, the
 // offset arithmetic, voxel decoding and the four views' buffers.
 //
-// All operations run on the GUI thread. Voxel numbers and byte offsets are
+// One data manager is used by one thread at a time: the window's own on the
+// GUI thread, the view renderer's on its thread (which renders from a
+// RenderSource snapshot and hands each finished view over with ExchangeView;
+// the open file is shared and read with pread only). Voxel numbers and byte offsets are
 // exact signed 64-bit values; every read happens at HeaderBytes + the byte
 // offset. No index is checked against its dimension.
 class TKelvoxDataMgr
