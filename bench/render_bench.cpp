@@ -8,6 +8,9 @@
 //                       float32 volume (2060 row reads of 8 KiB, beyond 4 GiB)
 //   CrossSliceFloor/f32-2048x2048x2060   2060 plain preads of the same rows
 //   FourViews/i16       the four views of a 256^3 int16 volume, as the window renders them
+//   ZoomedSlice/f32-10000x10000/<k>   RenderView of a page-cached 10000 x 10000
+//                       float32 slice at 1:k (1 and 16), with the bytes read
+//                       per render as the counter "bytes_read"
 
 #include "volume/Kelvox_DataMgr.h"
 #include "volume/ViewImage.h"
@@ -219,6 +222,31 @@ void fourViews(benchmark::State& state)
     }
 }
 
+// Counts the bytes the renders ask of the file.
+class ByteCounter final : public FileReadObserver
+{
+public:
+    void beforeRead(std::int64_t, std::size_t bytes) override { total += static_cast<std::int64_t>(bytes); }
+    std::int64_t total = 0;
+};
+
+void zoomedSlice(benchmark::State& state)
+{
+    constexpr std::int64_t side = 10000;
+    static const std::string path = files->make("zoom_f32", side * side * 4, side * side * 4, vdtFloat32);
+    const auto step = static_cast<std::int32_t>(state.range(0));
+    TKelvoxDataMgr mgr;
+    mgr.OpenFile(path);
+    mgr.SetParams(side, side, 1, vdtFloat32, boLittleEndian, 0, 1);
+    PlainImage image;
+    ByteCounter counter;
+    TKelvoxDataMgr::SetReadObserver(&counter);
+    for (auto _ : state)
+        mgr.RenderView(0, 0, vkSlice, image, step);
+    TKelvoxDataMgr::SetReadObserver(nullptr);
+    state.counters["bytes_read"] = static_cast<double>(counter.total) / static_cast<double>(state.iterations());
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -236,6 +264,10 @@ int main(int argc, char** argv)
     benchmark::RegisterBenchmark("CrossSliceFloor/f32-2048x2048x2060", crossSliceHugeFloor)
         ->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark("FourViews/i16", fourViews)->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("ZoomedSlice/f32-10000x10000", zoomedSlice)
+        ->Arg(1)
+        ->Arg(16)
+        ->Unit(benchmark::kMillisecond);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

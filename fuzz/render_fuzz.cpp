@@ -1,5 +1,5 @@
 // Renders all four views of arbitrary file bytes under an arbitrary guess
-// and checks that every pixel gets one of the three kinds of colour, and
+// and zoom 1:k and checks that every pixel gets one of the three kinds of colour, and
 // that nothing reads or writes outside a buffer (the sanitizers watch).
 
 #include "volume/Kelvox_DataMgr.h"
@@ -107,6 +107,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto headerChoice = take<std::uint8_t>(data, size);
     const auto headerBits = take<std::int64_t>(data, size);
     const std::int64_t header = headerChoice < 200 ? headerChoice % 40 : headerBits;
+    // The zoom 1:k: mostly 1, else 2 to 9.
+    const auto stepChoice = take<std::uint8_t>(data, size);
+    const std::int32_t step = stepChoice < 128 ? 1 : 2 + stepChoice % 8;
 
     if (::ftruncate(fd, 0) != 0 || (size > 0 && ::pwrite(fd, data, size, 0) != static_cast<ssize_t>(size)))
         return 0;
@@ -123,7 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     mgr.SetParams(d0, d1, d2, type, order, intensityMin, intensityMax, header);
     for (TViewKind view : {vkSlice, vkNextSlice, vkCrossSlice, vkOtherVolume}) {
         FuzzImage image;
-        mgr.RenderView(volume, sliceOrRow, view, image);
+        mgr.RenderView(volume, sliceOrRow, view, image, step);
         image.check();
         for (std::int32_t y = -1; y <= d1 && y <= 3; ++y)
             for (std::int32_t x = -1; x <= d0 && x <= 3; ++x)

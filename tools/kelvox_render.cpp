@@ -10,6 +10,9 @@
 // window shows for the pointer at column X, row Y of the rendered view, one
 // line each (panel 0, panel 1, panel 2), from the window's own code.
 // --header N skips N bytes before the first voxel (default 0).
+// --zoom 1:k|n:1|fit:WxH renders the view as the window shows it at that
+// zoom (fit: the window's Fit for a scrolling area of W x H pixels);
+// --readout X,Y then names a pixel of the PNG.
 //
 //   kelvox-render RAW --dims D0xD1xD2 --type T --order O [--header N]
 //                 --save-layout OUT.nhdr|OUT.mhd [view options --out OUT.png]
@@ -51,6 +54,8 @@
 #include "volume/Wrap32.h"
 #include "ui/IntText.h"
 #include "ui/NumberFormat.h"
+#include "ui/ViewZoomFit.h"
+#include "volume/ViewZoom.h"
 
 #include <QImage>
 #include <QLocale>
@@ -127,7 +132,33 @@ struct RenderOptions
     bool fromLayoutFile = false;
     bool guess = false; // --guess: list layouts instead of rendering
     std::optional<std::int32_t> top;
+    // --zoom 1:k|n:1|fit:WxH (WxH: the window's scrolling area); 1:1 when absent.
+    std::optional<TViewZoom> zoom;
+    std::optional<std::pair<std::int32_t, std::int32_t>> fitArea;
 };
+
+// --zoom: "1:k", "n:1" or "fit:WxH".
+void parseZoomOption(RenderOptions& o, std::string_view text)
+{
+    if (text.substr(0, 4) == "fit:") {
+        const std::string_view area = text.substr(4);
+        const std::size_t x = area.find('x');
+        if (x != std::string_view::npos) {
+            std::int32_t w = 0, h = 0;
+            const auto [pw, ew] = std::from_chars(area.data(), area.data() + x, w);
+            const auto [ph, eh] = std::from_chars(area.data() + x + 1, area.data() + area.size(), h);
+            if (ew == std::errc() && eh == std::errc() && pw == area.data() + x && ph == area.data() + area.size()
+                && w > 0 && h > 0) {
+                o.fitArea = std::pair{w, h};
+                return;
+            }
+        }
+    } else if (const std::optional<TViewZoom> zoom = parseZoom(text)) {
+        o.zoom = *zoom;
+        return;
+    }
+    throw UsageError("--zoom: expected 1:k, n:1 or fit:WxH, got \"" + std::string(text) + "\"");
+}
 
 // A layout file that cannot be shown, or a layout that cannot be saved:
 // exit status 1, the message on standard error.
@@ -254,6 +285,7 @@ const std::vector<std::pair<std::string, OptionHandler>>& optionTable()
         {"--row", [](RenderOptions& o, std::string_view v) { o.row = parseInt32(v, "--row"); }},
         {"--volume", [](RenderOptions& o, std::string_view v) { o.volume = parseInt32(v, "--volume"); }},
         {"--readout", [](RenderOptions& o, std::string_view v) { o.readout = parseReadout(v); }},
+        {"--zoom", parseZoomOption},
         {"--top",
          [](RenderOptions& o, std::string_view v) {
              o.top = parseInt32(v, "--top");
@@ -465,16 +497,27 @@ int run(const RenderOptions& o)
     dataMgr.SetParams(dims[0], dims[1], dims[2], *o.type, *o.order, window.first, window.second,
                       o.header.value_or(0));
 
-    QImageViewImage image;
+    // The zoom as the window shows it: 1:k rendered by the data manager,
+    // n:1 each pixel repeated n x n as the view widget paints it.
+    const TViewZoom zoom = o.fitArea ? fitZoom(dims, o.fitArea->first, o.fitArea->second, ViewPanelTop)
+                                     : o.zoom.value_or(TViewZoom{});
+    QImageViewImage rendered;
     const auto [volume, sliceOrRow] = volumeAndSliceOrRow(o);
-    dataMgr.RenderView(volume, sliceOrRow, *o.view, image);
+    dataMgr.RenderView(volume, sliceOrRow, *o.view, rendered, zoom.out);
+    QImageViewImage image;
+    image.setSize24(rendered.image().width() * zoom.in, rendered.image().height() * zoom.in);
+    for (int y = 0; y < image.image().height(); ++y)
+        magnifyRow24(rendered.image().constScanLine(y / zoom.in), zoom.in, 0,
+                     static_cast<std::size_t>(image.image().width()), image.rowPointer(y));
     // Numbers in the system locale's format, as the window shows them.
     const QLocale locale = QLocale::system();
     if (*o.view == vkSlice)
         std::printf("%s\n", intensityLabelText(dataMgr.ObservedMin, dataMgr.ObservedMax, locale).toStdString().c_str());
     if (o.readout) {
         const ShownPosition shown{o.slice, o.row, o.volume};
-        const ReadoutTexts texts = voxelReadout(dataMgr, *o.view, o.readout->first, o.readout->second, shown, locale);
+        // --readout names a pixel of the PNG: the voxel whose pixel it is.
+        const ReadoutTexts texts = voxelReadout(dataMgr, *o.view, static_cast<std::int32_t>(zoom.voxelAt(o.readout->first)),
+                                                static_cast<std::int32_t>(zoom.voxelAt(o.readout->second)), shown, locale);
         for (const QString* text : {&texts.panel0, &texts.panel1, &texts.panel2})
             std::printf("%s\n", text->toStdString().c_str());
     }

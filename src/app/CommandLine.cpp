@@ -20,6 +20,7 @@ struct Parser
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
         parser.addOption(help);
         parser.addOption(version);
+        parser.addOption(zoom);
         parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The file to open."),
                                      QStringLiteral("[FILE]"));
     }
@@ -31,6 +32,10 @@ struct Parser
                             QStringLiteral("Displays this help and exits.")};
     QCommandLineOption version{{QStringLiteral("v"), QStringLiteral("version")},
                                QStringLiteral("Displays the program's version and exits.")};
+    QCommandLineOption zoom{QStringLiteral("zoom"),
+                            QStringLiteral("Starts the views at ZOOM: 1:k shows every k-th voxel, n:1 each voxel "
+                                           "as n x n pixels, fit as large as the window shows all four."),
+                            QStringLiteral("ZOOM")};
 };
 
 } // namespace
@@ -53,6 +58,19 @@ KelvoxCommandLine parseCommandLine(const QStringList& arguments)
     if (p.parser.isSet(p.version)) {
         result.action = KelvoxCommandLine::Action::ShowVersion;
         return result;
+    }
+    if (p.parser.isSet(p.zoom)) {
+        const QString text = p.parser.value(p.zoom);
+        const std::optional<TViewZoom> zoom = parseZoom(text.toStdString());
+        if (text == QStringLiteral("fit")) {
+            result.ZoomFit = true;
+        } else if (zoom) {
+            result.Zoom = *zoom;
+        } else {
+            result.action = KelvoxCommandLine::Action::Fail;
+            result.Error = QStringLiteral("Unknown zoom \"%1\": expected 1:k, n:1 or fit.").arg(text);
+            return result;
+        }
     }
     const QStringList files = p.parser.positionalArguments();
     if (files.size() > 1) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "volume/ViewZoom.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -19,6 +21,9 @@ struct KelvoxCommandLine
     Action action = Action::Run;
     bool HasFile = false;
     QString File;
+    // --zoom 1:k|n:1|fit: the zoom the window starts at (1:1 by default).
+    TViewZoom Zoom;
+    bool ZoomFit = false;
     QString Error;
 };
 

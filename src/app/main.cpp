@@ -76,6 +76,7 @@ int main(int argc, char** argv)
         TKelvoxApplication application(applicationArgc, argv);
 
         Tfm_Main fm_Main(*DataMgr, ExeVerInfo->FileDescription);
+        fm_Main.setStartZoom(commandLine.Zoom, commandLine.ZoomFit);
         // Both secondary windows belong to the main window and only hide when closed.
         auto* fm_AboutBox = new Tfm_AboutBox(*ExeVerInfo, &fm_Main);
         auto* fm_Help = new Tfm_Help(&fm_Main);

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 
+#include <algorithm>
 #include <array>
 #include <limits>
 
@@ -75,12 +76,15 @@ QImage middleSliceThumbnail(TKelvoxDataMgr& dataMgr, const VolumeLayout& layout)
                           layout.dataType, layout.byteOrder, low, high, layout.headerBytes);
     };
     // A first render finds the slice's own range, the second paints with it
-    // as the window (as "Apply" does in the main window).
+    // as the window (as "Apply" does in the main window). Both read only the
+    // rows the thumbnail can show: the zoom 1:k that leaves it at least 96
+    // pixels along its longer side.
+    const auto step = static_cast<std::int32_t>(std::max<std::int64_t>(1, std::max(d0, d1) / ThumbnailSize));
     QImageView view;
     set(0, 0);
-    dataMgr.RenderView(0, slice, vkSlice, view);
+    dataMgr.RenderView(0, slice, vkSlice, view, step);
     set(observedWindowEnd(dataMgr.ObservedMin, layout.dataType), observedWindowEnd(dataMgr.ObservedMax, layout.dataType));
-    dataMgr.RenderView(0, slice, vkSlice, view);
+    dataMgr.RenderView(0, slice, vkSlice, view, step);
     return view.image().scaled(ThumbnailSize, ThumbnailSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
 }
 

@@ -24,7 +24,8 @@ QString layoutInWords(const VolumeLayout& layout);
 
 // The middle slice of layout in the file dataMgr has open, rendered by the
 // data manager with that slice's own value range as the window, scaled to fit
-// 96 x 96. A null image when the slice is beyond what the window can show.
+// 96 x 96. A large slice is read at the zoom 1:k that still gives the
+// thumbnail all its pixels (a 10000 x 10000 slice: about 100 rows). A null image when the slice is beyond what the window can show.
 QImage middleSliceThumbnail(TKelvoxDataMgr& dataMgr, const VolumeLayout& layout);
 
 // The "Guess Layout" dialog: the best eight layouts the guesser proposes for

@@ -13,6 +13,7 @@
 #include "ui/UpDownSpinner.h"
 #include "ui/ViewBorder.h"
 #include "ui/ViewImageWidget.h"
+#include "ui/ViewZoomFit.h"
 #include "ui/ZebRotateLabel.h"
 #include "layout/VolumeLayout.h"
 #include "volume/Kelvox_DataMgr.h"
@@ -26,6 +27,7 @@
 #include <QFontInfo>
 #include <QLocale>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <utility>
@@ -36,10 +38,6 @@ namespace {
 constexpr int RefreshDelayMs = 300;
 constexpr int SpinnerMin = 0;
 constexpr int SpinnerMax = static_cast<int>(MaxShownDim);
-constexpr int ImageLeft = 23;
-constexpr int ImageTop = 57;
-constexpr int MinImageWidthForPanel = 185;
-constexpr int MinBorderHeightForPanel = 160;
 
 const QString DropHint = QStringLiteral("Drag an MRI file onto this area");
 
@@ -165,6 +163,13 @@ Tfm_Main::Tfm_Main(TKelvoxDataMgr& dataMgr, QString fileDescription, QWidget* pa
     Timer1->setSingleShot(true);
     Timer1->setInterval(RefreshDelayMs);
 
+    // Ctrl+= zooms in as well, for keyboards whose "+" needs Shift.
+    ui->mi_ZoomIn->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+    addActions({ui->mi_ZoomIn, ui->mi_ZoomOut, ui->mi_ZoomFit, ui->mi_ActualSize});
+
+    m_renderer = std::make_unique<ViewRenderer>(
+        [this](ViewRenderer::Result& result) { guarded(this, [&] { viewLanded(result); }); });
+
     createDropFileTarget1();
     wireEvents();
     FormCreate();
@@ -248,6 +253,17 @@ void Tfm_Main::wireEvents()
     connect(ui->mi_SaveLayoutAs, &QAction::triggered, this,
             [this] { guarded(this, [&] { mi_SaveLayoutAsClick(); }); });
     connect(ui->mi_Quit, &QAction::triggered, this, [this] { guarded(this, [&] { mi_QuitClick(); }); });
+    connect(ui->mi_ZoomIn, &QAction::triggered, this, [this] { guarded(this, [&] { mi_ZoomInClick(); }); });
+    connect(ui->mi_ZoomOut, &QAction::triggered, this, [this] { guarded(this, [&] { mi_ZoomOutClick(); }); });
+    connect(ui->mi_ZoomFit, &QAction::triggered, this, [this] { guarded(this, [&] { mi_ZoomFitClick(); }); });
+    connect(ui->mi_ActualSize, &QAction::triggered, this,
+            [this] { guarded(this, [&] { mi_ActualSizeClick(); }); });
+    // Ctrl + wheel over a view zooms; Fit follows the scrolling area's size.
+    for (ViewImageWidget* image : {ui->img_Slice, ui->img_NextSlice, ui->img_CrossSliceView,
+                                   ui->img_OtherVolume}) {
+        image->installEventFilter(this);
+    }
+    ui->ScrollBox_Bottom->installEventFilter(this);
     connect(ui->mi_About, &QAction::triggered, this, &Tfm_Main::aboutRequested);
     connect(ui->mi_Help, &QAction::triggered, this, &Tfm_Main::helpRequested);
 }
@@ -272,6 +288,22 @@ bool Tfm_Main::event(QEvent* event)
         guarded(this, [&] { FormActivate(); });
     }
     return QMainWindow::event(event);
+}
+
+bool Tfm_Main::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Wheel && watched != ui->ScrollBox_Bottom) {
+        auto* wheel = static_cast<QWheelEvent*>(event);
+        const int delta = wheel->angleDelta().y();
+        if ((wheel->modifiers() & Qt::ControlModifier) && delta != 0) {
+            guarded(this, [&] { delta > 0 ? mi_ZoomInClick() : mi_ZoomOutClick(); });
+            return true;
+        }
+    } else if (event->type() == QEvent::Resize && watched == ui->ScrollBox_Bottom && m_zoomFit) {
+        // The views follow the new size once the resizing pauses.
+        Timer1->start();
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void Tfm_Main::FormActivate()
@@ -314,6 +346,7 @@ void Tfm_Main::closeEvent(QCloseEvent* event)
 
 void Tfm_Main::FormClose()
 {
+    m_renderer->supersede();
     DataMgr.CloseFile();
 }
 
@@ -442,6 +475,9 @@ void Tfm_Main::ComboChanges()
 
 void Tfm_Main::ParamsChanged()
 {
+    // A render of the old guess reads no further; the views keep their
+    // pictures until the refresh.
+    m_renderer->supersede();
     ApplyParams();
     Timer1->stop();
     Timer1->start();
@@ -465,43 +501,119 @@ void Tfm_Main::ApplyParams()
 
 void Tfm_Main::RefreshViews()
 {
+    // Raised when the views are rendered, also after a refresh that failed
+    // part-way, before the error is reported.
     struct RefreshedSignal
     {
         Tfm_Main* window;
-        ~RefreshedSignal() { emit window->viewsRefreshed(); }
-    } const refreshed{this};
-    const BusyCursor busy;
+        bool armed = true;
+        ~RefreshedSignal()
+        {
+            if (armed) {
+                emit window->viewsRefreshed();
+            }
+        }
+    } refreshed{this};
 
+    m_renderer->supersede();
     ApplyParams();
     LayoutViews();
 
-    ShownSlice = strToIntDef(ui->ed_SliceNumber->text(), 0);
-    DataMgr.RenderView(0, ShownSlice, vkSlice, *ui->img_Slice);
-    ui->lb_Intensity->setText(
-        intensityLabelText(DataMgr.ObservedMin, DataMgr.ObservedMax, QLocale()));
-    ui->lb_Intensity->adjustSize();
-
+    const std::int32_t slice = strToIntDef(ui->ed_SliceNumber->text(), 0);
     // Wraps like the data manager's own 32-bit arithmetic for slice 2^31 - 1.
-    const std::int32_t nextSlice =
-        static_cast<std::int32_t>(static_cast<std::uint32_t>(ShownSlice) + 1U);
-    ui->lb_NextSlice->setText(QStringLiteral("Next Slice: ") + QString::number(nextSlice));
-    ui->lb_NextSlice->adjustSize();
-    DataMgr.RenderView(0, nextSlice, vkNextSlice, *ui->img_NextSlice);
-
+    const std::int32_t nextSlice = static_cast<std::int32_t>(static_cast<std::uint32_t>(slice) + 1U);
+    std::vector<ViewRenderer::Task> tasks{{vkSlice, 0, slice}, {vkNextSlice, 0, nextSlice}};
     if (!ui->ck_CrossSliceDisable->isChecked()) {
-        ShownCrossSliceY = strToIntDef(ui->ed_CrossSliceViewY->text(), 0);
-        DataMgr.RenderView(0, ShownCrossSliceY, vkCrossSlice, *ui->img_CrossSliceView);
+        tasks.push_back({vkCrossSlice, 0, strToIntDef(ui->ed_CrossSliceViewY->text(), 0)});
     }
+    tasks.push_back({vkOtherVolume, strToIntDef(ui->ed_VolumeNumber->text(), 0), slice});
 
-    ShownVolume = strToIntDef(ui->ed_VolumeNumber->text(), 0);
-    DataMgr.RenderView(ShownVolume, ShownSlice, vkOtherVolume, *ui->img_OtherVolume);
+    if (DataMgr.FileName.empty()) {
+        // Nothing to read: the views are painted at once.
+        const BusyCursor busy;
+        for (const ViewRenderer::Task& task : tasks) {
+            ViewImageWidget* image = ViewImages[task.view];
+            image->setLoading(false);
+            image->setMagnification(m_zoom.in);
+            DataMgr.RenderView(task.volume, task.sliceOrRow, task.view, *image, m_zoom.out);
+            viewShown(task.view, task.volume, task.sliceOrRow);
+        }
+        return;
+    }
+    for (const ViewRenderer::Task& task : tasks) {
+        ViewImages[task.view]->setLoading(true);
+    }
+    refreshed.armed = false;
+    m_renderer->render(DataMgr.Source(), std::move(tasks), m_zoom.out);
+}
+
+bool Tfm_Main::viewsLoading() const
+{
+    return m_renderer->busy();
+}
+
+void Tfm_Main::viewLanded(ViewRenderer::Result& result)
+{
+    if (result.last) {
+        for (ViewImageWidget* image : ViewImages) {
+            image->setLoading(false);
+        }
+    }
+    if (result.error) {
+        emit viewsRefreshed();
+        std::rethrow_exception(result.error);
+    }
+    const TViewKind view = result.task.view;
+    DataMgr.ExchangeView(view, result.render);
+    ViewImageWidget* image = ViewImages[view];
+    image->setLoading(false);
+    image->setMagnification(m_zoom.in);
+    image->setImage(result.image);
+    viewShown(view, result.task.volume, result.task.sliceOrRow);
+    if (result.last) {
+        emit viewsRefreshed();
+    }
+}
+
+void Tfm_Main::viewShown(TViewKind view, std::int32_t volume, std::int32_t sliceOrRow)
+{
+    switch (view) {
+    case vkSlice:
+        ShownSlice = sliceOrRow;
+        m_shown[view] = {ShownSlice, 0, 0};
+        ui->lb_Intensity->setText(intensityLabelText(DataMgr.ObservedMin, DataMgr.ObservedMax, QLocale()));
+        ui->lb_Intensity->adjustSize();
+        break;
+    case vkNextSlice:
+        // The readout adds the one itself.
+        m_shown[view] = {static_cast<std::int32_t>(static_cast<std::uint32_t>(sliceOrRow) - 1U), 0, 0};
+        ui->lb_NextSlice->setText(QStringLiteral("Next Slice: ") + QString::number(sliceOrRow));
+        ui->lb_NextSlice->adjustSize();
+        break;
+    case vkCrossSlice:
+        ShownCrossSliceY = sliceOrRow;
+        m_shown[view] = {0, ShownCrossSliceY, 0};
+        break;
+    case vkOtherVolume:
+        ShownVolume = volume;
+        m_shown[view] = {sliceOrRow, 0, ShownVolume};
+        break;
+    }
 }
 
 void Tfm_Main::LayoutViews()
 {
-    const int d0 = DataMgr.DimSize(0);
-    const int d1 = DataMgr.DimSize(1);
-    const int d2 = DataMgr.DimSize(2);
+    if (m_zoomFit) {
+        const QSize area = ui->ScrollBox_Bottom->maximumViewportSize();
+        m_zoom = fitZoom({DataMgr.DimSize(0), DataMgr.DimSize(1), DataMgr.DimSize(2)}, area.width(), area.height(),
+                         ViewPanels[vkSlice]->y());
+        showZoom();
+    }
+    // The images at the zoom (the spinners keep every size within int).
+    const auto shown = [&](int dim) { return static_cast<int>(m_zoom.pixelsFor(DataMgr.DimSize(dim))); };
+    const int d0 = shown(0);
+    const int d1 = shown(1);
+    const int d2 = shown(2);
 
     const std::array<QSize, 4> imageSizes{QSize(d0, d1), QSize(d0, d1), QSize(d0, d2),
                                           QSize(d0, d1)};
@@ -509,8 +621,8 @@ void Tfm_Main::LayoutViews()
     // Panel width: kept while it lies within the band g + 31 .. g + 39.
     const int g = std::max(imageSizes[vkSlice].width(), MinImageWidthForPanel);
     int panelWidth = ViewPanels[vkSlice]->width();
-    if (panelWidth < g + 31 || panelWidth > g + 39) {
-        panelWidth = g + 35;
+    if (panelWidth < g + PanelWidthBandLow || panelWidth > g + PanelWidthBandHigh) {
+        panelWidth = g + PanelWidthFresh;
     }
 
     int left = 0;
@@ -524,7 +636,7 @@ void Tfm_Main::LayoutViews()
         // The 2-pixel outline lies just outside the image.
         border->setGeometry(ImageLeft - 2, ImageTop - 2, image->width() + 4, image->height() + 4);
         const int panelHeight =
-            std::max(border->height(), MinBorderHeightForPanel) + border->y() + 24;
+            std::max(border->height(), MinBorderHeightForPanel) + border->y() + PanelBottomMargin;
         panel->setGeometry(left, panel->y(), panelWidth, panelHeight);
         m_anchors->apply(panel);
 
@@ -629,7 +741,14 @@ void Tfm_Main::applyLayout(const VolumeLayout& layout, std::int64_t slice)
         std::size_t m_width = 0;
         std::vector<std::uint8_t> m_pixels;
     } unshown;
-    DataMgr.RenderView(0, strToIntDef(ui->ed_SliceNumber->text(), 0), vkSlice, unshown);
+    // At the zoom the views will show, so that the range is that of the
+    // voxels they show and a huge slice is not read whole.
+    const QSize area = ui->ScrollBox_Bottom->maximumViewportSize();
+    const std::int32_t step =
+        m_zoomFit ? fitZoom({DataMgr.DimSize(0), DataMgr.DimSize(1), DataMgr.DimSize(2)}, area.width(), area.height(),
+                            ViewPanels[vkSlice]->y()).out
+                  : m_zoom.out;
+    DataMgr.RenderView(0, strToIntDef(ui->ed_SliceNumber->text(), 0), vkSlice, unshown, step);
     bt_UseIntensityClick();
     ParamsChanged();
 }
@@ -664,6 +783,47 @@ void Tfm_Main::pi_IR_Click(const QAction* item)
     ui->ed_IntensityMax->setText(QString::number(high));
 }
 
+// ---- Zoom ----------------------------------------------------------------
+
+void Tfm_Main::setStartZoom(TViewZoom zoom, bool fit)
+{
+    m_zoom = zoom;
+    m_zoomFit = fit;
+    showZoom();
+}
+
+void Tfm_Main::applyZoom(TViewZoom zoom, bool fit)
+{
+    setStartZoom(zoom, fit);
+    RefreshViews();
+}
+
+void Tfm_Main::showZoom()
+{
+    ui->StatusBar1Zoom->setText((m_zoomFit ? QStringLiteral("Fit ") : QStringLiteral("Zoom "))
+                                + QString::fromStdString(zoomText(m_zoom)));
+}
+
+void Tfm_Main::mi_ZoomInClick()
+{
+    applyZoom(zoomedIn(m_zoom), false);
+}
+
+void Tfm_Main::mi_ZoomOutClick()
+{
+    applyZoom(zoomedOut(m_zoom), false);
+}
+
+void Tfm_Main::mi_ZoomFitClick()
+{
+    applyZoom(m_zoom, true);
+}
+
+void Tfm_Main::mi_ActualSizeClick()
+{
+    applyZoom(TViewZoom{}, false);
+}
+
 // ---- Voxel readout -----------------------------------------------------
 
 void Tfm_Main::ImageMouseMove(const QObject* sender, int x, int y)
@@ -673,9 +833,12 @@ void Tfm_Main::ImageMouseMove(const QObject* sender, int x, int y)
         return; // the status bar's own moves
     }
     const auto view = static_cast<TViewKind>(found - ViewImages.begin());
-    const ReadoutTexts texts = voxelReadout(DataMgr, view, x, y,
-                                            ShownPosition{ShownSlice, ShownCrossSliceY, ShownVolume},
-                                            QLocale());
+    // The voxel whose pixel is under the pointer in the picture on screen:
+    // floor(position x k / n) for the zoom it was rendered at.
+    const TViewZoom shownZoom{(*found)->magnification(), DataMgr.LastRenderStep(view)};
+    const auto voxelX = static_cast<std::int32_t>(shownZoom.voxelAt(x));
+    const auto voxelY = static_cast<std::int32_t>(shownZoom.voxelAt(y));
+    const ReadoutTexts texts = voxelReadout(DataMgr, view, voxelX, voxelY, m_shown[view], QLocale());
     ui->StatusBar1Panel0->setText(texts.panel0);
     ui->StatusBar1Panel2->setText(texts.panel2);
     ui->StatusBar1Panel1->setText(texts.panel1);

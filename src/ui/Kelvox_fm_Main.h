@@ -1,5 +1,8 @@
 #pragma once
 
+#include "ui/NumberFormat.h"
+#include "ui/ViewRenderer.h"
+#include "volume/ViewZoom.h"
 #include "volume/VoxelType.h"
 
 #include <QMainWindow>
@@ -64,10 +67,14 @@ public:
     // for the file named on the command line.
     void openFileAtStart(const QString& path);
 
-    // Applies the parameters, lays out the views and renders all four now,
-    // under the busy cursor (restored also when a step fails; the error then
-    // reaches the caller). The refresh timer and Close File call it.
+    // Applies the parameters, lays out the views and renders all four: with
+    // a file open on the view renderer's thread (each view shows that it is
+    // loading until its picture lands; viewsRefreshed follows the last), 
+    // without one at once (nothing to read). A newer refresh or change
+    // supersedes a render in progress. The refresh timer and Close File call it.
     void RefreshViews();
+    // A render of the views is in progress.
+    bool viewsLoading() const;
 
     // Takes a layout stated by the user's choice (a guess picked, a layout
     // file opened): dimensions, data type, byte order and header bytes go
@@ -78,6 +85,13 @@ public:
     // held to it as typed ones are.
     void applyLayout(const VolumeLayout& layout, std::int64_t slice);
 
+    // The zoom the four views share, and whether it follows Fit (recomputed
+    // from the scrolling area whenever the views are laid out).
+    TViewZoom zoom() const { return m_zoom; }
+    bool zoomFollowsFit() const { return m_zoomFit; }
+    // The zoom the first refresh uses (start-up: --zoom); Fit when fit.
+    void setStartZoom(TViewZoom zoom, bool fit);
+
 signals:
     void aboutRequested(); // mi_AboutClick
     void helpRequested();  // mi_HelpClick
@@ -87,6 +101,7 @@ signals:
 
 protected:
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -130,6 +145,21 @@ private:
     void pi_IR_Click(const QAction* item);
     void showIntensityMenu(const QPoint& pos);
 
+    // Zoom (View menu, Ctrl + wheel over a view).
+    void mi_ZoomInClick();
+    void mi_ZoomOutClick();
+    void mi_ZoomFitClick();
+    void mi_ActualSizeClick();
+    // Shows the views at zoom (Fit when fit) at once.
+    void applyZoom(TViewZoom zoom, bool fit);
+    void showZoom();
+
+    // A view's render has landed (from the view renderer): it becomes the
+    // picture on screen and what the readout describes.
+    void viewLanded(ViewRenderer::Result& result);
+    // The labels and shown positions for a view rendered with these arguments.
+    void viewShown(TViewKind view, std::int32_t volume, std::int32_t sliceOrRow);
+
     // Voxel readout.
     void ImageMouseMove(const QObject* sender, int x, int y);
 
@@ -150,6 +180,11 @@ private:
     std::int32_t ShownSlice = 0;
     std::int32_t ShownCrossSliceY = 0;
     std::int32_t ShownVolume = 0;
+    // What each view shows, as its picture was rendered.
+    std::array<ShownPosition, 4> m_shown{};
+    std::unique_ptr<ViewRenderer> m_renderer;
+    TViewZoom m_zoom;
+    bool m_zoomFit = false;
     std::array<QWidget*, 4> ViewPanels{};
     std::array<ViewImageWidget*, 4> ViewImages{};
     std::array<ViewBorder*, 4> ViewBorders{};

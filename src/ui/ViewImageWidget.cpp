@@ -1,6 +1,7 @@
 #include "ui/ViewImageWidget.h"
 
 #include "volume/GreyKernels.h"
+#include "volume/ViewZoom.h"
 
 #include <QMouseEvent>
 #include <QPaintEngine>
@@ -65,6 +66,49 @@ void ViewImageWidget::repaintNow()
     repaint();
 }
 
+void ViewImageWidget::setImage(const QImage& image)
+{
+    m_rows = nullptr;
+    m_image = image;
+    update();
+}
+
+void ViewImageWidget::setMagnification(int magnification)
+{
+    magnification = std::max(1, magnification);
+    if (magnification == m_magnification) {
+        return;
+    }
+    m_magnification = magnification;
+    update();
+}
+
+void ViewImageWidget::setLoading(bool loading)
+{
+    if (loading == m_loading) {
+        return;
+    }
+    m_loading = loading;
+    if (loading) {
+        setCursor(Qt::BusyCursor);
+    } else {
+        unsetCursor();
+    }
+    update();
+}
+
+const std::uint8_t* ViewImageWidget::shownRow(int y, int left, int count)
+{
+    const int n = m_magnification;
+    const uchar* source = m_image.constScanLine(y / n);
+    if (n == 1) {
+        return source + 3 * static_cast<std::size_t>(left);
+    }
+    m_magnifiedRow.resize(3 * static_cast<std::size_t>(count));
+    magnifyRow24(source, n, left, static_cast<std::size_t>(count), m_magnifiedRow.data());
+    return m_magnifiedRow.data();
+}
+
 bool ViewImageWidget::paintIntoBackingStore(QPainter& painter, const QRect& area)
 {
     // Where the painter draws straight into a 32-bit raster image (the
@@ -98,7 +142,7 @@ bool ViewImageWidget::paintIntoBackingStore(QPainter& painter, const QRect& area
     for (const QRect& rect : region) {
         for (int y = rect.top(); y <= rect.bottom(); ++y) {
             GreyKernels::widenPixels(
-                m_image.constScanLine(y - offset.y()) + 3 * (rect.left() - offset.x()),
+                shownRow(y - offset.y(), rect.left() - offset.x(), rect.width()),
                 static_cast<std::size_t>(rect.width()),
                 reinterpret_cast<std::uint32_t*>(screen + static_cast<std::size_t>(y) * screenLine) + rect.left());
         }
@@ -109,7 +153,7 @@ bool ViewImageWidget::paintIntoBackingStore(QPainter& painter, const QRect& area
 void ViewImageWidget::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
-    const QRect bitmap(QPoint(0, 0), m_image.size());
+    const QRect bitmap(QPoint(0, 0), m_image.size() * m_magnification);
     const QRect area = event->rect() & bitmap;
     if (!area.isEmpty() && !paintIntoBackingStore(painter, area)) {
         // Elsewhere (a grab into a pixmap, a scaled screen) the exposed part
@@ -124,7 +168,7 @@ void ViewImageWidget::paintEvent(QPaintEvent* event)
         for (int top = area.top(); top <= area.bottom(); top += rowsPerBand) {
             const int rows = std::min(rowsPerBand, area.bottom() + 1 - top);
             for (int y = top; y < top + rows; ++y) {
-                GreyKernels::widenPixels(m_image.constScanLine(y) + 3 * area.left(),
+                GreyKernels::widenPixels(shownRow(y, area.left(), area.width()),
                                          static_cast<std::size_t>(area.width()),
                                          m_band.data() + static_cast<std::size_t>(y - top) * area.width());
             }
@@ -138,6 +182,14 @@ void ViewImageWidget::paintEvent(QPaintEvent* event)
     const QRegion uncovered = QRegion(event->rect()) - bitmap;
     for (const QRect& rect : uncovered) {
         painter.fillRect(rect, palette().window());
+    }
+    if (m_loading) {
+        const QString text = QStringLiteral("Loading\u2026");
+        const QRect mark = painter.fontMetrics().boundingRect(text).adjusted(-3, -1, 3, 1).translated(
+            3 - painter.fontMetrics().boundingRect(text).left(), 3 + painter.fontMetrics().ascent());
+        painter.fillRect(mark, QColor(255, 255, 225));
+        painter.setPen(Qt::black);
+        painter.drawText(mark, Qt::AlignCenter, text);
     }
 }
 

@@ -12,8 +12,8 @@ class QPainter;
 class QRect;
 
 // One view on screen: owns the 24-bit bitmap the data manager paints into
-// and shows it one pixel per voxel at the widget's top-left corner, without
-// scaling. The widget's own size is set by the window's layout; a bitmap
+// and shows it at the widget's top-left corner, each bitmap pixel as a block
+// of magnification x magnification screen pixels (never smoothed). The widget's own size is set by the window's layout; a bitmap
 // larger than the widget is clipped, a smaller one leaves the rest unpainted.
 // Mouse moves over the bitmap are reported in bitmap pixels.
 class ViewImageWidget final : public QWidget, public ViewImage
@@ -34,6 +34,18 @@ public:
     // empty view).
     const QImage& image() const { return m_image; }
 
+    // Replaces the bitmap (a render made elsewhere) and repaints.
+    void setImage(const QImage& image);
+
+    // Screen pixels per bitmap pixel along each axis (1 and up); repaints.
+    void setMagnification(int magnification);
+    int magnification() const { return m_magnification; }
+
+    // While a new picture is being read: a "Loading..." mark over the
+    // present one and the busy pointer over the view.
+    void setLoading(bool loading);
+    bool loading() const { return m_loading; }
+
 signals:
     // The pointer moved into column x, row y of the widget (0-based; the
     // pixel the position lies in, also for fractional positions). Only
@@ -53,4 +65,10 @@ private:
     std::uint8_t* m_rows = nullptr;
     // Screen-format pixels of one band of the bitmap, reused by every paint.
     std::vector<std::uint32_t> m_band;
+    int m_magnification = 1;
+    bool m_loading = false;
+    // One magnified row of the bitmap, reused by every paint.
+    std::vector<std::uint8_t> m_magnifiedRow;
+    // The 24-bit pixels of screen row y from column left on, count of them.
+    const std::uint8_t* shownRow(int y, int left, int count);
 };

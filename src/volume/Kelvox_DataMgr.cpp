@@ -15,6 +15,8 @@
 
 TKelvoxDataMgr* DataMgr = nullptr;
 
+std::atomic<FileReadObserver*> TKelvoxDataMgr::s_readObserver{nullptr};
+
 namespace
 {
 
@@ -109,6 +111,53 @@ void TKelvoxDataMgr::CloseFile()
 {
     FileName.clear();
     Stream.reset();
+}
+
+TKelvoxDataMgr::RenderSource TKelvoxDataMgr::Source() const
+{
+    return {FileName, Stream, Dims, DataType, ByteOrder, IntensityMin, IntensityMax, HeaderBytes};
+}
+
+void TKelvoxDataMgr::UseSource(const RenderSource& source)
+{
+    SetParams(source.dims[0], source.dims[1], source.dims[2], source.dataType, source.byteOrder, source.intensityMin,
+              source.intensityMax, source.headerBytes);
+    FileName = source.fileName;
+    Stream = source.stream;
+}
+
+void TKelvoxDataMgr::SetReadObserver(FileReadObserver* observer)
+{
+    s_readObserver.store(observer);
+}
+
+std::size_t TKelvoxDataMgr::readFile(std::int64_t position, std::uint8_t* dest, std::size_t count) const
+{
+    if (Superseded && Superseded())
+        throw RenderSuperseded();
+    if (FileReadObserver* observer = s_readObserver.load())
+        observer->beforeRead(position, count);
+    return Stream->readAt(position, dest, count);
+}
+
+std::int32_t TKelvoxDataMgr::LastRenderStep(TViewKind view) const
+{
+    if (view > vkOtherVolume)
+        throw std::out_of_range("no such view");
+    return m_rendered[view].step;
+}
+
+void TKelvoxDataMgr::ExchangeView(TViewKind view, TViewRender& render)
+{
+    if (view > vkOtherVolume)
+        throw std::out_of_range("no such view");
+    std::swap(ViewBuffers[view], render.buffer);
+    std::swap(ViewCounts[view], render.count);
+    std::swap(m_rendered[view], render.record);
+    if (view == vkSlice) {
+        std::swap(ObservedMin, render.observedMin);
+        std::swap(ObservedMax, render.observedMax);
+    }
 }
 
 void TKelvoxDataMgr::SetParams(std::int32_t voxelsPerRow, std::int32_t rowsPerSlice, std::int32_t slicesPerVolume,
@@ -232,7 +281,7 @@ bool TKelvoxDataMgr::elementHoldsData(TViewKind view, std::int64_t element) cons
 {
     if (element < 0)
         return false;
-    if (view != vkCrossSlice)
+    if (!m_rendered[view].perRow)
         return element < ViewCounts[view];
     const RenderedView& r = m_rendered[view];
     if (r.width <= 0)
@@ -247,6 +296,13 @@ double TKelvoxDataMgr::ViewValue(TViewKind view, std::int32_t x, std::int32_t y)
     if (view > vkOtherVolume)
         return 0.0;
     const RenderedView& r = m_rendered[view];
+    if (r.step > 1) {
+        // Only the voxels on the step's grid were read.
+        if (x < 0 || y < 0 || x % r.step != 0 || y % r.step != 0)
+            return 0.0;
+        x /= r.step;
+        y /= r.step;
+    }
     const std::int64_t element = static_cast<std::int64_t>(x) + static_cast<std::int64_t>(y) * r.width;
     if (!elementHoldsData(view, element))
         return 0.0;
@@ -257,7 +313,31 @@ double TKelvoxDataMgr::ViewValue(TViewKind view, std::int32_t x, std::int32_t y)
     return isSignallingNaN(p, r.dataType, big) ? 0.0 : voxelValue(p, r.dataType, big);
 }
 
-void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TViewKind view, ViewImage& image)
+namespace
+{
+
+// Every step-th voxel of src, count of them, packed into dst.
+template <std::size_t Bytes>
+void gatherVoxels(const std::uint8_t* src, std::size_t step, std::size_t count, std::uint8_t* dst)
+{
+    for (std::size_t i = 0; i < count; ++i)
+        std::memcpy(dst + i * Bytes, src + i * step * Bytes, Bytes);
+}
+
+void gatherVoxels(const std::uint8_t* src, std::size_t bytes, std::size_t step, std::size_t count, std::uint8_t* dst)
+{
+    switch (bytes) {
+    case 1: gatherVoxels<1>(src, step, count, dst); break;
+    case 2: gatherVoxels<2>(src, step, count, dst); break;
+    case 4: gatherVoxels<4>(src, step, count, dst); break;
+    default: gatherVoxels<8>(src, step, count, dst); break;
+    }
+}
+
+} // namespace
+
+void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TViewKind view, ViewImage& image,
+                                std::int32_t step)
 {
     if (view > vkOtherVolume)
         throw std::out_of_range("no such view");
@@ -267,8 +347,13 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
     const TVoxelDataType type = DataType;
     const bool big = ByteOrder == boBigEndian;
     const std::int64_t bpv = bytesPerVoxelOf(type);
-    const std::int64_t width = std::max<std::int32_t>(Dims[0], 0);
-    const std::int64_t height = std::max<std::int32_t>(view == vkCrossSlice ? Dims[2] : Dims[1], 0);
+    // The zoom 1:k shows every k-th voxel of every k-th row (cross-slice:
+    // slice): the view holds only those.
+    const std::int64_t k = std::max<std::int32_t>(step, 1);
+    const std::int64_t fullWidth = std::max<std::int32_t>(Dims[0], 0);
+    const std::int64_t fullHeight = std::max<std::int32_t>(view == vkCrossSlice ? Dims[2] : Dims[1], 0);
+    const std::int64_t width = (fullWidth + k - 1) / k;
+    const std::int64_t height = (fullHeight + k - 1) / k;
     const std::int64_t pixels = width * height;
 
     // 1. Reset. Nothing of an earlier render of this view stays observable:
@@ -284,6 +369,8 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
     r.dataType = type;
     r.byteOrder = ByteOrder;
     r.guess = {Dims, DataType, ByteOrder, HeaderBytes};
+    r.step = static_cast<std::int32_t>(k);
+    r.perRow = view == vkCrossSlice || k > 1;
     r.rowCounts.clear();
 
     // The buffer grows to hold the whole view; if the memory cannot be had,
@@ -292,32 +379,71 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
     buffer.reserve(wanted);
     const std::size_t usable = std::min(wanted, buffer.capacity());
 
-    // 2./3. Read.
-    if (view != vkCrossSlice) {
+    // 2./3. Read. A render given up part-way leaves no data to show.
+    try {
+    if (!r.perRow) {
         if (Stream && usable > 0) {
-            const std::size_t got = Stream->readAt(FilePosition(0, 0, sliceOrRow, volume), buffer.data(), usable);
+            // In pieces, so that a newer render can stop a large one.
+            constexpr std::size_t Piece = std::size_t{16} << 20;
+            const std::int64_t position = FilePosition(0, 0, sliceOrRow, volume);
+            std::size_t got = 0;
+            while (got < usable) {
+                const std::size_t want = std::min(Piece, usable - got);
+                const std::size_t n =
+                    readFile(position < 0 ? -1 : position + static_cast<std::int64_t>(got), buffer.data() + got, want);
+                got += n;
+                if (n < want)
+                    break;
+            }
             ViewCounts[view] = static_cast<std::int32_t>(got / static_cast<std::size_t>(bpv));
         }
     } else if (width > 0 && usable > 0) {
-        // One read per slice: row sliceOrRow of slice k becomes buffer row k.
+        // One read per shown row: row sliceOrRow of slice y * k (cross-slice)
+        // or row y * k of the slice becomes buffer row y. At 1:k a row is
+        // read up to its last shown voxel and every k-th voxel kept.
         const std::size_t rowBytes = static_cast<std::size_t>(width * bpv);
+        const std::size_t readBytes = static_cast<std::size_t>(((width - 1) * k + 1) * bpv);
         std::size_t rows = std::min<std::size_t>(static_cast<std::size_t>(height), (usable + rowBytes - 1) / rowBytes);
         try {
             r.rowCounts.assign(rows, 0);
+            if (k > 1 && m_rowScratch.size() < readBytes)
+                m_rowScratch.resize(readBytes);
         } catch (const std::bad_alloc&) {
             // Rows without a count hold no data, like those beyond the buffer.
-            rows = std::min(rows, r.rowCounts.capacity());
+            rows = k > 1 ? 0 : std::min(rows, r.rowCounts.capacity());
             r.rowCounts.assign(rows, 0);
         }
+        // A slice view shows nothing of a slice whose start lies nowhere,
+        // as its one read at 1:1 would not.
+        const bool sliceNowhere = view != vkCrossSlice && FilePosition(0, 0, sliceOrRow, volume) < 0;
         std::int64_t total = 0;
-        for (std::size_t k = 0; Stream && k < rows; ++k) {
-            const std::size_t start = k * rowBytes;
-            const std::size_t got = Stream->readAt(FilePosition(0, sliceOrRow, static_cast<std::int32_t>(k), volume),
-                                                   buffer.data() + start, std::min(rowBytes, usable - start));
-            r.rowCounts[k] = static_cast<std::int32_t>(got / static_cast<std::size_t>(bpv));
-            total += r.rowCounts[k];
+        for (std::size_t y = 0; Stream && !sliceNowhere && y < rows; ++y) {
+            const std::size_t start = y * rowBytes;
+            const auto index = static_cast<std::int32_t>(static_cast<std::int64_t>(y) * k);
+            const std::int64_t position = view == vkCrossSlice ? FilePosition(0, sliceOrRow, index, volume)
+                                                               : FilePosition(0, index, sliceOrRow, volume);
+            const std::size_t room = std::min(rowBytes, usable - start);
+            std::size_t voxels = 0;
+            if (k == 1) {
+                voxels = readFile(position, buffer.data() + start, room) / static_cast<std::size_t>(bpv);
+            } else {
+                const std::size_t got = readFile(position, m_rowScratch.data(), readBytes);
+                const std::size_t read = got / static_cast<std::size_t>(bpv);
+                voxels = std::min((read + static_cast<std::size_t>(k) - 1) / static_cast<std::size_t>(k),
+                                  room / static_cast<std::size_t>(bpv));
+                gatherVoxels(m_rowScratch.data(), static_cast<std::size_t>(bpv), static_cast<std::size_t>(k), voxels,
+                             buffer.data() + start);
+            }
+            r.rowCounts[y] = static_cast<std::int32_t>(voxels);
+            total += r.rowCounts[y];
         }
-        ViewCounts[view] = static_cast<std::int32_t>(total);
+        ViewCounts[view] = static_cast<std::int32_t>(std::min<std::int64_t>(total, std::numeric_limits<std::int32_t>::max()));
+    }
+    } catch (const RenderSuperseded&) {
+        ViewCounts[view] = 0;
+        r.perRow = true;
+        r.rowCounts.clear();
+        throw;
     }
 
     // 4. Intensity constants.
@@ -333,7 +459,7 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
     // beyond the data read.
     const std::int64_t count = ViewCounts[view];
     const auto dataInRow = [&](std::int64_t y) -> std::size_t {
-        if (view == vkCrossSlice)
+        if (r.perRow)
             return y < static_cast<std::int64_t>(r.rowCounts.size()) ? static_cast<std::size_t>(r.rowCounts[static_cast<std::size_t>(y)]) : 0;
         return static_cast<std::size_t>(std::clamp<std::int64_t>(count - y * width, 0, width));
     };
@@ -345,8 +471,8 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
     const auto forEachDataRun = [&](auto&& fn) {
         for (std::int64_t y = 0; y < height; ++y) {
             const std::size_t n = dataInRow(y);
-            if (n == 0 && view != vkCrossSlice)
-                break; // slice views hold their data as one prefix
+            if (n == 0 && !r.perRow)
+                break; // slice views at 1:1 hold their data as one prefix
             if (n > 0)
                 fn(rowStart(y), n);
         }

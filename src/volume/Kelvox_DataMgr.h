@@ -1,12 +1,15 @@
 #pragma once
 
 #include "volume/ViewBuffer.h"
+#include "volume/ViewZoom.h"
 #include "volume/VoxelType.h"
 #include "volume/VolumeFile.h"
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -26,11 +29,32 @@ enum TViewKind : std::uint8_t
 // Starting capacity of each view buffer: 4 MiB, 1,048,576 32-bit words.
 inline constexpr std::int32_t ViewBufferSize = 4194304;
 
+// Sees every read a render makes of the volume file, before it happens (a
+// test or a benchmark counts them or slows them down). Called on the thread
+// that renders.
+class FileReadObserver
+{
+public:
+    virtual void beforeRead(std::int64_t position, std::size_t bytes) = 0;
+
+protected:
+    ~FileReadObserver() = default;
+};
+
+// A render given up because a newer one superseded it (see
+// TKelvoxDataMgr::Superseded); nothing of it is to be shown.
+class RenderSuperseded
+{
+};
+
 // The program's only access to the volume file: the open file, the guess of
 // its layout (geometry, data type, byte order), the intensity window, the
 // offset arithmetic, voxel decoding and the four views' buffers.
 //
-// All operations run on the GUI thread. Voxel numbers and byte offsets are
+// One data manager is used by one thread at a time: the window's own on the
+// GUI thread, the view renderer's on its thread (which renders from a
+// RenderSource snapshot and hands each finished view over with ExchangeView;
+// the open file is shared and read with pread only). Voxel numbers and byte offsets are
 // exact signed 64-bit values; every read happens at HeaderBytes + the byte
 // offset. No index is checked against its dimension.
 class TKelvoxDataMgr
@@ -42,8 +66,9 @@ public:
 
     // Path of the open file; empty exactly when no file is open.
     std::string FileName;
-    // The open file, present exactly while FileName is non-empty.
-    std::unique_ptr<VolumeFile> Stream;
+    // The open file, present exactly while FileName is non-empty. A render
+    // running elsewhere (ShareFileAndGuess) keeps it open until it ends.
+    std::shared_ptr<VolumeFile> Stream;
     // Why the last OpenFile left no file open ("File does not exist",
     // "Cannot open file <path>"); empty after a successful open.
     std::string ErrorText;
@@ -128,9 +153,11 @@ public:
     std::int32_t DecodeInt32(std::int32_t index, std::span<const std::uint8_t> buffer) const;
     float DecodeFloat32(std::int32_t index, std::span<const std::uint8_t> buffer) const;
 
-    // Value of the voxel shown at column x, row y (for vkCrossSlice, y is the
+    // Value of the voxel at column x, row y (for vkCrossSlice, y is the
     // slice) of a view as last rendered, from its buffer, never the file:
     // element x + y * Dim0 of the render, decoded as that render decoded it.
+    // A render at 1:k holds only the voxels whose column and row are
+    // multiples of k; any other voxel (and a negative x or y) gives 0.
     // Integers widen exactly, floats are the value they hold. 0 for a
     // position that holds no data read from the file (outside the view,
     // beyond the file, beyond a buffer that could not grow), for a data type
@@ -140,15 +167,57 @@ public:
 
     // Reads one view from the file into ViewBuffers[view] and paints it into
     // image: Dim0 x Dim1 pixels (Dim0 x Dim2 for vkCrossSlice), row 0 at the
-    // top. Slice views read slice sliceOrRow of volume `volume`; the
+    // top. With step k above 1 (the zoom 1:k) only the voxels whose column
+    // and row (cross-slice: slice) are multiples of k are read and shown:
+    // ceil(Dim0 / k) x ceil(Dim1 / k) pixels, each the pixel the full render
+    // has for that voxel; a slice view reads each shown row in one read, the
+    // cross-slice view the chosen row of every k-th slice. Slice views read slice sliceOrRow of volume `volume`; the
     // cross-slice view reads row sliceOrRow of every slice of that volume.
     // Grey under the intensity window, light blue (0, 255, 255) where no data
     // was read, red (255, 0, 0) for a NaN or a value whose scaled form
     // overflows. Integers count as the nearest 32-bit float; a Float-64 is
     // scaled as the double it is. vkSlice also records ObservedMin and ObservedMax. Errors of
     // image->setSize24 reach the caller; nothing else is reported. Negative
-    // dimensions give an empty view.
-    void RenderView(std::int32_t volume, std::int32_t sliceOrRow, TViewKind view, ViewImage& image);
+    // dimensions give an empty view. When Superseded answers true before a
+    // read, the render stops there and throws RenderSuperseded; the view's
+    // buffer and record then hold nothing to show.
+    void RenderView(std::int32_t volume, std::int32_t sliceOrRow, TViewKind view, ViewImage& image,
+                    std::int32_t step = 1);
+
+    // The open file and the guess (geometry, type, byte order, intensity
+    // window, header bytes) as they stand: what a render made elsewhere
+    // needs to render what this data manager would.
+    struct RenderSource
+    {
+        std::string fileName;
+        std::shared_ptr<VolumeFile> stream;
+        std::array<std::int32_t, 3> dims{0, 0, 0};
+        TVoxelDataType dataType = vdtByte;
+        TByteOrder byteOrder = boLittleEndian;
+        decltype(IntensityMin) intensityMin{};
+        decltype(IntensityMax) intensityMax{};
+        std::int64_t headerBytes = 0;
+    };
+    RenderSource Source() const;
+    // Takes source's file (shared: it stays open while either holds it) and
+    // guess; the buffers stay this data manager's own.
+    void UseSource(const RenderSource& source);
+
+    // Asked before every read of a render; null: never superseded.
+    std::function<bool()> Superseded;
+
+    // The step (k of 1:k) of a view's last render; 1 before any.
+    std::int32_t LastRenderStep(TViewKind view) const;
+
+    // Everything a view's render leaves: buffer, count, record and, for
+    // vkSlice, the observed range.
+    struct TViewRender;
+    // Exchanges view's render with render: a render made by another data
+    // manager becomes this one's, and this one's goes with render.
+    void ExchangeView(TViewKind view, TViewRender& render);
+
+    // Sees every read of every data manager (null: none). Process-wide.
+    static void SetReadObserver(FileReadObserver* observer);
 
     // The guess under which a view was last rendered (before any render:
     // the start-up guess, nothing read). The readout describes the pictures
@@ -183,11 +252,28 @@ private:
         TVoxelDataType dataType = vdtByte;
         TByteOrder byteOrder = boLittleEndian;
         RenderedGuess guess;
-        // Cross-slice view only: whole voxels read into each buffer row.
-        // Rows are read one by one at their own offsets, so a row may hold
-        // data after one that holds none.
+        // 1:k between the voxels read (1 for every voxel).
+        std::int32_t step = 1;
+        // The cross-slice view and views at 1:k: whole voxels read into
+        // each buffer row. Rows are read one by one at their own offsets, so
+        // a row may hold data after one that holds none.
+        bool perRow = false;
         std::vector<std::int32_t> rowCounts;
     };
+
+public:
+    struct TViewRender
+    {
+        ViewBuffer buffer{1};
+        std::int32_t count = 0;
+        RenderedView record;
+        float observedMin = 0.0f;
+        float observedMax = 0.0f;
+    };
+
+private:
+    // Stream->readAt, seen by the read observer first.
+    std::size_t readFile(std::int64_t position, std::uint8_t* dest, std::size_t count) const;
 
     bool elementHoldsData(TViewKind view, std::int64_t element) const;
 
@@ -196,6 +282,9 @@ private:
     std::array<std::uint8_t, 65536> m_greyTable{};
     // Row starts of the image being painted; grows only.
     std::vector<std::uint8_t*> m_rowPointers;
+    // One whole row of the file for a render at 1:k; grows only.
+    std::vector<std::uint8_t> m_rowScratch;
+    static std::atomic<FileReadObserver*> s_readObserver;
 };
 
 // The process-wide instance. Null until the program's start-up creates it,

@@ -58,7 +58,23 @@ INSTANTIATE_TEST_SUITE_P(
                       ParseCase{{"--bogus"}, Action::Fail, "", false},
                       ParseCase{{"-platform", "xcb"}, Action::Fail, "", false},
                       ParseCase{{"--help-all"}, Action::Fail, "", false},
-                      ParseCase{{"a.raw", "b.raw"}, Action::Fail, "", false}));
+                      ParseCase{{"a.raw", "b.raw"}, Action::Fail, "", false},
+                      ParseCase{{"--zoom", "1:4", "h.raw"}, Action::Run, "h.raw", true},
+                      ParseCase{{"--zoom=fit"}, Action::Run, "", false},
+                      ParseCase{{"--zoom", "2:2", "h.raw"}, Action::Fail, "", false},
+                      ParseCase{{"--zoom", "Fit"}, Action::Fail, "", false}));
+
+TEST(CommandLine, ZoomIsTakenAsGiven)
+{
+    const KelvoxCommandLine out = parseCommandLine({QStringLiteral("kelvox"), QStringLiteral("--zoom=1:16")});
+    EXPECT_EQ(out.Zoom, (TViewZoom{1, 16}));
+    EXPECT_FALSE(out.ZoomFit);
+    const KelvoxCommandLine in = parseCommandLine({QStringLiteral("kelvox"), QStringLiteral("--zoom"), QStringLiteral("3:1")});
+    EXPECT_EQ(in.Zoom, (TViewZoom{3, 1}));
+    const KelvoxCommandLine fit = parseCommandLine({QStringLiteral("kelvox"), QStringLiteral("--zoom=fit")});
+    EXPECT_TRUE(fit.ZoomFit);
+    EXPECT_EQ(parseCommandLine({QStringLiteral("kelvox")}).Zoom, TViewZoom{});
+}
 
 TEST(CommandLine, FileArgumentBecomesAbsoluteWithoutCleaning)
 {

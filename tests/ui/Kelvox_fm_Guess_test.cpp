@@ -91,6 +91,35 @@ TEST(MiddleSliceThumbnail, UsesTheSlicesOwnRangeScaledTo96)
     EXPECT_TRUE(middleSliceThumbnail(mgr, layoutOf({20000, 1, 1}, vdtByte, boLittleEndian, 0)).isNull());
 }
 
+// A thumbnail of a large slice reads only the rows it can show.
+TEST(MiddleSliceThumbnail, ReadsOnlyTheRowsItShows)
+{
+    struct Counter final : FileReadObserver
+    {
+        void beforeRead(std::int64_t, std::size_t count) override
+        {
+            ++reads;
+            bytes += static_cast<std::int64_t>(count);
+        }
+        std::int64_t reads = 0, bytes = 0;
+    } counter;
+    QTemporaryDir dir;
+    QByteArray bytes(2000 * 2000, '\0');
+    for (int i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>(i % 2000 < 1000 ? 10 : 200);
+    TKelvoxDataMgr mgr;
+    mgr.OpenFile(writeFile(dir, QStringLiteral("big.raw"), bytes).toStdString());
+    TKelvoxDataMgr::SetReadObserver(&counter);
+    const QImage t = middleSliceThumbnail(mgr, layoutOf({2000, 2000, 1}, vdtByte, boLittleEndian, 0));
+    TKelvoxDataMgr::SetReadObserver(nullptr);
+    EXPECT_EQ(t.size(), QSize(96, 96));
+    // Two renders (range, then pixels) of every 20th row: 100 rows each.
+    EXPECT_EQ(counter.reads, 200);
+    EXPECT_LE(counter.bytes, 200 * 2000);
+    EXPECT_LT(qGray(t.pixel(10, 50)), 20);
+    EXPECT_GT(qGray(t.pixel(85, 50)), 235);
+}
+
 QTableWidget* table(const Tfm_Guess& d)
 {
     return d.findChild<QTableWidget*>(QStringLiteral("tw_Candidates"));

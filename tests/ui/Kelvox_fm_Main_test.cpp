@@ -12,6 +12,7 @@
 #include "ui/UpDownSpinner.h"
 #include "ui/ViewBorder.h"
 #include "ui/ViewImageWidget.h"
+#include "ui/ViewZoomFit.h"
 #include "ui/ZebRotateLabel.h"
 #include "volume/Kelvox_DataMgr.h"
 
@@ -39,10 +40,14 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <bit>
+#include <chrono>
+#include <thread>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -109,6 +114,16 @@ protected:
         const auto before = refreshed->count();
         ASSERT_TRUE(refreshed->wait(RefreshWaitMs));
         ASSERT_EQ(refreshed->count(), before + 1);
+        refreshed->clear();
+    }
+
+    // Waits for the refresh a zoom change starts, unless it has already
+    // been made.
+    void waitForZoomRefresh()
+    {
+        if (refreshed->count() == 0) {
+            ASSERT_TRUE(refreshed->wait(RefreshWaitMs));
+        }
         refreshed->clear();
     }
 
@@ -1212,6 +1227,237 @@ TEST_F(MainWindow, ViewsEqualTheCommandLineRenderer)
         // The picture is not trivially uniform: the phantom shows.
         EXPECT_NE(shown.pixelColor(0, 0), shown.pixelColor(shown.width() / 2, shown.height() / 2)) << view;
     }
+}
+
+// ---- Zoom ----------------------------------------------------------------
+
+TEST_F(MainWindow, ZoomedViewsEqualTheCommandLineRendererAndReadTheVoxelUnderThePointer)
+{
+    const QString sample = QStringLiteral(KELVOX_SAMPLES_DIR "/head_128x128x64x2_i16be.raw");
+    const QString renderer = QStringLiteral(KELVOX_BINARY_DIR "/tools/kelvox-render");
+    start();
+    setGeometry(128, 128, 64, 1);
+    choose(child<QComboBox>("cb_ByteOrder"), 1);
+    paste(edit("ed_IntensityMin"), QStringLiteral("-100"));
+    paste(edit("ed_IntensityMax"), QStringLiteral("1500"));
+    paste(edit("ed_SliceNumber"), QStringLiteral("30"));
+    paste(edit("ed_CrossSliceViewY"), QStringLiteral("70"));
+    window->DropFileTarget1Drop({sample});
+    waitForRefresh();
+
+    // Zoom Out twice from 1:1, then Actual Size and Zoom In twice.
+    const std::vector<std::tuple<std::vector<const char*>, const char*, QString>> steps{
+        {{"mi_ZoomOut", "mi_ZoomOut"}, "1:4", QStringLiteral("[  20,   36,   30,    0 ]")},
+        {{"mi_ActualSize", "mi_ZoomIn", "mi_ZoomIn"}, "3:1", QStringLiteral("[   1,    3,   30,    0 ]")},
+    };
+    for (const auto& [actions, zoom, readout] : steps) {
+        for (const char* action : actions) {
+            trigger(action);
+            waitForZoomRefresh();
+        }
+        EXPECT_EQ(label("StatusBar1Zoom")->text(), QStringLiteral("Zoom ") + QString::fromLatin1(zoom));
+        for (const auto& [view, imageName] : std::array<std::pair<const char*, const char*>, 2>{
+                 {{"slice", "img_Slice"}, {"cross", "img_CrossSliceView"}}}) {
+            const QString png = tempDir.filePath(QString::fromLatin1(view) + QStringLiteral(".png"));
+            QProcess process;
+            process.start(renderer, {sample, QStringLiteral("--dims=128x128x64"), QStringLiteral("--type=i16"),
+                                     QStringLiteral("--order=big"), QStringLiteral("--window=-100:1500"),
+                                     QStringLiteral("--view"), QString::fromLatin1(view),
+                                     QStringLiteral("--slice=30"), QStringLiteral("--row=70"),
+                                     QStringLiteral("--zoom"), QString::fromLatin1(zoom),
+                                     QStringLiteral("--out"), png});
+            ASSERT_TRUE(process.waitForFinished(30000));
+            ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+            const QImage expected = QImage(png).convertToFormat(QImage::Format_RGB888);
+            ViewImageWidget* shown = image(imageName);
+            ASSERT_EQ(shown->size(), expected.size()) << view << " " << zoom;
+            EXPECT_TRUE(shown->grab().toImage().convertToFormat(QImage::Format_RGB888) == expected)
+                << view << " " << zoom;
+        }
+        // A fractional position names the voxel whose pixel it lies in.
+        const QPointF local(5.5, 9.75);
+        QWidget* target = image("img_Slice");
+        QMouseEvent move(QEvent::MouseMove, local, target->mapToGlobal(local), Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(target, &move);
+        EXPECT_EQ(panel(0), readout) << zoom;
+    }
+}
+
+TEST_F(MainWindow, FitShowsTheFourViewsWithoutScrollingAndFollowsTheAreaSize)
+{
+    start();
+    setGeometry(1000, 800, 300);
+    waitForRefresh();
+    trigger("mi_ZoomFit");
+    waitForZoomRefresh();
+    auto* area = child<QScrollArea>("ScrollBox_Bottom");
+    const auto expectFit = [&] {
+        const QSize size = area->maximumViewportSize();
+        const TViewZoom expected = fitZoom({1000, 800, 300}, size.width(), size.height(), ViewPanelTop);
+        EXPECT_TRUE(window->zoomFollowsFit());
+        EXPECT_EQ(window->zoom(), expected) << zoomText(window->zoom());
+        EXPECT_EQ(label("StatusBar1Zoom")->text(), QStringLiteral("Fit ") + QString::fromStdString(zoomText(expected)));
+        EXPECT_LE(widget("ScrollBox_BottomContents")->width(), size.width());
+        EXPECT_LE(widget("ScrollBox_BottomContents")->height(), size.height());
+        EXPECT_EQ(image("img_Slice")->width(), expected.pixelsFor(1000));
+    };
+    expectFit();
+    const TViewZoom small = window->zoom();
+    window->resize(window->width() + 900, window->height() + 600);
+    waitForRefresh();
+    expectFit();
+    EXPECT_NE(window->zoom(), small);
+    // A tiny volume is magnified.
+    setGeometry(33, 41, 25);
+    waitForRefresh();
+    EXPECT_GT(window->zoom().in, 1);
+    // Ctrl + wheel over a view leaves Fit for the next step.
+    const TViewZoom fitted = window->zoom();
+    QWidget* target = image("img_Slice");
+    QWheelEvent wheel(QPointF(2, 2), target->mapToGlobal(QPointF(2, 2)), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::ControlModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(target, &wheel);
+    waitForZoomRefresh();
+    EXPECT_FALSE(window->zoomFollowsFit());
+    EXPECT_EQ(window->zoom(), zoomedOut(fitted));
+}
+
+// ---- Renders off the window's thread -------------------------------------
+
+// Slows every read of the renders down (or fails it) while installed.
+class SlowReads final : public FileReadObserver
+{
+public:
+    SlowReads() { TKelvoxDataMgr::SetReadObserver(this); }
+    ~SlowReads() { TKelvoxDataMgr::SetReadObserver(nullptr); }
+    SlowReads(const SlowReads&) = delete;
+    SlowReads& operator=(const SlowReads&) = delete;
+    void beforeRead(std::int64_t, std::size_t) override
+    {
+        ++reads;
+        if (fail) {
+            throw std::runtime_error("The disk has gone away");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs.load()));
+    }
+    std::atomic<int> reads{0};
+    std::atomic<int> delayMs{0};
+    std::atomic<bool> fail{false};
+};
+
+// Processes events until done() holds or ms pass; whether it held.
+template <typename Done> bool spinUntil(Done done, int ms = RefreshWaitMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return done();
+}
+
+class MainWindowRenders : public MainWindow
+{
+protected:
+    // 16 x 16 x 64 bytes, every voxel of slice s holding s.
+    void openSlices()
+    {
+        QByteArray bytes;
+        for (int s = 0; s < 64; ++s) {
+            bytes.append(QByteArray(256, static_cast<char>(s)));
+        }
+        start();
+        setGeometry(16, 16, 64);
+        window->DropFileTarget1Drop({writeFile(QStringLiteral("slices.raw"), bytes)});
+        waitForRefresh();
+        slow.reads = 0;
+    }
+    int sliceGrey() const { return image("img_Slice")->image().pixelColor(0, 0).red(); }
+
+    SlowReads slow;
+};
+
+TEST_F(MainWindowRenders, AKeyPressDuringASlowRefreshIsHandledAtOnce)
+{
+    openSlices();
+    slow.delayMs = 20; // the cross-slice view alone now takes 64 reads
+    QElapsedTimer timer;
+    timer.start();
+    window->RefreshViews();
+    ASSERT_TRUE(spinUntil([&] { return slow.reads > 0; }));
+    EXPECT_TRUE(window->viewsLoading());
+    EXPECT_TRUE(image("img_CrossSliceView")->loading());
+    timer.restart();
+    QLineEdit* slice = edit("ed_SliceNumber");
+    QCoreApplication::postEvent(slice, new QKeyEvent(QEvent::KeyPress, Qt::Key_Up, Qt::NoModifier));
+    ASSERT_TRUE(spinUntil([&] { return slice->text() == QStringLiteral("1"); }));
+    EXPECT_LT(timer.elapsed(), 50);
+    // The change superseded the render: it reads no further.
+    const int readsThen = slow.reads;
+    QTest::qWait(100);
+    EXPECT_LE(slow.reads, readsThen + 1);
+    slow.delayMs = 0;
+    waitForRefresh();
+    EXPECT_FALSE(window->viewsLoading());
+    EXPECT_FALSE(image("img_CrossSliceView")->loading());
+    EXPECT_EQ(label("lb_NextSlice")->text(), QStringLiteral("Next Slice: 2"));
+}
+
+TEST_F(MainWindowRenders, ARenderOfAnOlderGuessNeverLands)
+{
+    openSlices();
+    ASSERT_EQ(sliceGrey(), 0);
+    // The refresh for slice 5 is held up in its first read...
+    slow.delayMs = 200;
+    paste(edit("ed_SliceNumber"), QStringLiteral("5"));
+    ASSERT_TRUE(spinUntil([&] { return slow.reads > 0; }));
+    // ... when slice 9 is asked for: the read ends, but its picture never
+    // lands and nothing more is read for it.
+    paste(edit("ed_SliceNumber"), QStringLiteral("9"));
+    slow.delayMs = 0;
+    child<QTimer>("Timer1")->stop(); // the new refresh comes when the test asks
+    QTest::qWait(400);
+    EXPECT_EQ(sliceGrey(), 0);
+    EXPECT_EQ(slow.reads, 1);
+    EXPECT_EQ(refreshed->count(), 0);
+    window->RefreshViews();
+    waitForRefresh();
+    EXPECT_EQ(sliceGrey(), 9); // 9 under the window 0..256
+    moveOver(image("img_Slice"), 1, 2);
+    EXPECT_EQ(panel(0), QStringLiteral("[   1,    2,    9,    0 ]"));
+}
+
+TEST_F(MainWindowRenders, ClosingTheFileOrTheWindowDuringARenderIsSafe)
+{
+    openSlices();
+    slow.delayMs = 50;
+    window->RefreshViews();
+    ASSERT_TRUE(spinUntil([&] { return slow.reads > 0; }));
+    trigger("mi_Close"); // renders the views at once, with nothing to read
+    EXPECT_EQ(image("img_Slice")->image().pixelColor(0, 0), QColor(0, 255, 255));
+    QTest::qWait(150);
+    EXPECT_EQ(image("img_Slice")->image().pixelColor(0, 0), QColor(0, 255, 255));
+    EXPECT_FALSE(window->viewsLoading());
+
+    window->DropFileTarget1Drop({tempDir.filePath(QStringLiteral("slices.raw"))});
+    ASSERT_TRUE(spinUntil([&] { return window->viewsLoading(); }));
+    ASSERT_TRUE(spinUntil([&] { return slow.reads > 1; }));
+    QElapsedTimer timer;
+    timer.start();
+    window.reset();
+    EXPECT_LT(timer.elapsed(), 1000);
+}
+
+TEST_F(MainWindowRenders, AFailedRenderReachesTheErrorMessage)
+{
+    openSlices();
+    slow.fail = true;
+    window->RefreshViews();
+    waitForRefresh();
+    EXPECT_EQ(errors, QStringList{QStringLiteral("The disk has gone away")});
+    EXPECT_FALSE(image("img_Slice")->loading());
+    errors.clear();
 }
 
 // ---- Start-up file, file names, faces ------------------------------------
