@@ -1,5 +1,7 @@
 #include "layout/LayoutGuess.h"
 
+#include "layout/GuessKernels.h"
+
 #include "LayoutPhantom.h"
 
 #include <gtest/gtest.h>
@@ -152,14 +154,14 @@ TEST(LayoutGuess, CorpusRanksTheTrueLayoutFirst)
 // A change that means to rank differently rewrites the file with
 //   KELVOX_UPDATE_GOLDEN=1 LayoutGuess_test --gtest_filter='*Golden*'
 // and its commit says why; every other change leaves the file as it is.
-std::string goldenRankings()
+std::string goldenRankings(const std::vector<CorpusGuess>& corpusGuesses)
 {
     std::ostringstream text;
     const auto topLines = [&](const std::vector<LayoutCandidate>& guesses) {
         for (std::size_t i = 0; i < std::min<std::size_t>(3, guesses.size()); ++i)
             text << "  " << guessLine(guesses[i]) << "\n";
     };
-    for (const CorpusGuess& g : corpusGuesses()) {
+    for (const CorpusGuess& g : corpusGuesses) {
         const std::string truth = describe(g.c.spec.layout);
         text << "corpus " << g.c.name << " " << truth.substr(0, truth.find(" score=")) << "\n";
         topLines(g.guesses);
@@ -172,12 +174,29 @@ std::string goldenRankings()
     return text.str();
 }
 
-TEST(LayoutGuess, RankingsMatchTheGoldenFile)
+// Under each variant of the vector loops the processor can run: the
+// rankings may not depend on the processor.
+class LayoutGuessGolden : public testing::TestWithParam<GuessDetail::KernelVariant>
+{
+protected:
+    void SetUp() override
+    {
+        if (!GuessDetail::canRunKernels(GetParam()))
+            GTEST_SKIP() << "the processor cannot run this variant";
+    }
+    void TearDown() override { GuessDetail::useKernels(m_default); }
+
+    const GuessDetail::KernelVariant m_default = GuessDetail::kernelsInUse();
+};
+
+TEST_P(LayoutGuessGolden, RankingsMatchTheGoldenFile)
 {
     const std::string path = std::string(KELVOX_SOURCE_DIR) + "/tests/layout/golden/guess_rankings.txt";
-    const std::string now = goldenRankings();
+    const bool isDefault = GetParam() == m_default;
+    ASSERT_TRUE(GuessDetail::useKernels(GetParam()));
+    const std::string now = goldenRankings(isDefault ? corpusGuesses() : guessCorpus());
     const char* update = std::getenv("KELVOX_UPDATE_GOLDEN");
-    if (update && std::string(update) == "1") {
+    if (isDefault && update && std::string(update) == "1") {
         std::ofstream(path, std::ios::binary) << now;
         std::printf("rewrote %s\n", path.c_str());
     }
@@ -199,6 +218,10 @@ TEST(LayoutGuess, RankingsMatchTheGoldenFile)
         EXPECT_EQ(moreWanted ? wantLine : "(end)", moreGot ? gotLine : "(end)") << "line " << line << " of " << title;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Variants, LayoutGuessGolden,
+                         testing::Values(GuessDetail::KernelVariant::Plain, GuessDetail::KernelVariant::Avx2,
+                                         GuessDetail::KernelVariant::Avx512));
 
 // The same number of voxels as 256 x 256 x 256 and as 512 x 128 x 256: only
 // the bytes tell the row length and the rows per slice. Larger than the part
