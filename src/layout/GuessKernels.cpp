@@ -164,37 +164,36 @@ struct Kernels
     decltype(&GuessDetail::addRowDifferences) rowDifferences;
 };
 
-// The bodies built for one instruction set (Target: "default", "avx2",
-// "avx512f"), as a set of kernels.
-#define KELVOX_KERNEL_VARIANT(Name, Target)                                                                        \
-    __attribute__((target(Target))) void countWrapJumps##Name(const double* s, const double* u, std::size_t n,      \
-                                                              double range, std::int64_t& sj, std::int64_t& uj)   \
-    {                                                                                                              \
-        countWrapJumpsBody(s, u, n, range, sj, uj);                                                                \
-    }                                                                                                              \
-    __attribute__((target(Target))) RatingSums ratingSums##Name(double* v, double* w, const std::size_t* from,    \
-                                                                std::size_t parts, bool wantSpread)                \
-    {                                                                                                              \
-        return ratingSumsBody(v, w, from, parts, wantSpread);                                                      \
-    }                                                                                                              \
-    __attribute__((target(Target))) void addLagDifferences##Name(float a, const float* next, const float* weight,  \
-                                                                 std::int64_t lags, float clip, float* sum,        \
-                                                                 float* count)                                     \
-    {                                                                                                              \
-        addLagDifferencesBody(a, next, weight, lags, clip, sum, count);                                            \
-    }                                                                                                              \
-    __attribute__((target(Target))) void addRowDifferences##Name(                                                 \
-        const double* values, const double* weights, std::int64_t columns, const std::int64_t* baseAt,             \
-        std::int64_t baseCount, std::int64_t maxLag, double clip, double* sums, std::int64_t* counts)              \
-    {                                                                                                              \
-        addRowDifferencesBody(values, weights, columns, baseAt, baseCount, maxLag, clip, sums, counts);            \
-    }                                                                                                              \
-    constexpr Kernels Kernels##Name{countWrapJumps##Name, ratingSums##Name, addLagDifferences##Name,                \
+// The bodies built for one instruction set (Target: nothing for the plain
+// one, else the target attribute), as a set of kernels.
+#define KELVOX_KERNEL_VARIANT(Name, Target)                                                                      \
+    Target void countWrapJumps##Name(const double* s, const double* u, std::size_t n, double range,              \
+                                     std::int64_t& sj, std::int64_t& uj)                                         \
+    {                                                                                                            \
+        countWrapJumpsBody(s, u, n, range, sj, uj);                                                              \
+    }                                                                                                            \
+    Target RatingSums ratingSums##Name(double* v, double* w, const std::size_t* from, std::size_t parts,         \
+                                       bool wantSpread)                                                          \
+    {                                                                                                            \
+        return ratingSumsBody(v, w, from, parts, wantSpread);                                                    \
+    }                                                                                                            \
+    Target void addLagDifferences##Name(float a, const float* next, const float* weight, std::int64_t lags,      \
+                                        float clip, float* sum, float* count)                                    \
+    {                                                                                                            \
+        addLagDifferencesBody(a, next, weight, lags, clip, sum, count);                                          \
+    }                                                                                                            \
+    Target void addRowDifferences##Name(const double* values, const double* weights, std::int64_t columns,       \
+                                        const std::int64_t* baseAt, std::int64_t baseCount, std::int64_t maxLag, \
+                                        double clip, double* sums, std::int64_t* counts)                         \
+    {                                                                                                            \
+        addRowDifferencesBody(values, weights, columns, baseAt, baseCount, maxLag, clip, sums, counts);          \
+    }                                                                                                            \
+    constexpr Kernels Kernels##Name{countWrapJumps##Name, ratingSums##Name, addLagDifferences##Name,             \
                                     addRowDifferences##Name};
 
-KELVOX_KERNEL_VARIANT(Plain, "default")
-KELVOX_KERNEL_VARIANT(Avx2, "avx2")
-KELVOX_KERNEL_VARIANT(Avx512, "avx512f")
+KELVOX_KERNEL_VARIANT(Plain, )
+KELVOX_KERNEL_VARIANT(Avx2, __attribute__((target("avx2"))))
+KELVOX_KERNEL_VARIANT(Avx512, __attribute__((target("avx512f"))))
 #undef KELVOX_KERNEL_VARIANT
 
 const Kernels& kernelsOf(KernelVariant variant)
