@@ -244,6 +244,16 @@ KernelVariant kernelsInUse()
     return g_variant;
 }
 
+const char* kernelVariantName(KernelVariant variant)
+{
+    switch (variant) {
+    case KernelVariant::Plain: return "Plain";
+    case KernelVariant::Avx2: return "Avx2";
+    case KernelVariant::Avx512: return "Avx512";
+    }
+    return "Unknown";
+}
+
 void countWrapJumps(const double* s, const double* u, std::size_t n, double range, std::int64_t& signedJumps,
                     std::int64_t& unsignedJumps)
 {

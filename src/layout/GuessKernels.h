@@ -24,6 +24,8 @@ bool canRunKernels(KernelVariant variant);
 // processor runs is the default; tests force each in turn.
 bool useKernels(KernelVariant variant);
 KernelVariant kernelsInUse();
+// "Plain", "Avx2" or "Avx512".
+const char* kernelVariantName(KernelVariant variant);
 
 // Counts the places k where the signed reading s jumps across nearly the
 // whole range and straight back (s[k] -> s[k + 1] -> s[k + 2]) while the

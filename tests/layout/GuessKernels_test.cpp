@@ -211,17 +211,8 @@ TEST_P(GuessKernelVariant, RowDifferencesEqualThePlainSums)
     }
 }
 
-std::string variantName(const testing::TestParamInfo<KernelVariant>& info)
-{
-    switch (info.param) {
-    case KernelVariant::Plain: return "Plain";
-    case KernelVariant::Avx2: return "Avx2";
-    case KernelVariant::Avx512: return "Avx512";
-    }
-    return "Unknown";
-}
-
 INSTANTIATE_TEST_SUITE_P(Variants, GuessKernelVariant,
-                         testing::Values(KernelVariant::Plain, KernelVariant::Avx2, KernelVariant::Avx512), variantName);
+                         testing::Values(KernelVariant::Plain, KernelVariant::Avx2, KernelVariant::Avx512),
+                         [](const auto& info) { return std::string(GuessDetail::kernelVariantName(info.param)); });
 
 } // namespace

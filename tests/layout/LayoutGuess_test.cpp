@@ -221,7 +221,8 @@ TEST_P(LayoutGuessGolden, RankingsMatchTheGoldenFile)
 
 INSTANTIATE_TEST_SUITE_P(Variants, LayoutGuessGolden,
                          testing::Values(GuessDetail::KernelVariant::Plain, GuessDetail::KernelVariant::Avx2,
-                                         GuessDetail::KernelVariant::Avx512));
+                                         GuessDetail::KernelVariant::Avx512),
+                         [](const auto& info) { return std::string(GuessDetail::kernelVariantName(info.param)); });
 
 // The same number of voxels as 256 x 256 x 256 and as 512 x 128 x 256: only
 // the bytes tell the row length and the rows per slice. Larger than the part
