@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
 // How a voxel is decoded. The values are the item indices of the data-type
@@ -161,4 +162,26 @@ inline bool isSignallingNaN(const std::uint8_t* p, TVoxelDataType type, bool big
     constexpr std::uint64_t Quiet = 0x0008000000000000u;
     constexpr std::uint64_t Payload = 0x0007FFFFFFFFFFFFu;
     return (bits & Exponent) == Exponent && (bits & Quiet) == 0 && (bits & Payload) != 0;
+}
+
+// Calls visit(std::integral_constant<TVoxelDataType, T>{}) with T the value
+// of type, so that code written once as a generic lambda is built for every
+// voxel type with the type known at compile time; returns what visit
+// returns. A type outside 0..7 calls outside() instead. The switch has no
+// default: a type added to the enumeration but not here fails to compile.
+template<typename Visit, typename Outside>
+constexpr decltype(auto) withVoxelType(TVoxelDataType type, Visit&& visit, Outside&& outside)
+{
+    static_assert(VoxelTypeCount == 8, "withVoxelType lists every voxel type");
+    switch (type) {
+    case vdtByte: return visit(std::integral_constant<TVoxelDataType, vdtByte>{});
+    case vdtInt16: return visit(std::integral_constant<TVoxelDataType, vdtInt16>{});
+    case vdtInt32: return visit(std::integral_constant<TVoxelDataType, vdtInt32>{});
+    case vdtFloat32: return visit(std::integral_constant<TVoxelDataType, vdtFloat32>{});
+    case vdtUInt16: return visit(std::integral_constant<TVoxelDataType, vdtUInt16>{});
+    case vdtInt8: return visit(std::integral_constant<TVoxelDataType, vdtInt8>{});
+    case vdtUInt32: return visit(std::integral_constant<TVoxelDataType, vdtUInt32>{});
+    case vdtFloat64: return visit(std::integral_constant<TVoxelDataType, vdtFloat64>{});
+    }
+    return outside();
 }

@@ -1,12 +1,17 @@
 #include "layout/LayoutGuess.h"
 
+#include "layout/GuessKernels.h"
+
 #include "LayoutPhantom.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -95,21 +100,43 @@ bool fitsIn(const VolumeLayout& l, std::int64_t size)
            l.dims[2] >= 1 && l.volumes >= 1;
 }
 
-TEST(LayoutGuess, CorpusRanksTheTrueLayoutFirst)
+// The guesses for every corpus case, worked out once for the tests below.
+struct CorpusGuess
 {
-    const std::vector<CorpusCase> cases = corpus();
-    int first = 0;
-    for (const CorpusCase& c : cases) {
+    CorpusCase c;
+    std::int64_t size = 0;
+    std::vector<LayoutCandidate> guesses;
+};
+
+std::vector<CorpusGuess> guessCorpus()
+{
+    std::vector<CorpusGuess> out;
+    for (const CorpusCase& c : corpus()) {
         const std::vector<std::uint8_t> bytes = phantom::make(c.spec);
         const MemoryLayoutSource source(bytes.data(), bytes.size());
-        const std::vector<LayoutCandidate> guesses = guessLayout(source, c.name);
+        out.push_back({c, source.size(), guessLayout(source, c.name)});
+    }
+    return out;
+}
+
+const std::vector<CorpusGuess>& corpusGuesses()
+{
+    static const std::vector<CorpusGuess> guesses = guessCorpus();
+    return guesses;
+}
+
+TEST(LayoutGuess, CorpusRanksTheTrueLayoutFirst)
+{
+    const std::vector<CorpusGuess>& cases = corpusGuesses();
+    int first = 0;
+    for (const auto& [c, size, guesses] : cases) {
         const int rank = rankOf(guesses, c.spec.layout);
         first += rank == 0 ? 1 : 0;
         EXPECT_TRUE(rank >= 0 && rank < 3) << "rank " << rank << " for " << describe(c.spec.layout) << topThree(guesses);
         if (rank > 0)
             std::printf("second best: %s%s\n", describe(c.spec.layout).c_str(), topThree(guesses).c_str());
         for (const LayoutCandidate& g : guesses) {
-            EXPECT_TRUE(fitsIn(g.layout, source.size())) << guessLine(g);
+            EXPECT_TRUE(fitsIn(g.layout, size)) << guessLine(g);
             EXPECT_GE(g.score, 0.0);
             EXPECT_LE(g.score, 1.0);
             EXPECT_FALSE(g.reason.empty());
@@ -121,6 +148,81 @@ TEST(LayoutGuess, CorpusRanksTheTrueLayoutFirst)
     std::printf("corpus of %zu files: true layout first in %.1f %%\n", cases.size(), 100.0 * share);
     EXPECT_GE(share, 0.95);
 }
+
+// The rankings of the corpus and of the sample volumes, pinned: the top three
+// lines of every file as tests/layout/golden/guess_rankings.txt holds them.
+// A change that means to rank differently rewrites the file with
+//   KELVOX_UPDATE_GOLDEN=1 LayoutGuess_test --gtest_filter='*Golden*'
+// and its commit says why; every other change leaves the file as it is.
+std::string goldenRankings(const std::vector<CorpusGuess>& corpusGuesses)
+{
+    std::ostringstream text;
+    const auto topLines = [&](const std::vector<LayoutCandidate>& guesses) {
+        for (std::size_t i = 0; i < std::min<std::size_t>(3, guesses.size()); ++i)
+            text << "  " << guessLine(guesses[i]) << "\n";
+    };
+    for (const CorpusGuess& g : corpusGuesses) {
+        const std::string truth = describe(g.c.spec.layout);
+        text << "corpus " << g.c.name << " " << truth.substr(0, truth.find(" score=")) << "\n";
+        topLines(g.guesses);
+    }
+    for (const char* sample : {"head_256x256x64_u8.raw", "head_128x128x64x2_i16be.raw", "head_96x80x40_f32le.raw",
+                               "head_64x64x32_i32le.raw", "head_160x128x48_u16le_header512.raw"}) {
+        text << "sample " << sample << "\n";
+        topLines(guessLayoutOfFile(std::string(KELVOX_SAMPLES_DIR) + "/" + sample));
+    }
+    return text.str();
+}
+
+// Under each variant of the vector loops the processor can run: the
+// rankings may not depend on the processor.
+class LayoutGuessGolden : public testing::TestWithParam<GuessDetail::KernelVariant>
+{
+protected:
+    void SetUp() override
+    {
+        if (!GuessDetail::canRunKernels(GetParam()))
+            GTEST_SKIP() << "the processor cannot run this variant";
+    }
+    void TearDown() override { GuessDetail::useKernels(m_default); }
+
+    const GuessDetail::KernelVariant m_default = GuessDetail::kernelsInUse();
+};
+
+TEST_P(LayoutGuessGolden, RankingsMatchTheGoldenFile)
+{
+    const std::string path = std::string(KELVOX_SOURCE_DIR) + "/tests/layout/golden/guess_rankings.txt";
+    const bool isDefault = GetParam() == m_default;
+    ASSERT_TRUE(GuessDetail::useKernels(GetParam()));
+    const std::string now = goldenRankings(isDefault ? corpusGuesses() : guessCorpus());
+    const char* update = std::getenv("KELVOX_UPDATE_GOLDEN");
+    if (isDefault && update && std::string(update) == "1") {
+        std::ofstream(path, std::ios::binary) << now;
+        std::printf("rewrote %s\n", path.c_str());
+    }
+    std::ifstream file(path, std::ios::binary);
+    ASSERT_TRUE(file) << "no golden file " << path;
+    const std::string golden((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    // Line by line, so that a failure names the files whose ranking moved.
+    std::istringstream want(golden), got(now);
+    std::string wantLine, gotLine, title;
+    int line = 0;
+    while (true) {
+        const bool moreWanted = static_cast<bool>(std::getline(want, wantLine));
+        const bool moreGot = static_cast<bool>(std::getline(got, gotLine));
+        if (!moreWanted && !moreGot)
+            break;
+        ++line;
+        if (gotLine.rfind("  ", 0) != 0)
+            title = gotLine;
+        EXPECT_EQ(moreWanted ? wantLine : "(end)", moreGot ? gotLine : "(end)") << "line " << line << " of " << title;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Variants, LayoutGuessGolden,
+                         testing::Values(GuessDetail::KernelVariant::Plain, GuessDetail::KernelVariant::Avx2,
+                                         GuessDetail::KernelVariant::Avx512),
+                         [](const auto& info) { return std::string(GuessDetail::kernelVariantName(info.param)); });
 
 // The same number of voxels as 256 x 256 x 256 and as 512 x 128 x 256: only
 // the bytes tell the row length and the rows per slice. Larger than the part

@@ -1,0 +1,304 @@
+#include "layout/GuessDecodings.h"
+
+#include "layout/GuessKernels.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+// Step 1 of the guess: type, byte order and voxel phase. For each, the
+// neighbour difference against the difference of unrelated voxels (a wrong
+// byte order or width turns smooth data into noise), the sanity of floats
+// (no denormals, huge magnitudes, all-NaN), the narrowest smooth width.
+
+namespace GuessDetail
+{
+namespace
+{
+
+// A float reading with more than this share of insane values is rated 0 at
+// once: it is what the bits of integers mostly are as floats.
+constexpr double MostlyNaN = 0.9;
+// Each share of insane values that is no NaN in the file costs three times
+// its share of the smoothness: a wrong order makes many, a right one none.
+constexpr double WeirdPenalty = 3.0;
+// Decodings at least this share of the best quick rating are rated again
+// from the whole chunks; the others are noise already in the quick one.
+constexpr double SecondLookShare = 0.7;
+// Signed against unsigned is worth telling only for readings this close to
+// the best one.
+constexpr double SignLookShare = 0.85;
+// The reading that the wrap-around test rules out (decisive), or that is
+// only the lesser preference (a nudge).
+constexpr double WrongSignWraps = 0.8;
+constexpr double WrongSignByPreference = 0.95;
+// Values spread this much wider in one reading than in the other are one
+// compact range read the wrong way.
+constexpr double CompactFactor = 1.5;
+// A narrower reading at least this smooth, and within NarrowerMargin of a
+// wider one, means the wider reading pairs neighbours into one value.
+constexpr double NarrowerSmooth = 0.2;
+constexpr double NarrowerMargin = 0.1;
+constexpr double WiderThanData = 0.6;
+// Float bits read as integers are smooth too: a float reading of the same
+// bytes at least this smooth and this share as smooth wins.
+constexpr double SaneFloatSmooth = 0.3;
+constexpr double SaneFloatShare = 0.8;
+constexpr double FloatBitsAsInteger = 0.5;
+// Per binary order of magnitude above the least of the same width: the
+// tie-break between byte orders when a byte is always zero.
+constexpr double MagnitudePenalty = 0.004;
+
+// Signed or unsigned: +2 / -2 when the other reading wraps around where the
+// values are continuous (noise about a wrap-around point makes that reading
+// jump back and forth across nearly the whole range), +1 / -1 by preference
+// otherwise: bytes unsigned; wider integers the reading whose values lie
+// closer together (values at both ends of the range are one compact range
+// read the wrong way), else signed. The unsigned reading is that of the same
+// width, order and phase, worked out from the signed one.
+int signedVerdict(Sampler& sampler, const Decoding& asSigned, double signedSpread, double unsignedSpread)
+{
+    constexpr std::size_t SampleVoxels = std::size_t{1} << 15;
+    const double range = std::ldexp(1.0, 8 * asSigned.width);
+    std::int64_t signedJumps = 0, unsignedJumps = 0;
+    constexpr std::int64_t Runs = 8; // per block, spread over it
+    std::vector<double> u;
+    for (const Block& b : sampler.blocks())
+    for (std::int64_t run = 0; run < Runs; ++run) {
+        const auto from = static_cast<std::size_t>(static_cast<std::int64_t>(b.data().size()) / Runs * run);
+        const std::span<const std::uint8_t> part = b.data().subspan(from);
+        const auto at = b.offset + static_cast<std::int64_t>(from);
+        const std::vector<double> s = decodeRun(part, at, asSigned, SampleVoxels / Runs);
+        // The same bytes read unsigned: the negative values wrap around.
+        u.resize(s.size());
+        for (std::size_t k = 0; k < s.size(); ++k)
+            u[k] = s[k] + range * static_cast<double>(s[k] < 0.0);
+        countWrapJumps(s.data(), u.data(), s.size(), range, signedJumps, unsignedJumps);
+    }
+    if (unsignedJumps > 2 * signedJumps + 2) // clearly more wraps one way
+        return 2;
+    if (signedJumps > 2 * unsignedJumps + 2)
+        return -2;
+    if (asSigned.width == 1)
+        return -1;
+    return unsignedSpread > CompactFactor * signedSpread || !(signedSpread > CompactFactor * unsignedSpread) ? 1 : -1;
+}
+
+// How many of the n float voxels from p on hold a NaN in the file
+// (exponent all ones, fraction not zero), whatever their quiet bit.
+template<typename Bits>
+std::int64_t countNaNPatternsOf(const std::uint8_t* p, std::size_t n, bool bigEndian)
+{
+    constexpr int Width = static_cast<int>(sizeof(Bits));
+    constexpr Bits Exponent = Width == 4 ? Bits{0x7F800000u} : static_cast<Bits>(0x7FF0000000000000u);
+    constexpr Bits Fraction = Width == 4 ? Bits{0x007FFFFFu} : static_cast<Bits>(0x000FFFFFFFFFFFFFu);
+    std::int64_t count = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto bits = static_cast<Bits>(loadVoxelBits(p + i * Width, Width, bigEndian));
+        count += ((bits & Exponent) == Exponent) & ((bits & Fraction) != 0);
+    }
+    return count;
+}
+
+std::int64_t countNaNPatterns(const std::uint8_t* p, std::size_t n, const Decoding& d)
+{
+    if (d.width == 4)
+        return d.bigEndian() ? countNaNPatternsOf<std::uint32_t>(p, n, true) : countNaNPatternsOf<std::uint32_t>(p, n, false);
+    return d.bigEndian() ? countNaNPatternsOf<std::uint64_t>(p, n, true) : countNaNPatternsOf<std::uint64_t>(p, n, false);
+}
+
+
+} // namespace
+
+std::vector<Decoding> rateDecodings(Sampler& sampler)
+{
+    constexpr int Chunks = 8;
+    constexpr std::size_t ChunkVoxels = 1024;
+    constexpr std::int64_t ChunkBytes = static_cast<std::int64_t>(ChunkVoxels) * 8 + 8;
+
+    std::vector<std::pair<std::int64_t, std::vector<std::uint8_t>>> chunks;
+    const std::int64_t size = sampler.size();
+    if (size <= Chunks * ChunkBytes) {
+        // Past the first eighth, where a header would be.
+        std::int64_t at = size / 8;
+        at -= at % 8;
+        const auto b = sampler.bytes(at, size - at);
+        chunks.emplace_back(at, std::vector<std::uint8_t>(b.begin(), b.end()));
+    } else {
+        for (int c = 0; c < Chunks; ++c) {
+            std::int64_t at = static_cast<std::int64_t>(spreadAt(c) * static_cast<double>(size - ChunkBytes));
+            at -= at % 8;
+            const auto b = sampler.bytes(at, ChunkBytes);
+            chunks.emplace_back(at, std::vector<std::uint8_t>(b.begin(), b.end()));
+        }
+    }
+    // Reused for every decoding: fresh memory costs a page fault per page.
+    std::vector<double> all, weight;
+    std::vector<std::size_t> from;
+    all.reserve(static_cast<std::size_t>(Chunks * ChunkVoxels));
+    weight.reserve(all.capacity());
+    // Rates d from the first `voxels` voxels of every chunk: sets its smooth
+    // and score, and gives the spread of its values (integers only) and
+    // their mean binary magnitude.
+    struct Figures
+    {
+        double spread = 0.0; // mean absolute deviation of the values
+        double logMagnitude = 0.0;
+    };
+    const auto rate = [&](Decoding& d, std::size_t voxels) {
+        const VoxelTypeInfo& info = *voxelTypeInfo(d.type);
+        Figures figures;
+        d.smooth = d.score = 0.0;
+        all.clear();
+        from.clear();
+        const auto skipOf = [&](std::int64_t at) {
+            return static_cast<std::size_t>(d.skipFrom(at));
+        };
+        for (const auto& [at, data] : chunks) {
+            from.push_back(all.size());
+            const std::size_t skip = skipOf(at);
+            const std::size_t run =
+                data.size() > skip ? std::min(voxels, (data.size() - skip) / static_cast<std::size_t>(d.width)) : 0;
+            all.resize(from.back() + run);
+            decodeInto(data.data() + skip, run, d, all.data() + from.back());
+        }
+        from.push_back(all.size());
+        const std::size_t n = all.size();
+        weight.resize(n);
+        const RatingSums sums = ratingSums(all.data(), weight.data(), from.data(), from.size() - 1, !info.isFloat);
+        const auto insane = static_cast<std::int64_t>(static_cast<double>(n) - sums.values);
+        // Nearly no value at all (what the bits of integers mostly are as
+        // floats): rated 0 at once, its other figures unused.
+        if (info.isFloat && n > 0 && static_cast<double>(insane) > MostlyNaN * static_cast<double>(n))
+            return figures;
+        // NaNs in the file (a NaN there is a NaN decoded).
+        std::int64_t nans = 0;
+        if (info.isFloat && insane > 0) {
+            for (std::size_t c = 0; c + 1 < from.size(); ++c)
+                nans += countNaNPatterns(chunks[c].second.data() + skipOf(chunks[c].first), from[c + 1] - from[c], d);
+        }
+        // Magnitudes (in binary orders) from every eighth value.
+        double magnitude = 0.0;
+        std::size_t measured = 0;
+        for (std::size_t i = 0; i < n; i += 8) {
+            if (weight[i] != 0.0) {
+                magnitude += static_cast<double>(std::ilogb(1.0 + std::fabs(all[i])));
+                ++measured;
+            }
+        }
+        if (sums.nearCount > 0.0 && sums.farCount > 0.0 && sums.farSum > 0.0)
+            d.smooth = clamp01(1.0 - (sums.nearSum / sums.nearCount) / (sums.farSum / sums.farCount));
+        // A float file may hold NaN regions; denormals and huge magnitudes
+        // are what a wrong order makes of it. Integers are always sane.
+        double sanity = 1.0;
+        if (info.isFloat && n > 0) {
+            const double weird = static_cast<double>(std::max<std::int64_t>(0, insane - nans)) / static_cast<double>(n);
+            sanity = clamp01(1.0 - WeirdPenalty * weird);
+        }
+        d.score = d.smooth * sanity;
+        // The spread tells signed from unsigned integers only (integers are
+        // never NaN).
+        figures.spread = sums.deviation;
+        figures.logMagnitude = measured > 0 ? magnitude / static_cast<double>(measured) : 0.0;
+        return figures;
+    };
+
+    // Every decoding from a quarter of each chunk, then those that could
+    // matter (nearly as good as the best) from the whole chunks: most
+    // readings of a file are noise, which a quarter of the chunks spread
+    // over the file tells as well. A small file's one chunk is rated whole.
+    const std::size_t firstVoxels = chunks.size() > 1 ? ChunkVoxels / 4 : ChunkVoxels;
+    std::vector<Decoding> decodings;
+    std::vector<double> logMagnitude;
+    std::vector<double> spread;
+    for (const VoxelTypeInfo& info : VoxelTypes) {
+        const int orders = info.bytes == 1 ? 1 : 2;
+        for (int o = 0; o < orders; ++o) {
+            for (int phase = 0; phase < info.bytes; ++phase) {
+                Decoding d;
+                d.type = info.type;
+                d.order = static_cast<TByteOrder>(o);
+                d.width = info.bytes;
+                d.phase = phase;
+                const Figures f = rate(d, firstVoxels);
+                decodings.push_back(d);
+                spread.push_back(f.spread);
+                logMagnitude.push_back(f.logMagnitude);
+            }
+        }
+    }
+    double bestFirst = 0.0;
+    for (const Decoding& d : decodings)
+        bestFirst = std::max(bestFirst, d.score);
+    for (std::size_t i = 0; i < decodings.size() && firstVoxels < ChunkVoxels; ++i) {
+        if (decodings[i].score < SecondLookShare * bestFirst)
+            continue;
+        const Figures f = rate(decodings[i], ChunkVoxels);
+        spread[i] = f.spread;
+        logMagnitude[i] = f.logMagnitude;
+    }
+    // Signed against unsigned (see signedVerdict), only where it matters.
+    // Both readings are the same bytes, differing only in where they wrap
+    // around; their smoothness says nothing about which is right, so both
+    // take the better one and the verdict alone sets them apart.
+    std::vector<double> base(decodings.size());
+    for (std::size_t i = 0; i < decodings.size(); ++i)
+        base[i] = decodings[i].score;
+    const double bestBase = *std::max_element(base.begin(), base.end());
+    std::vector<double> signFactor(decodings.size(), 1.0);
+    for (std::size_t i = 0; i < decodings.size(); ++i) {
+        const Decoding& d = decodings[i];
+        const VoxelTypeInfo& info = *voxelTypeInfo(d.type);
+        if (info.isFloat || !info.isSigned)
+            continue;
+        for (std::size_t j = 0; j < decodings.size(); ++j) {
+            const Decoding& o = decodings[j];
+            const VoxelTypeInfo& oi = *voxelTypeInfo(o.type);
+            if (oi.isFloat || oi.isSigned || o.width != d.width || o.order != d.order || o.phase != d.phase)
+                continue;
+            if (std::max(base[i], base[j]) < SignLookShare * bestBase)
+                continue;
+            const int verdict = signedVerdict(sampler, d, spread[i], spread[j]);
+            const double shared = std::max(base[i], base[j]);
+            base[i] = base[j] = shared;
+            decodings[i].score = decodings[j].score = shared;
+            double& loser = verdict > 0 ? signFactor[j] : signFactor[i];
+            loser = std::abs(verdict) > 1 ? WrongSignWraps : WrongSignByPreference;
+        }
+    }
+    // Preferences, each a small or a decisive factor:
+    for (std::size_t i = 0; i < decodings.size(); ++i) {
+        Decoding& d = decodings[i];
+        const VoxelTypeInfo& info = *voxelTypeInfo(d.type);
+        d.score *= signFactor[i];
+        // A reading wider than the data pairs neighbours into one value and
+        // stays almost as smooth: the narrowest smooth width wins.
+        double narrower = 0.0;
+        for (std::size_t j = 0; j < decodings.size(); ++j)
+            if (decodings[j].width < d.width)
+                narrower = std::max(narrower, base[j]);
+        if (narrower > NarrowerSmooth && narrower >= base[i] - NarrowerMargin)
+            d.score *= WiderThanData;
+        // Float bits read as integers are smooth too; a sane float reading
+        // of the same bytes wins.
+        if (!info.isFloat && d.width == 4) {
+            for (std::size_t j = 0; j < decodings.size(); ++j) {
+                const Decoding& f = decodings[j];
+                if (f.type == vdtFloat32 && f.order == d.order && f.phase == d.phase && base[j] > SaneFloatSmooth &&
+                    base[j] >= SaneFloatShare * base[i])
+                    d.score *= FloatBitsAsInteger;
+            }
+        }
+        // Alike smoothness in both orders (a byte that is always zero): the
+        // order with the smaller magnitudes.
+        double least = logMagnitude[i];
+        for (std::size_t j = 0; j < decodings.size(); ++j)
+            if (decodings[j].width == d.width && base[j] > 0.0)
+                least = std::min(least, logMagnitude[j]);
+        d.score /= 1.0 + MagnitudePenalty * (logMagnitude[i] - least);
+    }
+    std::stable_sort(decodings.begin(), decodings.end(), [](const Decoding& a, const Decoding& b) { return a.score > b.score; });
+    return decodings;
+}
+
+} // namespace GuessDetail

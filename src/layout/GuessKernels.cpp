@@ -1,0 +1,280 @@
+#include "layout/GuessKernels.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+// Each loop is written once, as an always-inlined body; the three variants
+// below are that body compiled for the plain instruction set, for AVX2 and
+// for AVX-512. The bodies run without branches (the noise in the data makes
+// every condition a coin toss) and with sums that the compiler may widen
+// into vectors but not reorder, so every variant gives the same sums.
+
+namespace GuessDetail
+{
+namespace
+{
+
+#define KELVOX_KERNEL_BODY __attribute__((always_inline)) inline
+
+KELVOX_KERNEL_BODY void countWrapJumpsBody(const double* s, const double* u, std::size_t n, double range,
+                                           std::int64_t& signedJumps, std::int64_t& unsignedJumps)
+{
+    const double half = range / 2, sixteenth = range / 16;
+    std::int64_t signedCount = 0, unsignedCount = 0;
+    for (std::size_t k = 0; k + 2 < n; ++k) {
+        const double s1 = s[k + 1] - s[k], s2 = s[k + 2] - s[k + 1];
+        const double u1 = u[k + 1] - u[k], u2 = u[k + 2] - u[k + 1];
+        // Back and forth: both steps longer than half the range, in
+        // opposite directions; small: both steps shorter than a sixteenth.
+        const bool signedBack = (std::fabs(s1) > half) & (std::fabs(s2) > half) & (s1 * s2 < 0.0);
+        const bool unsignedBack = (std::fabs(u1) > half) & (std::fabs(u2) > half) & (u1 * u2 < 0.0);
+        const bool signedSmall = (std::fabs(s1) < sixteenth) & (std::fabs(s2) < sixteenth);
+        const bool unsignedSmall = (std::fabs(u1) < sixteenth) & (std::fabs(u2) < sixteenth);
+        signedCount += signedBack & unsignedSmall;
+        unsignedCount += unsignedBack & signedSmall;
+    }
+    signedJumps += signedCount;
+    unsignedJumps += unsignedCount;
+}
+
+KELVOX_KERNEL_BODY RatingSums ratingSumsBody(double* v, double* w, const std::size_t* from, std::size_t parts,
+                                             bool wantSpread)
+{
+    const std::size_t n = from[parts];
+    for (std::size_t i = 0; i < n; ++i) {
+        const double x = v[i];
+        w[i] = x == x ? 1.0 : 0.0;
+        v[i] = x == x ? x : 0.0;
+    }
+    // Every sum in four interleaved parts (one chain of additions waits on
+    // each addition, four keep the unit busy); the helpers are inlined, so
+    // they are built for the wider vectors too.
+    double a[4] = {}, b[4] = {};
+    RatingSums r;
+    const auto sum = [](const double* part) { return (part[0] + part[1]) + (part[2] + part[3]); };
+    // Differences of v[i] and v[i + lag] for i in [begin, end) into a,
+    // their weights into b.
+    const auto pairs = [&](std::size_t begin, std::size_t end, std::ptrdiff_t lag) __attribute__((always_inline)) {
+        std::fill(a, a + 4, 0.0);
+        std::fill(b, b + 4, 0.0);
+        std::size_t i = begin;
+        for (; i + 4 <= end; i += 4) {
+            for (std::size_t k = 0; k < 4; ++k) {
+                const std::size_t j = i + k;
+                const double both = w[j] * w[static_cast<std::ptrdiff_t>(j) + lag];
+                a[k] += both * std::fabs(v[j] - v[static_cast<std::ptrdiff_t>(j) + lag]);
+                b[k] += both;
+            }
+        }
+        for (; i < end; ++i) {
+            const double both = w[i] * w[static_cast<std::ptrdiff_t>(i) + lag];
+            a[0] += both * std::fabs(v[i] - v[static_cast<std::ptrdiff_t>(i) + lag]);
+            b[0] += both;
+        }
+    };
+    for (std::size_t p = 0; p < parts; ++p) {
+        if (from[p + 1] - from[p] < 2)
+            continue;
+        pairs(from[p], from[p + 1] - 1, 1);
+        r.nearSum += sum(a);
+        r.nearCount += sum(b);
+    }
+    // Value i against value i + half, around the end of the sample.
+    const std::size_t half = n / 2, rest = n - half;
+    pairs(0, rest, static_cast<std::ptrdiff_t>(half));
+    r.farSum = sum(a);
+    r.farCount = sum(b);
+    pairs(rest, n, -static_cast<std::ptrdiff_t>(rest));
+    r.farSum += sum(a);
+    r.farCount += sum(b);
+    // The sum of term(i) over all n values.
+    const auto total = [&](const auto& term) __attribute__((always_inline)) {
+        double part[4] = {};
+        for (std::size_t i = 0; i + 4 <= n; i += 4)
+            for (std::size_t k = 0; k < 4; ++k)
+                part[k] += term(i + k);
+        for (std::size_t i = n - n % 4; i < n; ++i)
+            part[0] += term(i);
+        return sum(part);
+    };
+    r.values = total([&](std::size_t i) __attribute__((always_inline)) { return w[i]; });
+    if (wantSpread && n > 0) {
+        r.mean = total([&](std::size_t i) __attribute__((always_inline)) { return v[i]; }) / static_cast<double>(n);
+        r.deviation = total([&](std::size_t i) __attribute__((always_inline)) { return std::fabs(v[i] - r.mean); }) /
+                      static_cast<double>(n);
+    }
+    return r;
+}
+
+KELVOX_KERNEL_BODY void addLagDifferencesBody(float a, const float* next, const float* weight, std::int64_t lags,
+                                              float clip, float* sum, float* count)
+{
+    for (std::int64_t l = 1; l <= lags; ++l) {
+        const float e = std::fabs(a - next[l]);
+        sum[l] += weight[l] * (e < clip ? e : clip);
+        count[l] += weight[l];
+    }
+}
+
+// One sum per column (no chain of additions to keep in order), so the
+// compiler vectorises it.
+KELVOX_KERNEL_BODY void addRowDifferencesBody(const double* values, const double* weights, std::int64_t columns,
+                                              const std::int64_t* baseAt, std::int64_t baseCount,
+                                              std::int64_t maxLag, double clip, double* sums, std::int64_t* counts)
+{
+    for (std::int64_t lag = 1; lag <= maxLag; ++lag) {
+        std::array<double, RowColumns> sum{};
+        std::array<double, RowColumns> count{};
+        for (std::int64_t k = 0; k < baseCount; ++k) {
+            const double* base = values + baseAt[k];
+            const double* other = base + lag * columns;
+            if (!weights) {
+                for (std::int64_t c = 0; c < columns; ++c) {
+                    const double e = std::fabs(base[c] - other[c]);
+                    sum[static_cast<std::size_t>(c)] += e < clip ? e : clip;
+                }
+                continue;
+            }
+            const double* baseWeight = weights + baseAt[k];
+            const double* otherWeight = baseWeight + lag * columns;
+            for (std::int64_t c = 0; c < columns; ++c) {
+                const double e = std::fabs(base[c] - other[c]);
+                const double w = baseWeight[c] * otherWeight[c];
+                sum[static_cast<std::size_t>(c)] += w * (e < clip ? e : clip);
+                count[static_cast<std::size_t>(c)] += w;
+            }
+        }
+        if (!weights)
+            count.fill(static_cast<double>(baseCount));
+        for (std::int64_t c = 0; c < columns; ++c) {
+            sums[lag] += sum[static_cast<std::size_t>(c)];
+            counts[lag] += static_cast<std::int64_t>(count[static_cast<std::size_t>(c)]);
+        }
+    }
+}
+
+#undef KELVOX_KERNEL_BODY
+
+struct Kernels
+{
+    decltype(&GuessDetail::countWrapJumps) wrapJumps;
+    decltype(&GuessDetail::ratingSums) rating;
+    decltype(&GuessDetail::addLagDifferences) lagDifferences;
+    decltype(&GuessDetail::addRowDifferences) rowDifferences;
+};
+
+// The bodies built for one instruction set (Target: nothing for the plain
+// one, else the target attribute), as a set of kernels.
+#define KELVOX_KERNEL_VARIANT(Name, Target)                                                                      \
+    Target void countWrapJumps##Name(const double* s, const double* u, std::size_t n, double range,              \
+                                     std::int64_t& sj, std::int64_t& uj)                                         \
+    {                                                                                                            \
+        countWrapJumpsBody(s, u, n, range, sj, uj);                                                              \
+    }                                                                                                            \
+    Target RatingSums ratingSums##Name(double* v, double* w, const std::size_t* from, std::size_t parts,         \
+                                       bool wantSpread)                                                          \
+    {                                                                                                            \
+        return ratingSumsBody(v, w, from, parts, wantSpread);                                                    \
+    }                                                                                                            \
+    Target void addLagDifferences##Name(float a, const float* next, const float* weight, std::int64_t lags,      \
+                                        float clip, float* sum, float* count)                                    \
+    {                                                                                                            \
+        addLagDifferencesBody(a, next, weight, lags, clip, sum, count);                                          \
+    }                                                                                                            \
+    Target void addRowDifferences##Name(const double* values, const double* weights, std::int64_t columns,       \
+                                        const std::int64_t* baseAt, std::int64_t baseCount, std::int64_t maxLag, \
+                                        double clip, double* sums, std::int64_t* counts)                         \
+    {                                                                                                            \
+        addRowDifferencesBody(values, weights, columns, baseAt, baseCount, maxLag, clip, sums, counts);          \
+    }                                                                                                            \
+    constexpr Kernels Kernels##Name{countWrapJumps##Name, ratingSums##Name, addLagDifferences##Name,             \
+                                    addRowDifferences##Name};
+
+KELVOX_KERNEL_VARIANT(Plain, )
+KELVOX_KERNEL_VARIANT(Avx2, __attribute__((target("avx2"))))
+KELVOX_KERNEL_VARIANT(Avx512, __attribute__((target("avx512f"))))
+#undef KELVOX_KERNEL_VARIANT
+
+const Kernels& kernelsOf(KernelVariant variant)
+{
+    switch (variant) {
+    case KernelVariant::Plain: return KernelsPlain;
+    case KernelVariant::Avx2: return KernelsAvx2;
+    case KernelVariant::Avx512: return KernelsAvx512;
+    }
+    return KernelsPlain;
+}
+
+KernelVariant widestVariant()
+{
+    if (__builtin_cpu_supports("avx512f"))
+        return KernelVariant::Avx512;
+    if (__builtin_cpu_supports("avx2"))
+        return KernelVariant::Avx2;
+    return KernelVariant::Plain;
+}
+
+KernelVariant g_variant = widestVariant();
+const Kernels* g_kernels = &kernelsOf(g_variant);
+
+} // namespace
+
+bool canRunKernels(KernelVariant variant)
+{
+    switch (variant) {
+    case KernelVariant::Plain: return true;
+    case KernelVariant::Avx2: return __builtin_cpu_supports("avx2");
+    case KernelVariant::Avx512: return __builtin_cpu_supports("avx512f");
+    }
+    return false;
+}
+
+bool useKernels(KernelVariant variant)
+{
+    if (canRunKernels(variant)) {
+        g_variant = variant;
+        g_kernels = &kernelsOf(variant);
+    }
+    return g_variant == variant;
+}
+
+KernelVariant kernelsInUse()
+{
+    return g_variant;
+}
+
+const char* kernelVariantName(KernelVariant variant)
+{
+    switch (variant) {
+    case KernelVariant::Plain: return "Plain";
+    case KernelVariant::Avx2: return "Avx2";
+    case KernelVariant::Avx512: return "Avx512";
+    }
+    return "Unknown";
+}
+
+void countWrapJumps(const double* s, const double* u, std::size_t n, double range, std::int64_t& signedJumps,
+                    std::int64_t& unsignedJumps)
+{
+    g_kernels->wrapJumps(s, u, n, range, signedJumps, unsignedJumps);
+}
+
+RatingSums ratingSums(double* v, double* w, const std::size_t* from, std::size_t parts, bool wantSpread)
+{
+    return g_kernels->rating(v, w, from, parts, wantSpread);
+}
+
+void addLagDifferences(float a, const float* next, const float* weight, std::int64_t lags, float clip, float* sum,
+                       float* count)
+{
+    g_kernels->lagDifferences(a, next, weight, lags, clip, sum, count);
+}
+
+void addRowDifferences(const double* values, const double* weights, std::int64_t columns, const std::int64_t* baseAt,
+                       std::int64_t baseCount, std::int64_t maxLag, double clip, double* sums, std::int64_t* counts)
+{
+    g_kernels->rowDifferences(values, weights, columns, baseAt, baseCount, maxLag, clip, sums, counts);
+}
+
+} // namespace GuessDetail

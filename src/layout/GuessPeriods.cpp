@@ -1,0 +1,350 @@
+#include "layout/GuessPeriods.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+
+namespace GuessDetail
+{
+namespace
+{
+
+// A peak of the coarse table counts when its evidence comes this near the
+// period test's bar (the dense differences decide then).
+constexpr double CoarseSlack = 0.1;
+// A multiple of a period with at least this evidence, and at least half a
+// multiple's, is that period again.
+constexpr double HarmonicEvidence = 0.35;
+// A lag's coarse or dense mean needs this many pairs of values.
+constexpr double MinPairs = 16.0;
+// Differences are clipped at this many times their upper quartile: a few
+// times the noise, far below an edge between tissues.
+constexpr double ClipScales = 6.0;
+// Rows compared with the rows at every lag, per block.
+constexpr std::int64_t BaseRows = 32;
+
+} // namespace
+
+double clipLimit(std::span<double> diffs)
+{
+    if (diffs.empty())
+        return 0.0;
+    // A quartile is as well told by an even spread of some thousands of the
+    // differences as by all of them, at a fraction of the selection's cost.
+    constexpr std::size_t Enough = 8192;
+    if (diffs.size() > 2 * Enough) {
+        const std::size_t step = diffs.size() / Enough;
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < diffs.size(); i += step)
+            diffs[kept++] = diffs[i];
+        diffs = diffs.first(kept);
+    }
+    const auto q = diffs.begin() + static_cast<std::ptrdiff_t>(diffs.size() * 3 / 4);
+    std::nth_element(diffs.begin(), q, diffs.end());
+    double scale = *q;
+    if (!(scale > 0.0)) {
+        double sum = 0.0;
+        for (const double d : diffs)
+            sum += d;
+        scale = sum / static_cast<double>(diffs.size());
+    }
+    return ClipScales * scale;
+}
+
+std::vector<std::pair<std::int64_t, double>> strongestPeriods(const LagDiffs& diffs, std::size_t count,
+                                                             double closeCall)
+{
+    const std::size_t size = diffs.coarse.size();
+    std::vector<double> evidence(size, std::nan(""));
+    const auto coarseAt = [&](std::int64_t l) { return diffs.coarseAt(l); };
+    for (std::size_t l = 2; l < size; ++l)
+        evidence[l] = periodEvidence(coarseAt, static_cast<std::int64_t>(l));
+    std::vector<std::pair<std::int64_t, double>> peaks;
+    for (std::size_t l = 2; l < size; ++l) {
+        const double e = evidence[l];
+        if (!std::isfinite(e) || e < 1.0 - MaxPeriodRatio - CoarseSlack)
+            continue;
+        const bool peak = (l + 1 >= size || !(evidence[l + 1] > e)) && !(evidence[l - 1] > e);
+        if (peak)
+            peaks.emplace_back(static_cast<std::int64_t>(l), e);
+    }
+    std::stable_sort(peaks.begin(), peaks.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
+    // A multiple of a clear shorter period is that period again (two
+    // volumes repeat every volume, but their slices every slice; a slice
+    // repeats every row).
+    const auto dropHarmonics = [](std::vector<std::pair<std::int64_t, double>>& list) {
+        std::vector<std::pair<std::int64_t, double>> kept;
+        for (const auto& item : list) {
+            const std::int64_t l = item.first;
+            const double e = item.second;
+            const bool harmonic = std::any_of(list.begin(), list.end(), [&](const auto& q) {
+                const std::int64_t times = std::llround(static_cast<double>(l) / static_cast<double>(q.first));
+                return times >= 2 && std::llabs(l - q.first * times) <= 3 && q.second >= HarmonicEvidence && q.second >= 0.5 * e;
+            });
+            if (!harmonic)
+                kept.emplace_back(l, e);
+        }
+        list = std::move(kept);
+    };
+    // Enough peaks that a fundamental period is among its multiples.
+    if (peaks.size() > count + 5)
+        peaks.resize(count + 5);
+    dropHarmonics(peaks);
+    if (peaks.size() > count + 1)
+        peaks.resize(count + 1);
+
+    std::vector<std::pair<std::int64_t, double>> found;
+    for (const auto& [coarseLag, e] : peaks) {
+        std::int64_t lag = coarseLag;
+        double least = diffs.dense(lag);
+        for (std::int64_t l = std::max<std::int64_t>(2, coarseLag - 3); l <= coarseLag + 3; ++l) {
+            const double d = diffs.dense(l);
+            if (d < least) {
+                least = d;
+                lag = l;
+            }
+        }
+        const double refined = diffs.evidence(lag);
+        if (!std::isfinite(refined) || refined < 1.0 - MaxPeriodRatio)
+            continue;
+        const auto add = [&](std::int64_t l, double ev) {
+            if (std::none_of(found.begin(), found.end(), [&](const auto& f) { return f.first == l; }))
+                found.emplace_back(l, ev);
+        };
+        add(lag, refined);
+        // Lags nearly as good stay in the running: the size decides.
+        if (closeCall > 0.0) {
+            for (std::int64_t l = std::max<std::int64_t>(2, lag - 2); l <= lag + 2; ++l) {
+                const double near = diffs.evidence(l);
+                if (l != lag && near >= refined - closeCall)
+                    add(l, near);
+            }
+        }
+    }
+    dropHarmonics(found);
+    std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
+    if (closeCall == 0.0) {
+        // Without close calls, a lag beside a stronger one is that period
+        // again, seen a voxel or two off.
+        std::vector<std::pair<std::int64_t, double>> kept;
+        for (const auto& f : found)
+            if (std::none_of(kept.begin(), kept.end(), [&](const auto& k) { return std::llabs(k.first - f.first) <= 3; }))
+                kept.push_back(f);
+        found = std::move(kept);
+    }
+    if (found.size() > count * (closeCall > 0.0 ? 3 : 1))
+        found.resize(count * (closeCall > 0.0 ? 3 : 1));
+    return found;
+}
+
+LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d, double* scratch)
+{
+    const std::int64_t maxLag = MaxRowVoxels + 1;
+
+    std::vector<std::int64_t> starts;
+    const std::int64_t size = sampler.size();
+    for (int k = 0; k < 3; ++k)
+        starts.push_back(static_cast<std::int64_t>(spreadAt(k) * static_cast<double>(size)));
+    if (size > WholeFileLimit) {
+        // Inside the kept blocks, where reading costs nothing.
+        starts.clear();
+        for (const Block& b : sampler.blocks())
+            for (int part = 1; part <= 4; ++part)
+                starts.push_back(b.offset + static_cast<std::int64_t>(
+                                                spreadAt(part) * static_cast<double>(b.data().size()) / 2));
+    }
+    if (static_cast<std::int64_t>(starts.size()) > LagSegments)
+        starts.resize(static_cast<std::size_t>(LagSegments));
+
+    // Each segment's values with NaN as 0 and a weight of 0 (1 for a
+    // value), so that the sums below run without a branch.
+    struct Segment
+    {
+        const double* filled = nullptr;
+        const double* weights = nullptr;
+        std::int64_t n = 0;
+    };
+    auto segments = std::make_shared<std::vector<Segment>>();
+    std::vector<double> neighbours;
+    neighbours.reserve(starts.size() * static_cast<std::size_t>(LagPositions * LagStride));
+    for (std::int64_t start : starts) {
+        start = std::min(start, std::max<std::int64_t>(0, size - SegmentVoxels * d.width));
+        const auto bytes = sampler.bytes(start, SegmentVoxels * d.width);
+        const std::int64_t skip = ((d.phase - start) % d.width + d.width) % d.width;
+        const std::int64_t n =
+            static_cast<std::int64_t>(bytes.size()) > skip
+                ? std::min(SegmentVoxels, (static_cast<std::int64_t>(bytes.size()) - skip) / d.width)
+                : 0;
+        double* v = scratch;
+        double* w = scratch + n;
+        scratch += 2 * n;
+        decodeInto(bytes.data() + skip, static_cast<std::size_t>(n), d, v);
+        for (std::int64_t i = 0; i + 1 < n && i < LagPositions * LagStride; ++i)
+            if (v[i] == v[i] && v[i + 1] == v[i + 1])
+                neighbours.push_back(std::fabs(v[i + 1] - v[i]));
+        for (std::int64_t k = 0; k < n; ++k) {
+            w[k] = v[k] == v[k] ? 1.0 : 0.0;
+            v[k] = v[k] == v[k] ? v[k] : 0.0;
+        }
+        segments->push_back({v, w, n});
+    }
+    const double clip = clipLimit(neighbours);
+
+    // The coarse table in single precision, from each segment's values
+    // about their mean (small differences of large values stay apart).
+    std::vector<float> sums(static_cast<std::size_t>(maxLag + 1), 0.0f);
+    std::vector<float> counts(sums.size(), 0.0f);
+    auto* single = reinterpret_cast<float*>(scratch);
+    for (const Segment& s : *segments) {
+        const std::int64_t n = s.n;
+        if (n < 2)
+            continue;
+        double mean = 0.0, values = 0.0;
+        for (std::int64_t k = 0; k < n; ++k) {
+            mean += s.filled[k];
+            values += s.weights[k];
+        }
+        mean = values > 0.0 ? mean / values : 0.0;
+        float* v = single;
+        float* w = single + n;
+        single += 2 * n;
+        for (std::int64_t k = 0; k < n; ++k) {
+            v[k] = static_cast<float>(s.weights[k] * (s.filled[k] - mean));
+            w[k] = static_cast<float>(s.weights[k]);
+        }
+        const std::int64_t positions = std::min(LagPositions, std::max<std::int64_t>(1, n / 3 / LagStride));
+        for (std::int64_t p = 0; p < positions; ++p) {
+            const std::int64_t i = p * LagStride;
+            const std::int64_t lags = std::min(maxLag, n - 1 - i);
+            if (w[i] == 0.0f)
+                continue;
+            addLagDifferences(v[i], v + i, w + i, lags, static_cast<float>(clip), sums.data(), counts.data());
+        }
+    }
+    LagDiffs diffs;
+    diffs.coarse.assign(sums.size(), std::nan(""));
+    for (std::size_t l = 1; l < sums.size(); ++l)
+        if (counts[l] >= MinPairs)
+            diffs.coarse[l] = static_cast<double>(sums[l]) / static_cast<double>(counts[l]);
+    diffs.measure = [segments, clip](std::int64_t lag) {
+        double sum = 0.0, count = 0.0;
+        if (lag >= 1) {
+            for (const Segment& s : *segments) {
+                const std::int64_t n = s.n;
+                const std::int64_t step = std::max<std::int64_t>(1, (n - lag) / DensePositions);
+                const double* v = s.filled;
+                const double* w = s.weights;
+                for (std::int64_t i = 0; i + lag < n; i += step) {
+                    const double both = w[i] * w[i + lag];
+                    sum += both * std::min(std::fabs(v[i] - v[i + lag]), clip);
+                    count += both;
+                }
+            }
+        }
+        return count >= MinPairs ? sum / count : std::nan("");
+    };
+    return diffs;
+}
+
+LagDiffs rowLagDiffs(const Sampler& sampler, const Decoding& d, std::int64_t rowVoxels, double* scratch)
+{
+    constexpr std::int64_t Columns = RowColumns;
+    const std::int64_t rowBytes = rowVoxels * d.width;
+    const std::int64_t columns = std::min(Columns, rowVoxels);
+
+    struct Matrix
+    {
+        double* values = nullptr; // rows x columns; 0 where no value
+        double* weights = nullptr; // 1 where values holds a value, else 0
+        std::int64_t rows = 0;
+        bool complete = true; // every weight 1 (integers are never NaN)
+    };
+    auto matrices = std::make_shared<std::vector<Matrix>>();
+    // Scratch: per block the values and the weights, then the neighbour
+    // differences of all blocks.
+    double* free = scratch;
+    double* neighbourStart = scratch + 2 * 2 * MaxBlockRows * Columns;
+    std::size_t neighbourCount = 0;
+    for (const Block& b : sampler.blocks()) {
+        const std::int64_t skip = ((d.phase - b.offset) % d.width + d.width) % d.width;
+        const auto have = static_cast<std::int64_t>(b.data().size()) - skip;
+        const std::int64_t rows = std::min(MaxBlockRows, have / rowBytes);
+        if (rows < 4)
+            continue;
+        // From the middle of a block longer than that (a small file kept
+        // whole): its first slices are the ends of the volume, mostly
+        // background.
+        const std::int64_t firstRow = (have / rowBytes - rows) / 2;
+        if (matrices->size() >= 2)
+            break;
+        Matrix m;
+        m.rows = rows;
+        m.values = free;
+        m.weights = free + rows * columns;
+        free += 2 * rows * columns;
+        std::array<std::int64_t, Columns> columnBytes{};
+        for (std::int64_t c = 0; c < columns; ++c)
+            columnBytes[static_cast<std::size_t>(c)] = (2 * c + 1) * rowVoxels / (2 * columns) * d.width;
+        for (std::int64_t r = 0; r < rows; ++r)
+            decodeAt(b.data().data() + skip + (firstRow + r) * rowBytes, columnBytes.data(),
+                     static_cast<std::size_t>(columns), d, m.values + r * columns);
+        for (std::int64_t i = 0; i < rows * columns; ++i) {
+            const double v = m.values[i];
+            m.values[i] = v == v ? v : 0.0;
+            m.weights[i] = v == v ? 1.0 : 0.0;
+            m.complete = m.complete && v == v;
+        }
+        for (std::int64_t i = 0; i + columns < rows * columns; ++i) {
+            const auto at = static_cast<std::size_t>(i);
+            if (m.weights[at] * m.weights[at + static_cast<std::size_t>(columns)] > 0.0)
+                neighbourStart[neighbourCount++] = std::fabs(m.values[at] - m.values[at + static_cast<std::size_t>(columns)]);
+        }
+        matrices->push_back(std::move(m));
+    }
+    const double clip = clipLimit(std::span<double>(neighbourStart, neighbourCount));
+
+    std::vector<double> sums;
+    std::vector<std::int64_t> counts;
+    for (const Matrix& m : *matrices) {
+        const std::int64_t baseSpan = std::max<std::int64_t>(1, m.rows / 3);
+        const std::int64_t baseCount = std::min(BaseRows, baseSpan);
+        const std::int64_t lastBase = (baseCount - 1) * baseSpan / baseCount;
+        const std::int64_t maxLag = std::min(m.rows - 1 - lastBase, MaxSliceRows + MaxSliceRows / 2 + 1);
+        if (static_cast<std::int64_t>(sums.size()) < maxLag + 1) {
+            sums.resize(static_cast<std::size_t>(maxLag + 1), 0.0);
+            counts.resize(sums.size(), 0);
+        }
+        std::array<std::int64_t, BaseRows> baseAt{};
+        for (std::int64_t k = 0; k < baseCount; ++k)
+            baseAt[static_cast<std::size_t>(k)] = k * baseSpan / baseCount * columns;
+        addRowDifferences(m.values, m.complete ? nullptr : m.weights, columns, baseAt.data(), baseCount, maxLag, clip,
+                          sums.data(), counts.data());
+    }
+    LagDiffs diffs;
+    diffs.coarse.assign(sums.size(), std::nan(""));
+    for (std::size_t l = 1; l < sums.size(); ++l)
+        if (static_cast<double>(counts[l]) >= MinPairs)
+            diffs.coarse[l] = sums[l] / static_cast<double>(counts[l]);
+    diffs.measure = [matrices, clip, columns](std::int64_t lag) {
+        double sum = 0.0, count = 0.0;
+        if (lag >= 1) {
+            for (const Matrix& m : *matrices) {
+                const std::int64_t pairs = m.rows - lag;
+                const std::int64_t step = std::max<std::int64_t>(1, pairs * columns / DensePositions);
+                for (std::int64_t r = 0; r < pairs; r += step) {
+                    const double* v = m.values + r * columns;
+                    const double* w = m.weights + r * columns;
+                    for (std::int64_t c = 0; c < columns; ++c) {
+                        const double both = w[c] * w[c + lag * columns];
+                        sum += both * std::min(std::fabs(v[c] - v[c + lag * columns]), clip);
+                        count += both;
+                    }
+                }
+            }
+        }
+        return count >= MinPairs ? sum / count : std::nan("");
+    };
+    return diffs;
+}
+
+} // namespace GuessDetail

@@ -1,0 +1,80 @@
+#include "layout/GuessScore.h"
+
+#include "layout/GuessDecode.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <iterator>
+
+namespace GuessDetail
+{
+namespace
+{
+
+// Header fits: none is the most common; the usual sizes nearly as common;
+// any other small header plausible; a large one rare.
+constexpr double NoHeaderFit = 1.0;
+constexpr double CommonHeaderFit = 0.98;
+constexpr double SmallHeaderFit = 0.9;
+constexpr double LargeHeaderFit = 0.6;
+constexpr std::int64_t SmallHeaderBytes = 65536;
+// The bytes say the voxels start elsewhere (a rough run ends away from h).
+constexpr double StartsElsewhere = 0.85;
+// The first bytes look like voxels already, yet the header is not empty.
+constexpr double VoxelsFromStart = 0.9;
+// The name states another type / byte order: names are hints, not rules.
+constexpr double NameTypeDiffers = 0.85;
+constexpr double NameOrderDiffers = 0.9;
+
+} // namespace
+
+bool nameMatches(const NameHints& hints, const VolumeLayout& l)
+{
+    for (const NameHints::Dims& t : hints.triples)
+        if (t.dims == l.dims && t.volumes == l.volumes)
+            return true;
+    for (const NameHints::Dims& t : hints.triples)
+        if (t.volumes == 1 && l.volumes > 1 && t.dims[0] == l.dims[0] && t.dims[1] == l.dims[1] &&
+            t.dims[2] == l.dims[2] * l.volumes)
+            return false;
+    for (const auto& p : hints.pairs)
+        if (p[0] == l.dims[0] && p[1] == l.dims[1])
+            return true;
+    return false;
+}
+
+double nameEvidence(const NameHints& hints, bool match)
+{
+    if (!hints.triples.empty() || !hints.pairs.empty())
+        return match ? NameAgrees : NameDisagrees;
+    return NameSilent;
+}
+
+double headerFit(std::int64_t h, const DataStart& start)
+{
+    const bool common = std::find(std::begin(CommonHeaders), std::end(CommonHeaders), h) != std::end(CommonHeaders);
+    double fit = h == 0                  ? NoHeaderFit
+                 : common                ? CommonHeaderFit
+                 : h <= SmallHeaderBytes ? SmallHeaderFit
+                                         : LargeHeaderFit;
+    if (start.offset > 0 && std::llabs(h - start.offset) > start.precision)
+        fit *= StartsElsewhere;
+    if (start.offset == 0 && h > 0 && start.dataFromStart)
+        fit *= VoxelsFromStart;
+    return fit;
+}
+
+double candidateScore(const Evidence& e, double fit, const NameHints& hints, const VolumeLayout& l, bool multiByte)
+{
+    double weighted = 0.0;
+    for (const WeightedPart& w : EvidenceWeights)
+        weighted += w.weight * (e.*w.part);
+    double v = fit * weighted;
+    if (hints.dataType && *hints.dataType != l.dataType)
+        v *= NameTypeDiffers;
+    if (hints.byteOrder && multiByte && *hints.byteOrder != l.byteOrder)
+        v *= NameOrderDiffers;
+    return clamp01(v);
+}
+
+} // namespace GuessDetail

@@ -1,0 +1,103 @@
+#include "layout/GuessVolumes.h"
+
+#include "layout/GuessPeriods.h"
+
+#include <map>
+#include <vector>
+
+namespace GuessDetail
+{
+namespace
+{
+
+// Slices one volume apart must differ at most half as much as the slices
+// half and one and a half volumes apart.
+constexpr double MinVolumeEvidence = 0.5;
+
+// Accumulates mean absolute differences of pairs of finite values.
+struct DiffSum
+{
+    double sum = 0.0;
+    std::int64_t count = 0;
+
+    void add(double a, double b)
+    {
+        if (std::isfinite(a) && std::isfinite(b)) {
+            sum += std::fabs(a - b);
+            ++count;
+        }
+    }
+    double mean() const { return count > 0 ? sum / static_cast<double>(count) : std::nan(""); }
+};
+
+} // namespace
+
+std::int64_t detectVolumes(Sampler& sampler, const Decoding& d, const VolumeLayout& l, std::int64_t slices)
+{
+    if (slices < 4)
+        return 1;
+    const std::int64_t rowVoxels = l.dims[0];
+    const std::int64_t rowBytes = rowVoxels * d.width;
+    const std::int64_t window = std::min<std::int64_t>(rowVoxels, 128);
+    std::map<std::int64_t, std::vector<double>> signatures;
+    const auto signature = [&](std::int64_t z) -> const std::vector<double>& {
+        auto it = signatures.find(z);
+        if (it != signatures.end())
+            return it->second;
+        // The middle of the middle row of slice z.
+        const std::int64_t at =
+            l.headerBytes + (z * l.dims[1] + l.dims[1] / 2) * rowBytes + (rowVoxels - window) / 2 * d.width;
+        const auto bytes = sampler.bytes(at, window * d.width);
+        return signatures.emplace(z, decodeRun(bytes, at, d, static_cast<std::size_t>(window))).first->second;
+    };
+    // From every `every`-th of the sampled slices (the rest a second look
+    // adds).
+    const auto sliceDiff = [&](std::int64_t lag, std::int64_t every = 1) {
+        constexpr std::int64_t Samples = 12;
+        DiffSum sum;
+        if (lag < 1 || lag >= slices)
+            return std::nan("");
+        for (std::int64_t s = 0; s < Samples; s += every) {
+            const std::int64_t z = s * (slices - lag) / Samples;
+            // (A map: the first reference stays valid when the second is added.)
+            const std::vector<double>& a = signature(z);
+            const std::vector<double>& b = signature(z + lag);
+            for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i)
+                sum.add(a[i], b[i]);
+        }
+        return sum.count >= 8 ? sum.mean() : std::nan("");
+    };
+
+    std::int64_t best = 1;
+    double bestEvidence = MinVolumeEvidence;
+    for (const std::int64_t v : {2, 3, 4}) {
+        if (slices % v != 0 || slices / v < 2)
+            continue;
+        const std::int64_t lag = slices / v;
+        std::vector<double> diff(static_cast<std::size_t>(lag + lag / 2 + 1), std::nan(""));
+        const std::int64_t half = (lag + 1) / 2;
+        // Slices one volume apart that are no more alike than slices half a
+        // volume apart show no volume: seen from half the samples first (a
+        // volume boundary shows plainly), the rest and the third lag are not
+        // read then.
+        if (!(sliceDiff(lag, 2) < sliceDiff(half, 2)))
+            continue;
+        diff[static_cast<std::size_t>(lag)] = sliceDiff(lag);
+        diff[static_cast<std::size_t>(half)] = sliceDiff(half);
+        if (!(diff[static_cast<std::size_t>(lag)] < diff[static_cast<std::size_t>(half)]))
+            continue;
+        diff[static_cast<std::size_t>(lag + lag / 2)] = sliceDiff(lag + lag / 2);
+        const double e = periodEvidence(
+            [&](std::int64_t x) {
+                return x >= 1 && x < static_cast<std::int64_t>(diff.size()) ? diff[static_cast<std::size_t>(x)] : std::nan("");
+            },
+            lag);
+        if (std::isfinite(e) && e > bestEvidence) {
+            bestEvidence = e;
+            best = v;
+        }
+    }
+    return best;
+}
+
+} // namespace GuessDetail

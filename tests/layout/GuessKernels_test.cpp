@@ -1,0 +1,218 @@
+#include "layout/GuessKernels.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+using GuessDetail::KernelVariant;
+
+// Values about a smooth ramp with noise, every seventh a NaN, some far off.
+std::vector<double> testValues(std::size_t n, std::uint32_t seed)
+{
+    std::vector<double> v(n);
+    std::uint32_t x = seed;
+    for (std::size_t i = 0; i < n; ++i) {
+        x = x * 1664525u + 1013904223u;
+        v[i] = 0.01 * static_cast<double>(i) + static_cast<double>(x >> 20) / 4096.0;
+        if (i % 7 == 3)
+            v[i] = std::numeric_limits<double>::quiet_NaN();
+        if (i % 11 == 5)
+            v[i] += (x & 1) ? 40000.0 : -40000.0;
+    }
+    return v;
+}
+
+// The kernels in one variant against the plain variant (bit for bit) and
+// against the rule written plainly here (exactly where the order of the
+// additions is the same, closely where the kernel sums in four parts).
+class GuessKernelVariant : public testing::TestWithParam<KernelVariant>
+{
+protected:
+    void SetUp() override
+    {
+        m_default = GuessDetail::kernelsInUse();
+        if (!GuessDetail::canRunKernels(GetParam()))
+            GTEST_SKIP() << "the processor cannot run this variant";
+    }
+    void TearDown() override { GuessDetail::useKernels(m_default); }
+
+    // Runs f under the plain loops and under the variant.
+    template<typename F>
+    void both(F&& f)
+    {
+        ASSERT_TRUE(GuessDetail::useKernels(KernelVariant::Plain));
+        f(true);
+        ASSERT_TRUE(GuessDetail::useKernels(GetParam()));
+        f(false);
+    }
+
+private:
+    KernelVariant m_default = KernelVariant::Plain;
+};
+
+TEST_P(GuessKernelVariant, WrapJumpsAreCountedAlike)
+{
+    // Int-16 noise about 0 (the unsigned reading wraps), then about 32767
+    // (the signed one wraps), a NaN now and then.
+    std::vector<double> s(1003);
+    std::uint32_t x = 5;
+    for (std::size_t k = 0; k < s.size(); ++k) {
+        x = x * 1664525u + 1013904223u;
+        const double noise = static_cast<double>(x >> 29) - 3.5;
+        const double v = k < 500 ? noise : 32767.0 + noise;
+        s[k] = k % 13 == 0 ? std::nan("") : v > 32767.0 ? v - 65536.0 : v;
+    }
+    std::vector<double> u(s.size());
+    for (std::size_t k = 0; k < s.size(); ++k)
+        u[k] = s[k] + 65536.0 * static_cast<double>(s[k] < 0.0);
+    // The rule: steps longer than half the range both ways in one reading
+    // while the other moves less than a sixteenth.
+    std::int64_t wantSigned = 0, wantUnsigned = 0;
+    const auto back = [](const std::vector<double>& r, std::size_t k) {
+        const double a = r[k + 1] - r[k], b = r[k + 2] - r[k + 1];
+        return std::fabs(a) > 32768.0 && std::fabs(b) > 32768.0 && a * b < 0.0;
+    };
+    const auto small = [](const std::vector<double>& r, std::size_t k) {
+        return std::fabs(r[k + 1] - r[k]) < 4096.0 && std::fabs(r[k + 2] - r[k + 1]) < 4096.0;
+    };
+    for (std::size_t k = 0; k + 2 < s.size(); ++k) {
+        wantSigned += back(s, k) && small(u, k);
+        wantUnsigned += back(u, k) && small(s, k);
+    }
+    ASSERT_GT(wantSigned, 10);
+    ASSERT_GT(wantUnsigned, 10);
+    both([&](bool) {
+        std::int64_t signedJumps = 1, unsignedJumps = 2; // added to
+        GuessDetail::countWrapJumps(s.data(), u.data(), s.size(), 65536.0, signedJumps, unsignedJumps);
+        EXPECT_EQ(signedJumps, wantSigned + 1);
+        EXPECT_EQ(unsignedJumps, wantUnsigned + 2);
+    });
+}
+
+TEST_P(GuessKernelVariant, RatingSumsEqualThePlainSums)
+{
+    const std::vector<double> values = testValues(1021, 2);
+    const std::vector<std::size_t> from{0, 250, 251, 600, 1021}; // one part of a single value
+    GuessDetail::RatingSums plain;
+    both([&](bool isPlain) {
+        std::vector<double> v = values, w(v.size());
+        const GuessDetail::RatingSums r = GuessDetail::ratingSums(v.data(), w.data(), from.data(), from.size() - 1, true);
+        if (isPlain) {
+            plain = r;
+            // The rule: values, neighbours within a part, values half the
+            // sample apart (around the end), the mean absolute deviation.
+            const std::size_t n = values.size(), half = n / 2;
+            double count = 0, nearSum = 0, nearCount = 0, farSum = 0, farCount = 0, sum = 0;
+            for (std::size_t i = 0; i < n; ++i) {
+                count += !std::isnan(values[i]);
+                sum += std::isnan(values[i]) ? 0.0 : values[i];
+                const double a = values[i], b = values[(i + half) % n];
+                if (!std::isnan(a) && !std::isnan(b)) {
+                    farSum += std::fabs(a - b);
+                    ++farCount;
+                }
+            }
+            for (std::size_t p = 0; p + 1 < from.size(); ++p)
+                for (std::size_t i = from[p]; i + 1 < from[p + 1]; ++i)
+                    if (!std::isnan(values[i]) && !std::isnan(values[i + 1])) {
+                        nearSum += std::fabs(values[i] - values[i + 1]);
+                        ++nearCount;
+                    }
+            double deviation = 0;
+            for (const double x : values)
+                deviation += std::fabs((std::isnan(x) ? 0.0 : x) - sum / static_cast<double>(n));
+            EXPECT_EQ(r.values, count);
+            EXPECT_EQ(r.nearCount, nearCount);
+            EXPECT_EQ(r.farCount, farCount);
+            EXPECT_NEAR(r.nearSum, nearSum, 1e-9 * nearSum);
+            EXPECT_NEAR(r.farSum, farSum, 1e-9 * farSum);
+            EXPECT_NEAR(r.mean, sum / static_cast<double>(n), 1e-9 * std::fabs(r.mean));
+            EXPECT_NEAR(r.deviation, deviation / static_cast<double>(n), 1e-9 * r.deviation);
+            return;
+        }
+        EXPECT_EQ(r.values, plain.values);
+        EXPECT_EQ(r.nearSum, plain.nearSum);
+        EXPECT_EQ(r.nearCount, plain.nearCount);
+        EXPECT_EQ(r.farSum, plain.farSum);
+        EXPECT_EQ(r.farCount, plain.farCount);
+        EXPECT_EQ(r.mean, plain.mean);
+        EXPECT_EQ(r.deviation, plain.deviation);
+    });
+}
+
+TEST_P(GuessKernelVariant, LagDifferencesEqualThePlainSums)
+{
+    const std::vector<double> values = testValues(777, 3);
+    std::vector<float> v(values.size()), w(values.size());
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        w[i] = std::isnan(values[i]) ? 0.0f : 1.0f;
+        v[i] = std::isnan(values[i]) ? 0.0f : static_cast<float>(values[i] - 500.0);
+    }
+    const std::int64_t lags = 700;
+    const float clip = 2.0f;
+    std::vector<float> want(lags + 1, 0.5f), wantCount(lags + 1, 0.25f);
+    for (std::int64_t l = 1; l <= lags; ++l) {
+        const float e = std::fabs(v[3] - v[static_cast<std::size_t>(3 + l)]);
+        want[static_cast<std::size_t>(l)] += w[static_cast<std::size_t>(3 + l)] * (e < clip ? e : clip);
+        wantCount[static_cast<std::size_t>(l)] += w[static_cast<std::size_t>(3 + l)];
+    }
+    both([&](bool) {
+        std::vector<float> sum(lags + 1, 0.5f), count(lags + 1, 0.25f);
+        GuessDetail::addLagDifferences(v[3], v.data() + 3, w.data() + 3, lags, clip, sum.data(), count.data());
+        EXPECT_EQ(sum, want);
+        EXPECT_EQ(count, wantCount);
+    });
+}
+
+TEST_P(GuessKernelVariant, RowDifferencesEqualThePlainSums)
+{
+    constexpr std::int64_t Columns = 23, Rows = 90, MaxLag = 60;
+    const std::vector<double> raw = testValues(static_cast<std::size_t>(Columns * Rows), 4);
+    std::vector<double> values(raw.size()), weights(raw.size());
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        weights[i] = std::isnan(raw[i]) ? 0.0 : 1.0;
+        values[i] = std::isnan(raw[i]) ? 0.0 : raw[i];
+    }
+    const std::vector<std::int64_t> baseAt{0, 7 * Columns, 19 * Columns, 29 * Columns};
+    const double clip = 3.0;
+    for (const bool withWeights : {true, false}) {
+        // The rule: per lag and column the clipped differences summed over
+        // the base rows, the columns' sums then added in order.
+        std::vector<double> want(MaxLag + 1, 0.0);
+        std::vector<std::int64_t> wantCount(MaxLag + 1, 0);
+        for (std::int64_t lag = 1; lag <= MaxLag; ++lag)
+            for (std::int64_t c = 0; c < Columns; ++c) {
+                double sum = 0.0, count = 0.0;
+                for (const std::int64_t b : baseAt) {
+                    const auto at = static_cast<std::size_t>(b + c), other = at + static_cast<std::size_t>(lag * Columns);
+                    const double weight = withWeights ? weights[at] * weights[other] : 1.0;
+                    sum += weight * std::min(std::fabs(values[at] - values[other]), clip);
+                    count += weight;
+                }
+                want[static_cast<std::size_t>(lag)] += sum;
+                wantCount[static_cast<std::size_t>(lag)] += static_cast<std::int64_t>(count);
+            }
+        both([&](bool) {
+            std::vector<double> sums(MaxLag + 1, 0.0);
+            std::vector<std::int64_t> counts(MaxLag + 1, 0);
+            GuessDetail::addRowDifferences(values.data(), withWeights ? weights.data() : nullptr, Columns, baseAt.data(),
+                                           static_cast<std::int64_t>(baseAt.size()), MaxLag, clip, sums.data(),
+                                           counts.data());
+            EXPECT_EQ(sums, want) << (withWeights ? "weighted" : "complete");
+            EXPECT_EQ(counts, wantCount);
+        });
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Variants, GuessKernelVariant,
+                         testing::Values(KernelVariant::Plain, KernelVariant::Avx2, KernelVariant::Avx512),
+                         [](const auto& info) { return std::string(GuessDetail::kernelVariantName(info.param)); });
+
+} // namespace
