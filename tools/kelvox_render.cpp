@@ -41,6 +41,7 @@
 
 #include "layout/LayoutFile.h"
 #include "layout/LayoutGuess.h"
+#include "layout/VolumeFileSource.h"
 #include "volume/Kelvox_DataMgr.h"
 #include "volume/ViewImage.h"
 #include "volume/Wrap32.h"
@@ -89,6 +90,9 @@ struct RenderOptions
     std::string saveLayout;
     // The layout came from a layout file (FILE is then its data file).
     bool fromLayoutFile = false;
+    // How FILE holds its bytes, as its layout file says (else by its magic).
+    VolumeEncoding encoding = VolumeEncoding::Detect;
+    std::int64_t streamStart = 0;
     bool guess = false; // --guess: list layouts instead of rendering
     std::optional<std::int32_t> top;
 };
@@ -303,6 +307,8 @@ void takeLayoutFile(RenderOptions& options)
     options.order = options.order.value_or(layout.byteOrder);
     options.header = options.header.value_or(layout.headerBytes);
     options.file = reading.contents.dataPath;
+    options.encoding = reading.contents.encoding;
+    options.streamStart = reading.contents.streamStart;
     options.fromLayoutFile = true;
 }
 
@@ -348,10 +354,18 @@ void saveLayout(const RenderOptions& o)
     const std::uintmax_t size = std::filesystem::file_size(o.file, ec);
     if (ec)
         throw LayoutFailure("Cannot write " + o.saveLayout + ": " + o.file + ": " + ec.message());
-    layout.volumes = wholeVolumesIn(layout, static_cast<std::int64_t>(size));
+    // A compressed file keeps its encoding and counts its unpacked bytes.
+    std::unique_ptr<VolumeFile> data;
+    try {
+        data = std::make_unique<VolumeFile>(o.file, o.encoding, o.streamStart);
+    } catch (const std::runtime_error& e) {
+        throw LayoutFailure("Cannot write " + o.saveLayout + ": " + e.what());
+    }
+    layout.volumes = wholeVolumesIn(layout, data->encoding() == VolumeEncoding::Raw ? static_cast<std::int64_t>(size)
+                                                                                     : data->size());
     LayoutSaveFormat format = LayoutSaveFormat::Nrrd;
     layoutSaveFormatOf(o.saveLayout, format);
-    writeLayoutFile(o.saveLayout, format, layout, o.file);
+    writeLayoutFile(o.saveLayout, format, layout, o.file, data->encoding(), data->streamStart());
 }
 
 // The view's bitmap over a QImage; RGB888 is red, green, blue, one byte each.
@@ -395,7 +409,7 @@ int run(const RenderOptions& o)
     }
     int status = 0;
     TKelvoxDataMgr dataMgr;
-    dataMgr.OpenFile(o.file);
+    dataMgr.OpenFile(o.file, o.encoding, o.streamStart, {});
     if (dataMgr.FileName.empty()) {
         std::fprintf(stderr, "kelvox-render: %s\n", dataMgr.ErrorText.c_str());
         status = 1;
@@ -442,7 +456,9 @@ int runGuess(const RenderOptions& o)
     constexpr std::int32_t DefaultTop = 5;
     std::vector<LayoutCandidate> guesses;
     try {
-        guesses = guessLayoutOfFile(o.file, static_cast<std::size_t>(o.top.value_or(DefaultTop)));
+        // Through the same access as the views: a compressed file unpacked.
+        const VolumeFile file(o.file);
+        guesses = guessLayoutOfVolume(file, o.file, static_cast<std::size_t>(o.top.value_or(DefaultTop)));
     } catch (const std::runtime_error& e) {
         std::fprintf(stderr, "kelvox-render: %s\n", e.what());
         return 1;

@@ -169,7 +169,7 @@ void GzipStream::buildIndex(const IndexProgress& progress, std::int64_t spacing)
             if (progress && !progress(input.position() - m_start, total))
                 throw IndexCancelled();
             if (!input.refill()) {
-                m_damage = "the " + name + " data ends early (the file is cut short)";
+                m_damage = "the " + name + " data is cut short";
                 break;
             }
         }
@@ -185,7 +185,7 @@ void GzipStream::buildIndex(const IndexProgress& progress, std::int64_t spacing)
             throw std::bad_alloc();
         const bool stuck = ret == Z_BUF_ERROR && inBefore == s.avail_in && roomBefore == s.avail_out;
         if (ret == Z_DATA_ERROR || ret == Z_NEED_DICT || ret == Z_STREAM_ERROR || (stuck && s.avail_in > 0)) {
-            m_damage = "the " + name + " data is damaged (" + (s.msg ? s.msg : "needs a preset dictionary") + ")";
+            m_damage = "the " + name + " data is damaged: " + (s.msg ? s.msg : "it needs a preset dictionary");
             break;
         }
         if (out >= nextReport) {
@@ -307,7 +307,7 @@ void GzipStream::inflateChunks(std::int64_t first, std::int64_t last) const
         const std::int64_t beyond = std::max<std::int64_t>(0, out - m_size);
         fill = ChunkBytes - s.avail_out - static_cast<std::size_t>(beyond);
         const bool complete = fill == ChunkBytes || out >= m_size;
-        if (whole && complete && chunk >= first)
+        if (whole && complete)
             cacheChunk(chunk, buffer.data(), fill);
         if (!complete)
             break;
@@ -333,8 +333,14 @@ std::size_t GzipStream::readAt(std::int64_t offset, std::uint8_t* dest, std::siz
         const std::int64_t index = position / chunkBytes;
         const Chunk* c = cachedChunk(index);
         if (!c) {
-            // Half the cache at most, so the first of them is still there.
-            inflateChunks(index, std::min<std::int64_t>(lastNeeded, index + static_cast<std::int64_t>(CacheChunks / 2)));
+            // On to the next restart point: its chunks cost little more now
+            // and would cost the whole way from the point later (the rows of
+            // the cross-slice view come one by one). A quarter of the cache
+            // at most, so the first of them is still there.
+            const auto next = std::upper_bound(m_points.begin(), m_points.end(), position,
+                                               [](std::int64_t value, const Point& p) { return value < p.out; });
+            const std::int64_t ahead = next == m_points.end() ? lastNeeded : (next->out - 1) / chunkBytes;
+            inflateChunks(index, std::min(std::max(lastNeeded, ahead), index + static_cast<std::int64_t>(CacheChunks / 4)));
             c = cachedChunk(index);
             if (!c)
                 break;

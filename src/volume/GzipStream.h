@@ -73,8 +73,8 @@ public:
     // Unpacked bytes that can be read.
     std::int64_t size() const { return m_size; }
     // Why the readable data ends before the stream's proper end (empty when
-    // it ends properly), e.g. "the gzip data ends early (the file is
-    // truncated)".
+    // it ends properly): "the gzip data is cut short", "the zlib data is
+    // damaged: invalid block type".
     const std::string& damage() const { return m_damage; }
     GzipWrapper wrapper() const { return m_wrapper; }
     // Restart points and the bytes they hold, for tests and the report.

@@ -146,6 +146,6 @@ std::string unpackedNote(const VolumeFile& file)
     std::string note = file.encoding() == VolumeEncoding::Zlib ? "zlib, shown unpacked" : "gzip, shown unpacked";
     const std::string damage = file.damage();
     if (!damage.empty())
-        note += "; " + damage + ", readable: " + std::to_string(file.size()) + " bytes";
+        note += "; " + damage + " after " + std::to_string(file.size()) + " unpacked bytes";
     return note;
 }

@@ -74,6 +74,6 @@ private:
 };
 
 // The note the file-name strip adds for a compressed file: "gzip, shown
-// unpacked" (or "zlib, …"), then "; <damage>, readable: N bytes" when the
-// data ends early; empty for a raw file.
+// unpacked" (or "zlib, …"), then "; <damage> after N unpacked bytes" when
+// the data ends early; empty for a raw file.
 std::string unpackedNote(const VolumeFile& file);

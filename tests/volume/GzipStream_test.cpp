@@ -267,25 +267,46 @@ TEST(GzipStream, DataManagerShowsGzipFileLikeTheRawOne)
     const auto dir = tempDir();
     const Bytes data = volumeLike(64 * 48 * 40 * 2 * 2, 11);
     writeBytes(dir / "v.raw", data);
-    writeBytes(dir / "v.raw.gz", packedBy("gzip -c", data));
     writeBytes(dir / "v.raw.xz", Bytes{0xFD, '7', 'z', 'X', 'Z', 0x00, 1, 2, 3});
-
     TKelvoxDataMgr plain;
-    TKelvoxDataMgr packed;
     plain.OpenFile((dir / "v.raw").string());
-    packed.OpenFile((dir / "v.raw.gz").string());
-    ASSERT_EQ(packed.FileName, (dir / "v.raw.gz").string()) << packed.ErrorText;
-    EXPECT_EQ(packed.Stream->encoding(), VolumeEncoding::Gzip);
-    EXPECT_EQ(unpackedNote(*packed.Stream), "gzip, shown unpacked");
-    for (TKelvoxDataMgr* m : {&plain, &packed})
-        m->SetParams(64, 48, 40, vdtInt16, boBigEndian, 0, 30000, 6);
-    for (const TViewKind view : {vkSlice, vkNextSlice, vkCrossSlice, vkOtherVolume}) {
-        VectorImage a;
-        VectorImage b;
-        plain.RenderView(1, 17, view, a);
-        packed.RenderView(1, 17, view, b);
-        EXPECT_EQ(a.pixels, b.pixels) << "view " << view;
+    plain.SetParams(64, 48, 40, vdtInt16, boBigEndian, 0, 30000, 6);
+
+    TKelvoxDataMgr packed;
+    for (const char* packer : {"gzip -c", "pigz -c -p 2 -b 128"}) {
+        SCOPED_TRACE(packer);
+        writeBytes(dir / "v.raw.gz", packedBy(packer, data));
+        packed.OpenFile((dir / "v.raw.gz").string());
+        ASSERT_EQ(packed.FileName, (dir / "v.raw.gz").string()) << packed.ErrorText;
+        EXPECT_EQ(packed.Stream->encoding(), VolumeEncoding::Gzip);
+        EXPECT_EQ(unpackedNote(*packed.Stream), "gzip, shown unpacked");
+        packed.SetParams(64, 48, 40, vdtInt16, boBigEndian, 0, 30000, 6);
+        for (const TViewKind view : {vkSlice, vkNextSlice, vkCrossSlice, vkOtherVolume}) {
+            VectorImage a;
+            VectorImage b;
+            plain.RenderView(1, 17, view, a);
+            packed.RenderView(1, 17, view, b);
+            EXPECT_EQ(a.pixels, b.pixels) << "view " << view;
+        }
     }
+
+    // Cut short in the second volume: the first shows whole, the second
+    // light blue from where the data ends.
+    Bytes cut = packedBy("gzip -c", data);
+    cut.resize(cut.size() * 3 / 4);
+    writeBytes(dir / "v.raw.gz", cut);
+    packed.OpenFile((dir / "v.raw.gz").string());
+    ASSERT_TRUE(packed.Stream);
+    EXPECT_NE(unpackedNote(*packed.Stream).find("; the gzip data is cut short after "), std::string::npos);
+    packed.SetParams(64, 48, 40, vdtInt16, boBigEndian, 0, 30000, 6);
+    VectorImage first;
+    VectorImage firstPlain;
+    packed.RenderView(0, 39, vkSlice, first);
+    plain.RenderView(0, 39, vkSlice, firstPlain);
+    EXPECT_EQ(first.pixels, firstPlain.pixels);
+    VectorImage last;
+    packed.RenderView(1, 39, vkSlice, last);
+    EXPECT_EQ(last.at(63, 47), LightBlue);
 
     packed.OpenFile((dir / "v.raw.xz").string());
     EXPECT_EQ(packed.ErrorText, "Cannot open file " + (dir / "v.raw.xz").string() +
