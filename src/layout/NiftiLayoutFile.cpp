@@ -200,9 +200,14 @@ std::optional<LayoutFileContents> readNiftiLayout(const std::string& path)
     setDimensions(path, sizes.data(), static_cast<std::size_t>(rank), layout);
     layout.byteOrder = nim->byteorder == NiftiMsbFirst && bytesPerVoxelOf(layout.dataType) > 1 ? boBigEndian
                                                                                            : boLittleEndian;
-    const std::string dataPath = nim->iname ? std::string(nim->iname) : std::string();
+    std::string dataPath = nim->iname ? std::string(nim->iname) : std::string();
     if (dataPath.empty())
         refuse(name + " names no data file");
+    // The library names the .img of a pair even when only its gzip copy,
+    // .img.gz, is there.
+    struct stat data{};
+    if (!check.singleFile && ::stat(dataPath.c_str(), &data) != 0 && ::stat((dataPath + ".gz").c_str(), &data) == 0)
+        dataPath += ".gz";
     checkDataFile(path, dataPath);
     layout.headerBytes = nim->iname_offset < 0 ? static_cast<std::int64_t>(check.voxOffset) : nim->iname_offset;
     // .nii.gz and .img.gz: the offset counts in the unpacked bytes.

@@ -181,7 +181,7 @@ TEST(CompressedLayoutFile, GzipNrrdFromUnuAndSavedHeadersShowLikeRawData)
     EXPECT_EQ(saved.layout, skipped);
     EXPECT_EQ(saved.encoding, VolumeEncoding::Gzip);
     EXPECT_EQ(saved.streamStart, attached.streamStart);
-    runCommand("cd " + shellQuote(dir.path()) + " && " + unu + " save -i saved.nhdr -f nrrd -e raw -o check.nhdr 2>&1",
+    runCommand("cd " + shellQuote(dir.path()) + " && " + unu + " save -i saved.nhdr -f nrrd -e raw -en big -o check.nhdr 2>&1",
                status);
     ASSERT_EQ(status, 0);
     EXPECT_EQ(readFile(dir.path("check.raw")), raw.substr(26, 13 * 10 * 6 * 2));
