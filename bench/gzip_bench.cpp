@@ -113,6 +113,9 @@ void BM_IndexPass(benchmark::State& state)
         benchmark::DoNotOptimize(file.size());
         if (file.size() != std::int64_t{1} << 30)
             state.SkipWithError("wrong unpacked size");
+        state.counters["restart_points"] = static_cast<double>(file.unpacked()->restartPoints());
+        state.counters["index_share_pct"] =
+            100.0 * static_cast<double>(file.unpacked()->indexBytes()) / static_cast<double>(file.size());
     }
 }
 
@@ -148,6 +151,8 @@ void refreshes(benchmark::State& state, const fs::path& path, bool cold)
     m.OpenFile(path.string());
     m.SetParams(256, 256, 256, vdtInt16, boLittleEndian, 0, 1200, 0);
     refresh(m, images);
+    if (m.FileName.empty() || m.ViewCounts[vkCrossSlice] != 256 * 256 || m.ViewCounts[vkSlice] != 256 * 256)
+        state.SkipWithError("the views did not read the whole volume");
     for (auto _ : state) {
         if (cold) {
             // A fresh index: nothing inflated yet (the pass is not timed).

@@ -101,13 +101,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto source = std::make_shared<MemoryByteSource>(packed.data(), packed.size());
     try {
         const GzipStream stream(source, 0, static_cast<std::int64_t>(packed.size()),
-                                zlib ? GzipWrapper::Zlib : GzipWrapper::Gzip, {}, 65536);
+                                zlib ? GzipWrapper::Zlib : GzipWrapper::Gzip, {}, 65536, 1.0);
         if (stream.size() != static_cast<std::int64_t>(expected.size()))
             __builtin_trap();
         // Reads at positions spread over the data, the end and beyond.
         Bytes got(70000);
         const std::int64_t end = stream.size();
         for (std::int64_t at : {end / 3, end - 5, std::int64_t{0}, end / 2 + 7, end + 3, std::int64_t{-2}}) {
+            if (at % 2 == 0)
+                stream.clearCache();
             const std::size_t n = stream.readAt(at, got.data(), got.size());
             const std::size_t want =
                 at < 0 || at >= end ? 0 : static_cast<std::size_t>(std::min<std::int64_t>(70000, end - at));

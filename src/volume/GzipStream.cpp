@@ -91,6 +91,63 @@ private:
     std::int64_t m_position = 0;
 };
 
+// Packs restart windows with raw deflate (level 1: 32 KiB of image data
+// shrinks to a third or so in well under a millisecond); a window that does
+// not shrink is kept as it is.
+class WindowPacker
+{
+public:
+    WindowPacker()
+    {
+        if (deflateInit2(&m_stream, 1, Z_DEFLATED, RawBits, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+            throw std::bad_alloc();
+        m_buffer.resize(deflateBound(&m_stream, GzipStream::WindowBytes));
+    }
+    ~WindowPacker() { deflateEnd(&m_stream); }
+    WindowPacker(const WindowPacker&) = delete;
+    WindowPacker& operator=(const WindowPacker&) = delete;
+
+    // The window is a's bytes, then b's (the ring's two parts, oldest first).
+    void pack(const std::uint8_t* a, std::size_t aCount, const std::uint8_t* b, std::size_t bCount,
+              std::vector<std::uint8_t>& window, bool& packed)
+    {
+        deflateReset(&m_stream);
+        m_stream.next_out = m_buffer.data();
+        m_stream.avail_out = static_cast<uInt>(m_buffer.size());
+        m_stream.next_in = const_cast<std::uint8_t*>(a);
+        m_stream.avail_in = static_cast<uInt>(aCount);
+        deflate(&m_stream, Z_NO_FLUSH);
+        m_stream.next_in = const_cast<std::uint8_t*>(b);
+        m_stream.avail_in = static_cast<uInt>(bCount);
+        const int ret = deflate(&m_stream, Z_FINISH);
+        const std::size_t n = m_buffer.size() - m_stream.avail_out;
+        packed = ret == Z_STREAM_END && n < GzipStream::WindowBytes;
+        if (packed) {
+            window.assign(m_buffer.data(), m_buffer.data() + n);
+        } else {
+            window.resize(GzipStream::WindowBytes);
+            std::memcpy(window.data(), a, aCount);
+            std::memcpy(window.data() + aCount, b, bCount);
+        }
+    }
+
+private:
+    z_stream m_stream{};
+    std::vector<std::uint8_t> m_buffer;
+};
+
+// The 32 KiB a packed window holds; false if it does not unpack to them.
+bool unpackWindow(const std::vector<std::uint8_t>& packed, std::uint8_t* window)
+{
+    Inflater inflater(RawBits);
+    z_stream& s = *inflater;
+    s.next_in = const_cast<std::uint8_t*>(packed.data());
+    s.avail_in = static_cast<uInt>(packed.size());
+    s.next_out = window;
+    s.avail_out = static_cast<uInt>(GzipStream::WindowBytes);
+    return inflate(&s, Z_FINISH) == Z_STREAM_END && s.avail_out == 0;
+}
+
 // Whether a gzip member starts at position: magic 1f 8b and method 8.
 bool gzipMemberAt(const ByteSource& source, std::int64_t position, std::int64_t end)
 {
@@ -113,21 +170,22 @@ std::size_t MemoryByteSource::readAt(std::int64_t offset, std::uint8_t* dest, st
 // A place where inflating can start: the start of a gzip member or zlib
 // stream (memberStart, no window), or a deflate block boundary inside one,
 // with the bits of the byte before `in` that belong to the next block and
-// the 32 KiB of unpacked data before `out`.
+// the 32 KiB of unpacked data before `out` (raw deflate when packedWindow).
 struct GzipStream::Point
 {
     std::int64_t out = 0;
     std::int64_t in = 0;
     int bits = 0;
     bool memberStart = true;
+    bool packedWindow = false;
     std::vector<std::uint8_t> window;
 };
 
 GzipStream::GzipStream(std::shared_ptr<const ByteSource> source, std::int64_t start, std::int64_t end,
-                       GzipWrapper wrapper, const IndexProgress& progress, std::int64_t spacing)
+                       GzipWrapper wrapper, const IndexProgress& progress, std::int64_t spacing, double indexShare)
     : m_source(std::move(source)), m_start(start), m_end(std::max(start, end)), m_wrapper(wrapper)
 {
-    buildIndex(progress, std::max<std::int64_t>(spacing, 65536));
+    buildIndex(progress, std::max<std::int64_t>(spacing, 65536), indexShare);
     if (m_size == 0 && !m_damage.empty())
         throw std::runtime_error(m_damage);
 }
@@ -147,7 +205,7 @@ std::size_t GzipStream::indexBytes() const
     return bytes;
 }
 
-void GzipStream::buildIndex(const IndexProgress& progress, std::int64_t spacing)
+void GzipStream::buildIndex(const IndexProgress& progress, std::int64_t spacing, double indexShare)
 {
     const std::string name = wrapperName(m_wrapper);
     Inflater inflater(wrapperBits(m_wrapper));
@@ -158,8 +216,15 @@ void GzipStream::buildIndex(const IndexProgress& progress, std::int64_t spacing)
     std::vector<std::uint8_t> ring(WindowBytes);
     s.next_out = ring.data();
     s.avail_out = static_cast<uInt>(ring.size());
+    WindowPacker packer;
+    // The output also fills the cache as it goes, so the last 64 MiB (all of
+    // a smaller file) need no inflating when the views first ask for them.
+    std::vector<std::uint8_t> pending;
+    pending.reserve(ChunkBytes);
+    std::int64_t pendingChunk = 0;
 
-    m_points.push_back(Point{0, m_start, 0, true, {}});
+    m_points.push_back(Point{0, m_start, 0, true, false, {}});
+    std::int64_t indexBytes = 0;
     std::int64_t out = 0;
     std::int64_t lastPoint = 0;
     std::int64_t nextReport = 0;
@@ -180,7 +245,17 @@ void GzipStream::buildIndex(const IndexProgress& progress, std::int64_t spacing)
         const uInt roomBefore = s.avail_out;
         const uInt inBefore = s.avail_in;
         const int ret = inflate(&s, Z_BLOCK);
-        out += roomBefore - s.avail_out;
+        const std::size_t produced = roomBefore - s.avail_out;
+        out += static_cast<std::int64_t>(produced);
+        for (const std::uint8_t* from = s.next_out - produced; from < s.next_out;) {
+            const std::size_t n = std::min<std::size_t>(ChunkBytes - pending.size(), static_cast<std::size_t>(s.next_out - from));
+            pending.insert(pending.end(), from, from + n);
+            from += n;
+            if (pending.size() == ChunkBytes) {
+                cacheChunk(pendingChunk++, pending.data(), pending.size());
+                pending.clear();
+            }
+        }
         if (ret == Z_MEM_ERROR)
             throw std::bad_alloc();
         const bool stuck = ret == Z_BUF_ERROR && inBefore == s.avail_in && roomBefore == s.avail_out;
@@ -202,22 +277,28 @@ void GzipStream::buildIndex(const IndexProgress& progress, std::int64_t spacing)
             if (inflateReset(&s) != Z_OK)
                 throw std::bad_alloc();
             if (out - lastPoint >= spacing) {
-                m_points.push_back(Point{out, next, 0, true, {}});
+                m_points.push_back(Point{out, next, 0, true, false, {}});
                 lastPoint = out;
             }
             continue;
         }
-        // At the end of a block that is not the member's last one.
+        // At the end of a block that is not the member's last one, when the
+        // index stays within its share even if this window does not pack.
         const bool blockBoundary = (s.data_type & 128) != 0 && (s.data_type & 64) == 0;
-        if (blockBoundary && out - lastPoint >= spacing) {
-            Point p{out, input.position(), s.data_type & 7, false, std::vector<std::uint8_t>(WindowBytes)};
+        if (blockBoundary && out - lastPoint >= spacing &&
+            static_cast<double>(indexBytes + static_cast<std::int64_t>(WindowBytes + sizeof(Point))) <=
+                static_cast<double>(out) * indexShare) {
             const std::size_t head = WindowBytes - s.avail_out; // where the next byte goes: the oldest one
-            std::memcpy(p.window.data(), ring.data() + head, WindowBytes - head);
-            std::memcpy(p.window.data() + (WindowBytes - head), ring.data(), head);
+            Point p{out, input.position(), s.data_type & 7, false, false, {}};
+            packer.pack(ring.data() + head, WindowBytes - head, ring.data(), head, p.window, p.packedWindow);
+            indexBytes += static_cast<std::int64_t>(p.window.size() + sizeof(Point));
             m_points.push_back(std::move(p));
             lastPoint = out;
         }
     }
+    if (!pending.empty())
+        cacheChunk(pendingChunk, pending.data(), pending.size());
+    m_lastInflated = out > 0 ? (out - 1) / static_cast<std::int64_t>(ChunkBytes) : -1;
     m_size = out;
     m_points.shrink_to_fit();
 }
@@ -266,7 +347,15 @@ void GzipStream::inflateChunks(std::int64_t first, std::int64_t last) const
                 return;
             inflatePrime(&s, p.bits, partial >> (8 - p.bits));
         }
-        inflateSetDictionary(&s, p.window.data(), static_cast<uInt>(p.window.size()));
+        std::vector<std::uint8_t> unpacked;
+        const std::uint8_t* window = p.window.data();
+        if (p.packedWindow) {
+            unpacked.resize(WindowBytes);
+            if (!unpackWindow(p.window, unpacked.data()))
+                return;
+            window = unpacked.data();
+        }
+        inflateSetDictionary(&s, window, static_cast<uInt>(WindowBytes));
     }
 
     std::vector<std::uint8_t> buffer(ChunkBytes);
@@ -307,14 +396,23 @@ void GzipStream::inflateChunks(std::int64_t first, std::int64_t last) const
         const std::int64_t beyond = std::max<std::int64_t>(0, out - m_size);
         fill = ChunkBytes - s.avail_out - static_cast<std::size_t>(beyond);
         const bool complete = fill == ChunkBytes || out >= m_size;
-        if (whole && complete)
+        if (whole && complete) {
             cacheChunk(chunk, buffer.data(), fill);
+            m_lastInflated = chunk;
+        }
         if (!complete)
             break;
         ++chunk;
         fill = 0;
         whole = true;
     }
+}
+
+void GzipStream::clearCache() const
+{
+    const std::lock_guard lock(m_mutex);
+    m_cache.clear();
+    m_lastInflated = -1;
 }
 
 std::size_t GzipStream::readAt(std::int64_t offset, std::uint8_t* dest, std::size_t count) const
@@ -333,13 +431,15 @@ std::size_t GzipStream::readAt(std::int64_t offset, std::uint8_t* dest, std::siz
         const std::int64_t index = position / chunkBytes;
         const Chunk* c = cachedChunk(index);
         if (!c) {
-            // On to the next restart point: its chunks cost little more now
-            // and would cost the whole way from the point later (the rows of
-            // the cross-slice view come one by one). A quarter of the cache
-            // at most, so the first of them is still there.
+            // A read that goes on from the last chunk inflated (the rows of
+            // the cross-slice view, slice after slice) inflates on to the
+            // next restart point: those chunks cost little more now and the
+            // whole way from the point later. A quarter of the cache at most,
+            // so the first of them is still there.
             const auto next = std::upper_bound(m_points.begin(), m_points.end(), position,
                                                [](std::int64_t value, const Point& p) { return value < p.out; });
-            const std::int64_t ahead = next == m_points.end() ? lastNeeded : (next->out - 1) / chunkBytes;
+            const bool onwards = index == m_lastInflated + 1 && next != m_points.end();
+            const std::int64_t ahead = onwards ? (next->out - 1) / chunkBytes : lastNeeded;
             inflateChunks(index, std::min(std::max(lastNeeded, ahead), index + static_cast<std::int64_t>(CacheChunks / 4)));
             c = cachedChunk(index);
             if (!c)

@@ -36,13 +36,17 @@ public:
 // unpacking the whole.
 //
 // Construction makes one pass over the compressed bytes and keeps an index of
-// restart points: every RestartSpacing bytes of unpacked data (at the next
-// deflate block boundary), the compressed bit position and the 32 KiB of
-// unpacked data before it, plus the start of each gzip member. Index memory is
-// thus at most 32 KiB per 4 MiB unpacked (0.8 %). A read inflates from the
+// restart points: at deflate block boundaries at least MinimumSpacing bytes of
+// unpacked data apart, the compressed bit position and the 32 KiB of unpacked
+// data before it (packed with deflate where that shrinks it), plus the start
+// of each gzip member. A point is only taken while the index stays within
+// IndexShare (1 %) of the unpacked bytes so far even if its window does not
+// pack: points come every 3.2 MiB for data whose windows do not pack, down to
+// every 1 MiB for data whose windows pack to a third. A read inflates from the
 // nearest restart point at or before it, in chunks of ChunkBytes; the most
-// recently used chunks (CacheBytes in all) are kept, so rows of neighbouring
-// slices and repeated renders inflate nothing again.
+// recently used chunks (CacheBytes in all, the last ones of the pass to begin
+// with) are kept, so rows of neighbouring slices and repeated renders inflate
+// nothing again.
 //
 // Damaged input never fails the construction once some data came out: a
 // truncated stream, a corrupt block or a wrong checksum end the readable data
@@ -52,7 +56,8 @@ public:
 class GzipStream final : public ByteSource
 {
 public:
-    static constexpr std::int64_t RestartSpacing = std::int64_t{4} << 20;
+    static constexpr std::int64_t MinimumSpacing = std::int64_t{1} << 20;
+    static constexpr double IndexShare = 0.01;
     static constexpr std::size_t WindowBytes = 32768;
     static constexpr std::size_t ChunkBytes = std::size_t{1} << 20;
     static constexpr std::size_t CacheBytes = std::size_t{64} << 20;
@@ -60,15 +65,20 @@ public:
     // Indexes compressed bytes [start, end) of source. Throws
     // std::runtime_error with the reason when not a single byte inflates (not
     // a gzip or zlib stream at all) and IndexCancelled when progress asks to
-    // stop. spacing (>= 64 KiB) overrides RestartSpacing, for tests.
+    // stop. spacing (>= 64 KiB) and share override MinimumSpacing and
+    // IndexShare, for tests.
     GzipStream(std::shared_ptr<const ByteSource> source, std::int64_t start, std::int64_t end, GzipWrapper wrapper,
-               const IndexProgress& progress = {}, std::int64_t spacing = RestartSpacing);
+               const IndexProgress& progress = {}, std::int64_t spacing = MinimumSpacing,
+               double share = IndexShare);
     ~GzipStream() override;
 
     GzipStream(const GzipStream&) = delete;
     GzipStream& operator=(const GzipStream&) = delete;
 
     std::size_t readAt(std::int64_t offset, std::uint8_t* dest, std::size_t count) const override;
+    // Forgets every inflated chunk: the next reads inflate from the restart
+    // points (tests force that way with it).
+    void clearCache() const;
 
     // Unpacked bytes that can be read.
     std::int64_t size() const { return m_size; }
@@ -89,7 +99,7 @@ private:
         std::vector<std::uint8_t> bytes;
     };
 
-    void buildIndex(const IndexProgress& progress, std::int64_t spacing);
+    void buildIndex(const IndexProgress& progress, std::int64_t spacing, double indexShare);
     // Inflates from the restart point before chunk `first` until chunk `last`
     // is cached (or the data ends); every whole chunk on the way is cached.
     void inflateChunks(std::int64_t first, std::int64_t last) const;
@@ -107,6 +117,8 @@ private:
     mutable std::mutex m_mutex;
     // Most recently used first.
     mutable std::list<Chunk> m_cache;
+    // The last chunk inflated, to tell reads that go on from it.
+    mutable std::int64_t m_lastInflated = -1;
 };
 
 // What the first bytes of a file (head, count of them; 10 are enough) say

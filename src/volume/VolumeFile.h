@@ -62,6 +62,9 @@ public:
     std::int64_t size() const;
     // Why a compressed file's readable data ends early; empty otherwise.
     std::string damage() const;
+    // The unpacked stream of a compressed file (its index and cache); null
+    // for a raw one.
+    const GzipStream* unpacked() const { return m_unpacked.get(); }
 
 private:
     VolumeFile() = default;

@@ -150,18 +150,24 @@ TEST_P(GzipStreamAgainstInflate, RandomReadsMatch)
         ASSERT_EQ(expected, data);
     }
 
+    // A point every 64 KiB, the index as large as it likes: the zero and ramp
+    // regions give windows that pack, the random one windows kept as they are.
     auto source = std::make_shared<MemoryByteSource>(packed.data(), packed.size());
-    const GzipStream stream(source, 0, static_cast<std::int64_t>(packed.size()), c.wrapper, {}, 65536);
+    const GzipStream stream(source, 0, static_cast<std::int64_t>(packed.size()), c.wrapper, {}, 65536, 1.0);
     EXPECT_EQ(stream.size(), static_cast<std::int64_t>(expected.size()));
     EXPECT_EQ(stream.damage().empty(), !c.harm) << stream.damage();
     EXPECT_GT(stream.restartPoints(), 10u);
 
     std::mt19937 rng(3);
     const auto size = static_cast<std::int64_t>(expected.size());
-    for (int k = 0; k < 200; ++k) {
+    for (int k = 0; k < 100; ++k) {
         const std::int64_t at = static_cast<std::int64_t>(rng() % static_cast<unsigned>(size + 100)) - 50;
         const std::size_t count = k % 10 == 0 ? 3'000'000 : rng() % 70000;
         Bytes got(count, 0xEE);
+        // Half the reads find the chunks the pass or earlier reads left,
+        // half inflate from a restart point.
+        if (k % 2 == 0)
+            stream.clearCache();
         const std::size_t n = stream.readAt(at, got.data(), count);
         const std::int64_t from = std::max<std::int64_t>(at, 0);
         const std::size_t want =
