@@ -229,14 +229,14 @@ void GzipStream::buildIndex(const IndexProgress& progress, std::int64_t spacing,
     std::int64_t lastPoint = 0;
     std::int64_t nextReport = 0;
     const std::int64_t total = m_end - m_start;
+    // Once the input is used up, inflate may still owe output (the rest of a
+    // match the full ring cut off); it is asked until it has nothing more.
+    bool inputEnded = false;
     for (;;) {
-        if (s.avail_in == 0) {
+        if (s.avail_in == 0 && !inputEnded) {
             if (progress && !progress(input.position() - m_start, total))
                 throw IndexCancelled();
-            if (!input.refill()) {
-                m_damage = "the " + name + " data is cut short";
-                break;
-            }
+            inputEnded = !input.refill();
         }
         if (s.avail_out == 0) {
             s.next_out = ring.data();
@@ -261,6 +261,10 @@ void GzipStream::buildIndex(const IndexProgress& progress, std::int64_t spacing,
         const bool stuck = ret == Z_BUF_ERROR && inBefore == s.avail_in && roomBefore == s.avail_out;
         if (ret == Z_DATA_ERROR || ret == Z_NEED_DICT || ret == Z_STREAM_ERROR || (stuck && s.avail_in > 0)) {
             m_damage = "the " + name + " data is damaged: " + (s.msg ? s.msg : "it needs a preset dictionary");
+            break;
+        }
+        if (inputEnded && produced == 0 && ret != Z_STREAM_END) {
+            m_damage = "the " + name + " data is cut short";
             break;
         }
         if (out >= nextReport) {
@@ -364,17 +368,22 @@ void GzipStream::inflateChunks(std::int64_t first, std::int64_t last) const
     std::size_t fill = static_cast<std::size_t>(out % static_cast<std::int64_t>(ChunkBytes));
     bool whole = fill == 0; // a chunk entered in its middle is not cached
     bool ended = false;
+    bool inputEnded = false; // as in the index pass: inflate may still owe output
     while (!ended && chunk <= last && out < m_size) {
         s.next_out = buffer.data() + fill;
         s.avail_out = static_cast<uInt>(ChunkBytes - fill);
         while (s.avail_out > 0 && out < m_size) {
-            if (!input.refill()) {
+            if (s.avail_in == 0 && !inputEnded)
+                inputEnded = !input.refill();
+            const uInt roomBefore = s.avail_out;
+            const uInt inBefore = s.avail_in;
+            const int ret = inflate(&s, Z_NO_FLUSH);
+            out += roomBefore - s.avail_out;
+            const bool stuck = roomBefore == s.avail_out && inBefore == s.avail_in;
+            if ((inputEnded || stuck) && roomBefore == s.avail_out && ret != Z_STREAM_END) {
                 ended = true;
                 break;
             }
-            const uInt roomBefore = s.avail_out;
-            const int ret = inflate(&s, Z_NO_FLUSH);
-            out += roomBefore - s.avail_out;
             if (ret == Z_STREAM_END) {
                 std::int64_t next = input.position() + (raw && m_wrapper == GzipWrapper::Gzip ? GzipTrailerBytes : 0);
                 if (m_wrapper != GzipWrapper::Gzip || !gzipMemberAt(*m_source, next, m_end)) {
@@ -387,7 +396,8 @@ void GzipStream::inflateChunks(std::int64_t first, std::int64_t last) const
                 }
                 raw = false;
                 input.seek(next);
-            } else if (ret != Z_OK) {
+                inputEnded = false;
+            } else if (ret != Z_OK && ret != Z_BUF_ERROR) {
                 ended = true; // damaged: the index pass stopped here too
                 break;
             }

@@ -203,6 +203,27 @@ INSTANTIATE_TEST_SUITE_P(
                  [](Bytes& p) { p[p.size() - 6] ^= 1; }}),
     [](const ::testing::TestParamInfo<PackCase>& info) { return std::string(info.param.name); });
 
+// Cut short where the last match runs past the end of the pass's 32 KiB ring:
+// inflate still owes its rest once the input is used up, and it is data.
+TEST(GzipStream, OutputOwedAfterTheInputEndsIsKept)
+{
+    const std::uint8_t payload[] = {0, 2, 0, 0, 10, 123, 0, 1};
+    Bytes data(200000);
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<std::uint8_t>(payload[i % 8] + i / 4096);
+    Bytes packed = deflateWith(data, 15, 9, Z_DEFAULT_STRATEGY);
+    packed.resize(729);
+    const Bytes expected = sequentialInflate(packed, GzipWrapper::Zlib);
+    auto source = std::make_shared<MemoryByteSource>(packed.data(), packed.size());
+    const GzipStream stream(source, 0, static_cast<std::int64_t>(packed.size()), GzipWrapper::Zlib, {}, 65536, 1.0);
+    ASSERT_EQ(stream.size(), static_cast<std::int64_t>(expected.size()));
+    EXPECT_EQ(stream.damage(), "the zlib data is cut short");
+    Bytes got(expected.size());
+    stream.clearCache();
+    EXPECT_EQ(stream.readAt(0, got.data(), got.size()), got.size());
+    EXPECT_EQ(got, expected);
+}
+
 TEST(GzipStream, RefusesWhatDoesNotInflateAndStopsWhenCancelled)
 {
     const Bytes junk{0x1F, 0x8B, 0x08, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
