@@ -351,7 +351,7 @@ void saveLayout(const RenderOptions& o)
     layout.byteOrder = *o.order;
     layout.headerBytes = o.header.value_or(0);
     std::error_code ec;
-    std::filesystem::file_size(o.file, ec);
+    const std::uintmax_t size = std::filesystem::file_size(o.file, ec);
     if (ec)
         throw LayoutFailure("Cannot write " + o.saveLayout + ": " + o.file + ": " + ec.message());
     // A compressed file keeps its encoding and counts its unpacked bytes.
@@ -361,7 +361,8 @@ void saveLayout(const RenderOptions& o)
     } catch (const std::runtime_error& e) {
         throw LayoutFailure("Cannot write " + o.saveLayout + ": " + e.what());
     }
-    layout.volumes = wholeVolumesIn(layout, data->size());
+    layout.volumes = wholeVolumesIn(layout, data->encoding() == VolumeEncoding::Raw ? static_cast<std::int64_t>(size)
+                                                                                     : data->size());
     LayoutSaveFormat format = LayoutSaveFormat::Nrrd;
     layoutSaveFormatOf(o.saveLayout, format);
     writeLayoutFile(o.saveLayout, format, layout, o.file, data->encoding(), data->streamStart());
