@@ -8,7 +8,7 @@ PACKAGES="
   clang libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev libxkbcommon-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libteem-dev teem-apps libnifti2-dev python3-nibabel python3-numpy
+  libteem-dev teem-apps libnifti2-dev python3-nibabel python3-numpy zlib1g-dev pigz
   xvfb xauth xdotool imagemagick x11-utils
   fonts-dejavu-core fontconfig
   python3 groff-base desktop-file-utils appstream dpkg-dev lintian

@@ -49,6 +49,7 @@
 
 #include "layout/LayoutFile.h"
 #include "layout/LayoutGuess.h"
+#include "layout/VolumeFileSource.h"
 #include "volume/Kelvox_DataMgr.h"
 #include "volume/ViewImage.h"
 #include "volume/Wrap32.h"
@@ -130,6 +131,9 @@ struct RenderOptions
     std::string saveLayout;
     // The layout came from a layout file (FILE is then its data file).
     bool fromLayoutFile = false;
+    // How FILE holds its bytes, as its layout file says (else by its magic).
+    VolumeEncoding encoding = VolumeEncoding::Detect;
+    std::int64_t streamStart = 0;
     bool guess = false; // --guess: list layouts instead of rendering
     std::optional<std::int32_t> top;
     // --zoom 1:k|n:1|fit:WxH (WxH: the window's scrolling area); 1:1 when absent.
@@ -383,6 +387,8 @@ void takeLayoutFile(RenderOptions& options)
     options.order = options.order.value_or(layout.byteOrder);
     options.header = options.header.value_or(layout.headerBytes);
     options.file = reading.contents.dataPath;
+    options.encoding = reading.contents.encoding;
+    options.streamStart = reading.contents.streamStart;
     options.fromLayoutFile = true;
 }
 
@@ -430,10 +436,18 @@ void saveLayout(const RenderOptions& o)
     const std::uintmax_t size = std::filesystem::file_size(o.file, ec);
     if (ec)
         throw LayoutFailure("Cannot write " + o.saveLayout + ": " + o.file + ": " + ec.message());
-    layout.volumes = wholeVolumesIn(layout, static_cast<std::int64_t>(size));
+    // A compressed file keeps its encoding and counts its unpacked bytes.
+    std::unique_ptr<VolumeFile> data;
+    try {
+        data = std::make_unique<VolumeFile>(o.file, o.encoding, o.streamStart);
+    } catch (const std::runtime_error& e) {
+        throw LayoutFailure("Cannot write " + o.saveLayout + ": " + e.what());
+    }
+    layout.volumes = wholeVolumesIn(layout, data->encoding() == VolumeEncoding::Raw ? static_cast<std::int64_t>(size)
+                                                                                     : data->size());
     LayoutSaveFormat format = LayoutSaveFormat::Nrrd;
     layoutSaveFormatOf(o.saveLayout, format);
-    writeLayoutFile(o.saveLayout, format, layout, o.file);
+    writeLayoutFile(o.saveLayout, format, layout, o.file, data->encoding(), data->streamStart());
 }
 
 // The view's bitmap over a QImage; RGB888 is red, green, blue, one byte each.
@@ -477,7 +491,7 @@ int run(const RenderOptions& o)
     }
     int status = 0;
     TKelvoxDataMgr dataMgr;
-    dataMgr.OpenFile(o.file);
+    dataMgr.OpenFile(o.file, o.encoding, o.streamStart, {});
     if (dataMgr.FileName.empty()) {
         std::fprintf(stderr, "kelvox-render: %s\n", dataMgr.ErrorText.c_str());
         status = 1;
@@ -533,15 +547,6 @@ int run(const RenderOptions& o)
 int runGuess(const RenderOptions& o)
 {
     constexpr std::int32_t DefaultTop = 5;
-    // The same words as a render for a file that cannot be opened.
-    {
-        TKelvoxDataMgr probe;
-        probe.OpenFile(o.file);
-        if (probe.FileName.empty()) {
-            std::fprintf(stderr, "kelvox-render: %s\n", probe.ErrorText.c_str());
-            return 1;
-        }
-    }
     // A layout file states its layout: that is the one answer.
     const LayoutFileReading reading = readLayoutFile(o.file);
     if (reading.outcome == LayoutFileReading::Outcome::Refusal) {
@@ -557,9 +562,17 @@ int runGuess(const RenderOptions& o)
         std::printf("%s\n", guessLine({reading.contents.layout, 1.0, "stated by the file"}).c_str());
         return 0;
     }
+    // Opened as a render opens it (the same words when it cannot be), and
+    // read through the same access as the views: a compressed file unpacked.
+    TKelvoxDataMgr opened;
+    opened.OpenFile(o.file);
+    if (opened.FileName.empty()) {
+        std::fprintf(stderr, "kelvox-render: %s\n", opened.ErrorText.c_str());
+        return 1;
+    }
     std::vector<LayoutCandidate> guesses;
     try {
-        guesses = guessLayoutOfFile(o.file, static_cast<std::size_t>(o.top.value_or(DefaultTop)));
+        guesses = guessLayoutOfVolume(*opened.Stream, o.file, static_cast<std::size_t>(o.top.value_or(DefaultTop)));
     } catch (const std::runtime_error& e) {
         std::fprintf(stderr, "kelvox-render: %s\n", e.what());
         return 1;

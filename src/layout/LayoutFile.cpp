@@ -5,6 +5,7 @@
 #include "layout/NiftiLayoutFile.h"
 #include "layout/NrrdLayoutFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -84,6 +85,26 @@ void writeFileAtomically(const std::string& path, const std::string& text)
     }
 }
 
+// The lines of the data file before its compressed stream, which must start
+// right after a line break within the first MiB (the gzip data of an attached
+// NRRD header): NRRD skips lines, not bytes, before gzip data.
+std::int64_t linesBeforeStream(const std::string& path, const std::string& dataPath, std::int64_t streamStart)
+{
+    if (streamStart <= 0)
+        return 0;
+    if (streamStart > static_cast<std::int64_t>(LayoutFileSupport::MaxHeaderBytes))
+        cannotWrite(path, "the compressed data starts too far into its file for a NRRD line skip");
+    std::string head;
+    try {
+        head = LayoutFileSupport::readPrefix(dataPath, static_cast<std::size_t>(streamStart));
+    } catch (const LayoutFileError& e) {
+        cannotWrite(path, e.what());
+    }
+    if (head.size() != static_cast<std::size_t>(streamStart) || head.back() != '\n')
+        cannotWrite(path, "the compressed data does not start on a new line, so NRRD cannot skip to it");
+    return static_cast<std::int64_t>(std::count(head.begin(), head.end(), '\n'));
+}
+
 } // namespace
 
 bool layoutFileFormatOf(const std::string& path, LayoutFileFormat& format)
@@ -98,7 +119,8 @@ bool layoutFileFormatOf(const std::string& path, LayoutFileFormat& format)
         format = LayoutFileFormat::MetaImage;
         return true;
     }
-    if (ext4 == ".nii" || ext4 == ".hdr" || ext4 == ".img" || lowerExtension(path, 7) == ".nii.gz") {
+    const std::string ext7 = lowerExtension(path, 7);
+    if (ext4 == ".nii" || ext4 == ".hdr" || ext4 == ".img" || ext7 == ".nii.gz" || ext7 == ".img.gz") {
         format = LayoutFileFormat::Nifti;
         return true;
     }
@@ -167,7 +189,7 @@ std::int64_t wholeVolumesIn(const VolumeLayout& layout, std::int64_t fileSize)
 }
 
 void writeLayoutFile(const std::string& path, LayoutSaveFormat format, const VolumeLayout& layout,
-                     const std::string& dataPath)
+                     const std::string& dataPath, VolumeEncoding encoding, std::int64_t streamStart)
 {
     if (layout.dataType >= VoxelTypeCount || layoutDataBytes(layout) < 0 || layout.headerBytes < 0)
         cannotWrite(path, "the layout is incomplete (every size must be at least 1)");
@@ -182,7 +204,25 @@ void writeLayoutFile(const std::string& path, LayoutSaveFormat format, const Vol
         cannotWrite(path, "the data file's name contains a line break, which a header line cannot hold");
     if (reference.find('%') != std::string::npos)
         cannotWrite(path, "the data file's name contains %, which headers read as a numbered series of files");
-    const std::string text = format == LayoutSaveFormat::Nrrd ? nrrdHeaderText(layout, reference)
-                                                              : metaImageHeaderText(layout, reference);
+    const bool packed = encoding == VolumeEncoding::Gzip || encoding == VolumeEncoding::Zlib;
+    std::string text;
+    if (!packed) {
+        text = format == LayoutSaveFormat::Nrrd ? nrrdHeaderText(layout, reference)
+                                                : metaImageHeaderText(layout, reference);
+    } else if (format == LayoutSaveFormat::Nrrd) {
+        if (encoding == VolumeEncoding::Zlib)
+            cannotWrite(path, "NRRD has no encoding for zlib data; save it as MetaImage");
+        text = nrrdHeaderText(layout, reference, linesBeforeStream(path, dataPath, streamStart));
+    } else {
+        if (layout.headerBytes != 0)
+            cannotWrite(path, "MetaImage cannot skip header bytes inside compressed data; save it as NRRD");
+        std::error_code ec;
+        const auto fileSize = static_cast<std::int64_t>(std::filesystem::file_size(dataPath, ec));
+        if (ec || fileSize < streamStart)
+            cannotWrite(path, "its data file " + dataPath + " cannot be read");
+        VolumeLayout skipped = layout;
+        skipped.headerBytes = streamStart;
+        text = metaImageHeaderText(skipped, reference, fileSize - streamStart);
+    }
     writeFileAtomically(path, text);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "layout/VolumeLayout.h"
+#include "volume/VolumeFile.h"
 
 #include <stdexcept>
 #include <string>
@@ -8,6 +9,8 @@
 // Layout files: small headers that state how another file holds its voxels
 // (detached or attached NRRD, MetaImage, NIfTI-1 and Analyze 7.5). Reading one
 // never reads the voxels themselves; the data file may be tens of gigabytes.
+// Compressed data (gzip NRRD, .nii.gz, .img.gz, zlib MetaImage) is described
+// in its unpacked bytes, with where the compressed stream starts.
 
 // A layout file the program could not write (or a refusal raised inside a
 // reader, turned into LayoutFileReading::refusal before it leaves this layer).
@@ -32,6 +35,11 @@ struct LayoutFileContents
     // The data file: the layout file's own path for attached data, otherwise
     // the stated name resolved against the layout file's folder.
     std::string dataPath;
+    // How the data file holds the bytes: Raw, or Gzip / Zlib with the
+    // compressed stream starting at byte streamStart of the file (after an
+    // attached header); layout.headerBytes then counts in the unpacked bytes.
+    VolumeEncoding encoding = VolumeEncoding::Raw;
+    std::int64_t streamStart = 0;
 
     friend bool operator==(const LayoutFileContents&, const LayoutFileContents&) = default;
 };
@@ -51,7 +59,7 @@ struct LayoutFileReading
 };
 
 // Whether the name's extension (case-insensitive) is one of the layout-file
-// extensions: .nhdr .nrrd .mhd .mha .nii .nii.gz .hdr .img.
+// extensions: .nhdr .nrrd .mhd .mha .nii .nii.gz .hdr .img .img.gz.
 bool isLayoutFileName(const std::string& path);
 
 // The format an extension names, for reading; false for any other name.
@@ -85,6 +93,11 @@ bool layoutSaveFormatOf(const std::string& path, LayoutSaveFormat& format);
 // leaves no partial file. Throws LayoutFileError saying why on failure
 // (including a layout that is not usable, a data path a header line cannot
 // hold, and a path that is the data file itself under any name, which is left
-// as it is).
+// as it is). Compressed data keeps its encoding: NRRD "encoding: gzip" (with a
+// line skip for a stream after an attached header; zlib data has no NRRD
+// encoding and is refused), MetaImage "CompressedData = True" (the stream's
+// start as HeaderSize; header bytes inside the unpacked data cannot be said
+// and are refused).
 void writeLayoutFile(const std::string& path, LayoutSaveFormat format, const VolumeLayout& layout,
-                     const std::string& dataPath);
+                     const std::string& dataPath, VolumeEncoding encoding = VolumeEncoding::Raw,
+                     std::int64_t streamStart = 0);

@@ -1,12 +1,15 @@
 #include "layout/LayoutFileSupport.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 namespace LayoutFileSupport {
 
@@ -67,6 +70,41 @@ std::string readPrefix(const std::string& path, std::size_t maxBytes)
     return bytes;
 }
 
+std::string readUnpackedPrefix(const std::string& path, std::size_t maxBytes)
+{
+    if (!startsWithGzipMagic(path))
+        return readPrefix(path, maxBytes);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        refuse(displayName(path) + " cannot be read: " + std::strerror(errno));
+    struct stat st{};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        refuse(displayName(path) + " cannot be read: it is not a regular file");
+    }
+    // gzdopen takes the descriptor over (gzclose closes it).
+    gzFile file = ::gzdopen(fd, "rb");
+    if (!file) {
+        ::close(fd);
+        throw std::bad_alloc();
+    }
+    std::string bytes(maxBytes, '\0');
+    std::size_t got = 0;
+    // In small steps: a step that meets damage gives nothing, the steps
+    // before it stay.
+    constexpr std::size_t Step = 4096;
+    while (got < maxBytes) {
+        const auto want = static_cast<unsigned>(std::min(Step, maxBytes - got));
+        const int n = ::gzread(file, bytes.data() + got, want);
+        if (n <= 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    ::gzclose(file);
+    bytes.resize(got);
+    return bytes;
+}
+
 std::int64_t checkDataFile(const std::string& layoutPath, const std::string& dataPath)
 {
     struct stat st{};
@@ -95,9 +133,15 @@ std::string resolveDataPath(const std::string& layoutPath, const std::string& na
 
 bool startsWithGzipMagic(const std::string& path)
 {
+    return startsWithGzipMagicAt(path, 0);
+}
+
+bool startsWithGzipMagicAt(const std::string& path, std::int64_t offset)
+{
     Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     unsigned char magic[2]{};
-    return fd.get() >= 0 && ::pread(fd.get(), magic, 2, 0) == 2 && magic[0] == 0x1F && magic[1] == 0x8B;
+    return fd.get() >= 0 && offset >= 0 && ::pread(fd.get(), magic, 2, static_cast<off_t>(offset)) == 2 &&
+           magic[0] == 0x1F && magic[1] == 0x8B;
 }
 
 std::optional<std::int64_t> parseInt64(std::string_view text)

@@ -23,6 +23,10 @@ std::string displayName(const std::string& path);
 // file.
 std::string readPrefix(const std::string& path, std::size_t maxBytes);
 
+// The same through a gzip decoder when the file is gzip (its unpacked first
+// bytes, as far as they inflate), the plain bytes otherwise.
+std::string readUnpackedPrefix(const std::string& path, std::size_t maxBytes);
+
 // Size in bytes of the regular file at path; throws LayoutFileError naming
 // layoutPath when the data file is missing, is a folder or is not a regular
 // file or block device.
@@ -32,8 +36,9 @@ std::int64_t checkDataFile(const std::string& layoutPath, const std::string& dat
 // layoutPath.
 std::string resolveDataPath(const std::string& layoutPath, const std::string& name);
 
-// Whether the file starts with the gzip magic bytes 1f 8b.
+// Whether the file starts with the gzip magic bytes 1f 8b (at offset).
 bool startsWithGzipMagic(const std::string& path);
+bool startsWithGzipMagicAt(const std::string& path, std::int64_t offset);
 
 // The whole decimal integer in text (optional leading '-' or '+'), nothing
 // else; nullopt on any other character or on overflow.

@@ -86,8 +86,10 @@ MetaImageHeader parseMetaImageHeader(std::string_view text, const std::string& f
             if (header.headerSize < -1)
                 refuse(fileName + " gives HeaderSize = " + std::string(value) + "; it must be -1 or more");
         } else if (equalsNoCase(key, "CompressedData")) {
-            if (parseBool(value).value_or(true))
-                refuse(fileName + " uses zlib compression, which Kelvox cannot show");
+            const std::optional<bool> compressed = parseBool(value);
+            if (!compressed)
+                refuse(fileName + " gives CompressedData = " + std::string(value) + ", which is neither True nor False");
+            header.compressed = *compressed;
         } else if (equalsNoCase(key, "BinaryData")) {
             if (!parseBool(value).value_or(false))
                 refuse(fileName + " stores its voxels as text, which Kelvox cannot show");
@@ -150,6 +152,19 @@ LayoutFileContents readMetaImageLayout(const std::string& path)
     layout.dataType = header.dataType;
     setDimensions(path, header.dimSize.data(), header.dimSize.size(), layout);
     layout.byteOrder = header.bigEndian && bytesPerVoxelOf(layout.dataType) > 1 ? boBigEndian : boLittleEndian;
+    if (header.compressed) {
+        // HeaderSize bytes of the file come before the compressed stream;
+        // the unpacked bytes are all voxels. Writers use zlib, some gzip.
+        if (header.headerSize == -1)
+            refuse(name + " gives HeaderSize = -1 for compressed data, whose unpacked size only unpacking can tell");
+        LayoutFileContents contents{layout, dataPath, VolumeEncoding::Zlib, 0};
+        const std::int64_t start = local ? static_cast<std::int64_t>(header.textBytes) : 0;
+        if (__builtin_add_overflow(start, header.headerSize, &contents.streamStart))
+            refuse(name + " skips more bytes than a file can hold");
+        if (startsWithGzipMagicAt(dataPath, contents.streamStart))
+            contents.encoding = VolumeEncoding::Gzip;
+        return contents;
+    }
     if (header.headerSize == -1) {
         layout.headerBytes = headerBytesForDataAtEnd(path, dataFileSize, layout);
     } else {
@@ -158,10 +173,11 @@ LayoutFileContents readMetaImageLayout(const std::string& path)
         if (__builtin_add_overflow(start, header.headerSize, &layout.headerBytes))
             refuse(name + " skips more bytes than a file can hold");
     }
-    return {layout, dataPath};
+    return {layout, dataPath, VolumeEncoding::Raw, 0};
 }
 
-std::string metaImageHeaderText(const VolumeLayout& layout, const std::string& dataFileName)
+std::string metaImageHeaderText(const VolumeLayout& layout, const std::string& dataFileName,
+                                std::int64_t compressedBytes)
 {
     const bool several = layout.volumes > 1;
     std::string text = "ObjectType = Image\n";
@@ -174,6 +190,10 @@ std::string metaImageHeaderText(const VolumeLayout& layout, const std::string& d
     text += "ElementType = " + std::string(MetaTypeNames[layout.dataType < VoxelTypeCount ? layout.dataType : 0]) +
             "\n";
     text += "BinaryData = True\n";
+    if (compressedBytes >= 0) {
+        text += "CompressedData = True\n";
+        text += "CompressedDataSize = " + std::to_string(compressedBytes) + "\n";
+    }
     text += layout.byteOrder == boBigEndian ? "ElementByteOrderMSB = True\n" : "ElementByteOrderMSB = False\n";
     text += "HeaderSize = " + std::to_string(layout.headerBytes) + "\n";
     text += "ElementDataFile = " + dataFileName + "\n";

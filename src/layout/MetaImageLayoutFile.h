@@ -18,12 +18,13 @@ struct MetaImageHeader
     std::int64_t headerSize = 0; // HeaderSize: bytes skipped in the data file, -1 = data at its end
     std::string dataFile; // ElementDataFile, "LOCAL" for data after the header
     std::size_t textBytes = 0; // bytes of the header text, through the ElementDataFile line
+    bool compressed = false; // CompressedData: a zlib (or gzip) stream after HeaderSize bytes
 };
 
 // Parses the header at the start of text (which may run on into voxels: the
 // header ends with the ElementDataFile line). Throws LayoutFileError naming
 // fileName for anything that is missing, malformed or cannot be shown
-// (compressed or text data, several channels or files, types without a voxel
+// (text data, several channels or files, types without a voxel
 // type here, more than four dimensions).
 MetaImageHeader parseMetaImageHeader(std::string_view text, const std::string& fileName);
 
@@ -32,5 +33,8 @@ MetaImageHeader parseMetaImageHeader(std::string_view text, const std::string& f
 LayoutFileContents readMetaImageLayout(const std::string& path);
 
 // The text of a detached MetaImage header for layout whose data file is
-// named dataFileName (relative to the header's folder, or absolute).
-std::string metaImageHeaderText(const VolumeLayout& layout, const std::string& dataFileName);
+// named dataFileName (relative to the header's folder, or absolute). With
+// compressedBytes >= 0 the data is a compressed stream of that many bytes
+// after layout.headerBytes bytes of the file ("CompressedData = True").
+std::string metaImageHeaderText(const VolumeLayout& layout, const std::string& dataFileName,
+                                std::int64_t compressedBytes = -1);

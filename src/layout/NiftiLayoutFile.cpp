@@ -56,12 +56,13 @@ bool endsWithNoCase(const std::string& text, std::string_view suffix)
     return true;
 }
 
-// The .hdr next to an .img: the same name with the extension in the .img's
-// letter case first, then the other case.
+// The .hdr next to an .img (or .img.gz): the same name with the extension in
+// the .img's letter case first, then the other case.
 std::string headerOfImage(const std::string& imagePath)
 {
-    const std::string stem = imagePath.substr(0, imagePath.size() - 4);
-    const bool upper = imagePath.substr(imagePath.size() - 3) == "IMG";
+    const std::size_t gz = endsWithNoCase(imagePath, ".img.gz") ? 3 : 0;
+    const std::string stem = imagePath.substr(0, imagePath.size() - 4 - gz);
+    const bool upper = imagePath.substr(imagePath.size() - 3 - gz, 3) == "IMG";
     for (const char* ext : upper ? std::array{".HDR", ".hdr"} : std::array{".hdr", ".HDR"}) {
         struct stat st{};
         if (::stat((stem + ext).c_str(), &st) == 0)
@@ -155,11 +156,12 @@ NiftiHeaderCheck checkNiftiHeader(std::string_view bytes, const std::string& fil
 std::optional<LayoutFileContents> readNiftiLayout(const std::string& path)
 {
     const std::string name = displayName(path);
-    const bool image = endsWithNoCase(path, ".img");
+    const bool image = endsWithNoCase(path, ".img") || endsWithNoCase(path, ".img.gz");
     const std::string headerPath = image ? headerOfImage(path) : path;
     std::string bytes;
+    const bool packed = startsWithGzipMagic(headerPath);
     try {
-        bytes = readPrefix(headerPath, NiftiHeaderBytes);
+        bytes = readUnpackedPrefix(headerPath, NiftiHeaderBytes);
     } catch (const LayoutFileError&) {
         if (image)
             return std::nullopt;
@@ -167,14 +169,22 @@ std::optional<LayoutFileContents> readNiftiLayout(const std::string& path)
     }
     if (image && !looksLikeNiftiHeader(bytes))
         return std::nullopt;
-    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0x1F &&
-        static_cast<unsigned char>(bytes[1]) == 0x8B)
-        refuse(name + " uses gzip encoding, which Kelvox cannot show");
     const NiftiHeaderCheck check = checkNiftiHeader(bytes, name);
-    // The library reads extensions up to the data offset of a single file.
+    // The library reads extensions up to the data offset of a single file;
+    // of a gzip one only the unpacked bytes can tell, so the offset is held
+    // to what a header may take.
     struct stat st{};
-    if (check.singleFile && ::stat(headerPath.c_str(), &st) == 0 && check.voxOffset > static_cast<double>(st.st_size))
+    if (check.singleFile && packed) {
+        if (check.voxOffset > static_cast<double>(MaxHeaderBytes))
+            refuse(name + " gives the data offset " + std::to_string(static_cast<std::int64_t>(check.voxOffset)) +
+                   "; Kelvox reads at most 1 MiB of a compressed header");
+        const auto offset = static_cast<std::size_t>(check.voxOffset);
+        if (readUnpackedPrefix(headerPath, offset).size() < offset)
+            refuse(name + " ends before its data offset " + std::to_string(offset));
+    } else if (check.singleFile && ::stat(headerPath.c_str(), &st) == 0 &&
+               check.voxOffset > static_cast<double>(st.st_size)) {
         refuse(name + " ends before its data offset " + std::to_string(static_cast<std::int64_t>(check.voxOffset)));
+    }
 
     nifti_set_debug_level(0);
     std::unique_ptr<nifti_image, NiftiDeleter> nim(nifti_image_read(headerPath.c_str(), 0));
@@ -190,10 +200,17 @@ std::optional<LayoutFileContents> readNiftiLayout(const std::string& path)
     setDimensions(path, sizes.data(), static_cast<std::size_t>(rank), layout);
     layout.byteOrder = nim->byteorder == NiftiMsbFirst && bytesPerVoxelOf(layout.dataType) > 1 ? boBigEndian
                                                                                            : boLittleEndian;
-    const std::string dataPath = nim->iname ? std::string(nim->iname) : std::string();
+    std::string dataPath = nim->iname ? std::string(nim->iname) : std::string();
     if (dataPath.empty())
         refuse(name + " names no data file");
+    // The library names the .img of a pair even when only its gzip copy,
+    // .img.gz, is there.
+    struct stat data{};
+    if (!check.singleFile && ::stat(dataPath.c_str(), &data) != 0 && ::stat((dataPath + ".gz").c_str(), &data) == 0)
+        dataPath += ".gz";
     checkDataFile(path, dataPath);
     layout.headerBytes = nim->iname_offset < 0 ? static_cast<std::int64_t>(check.voxOffset) : nim->iname_offset;
-    return LayoutFileContents{layout, dataPath};
+    // .nii.gz and .img.gz: the offset counts in the unpacked bytes.
+    const VolumeEncoding encoding = startsWithGzipMagic(dataPath) ? VolumeEncoding::Gzip : VolumeEncoding::Raw;
+    return LayoutFileContents{layout, dataPath, encoding, 0};
 }

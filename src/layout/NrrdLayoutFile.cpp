@@ -249,7 +249,8 @@ LayoutFileContents readNrrdLayout(const std::string& path)
 
     if (nio->dataFNFormat || (nio->dataFNArr && nio->dataFNArr->len > 1))
         refuse(name + " spreads its data over several files, which Kelvox cannot show");
-    if (nio->encoding != nrrdEncodingRaw) {
+    const bool gzip = nio->encoding == nrrdEncodingGzip;
+    if (nio->encoding != nrrdEncodingRaw && !gzip) {
         std::string encoding = nio->encoding->name;
         for (char& c : encoding)
             c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
@@ -275,6 +276,17 @@ LayoutFileContents readNrrdLayout(const std::string& path)
     setDimensions(path, sizes.data(), nrrd->dim, layout);
     layout.byteOrder = nio->endian == airEndianBig && bytesPerVoxelOf(layout.dataType) > 1 ? boBigEndian
                                                                                             : boLittleEndian;
+    if (gzip) {
+        // Lines are skipped in the file, before the gzip data; bytes in the
+        // unpacked data, as the library itself reads it.
+        if (byteSkip == -1)
+            refuse(name + " gives the byte skip -1 for gzip data, whose unpacked size only unpacking can tell");
+        LayoutFileContents contents{layout, dataPath, VolumeEncoding::Gzip, 0};
+        if (__builtin_add_overflow(dataStart, skippedLineBytes, &contents.streamStart))
+            refuse(name + " skips more bytes than a file can hold");
+        contents.layout.headerBytes = byteSkip;
+        return contents;
+    }
     if (byteSkip == -1) {
         layout.headerBytes = headerBytesForDataAtEnd(path, dataFileSize, layout);
     } else {
@@ -284,10 +296,10 @@ LayoutFileContents readNrrdLayout(const std::string& path)
             refuse(name + " skips more bytes than a file can hold");
         layout.headerBytes = header;
     }
-    return {layout, dataPath};
+    return {layout, dataPath, VolumeEncoding::Raw, 0};
 }
 
-std::string nrrdHeaderText(const VolumeLayout& layout, const std::string& dataFileName)
+std::string nrrdHeaderText(const VolumeLayout& layout, const std::string& dataFileName, std::int64_t lineSkip)
 {
     std::string text = "NRRD0004\n# Kelvox: the layout of a raw file (the voxels are not copied)\n";
     text += "type: " + std::string(NrrdTypeNames[layout.dataType < VoxelTypeCount ? layout.dataType : 0]) + "\n";
@@ -300,7 +312,9 @@ std::string nrrdHeaderText(const VolumeLayout& layout, const std::string& dataFi
     text += "\n";
     if (bytesPerVoxelOf(layout.dataType) > 1)
         text += layout.byteOrder == boBigEndian ? "endian: big\n" : "endian: little\n";
-    text += "encoding: raw\n";
+    text += lineSkip >= 0 ? "encoding: gzip\n" : "encoding: raw\n";
+    if (lineSkip > 0)
+        text += "line skip: " + std::to_string(lineSkip) + "\n";
     if (layout.headerBytes > 0)
         text += "byte skip: " + std::to_string(layout.headerBytes) + "\n";
     text += "data file: " + dataFileName + "\n";

@@ -41,5 +41,7 @@ NrrdHeaderScan scanNrrdHeader(std::string_view bytes);
 LayoutFileContents readNrrdLayout(const std::string& path);
 
 // The text of a detached NRRD header for layout whose data file is named
-// dataFileName (relative to the header's folder, or absolute).
-std::string nrrdHeaderText(const VolumeLayout& layout, const std::string& dataFileName);
+// dataFileName (relative to the header's folder, or absolute). lineSkip -1
+// says raw data; 0 or more gzip data after that many lines of the file
+// (layout.headerBytes is then skipped in the unpacked data).
+std::string nrrdHeaderText(const VolumeLayout& layout, const std::string& dataFileName, std::int64_t lineSkip = -1);

@@ -1,6 +1,7 @@
 #include "ui/Kelvox_fm_Guess.h"
 #include "ui_Kelvox_fm_Guess.h"
 
+#include "layout/VolumeFileSource.h"
 #include "ui/BusyCursor.h"
 #include "ui/NumberFormat.h"
 #include "volume/Kelvox_DataMgr.h"
@@ -91,13 +92,34 @@ QImage middleSliceThumbnail(TKelvoxDataMgr& dataMgr, const VolumeLayout& layout)
 Tfm_Guess::Tfm_Guess(const std::string& filePath, QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::Tfm_Guess>())
 {
+    setUp();
+    fillRows(filePath);
+}
+
+Tfm_Guess::Tfm_Guess(const TKelvoxDataMgr& dataMgr, QWidget* parent)
+    : QDialog(parent), ui(std::make_unique<Ui::Tfm_Guess>())
+{
+    setUp();
+    const BusyCursor busy;
+    TKelvoxDataMgr thumbnails;
+    thumbnails.OpenShared(dataMgr);
+    try {
+        if (thumbnails.Stream)
+            m_candidates = guessLayoutOfVolume(*thumbnails.Stream, thumbnails.FileName, ShownCandidates);
+    } catch (const std::runtime_error&) {
+        m_candidates.clear(); // a file that cannot be read has no layout to propose
+    }
+    fillRows(thumbnails);
+}
+
+void Tfm_Guess::setUp()
+{
     ui->setupUi(this);
     ui->tw_Candidates->verticalHeader()->setDefaultSectionSize(ThumbnailSize + 8);
     ui->tw_Candidates->setColumnWidth(0, ThumbnailSize + 16);
     ui->tw_Candidates->setColumnWidth(1, 300);
     ui->tw_Candidates->setColumnWidth(2, 110);
     wireEvents();
-    fillRows(filePath);
 }
 
 Tfm_Guess::~Tfm_Guess() = default;
@@ -126,7 +148,11 @@ void Tfm_Guess::fillRows(const std::string& filePath)
     }
     TKelvoxDataMgr thumbnails;
     thumbnails.OpenFile(filePath);
+    fillRows(thumbnails);
+}
 
+void Tfm_Guess::fillRows(TKelvoxDataMgr& thumbnails)
+{
     QTableWidget* table = ui->tw_Candidates;
     table->setRowCount(static_cast<int>(m_candidates.size()));
     for (std::size_t i = 0; i < m_candidates.size(); ++i) {

@@ -42,6 +42,9 @@ public:
     // Guesses at once, under the busy cursor, for the file at filePath (a
     // file-system name). A file that cannot be read lists no candidates.
     explicit Tfm_Guess(const std::string& filePath, QWidget* parent = nullptr);
+    // The same for the file dataMgr has open, read through its open stream
+    // (a compressed file's unpacked bytes, with no second index pass).
+    explicit Tfm_Guess(const TKelvoxDataMgr& dataMgr, QWidget* parent = nullptr);
     ~Tfm_Guess() override;
 
     const std::vector<LayoutCandidate>& candidates() const { return m_candidates; }
@@ -50,7 +53,9 @@ public:
 
 private:
     void wireEvents();
+    void setUp();
     void fillRows(const std::string& filePath);
+    void fillRows(TKelvoxDataMgr& thumbnails);
     void bt_UseClick();
     void useRow(int row);
 

@@ -5,6 +5,7 @@
 #include "platform/qt/QtBridge.h"
 #include "platform/qt/QtFileNames.h"
 #include "ui/BusyCursor.h"
+#include "ui/CompressedFiles.h"
 #include "ui/EdgeAnchors.h"
 #include "ui/IntText.h"
 #include "ui/Kelvox_Dialogs.h"
@@ -386,12 +387,11 @@ void Tfm_Main::openFile(const QString& path)
     if (openLayoutFile(path)) {
         return;
     }
-    DataMgr.OpenFile(toFileSystemName(path));
-    if (!DataMgr.FileName.empty()) {
-        ui->lb_FilePath->setText(fromFileSystemName(DataMgr.FileName));
-    } else {
-        ui->lb_FilePath->setText(fromFileSystemName(DataMgr.ErrorText));
+    IndexProgressDialog indexing(this, path);
+    if (!DataMgr.OpenFile(toFileSystemName(path), VolumeEncoding::Detect, 0, indexing.callback())) {
+        return; // the index pass was cancelled: nothing changes
     }
+    ui->lb_FilePath->setText(fileStripText(DataMgr));
     ui->lb_FilePath->adjustSize();
     ui->mi_GuessLayout->setEnabled(!DataMgr.FileName.empty());
     ui->mi_SaveLayoutAs->setEnabled(!DataMgr.FileName.empty());
@@ -412,7 +412,7 @@ void Tfm_Main::mi_GuessLayoutClick()
 {
     if (DataMgr.FileName.empty())
         return;
-    Tfm_Guess dialog(DataMgr.FileName, this);
+    Tfm_Guess dialog(DataMgr, this);
     if (dialog.exec() != QDialog::Accepted)
         return;
     if (const std::optional<LayoutCandidate> picked = dialog.chosen())

@@ -7,6 +7,7 @@
 
 #include "layout/LayoutFile.h"
 #include "platform/qt/QtFileNames.h"
+#include "ui/CompressedFiles.h"
 #include "ui/Kelvox_Dialogs.h"
 #include "volume/Kelvox_DataMgr.h"
 
@@ -16,7 +17,6 @@
 
 #include <algorithm>
 #include <array>
-#include <filesystem>
 
 namespace {
 
@@ -50,9 +50,8 @@ void Tfm_Main::mi_SaveLayoutAsClick()
     layout.dataType = DataMgr.DataType;
     layout.byteOrder = DataMgr.ByteOrder;
     layout.headerBytes = DataMgr.HeaderBytes;
-    std::error_code ec;
-    const std::uintmax_t size = std::filesystem::file_size(DataMgr.FileName, ec);
-    layout.volumes = wholeVolumesIn(layout, ec ? 0 : static_cast<std::int64_t>(size));
+    // A compressed file counts its unpacked bytes.
+    layout.volumes = wholeVolumesIn(layout, DataMgr.Stream ? DataMgr.Stream->size() : 0);
 
     const QString dataPath = displayName(DataMgr.FileName);
     const QFileInfo data(dataPath);
@@ -74,7 +73,8 @@ void Tfm_Main::mi_SaveLayoutAsClick()
         }
     }
     try {
-        writeLayoutFile(fileSystemName(path), format, layout, DataMgr.FileName);
+        writeLayoutFile(fileSystemName(path), format, layout, DataMgr.FileName, DataMgr.Stream->encoding(),
+                        DataMgr.Stream->streamStart());
     } catch (const LayoutFileError& error) {
         Dialogs::showError(this, displayName(error.what()));
     }
@@ -99,9 +99,13 @@ bool Tfm_Main::openLayoutFile(const QString& path)
         ui->lb_FilePath->adjustSize();
         return true;
     }
-    DataMgr.OpenFile(reading.contents.dataPath);
+    IndexProgressDialog indexing(this, displayName(reading.contents.dataPath));
+    if (!DataMgr.OpenFile(reading.contents.dataPath, reading.contents.encoding, reading.contents.streamStart,
+                          indexing.callback())) {
+        return true; // the index pass was cancelled: nothing changes
+    }
     const bool opened = !DataMgr.FileName.empty();
-    ui->lb_FilePath->setText(displayName(opened ? DataMgr.FileName : DataMgr.ErrorText));
+    ui->lb_FilePath->setText(fileStripText(DataMgr));
     ui->lb_FilePath->adjustSize();
     ui->mi_SaveLayoutAs->setEnabled(opened);
     ui->mi_GuessLayout->setEnabled(opened);

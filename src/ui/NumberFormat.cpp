@@ -230,8 +230,11 @@ ReadoutTexts voxelReadout(const TKelvoxDataMgr& dataMgr, TViewKind view, std::in
     const std::int64_t position = TKelvoxDataMgr::FilePositionIn(guess.headerBytes, byteOffset);
     // A position that lies nowhere (a negative offset) shows the offset.
     const std::int64_t shownOffset = position >= 0 ? position : byteOffset;
+    // A compressed file's offsets count in its unpacked bytes.
+    const bool unpacked = dataMgr.Stream && dataMgr.Stream->encoding() != VolumeEncoding::Raw;
     texts.panel2 = QStringLiteral("Voxel: ") + formatGrouped(voxel, NumberFieldWidth, locale)
-        + QStringLiteral("  Byte Offset: ") + formatGrouped(shownOffset, NumberFieldWidth, locale)
+        + (unpacked ? QStringLiteral("  Byte Offset (unpacked): ") : QStringLiteral("  Byte Offset: "))
+        + formatGrouped(shownOffset, NumberFieldWidth, locale)
         + QStringLiteral(" = ") + formatHexOffset(shownOffset);
 
     const double value = dataMgr.ViewValue(view, x, y);

@@ -100,7 +100,8 @@ struct ReadoutTexts
 // the value, its decimals and the offsets follow the guess of that render
 // (geometry, data type, header), so the texts describe the picture on screen
 // while a newer guess waits for its refresh. "Byte Offset" is the position in
-// the file, header included. Reads only the view buffers and the offset
+// the file, header included; for a compressed file it is the position in the
+// unpacked bytes, labelled "Byte Offset (unpacked)". Reads only the view buffers and the offset
 // arithmetic of dataMgr, never the file.
 ReadoutTexts voxelReadout(const TKelvoxDataMgr& dataMgr, TViewKind view, std::int32_t x,
                           std::int32_t y, const ShownPosition& shown, const QLocale& locale);

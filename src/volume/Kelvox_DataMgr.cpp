@@ -77,34 +77,56 @@ TKelvoxDataMgr::~TKelvoxDataMgr() = default;
 
 void TKelvoxDataMgr::OpenFile(const std::string& fileName)
 {
-    CloseFile();
-    ErrorText.clear();
+    OpenFile(fileName, VolumeEncoding::Detect, 0, {});
+}
 
+bool TKelvoxDataMgr::OpenFile(const std::string& fileName, VolumeEncoding encoding, std::int64_t streamStart,
+                              const IndexProgress& progress)
+{
+    const auto fail = [this](std::string text) {
+        CloseFile();
+        ErrorText = std::move(text);
+        return true;
+    };
     struct stat st{};
-    if (fileName.empty()) {
-        ErrorText = "File does not exist";
-        return;
-    }
+    if (fileName.empty())
+        return fail("File does not exist");
     if (::stat(fileName.c_str(), &st) != 0) {
         // Only a name that leads nowhere does not exist; a folder without
         // search permission, a symlink loop or a name too long for the
         // system names a file that cannot be opened.
         const bool missing = errno == ENOENT || errno == ENOTDIR;
-        ErrorText = missing ? "File does not exist" : "Cannot open file " + fileName;
-        return;
+        return fail(missing ? "File does not exist" : "Cannot open file " + fileName);
     }
-    if (S_ISDIR(st.st_mode)) {
-        ErrorText = "File does not exist";
-        return;
-    }
+    if (S_ISDIR(st.st_mode))
+        return fail("File does not exist");
+    // The new file is opened (and a compressed one indexed) before the old
+    // one is let go, so a cancelled index pass leaves everything as it was.
+    std::unique_ptr<VolumeFile> opened;
     try {
-        Stream = std::make_unique<VolumeFile>(fileName);
-        FileName = fileName;
+        opened = std::make_unique<VolumeFile>(fileName, encoding, streamStart, progress);
+    } catch (const IndexCancelled&) {
+        return false;
     } catch (const std::runtime_error& e) {
         // The open failure is the data manager's answer, shown by the caller
         // in place of the file name; nothing propagates.
-        ErrorText = e.what();
+        return fail(e.what());
     }
+    CloseFile();
+    ErrorText.clear();
+    Stream = std::move(opened);
+    FileName = fileName;
+    return true;
+}
+
+void TKelvoxDataMgr::OpenShared(const TKelvoxDataMgr& other)
+{
+    CloseFile();
+    ErrorText = other.ErrorText;
+    if (!other.Stream)
+        return;
+    Stream = other.Stream->share();
+    FileName = other.FileName;
 }
 
 void TKelvoxDataMgr::CloseFile()

@@ -115,6 +115,15 @@ public:
     // a symlink loop, a name too long) "Cannot open file <path>"; no file is
     // then open.
     void OpenFile(const std::string& fileName);
+    // The same for a file whose encoding (and, compressed, the start of its
+    // stream) a layout file states, or Detect; progress sees a compressed
+    // file's index pass. When progress cancels the pass, nothing changes
+    // (the open file, if any, stays) and false is returned; true otherwise.
+    bool OpenFile(const std::string& fileName, VolumeEncoding encoding, std::int64_t streamStart,
+                  const IndexProgress& progress);
+    // Opens a second handle on other's open file under the same name (no
+    // second index pass); closes any open file first.
+    void OpenShared(const TKelvoxDataMgr& other);
 
     // Empties FileName and releases the file; ErrorText stays. Harmless
     // without an open file.

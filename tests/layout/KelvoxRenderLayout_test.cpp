@@ -175,10 +175,10 @@ TEST_F(KelvoxRenderLayout, CommandLineOverridesTheLayoutFile)
 TEST_F(KelvoxRenderLayout, RefusedLayoutFileExitsWithTheReason)
 {
     const std::string header = dir.write(
-        "data/z.nhdr", "NRRD0004\ntype: short\ndimension: 3\nsizes: 4 3 2\nendian: big\nencoding: gzip\ndata file: v.raw\n");
+        "data/z.nhdr", "NRRD0004\ntype: short\ndimension: 3\nsizes: 4 3 2\nendian: big\nencoding: bzip2\ndata file: v.raw\n");
     const RunResult r = run({header, "--out", dir.path("work/z.png")});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "kelvox-render: " + header + " uses gzip encoding, which Kelvox cannot show\n");
+    EXPECT_EQ(r.err, "kelvox-render: " + header + " uses bzip2 encoding, which Kelvox cannot show\n");
     EXPECT_TRUE(std::filesystem::is_empty(dir.path("work")));
 
     // More than the window can show along an axis: refused, as the window does.

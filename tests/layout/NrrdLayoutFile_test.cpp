@@ -227,7 +227,7 @@ TEST(NrrdLayoutFile, CompressedEncodingsAreRefusedByName)
         GTEST_SKIP() << "unu (teem-apps) is not installed";
     TempDir dir;
     dir.write("v.raw", std::string(24, 'x'));
-    for (const std::string encoding : {"gzip", "bzip2", "ascii"}) {
+    for (const std::string encoding : {"bzip2", "ascii"}) {
         const std::string out = dir.path(encoding + ".nrrd");
         int status = 0;
         runCommand("cd " + shellQuote(dir.path()) + " && " + unu + " make -i v.raw -t uchar -s 4 3 2 -e raw 2>/dev/null | " +

@@ -260,9 +260,9 @@ TEST_F(MainWindowLayoutFiles, RefusedLayoutFileChangesNothingButTheStrip)
 
     const QString header = writeFile(QStringLiteral("packed.nhdr"),
                                      "NRRD0004\ntype: ushort\ndimension: 3\nsizes: 3 2 4\nendian: big\n"
-                                     "encoding: gzip\ndata file: scan.raw\n");
+                                     "encoding: bzip2\ndata file: scan.raw\n");
     open(header);
-    EXPECT_EQ(strip(), header + QStringLiteral(" uses gzip encoding, which Kelvox cannot show"));
+    EXPECT_EQ(strip(), header + QStringLiteral(" uses bzip2 encoding, which Kelvox cannot show"));
     const QString missing = writeFile(QStringLiteral("lost.mhd"),
                                       "NDims = 3\nDimSize = 3 2 4\nElementType = MET_UCHAR\nElementDataFile = gone.raw\n");
     window->DropFileTarget1Drop({missing});

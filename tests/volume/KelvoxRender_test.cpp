@@ -356,6 +356,27 @@ TEST_F(KelvoxRenderTest, GuessOfAnEmptyFileListsNothing)
     EXPECT_TRUE(r.err.empty()) << r.err;
 }
 
+// A gzip copy of a sample: the same guesses (from the unpacked bytes, the
+// name's hints without ".gz") and the same picture as the raw file.
+TEST_F(KelvoxRenderTest, GzipSampleGuessesAndRendersAsTheRawOne)
+{
+    const std::string raw = Samples + "/head_128x128x64x2_i16be.raw";
+    const std::string packed = dir.path("head_128x128x64x2_i16be.raw.gz");
+    ASSERT_EQ(std::system(("gzip -c " + quoted(raw) + " > " + quoted(packed)).c_str()), 0);
+    const RunResult rawGuess = run({raw, "--guess"});
+    const RunResult packedGuess = run({packed, "--guess"});
+    EXPECT_EQ(packedGuess.status, 0) << packedGuess.err;
+    EXPECT_FALSE(rawGuess.out.empty());
+    EXPECT_EQ(packedGuess.out, rawGuess.out);
+    const std::vector<std::string> view{"--dims", "128x128x64", "--type", "i16", "--order", "big", "--window",
+                                        "0:3000", "--view", "cross", "--row", "70", "--volume", "1", "--out"};
+    std::vector<std::string> args{packed};
+    args.insert(args.end(), view.begin(), view.end());
+    args.push_back(out());
+    ASSERT_EQ(run(args).status, 0);
+    expectSameAsDataMgr(out(), raw, {128, 128, 64}, vdtInt16, boBigEndian, 0, 3000, vkCrossSlice, 1, 70);
+}
+
 // The same words as a render: a missing path or a folder does not exist, a
 // FIFO cannot be opened.
 TEST_F(KelvoxRenderTest, GuessOfAnUnopenableFileExitsOneWithTheRendersWords)
