@@ -30,25 +30,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class MemoryImage final : public ViewImage
-{
-public:
-    void setSize24(int width, int height) override
-    {
-        m_width = width;
-        m_pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3U);
-    }
-    std::uint8_t* rowPointer(int y) override
-    {
-        return m_pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(m_width) * 3U;
-    }
-    void repaintNow() override {}
-
-private:
-    int m_width = 0;
-    std::vector<std::uint8_t> m_pixels;
-};
-
 fs::path scratch()
 {
     static const fs::path dir = [] {
@@ -136,7 +117,7 @@ void BM_SliceReadRaw(benchmark::State& state) { sliceReads(state, bigRaw()); }
 
 // The four renders of a refresh: slice 128, 129, the cross-slice of row 128
 // and the other volume (volume 0 again: the file holds one).
-void refresh(TKelvoxDataMgr& m, std::array<MemoryImage, 4>& images)
+void refresh(TKelvoxDataMgr& m, std::array<MemoryViewImage, 4>& images)
 {
     m.RenderView(0, 128, vkSlice, images[0]);
     m.RenderView(0, 129, vkNextSlice, images[1]);
@@ -147,7 +128,7 @@ void refresh(TKelvoxDataMgr& m, std::array<MemoryImage, 4>& images)
 void refreshes(benchmark::State& state, const fs::path& path, bool cold)
 {
     TKelvoxDataMgr m;
-    std::array<MemoryImage, 4> images;
+    std::array<MemoryViewImage, 4> images;
     m.OpenFile(path.string());
     m.SetParams(256, 256, 256, vdtInt16, boLittleEndian, 0, 1200, 0);
     refresh(m, images);

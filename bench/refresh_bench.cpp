@@ -33,26 +33,6 @@
 
 namespace {
 
-// A 24-bit image in plain memory.
-class MemoryImage final : public ViewImage
-{
-public:
-    void setSize24(int width, int height) override
-    {
-        m_width = width;
-        m_pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3U);
-    }
-    std::uint8_t* rowPointer(int y) override
-    {
-        return m_pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(m_width) * 3U;
-    }
-    void repaintNow() override {}
-
-private:
-    int m_width = 0;
-    std::vector<std::uint8_t> m_pixels;
-};
-
 struct Volume
 {
     int d0, d1, d2;
@@ -188,7 +168,7 @@ void refreshViewsAtFit(benchmark::State& state, const Volume& v)
 void fourRenders(benchmark::State& state, const Volume& v)
 {
     Fixture f(v);
-    std::array<MemoryImage, 4> images;
+    std::array<MemoryViewImage, 4> images;
     const std::int32_t slice = v.d2 / 2;
     const std::int32_t row = v.d1 / 2;
     for (auto _ : state) {

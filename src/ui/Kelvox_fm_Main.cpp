@@ -726,21 +726,7 @@ void Tfm_Main::applyLayout(const VolumeLayout& layout, std::int64_t slice)
 
     // The slice's own range, from a render that is not shown; the views
     // themselves render once, with the new window, when the timer runs out.
-    class UnshownImage final : public ViewImage
-    {
-    public:
-        void setSize24(int width, int height) override
-        {
-            m_width = static_cast<std::size_t>(width);
-            m_pixels.resize(m_width * static_cast<std::size_t>(height) * 3);
-        }
-        std::uint8_t* rowPointer(int y) override { return m_pixels.data() + static_cast<std::size_t>(y) * m_width * 3; }
-        void repaintNow() override {}
-
-    private:
-        std::size_t m_width = 0;
-        std::vector<std::uint8_t> m_pixels;
-    } unshown;
+    MemoryViewImage unshown;
     // At the zoom the views will show, so that the range is that of the
     // voxels they show and a huge slice is not read whole.
     const QSize area = ui->ScrollBox_Bottom->maximumViewportSize();

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 // The picture a view is painted into. The data manager knows nothing of the
 // toolkit: the main window implements this over a QImage inside a widget,
@@ -24,4 +26,22 @@ public:
 
 protected:
     ~ViewImage() = default;
+};
+
+// A view's bitmap in plain memory, for renders whose pixels nobody shows (a
+// slice rendered for its value range, benchmarks).
+class MemoryViewImage final : public ViewImage
+{
+public:
+    void setSize24(int width, int height) override
+    {
+        m_width = static_cast<std::size_t>(width);
+        m_pixels.resize(m_width * static_cast<std::size_t>(height) * 3);
+    }
+    std::uint8_t* rowPointer(int y) override { return m_pixels.data() + static_cast<std::size_t>(y) * m_width * 3; }
+    void repaintNow() override {}
+
+private:
+    std::size_t m_width = 0;
+    std::vector<std::uint8_t> m_pixels;
 };

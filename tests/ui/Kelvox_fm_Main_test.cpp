@@ -188,6 +188,23 @@ protected:
         choose(child<QComboBox>("cb_DataType"), dataType);
     }
 
+    // Starts the window and drops the Int-16 sample on it under the guess the
+    // comparisons with kelvox-render use: 128 x 128 x 64 big-endian, window
+    // -100..1500, slice 30, cross-slice row 70, volume 1.
+    void showInt16Sample(const QString& sample)
+    {
+        start();
+        setGeometry(128, 128, 64, 1);
+        choose(child<QComboBox>("cb_ByteOrder"), 1);
+        paste(edit("ed_IntensityMin"), QStringLiteral("-100"));
+        paste(edit("ed_IntensityMax"), QStringLiteral("1500"));
+        paste(edit("ed_SliceNumber"), QStringLiteral("30"));
+        paste(edit("ed_CrossSliceViewY"), QStringLiteral("70"));
+        paste(edit("ed_VolumeNumber"), QStringLiteral("1"));
+        window->DropFileTarget1Drop({sample});
+        waitForRefresh();
+    }
+
     void openThroughMenu(const QString& path)
     {
         nextOpenAnswer = path;
@@ -1191,16 +1208,7 @@ TEST_F(MainWindow, ViewsEqualTheCommandLineRenderer)
     ASSERT_TRUE(QFile::exists(sample)) << sample.toStdString();
     ASSERT_TRUE(QFile::exists(renderer)) << renderer.toStdString();
 
-    start();
-    setGeometry(128, 128, 64, 1);
-    choose(child<QComboBox>("cb_ByteOrder"), 1);
-    paste(edit("ed_IntensityMin"), QStringLiteral("-100"));
-    paste(edit("ed_IntensityMax"), QStringLiteral("1500"));
-    paste(edit("ed_SliceNumber"), QStringLiteral("30"));
-    paste(edit("ed_CrossSliceViewY"), QStringLiteral("70"));
-    paste(edit("ed_VolumeNumber"), QStringLiteral("1"));
-    window->DropFileTarget1Drop({sample});
-    waitForRefresh();
+    showInt16Sample(sample);
 
     const std::array<std::pair<const char*, const char*>, 4> views{{{"slice", "img_Slice"},
                                                                     {"next", "img_NextSlice"},
@@ -1235,15 +1243,7 @@ TEST_F(MainWindow, ZoomedViewsEqualTheCommandLineRendererAndReadTheVoxelUnderThe
 {
     const QString sample = QStringLiteral(KELVOX_SAMPLES_DIR "/head_128x128x64x2_i16be.raw");
     const QString renderer = QStringLiteral(KELVOX_BINARY_DIR "/tools/kelvox-render");
-    start();
-    setGeometry(128, 128, 64, 1);
-    choose(child<QComboBox>("cb_ByteOrder"), 1);
-    paste(edit("ed_IntensityMin"), QStringLiteral("-100"));
-    paste(edit("ed_IntensityMax"), QStringLiteral("1500"));
-    paste(edit("ed_SliceNumber"), QStringLiteral("30"));
-    paste(edit("ed_CrossSliceViewY"), QStringLiteral("70"));
-    window->DropFileTarget1Drop({sample});
-    waitForRefresh();
+    showInt16Sample(sample);
 
     // Zoom Out twice from 1:1, then Actual Size and Zoom In twice.
     const std::vector<std::tuple<std::vector<const char*>, const char*, QString>> steps{
