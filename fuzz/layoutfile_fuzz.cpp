@@ -6,7 +6,6 @@
 #include "layout/LayoutFile.h"
 #include "layout/NrrdLayoutFile.h"
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -15,10 +14,17 @@
 #include <string>
 #include <string_view>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
-constexpr std::array<std::string_view, 7> Extensions{".nhdr", ".nrrd", ".mhd", ".mha", ".nii", ".hdr", ".img"};
+// The extensions a user types, of every format in the table (.nhdr .nrrd
+// .mhd .mha .nii .hdr .img today).
+const std::vector<std::string_view>& extensions()
+{
+    static const std::vector<std::string_view> list = typedLayoutFileExtensions(layoutFileFormats());
+    return list;
+}
 
 // The folder of the files, removed when the fuzzer exits normally.
 class Folder
@@ -73,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     if (size == 0)
         return 0;
-    const std::string_view ext = Extensions[data[0] % Extensions.size()];
+    const std::string_view ext = extensions()[data[0] % extensions().size()];
     const std::string_view bytes(reinterpret_cast<const char*>(data + 1), size - 1);
 
     const NrrdHeaderScan scan = scanNrrdHeader(bytes);

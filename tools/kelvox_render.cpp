@@ -77,11 +77,23 @@
 namespace
 {
 
-constexpr const char* UsageText =
+// The usage, the layout-file formats' names and extensions taken from their
+// table.
+std::string usageText()
+{
+    const std::vector<const LayoutFileFormat*> writable = writableLayoutFileFormats();
+    std::string saved;
+    for (const LayoutFileFormat* format : writable) {
+        if (!saved.empty())
+            saved += " or ";
+        saved += std::string(format->name) + " (" + layoutFileExtensionList({&format, 1}, " ", " ") + ")";
+    }
+    return
     "Usage: kelvox-render FILE [options] --out OUT.png     render one view of FILE\n"
     "       kelvox-render FILE --guess [--top N]           list the likeliest layouts of FILE\n"
-    "       kelvox-render FILE [layout] --save-layout OUT.nhdr|.nrrd|.mhd|.mha\n"
-    "FILE is a raw file, or a layout file (.nhdr .nrrd .mhd .mha .nii .hdr .img) that states its layout.\n"
+    "       kelvox-render FILE [layout] --save-layout OUT" + layoutFileExtensionList(writable, "|", "|") + "\n"
+    "FILE is a raw file, or a layout file (" + layoutFileExtensionList(layoutFileFormats(), " ", " ") +
+    ") that states its layout.\n"
     "  --dims D0xD1xD2         voxels per row, rows per slice, slices per volume (1 to 10000 each)\n"
     "  --type T                u8 i16 i32 f32 u16 i8 u32 f64\n"
     "  --order little|big      byte order of multi-byte voxels\n"
@@ -95,10 +107,11 @@ constexpr const char* UsageText =
     "  --out OUT.png           the PNG to write\n"
     "  --guess                 print the likeliest layouts, best first, one a line (a layout file: its own)\n"
     "  --top N                 with --guess: how many layouts (default 5)\n"
-    "  --save-layout OUT       write a detached NRRD (.nhdr .nrrd) or MetaImage (.mhd .mha) header for FILE\n"
+    "  --save-layout OUT       write a detached " + saved + " header for FILE\n"
     "  -h, --help              print this text\n"
     "Options take their value as the next argument or after \"=\".\n"
     "Exit status: 0 done, 1 FILE could not be opened or shown or OUT not written, 2 bad arguments.\n";
+}
 
 // --help or -h: print the usage and exit 0.
 struct HelpRequested
@@ -304,9 +317,9 @@ const std::vector<std::pair<std::string, OptionHandler>>& optionTable()
          }},
         {"--save-layout",
          [](RenderOptions& o, std::string_view v) {
-             LayoutSaveFormat format;
-             if (!layoutSaveFormatOf(std::string(v), format))
-                 throw UsageError("--save-layout: expected a name ending in .nhdr, .nrrd, .mhd or .mha, got \""
+             if (!layoutSaveFormatOf(std::string(v)))
+                 throw UsageError("--save-layout: expected a name ending in "
+                                  + layoutFileExtensionList(writableLayoutFileFormats(), ", ", " or ") + ", got \""
                                   + std::string(v) + "\"");
              o.saveLayout = std::string(v);
          }},
@@ -445,9 +458,8 @@ void saveLayout(const RenderOptions& o)
     }
     layout.volumes = wholeVolumesIn(layout, data->encoding() == VolumeEncoding::Raw ? static_cast<std::int64_t>(size)
                                                                                      : data->size());
-    LayoutSaveFormat format = LayoutSaveFormat::Nrrd;
-    layoutSaveFormatOf(o.saveLayout, format);
-    writeLayoutFile(o.saveLayout, format, layout, o.file, data->encoding(), data->streamStart());
+    // The name was checked when the options were read.
+    writeLayoutFile(o.saveLayout, *layoutSaveFormatOf(o.saveLayout), layout, o.file, data->encoding(), data->streamStart());
 }
 
 // The view's bitmap over a QImage; RGB888 is red, green, blue, one byte each.
@@ -588,7 +600,7 @@ int main(int argc, char** argv)
 {
     RenderOptions options;
     if (argc < 2) {
-        std::fputs(UsageText, stderr);
+        std::fputs(usageText().c_str(), stderr);
         return 2;
     }
     try {
@@ -599,7 +611,7 @@ int main(int argc, char** argv)
             checkOptions(options);
         }
     } catch (const HelpRequested&) {
-        std::fputs(UsageText, stdout);
+        std::fputs(usageText().c_str(), stdout);
         return 0;
     } catch (const UsageError& e) {
         std::fprintf(stderr, "kelvox-render: %s\n", e.what());

@@ -5,7 +5,7 @@
 #include "layout/NiftiLayoutFile.h"
 #include "layout/NrrdLayoutFile.h"
 
-#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -13,7 +13,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using LayoutFileSupport::cannotWrite;
+
 namespace {
+
+// Every layout-file format, one line each, in the order the save dialog and
+// the messages list them. No extension of one may end another's (a test
+// checks), so the first format whose extension ends the name is the only one.
+constexpr auto Formats = std::to_array<const LayoutFileFormat*>({
+    &NrrdLayoutFormat,
+    &MetaImageLayoutFormat,
+    &NiftiLayoutFormat,
+});
 
 std::string lowerExtension(const std::string& path, std::size_t length)
 {
@@ -39,11 +50,6 @@ std::string dataFileReference(const std::string& headerPath, const std::string& 
     if (!ec && !relative.empty() && *relative.begin() != "..")
         return relative.string();
     return data.string();
-}
-
-[[noreturn]] void cannotWrite(const std::string& path, const std::string& why)
-{
-    throw LayoutFileError("Cannot write " + path + ": " + why);
 }
 
 // Writes text to a temporary file beside path and renames it over path.
@@ -85,91 +91,87 @@ void writeFileAtomically(const std::string& path, const std::string& text)
     }
 }
 
-// The lines of the data file before its compressed stream, which must start
-// right after a line break within the first MiB (the gzip data of an attached
-// NRRD header): NRRD skips lines, not bytes, before gzip data.
-std::int64_t linesBeforeStream(const std::string& path, const std::string& dataPath, std::int64_t streamStart)
-{
-    if (streamStart <= 0)
-        return 0;
-    if (streamStart > static_cast<std::int64_t>(LayoutFileSupport::MaxHeaderBytes))
-        cannotWrite(path, "the compressed data starts too far into its file for a NRRD line skip");
-    std::string head;
-    try {
-        head = LayoutFileSupport::readPrefix(dataPath, static_cast<std::size_t>(streamStart));
-    } catch (const LayoutFileError& e) {
-        cannotWrite(path, e.what());
-    }
-    if (head.size() != static_cast<std::size_t>(streamStart) || head.back() != '\n')
-        cannotWrite(path, "the compressed data does not start on a new line, so NRRD cannot skip to it");
-    return static_cast<std::int64_t>(std::count(head.begin(), head.end(), '\n'));
-}
-
 } // namespace
 
-bool layoutFileFormatOf(const std::string& path, LayoutFileFormat& format)
+std::span<const LayoutFileFormat* const> layoutFileFormats()
 {
-    const std::string ext4 = lowerExtension(path, 4);
-    const std::string ext5 = lowerExtension(path, 5);
-    if (ext5 == ".nhdr" || ext5 == ".nrrd") {
-        format = LayoutFileFormat::Nrrd;
-        return true;
+    return Formats;
+}
+
+std::vector<const LayoutFileFormat*> writableLayoutFileFormats()
+{
+    std::vector<const LayoutFileFormat*> writable;
+    for (const LayoutFileFormat* format : Formats) {
+        if (format->writable())
+            writable.push_back(format);
     }
-    if (ext4 == ".mhd" || ext4 == ".mha") {
-        format = LayoutFileFormat::MetaImage;
-        return true;
+    return writable;
+}
+
+std::vector<std::string_view> typedLayoutFileExtensions(std::span<const LayoutFileFormat* const> formats)
+{
+    std::vector<std::string_view> typed;
+    for (const LayoutFileFormat* format : formats) {
+        for (const std::string_view ext : format->extensions) {
+            if (!ext.ends_with(".gz"))
+                typed.push_back(ext);
+        }
     }
-    const std::string ext7 = lowerExtension(path, 7);
-    if (ext4 == ".nii" || ext4 == ".hdr" || ext4 == ".img" || ext7 == ".nii.gz" || ext7 == ".img.gz") {
-        format = LayoutFileFormat::Nifti;
-        return true;
+    return typed;
+}
+
+std::string layoutFileExtensionList(std::span<const LayoutFileFormat* const> formats, std::string_view separator,
+                                    std::string_view lastSeparator)
+{
+    const std::vector<std::string_view> typed = typedLayoutFileExtensions(formats);
+    std::string list;
+    for (std::size_t i = 0; i < typed.size(); ++i) {
+        if (i > 0)
+            list += i + 1 == typed.size() ? lastSeparator : separator;
+        list += typed[i];
     }
-    return false;
+    return list;
+}
+
+const LayoutFileFormat* layoutFileFormatOf(const std::string& path)
+{
+    for (const LayoutFileFormat* format : Formats) {
+        for (const std::string_view ext : format->extensions) {
+            if (lowerExtension(path, ext.size()) == ext)
+                return format;
+        }
+    }
+    return nullptr;
 }
 
 bool isLayoutFileName(const std::string& path)
 {
-    LayoutFileFormat format;
-    return layoutFileFormatOf(path, format);
+    return layoutFileFormatOf(path) != nullptr;
 }
 
-bool layoutSaveFormatOf(const std::string& path, LayoutSaveFormat& format)
+const LayoutFileFormat* layoutSaveFormatOf(const std::string& path)
 {
-    LayoutFileFormat read;
-    if (!layoutFileFormatOf(path, read) || read == LayoutFileFormat::Nifti)
-        return false;
-    format = read == LayoutFileFormat::Nrrd ? LayoutSaveFormat::Nrrd : LayoutSaveFormat::MetaImage;
-    return true;
+    const LayoutFileFormat* format = layoutFileFormatOf(path);
+    return format && format->writable() ? format : nullptr;
 }
 
 LayoutFileReading readLayoutFile(const std::string& path)
 {
     LayoutFileReading reading;
-    LayoutFileFormat format;
-    if (!layoutFileFormatOf(path, format)) {
+    const LayoutFileFormat* format = layoutFileFormatOf(path);
+    if (!format) {
         reading.outcome = LayoutFileReading::Outcome::PlainData;
         return reading;
     }
     // Refusals are results here, not errors: the caller shows the text and
     // changes nothing.
     try {
-        switch (format) {
-        case LayoutFileFormat::Nrrd:
-            reading.contents = readNrrdLayout(path);
-            break;
-        case LayoutFileFormat::MetaImage:
-            reading.contents = readMetaImageLayout(path);
-            break;
-        case LayoutFileFormat::Nifti: {
-            const std::optional<LayoutFileContents> contents = readNiftiLayout(path);
-            if (!contents) {
-                reading.outcome = LayoutFileReading::Outcome::PlainData;
-                return reading;
-            }
-            reading.contents = *contents;
-            break;
+        const std::optional<LayoutFileContents> contents = format->read(path);
+        if (!contents) {
+            reading.outcome = LayoutFileReading::Outcome::PlainData;
+            return reading;
         }
-        }
+        reading.contents = *contents;
         reading.outcome = LayoutFileReading::Outcome::Layout;
     } catch (const LayoutFileError& refusal) {
         reading.outcome = LayoutFileReading::Outcome::Refusal;
@@ -188,9 +190,11 @@ std::int64_t wholeVolumesIn(const VolumeLayout& layout, std::int64_t fileSize)
     return (fileSize - layout.headerBytes) / volumeBytes;
 }
 
-void writeLayoutFile(const std::string& path, LayoutSaveFormat format, const VolumeLayout& layout,
+void writeLayoutFile(const std::string& path, const LayoutFileFormat& format, const VolumeLayout& layout,
                      const std::string& dataPath, VolumeEncoding encoding, std::int64_t streamStart)
 {
+    if (!format.writable())
+        cannotWrite(path, "Kelvox does not write " + std::string(format.name) + " headers");
     if (layout.dataType >= VoxelTypeCount || layoutDataBytes(layout) < 0 || layout.headerBytes < 0)
         cannotWrite(path, "the layout is incomplete (every size must be at least 1)");
     // The header would replace the file that holds the voxels (the same file
@@ -204,25 +208,5 @@ void writeLayoutFile(const std::string& path, LayoutSaveFormat format, const Vol
         cannotWrite(path, "the data file's name contains a line break, which a header line cannot hold");
     if (reference.find('%') != std::string::npos)
         cannotWrite(path, "the data file's name contains %, which headers read as a numbered series of files");
-    const bool packed = encoding == VolumeEncoding::Gzip || encoding == VolumeEncoding::Zlib;
-    std::string text;
-    if (!packed) {
-        text = format == LayoutSaveFormat::Nrrd ? nrrdHeaderText(layout, reference)
-                                                : metaImageHeaderText(layout, reference);
-    } else if (format == LayoutSaveFormat::Nrrd) {
-        if (encoding == VolumeEncoding::Zlib)
-            cannotWrite(path, "NRRD has no encoding for zlib data; save it as MetaImage");
-        text = nrrdHeaderText(layout, reference, linesBeforeStream(path, dataPath, streamStart));
-    } else {
-        if (layout.headerBytes != 0)
-            cannotWrite(path, "MetaImage cannot skip header bytes inside compressed data; save it as NRRD");
-        std::error_code ec;
-        const auto fileSize = static_cast<std::int64_t>(std::filesystem::file_size(dataPath, ec));
-        if (ec || fileSize < streamStart)
-            cannotWrite(path, "its data file " + dataPath + " cannot be read");
-        VolumeLayout skipped = layout;
-        skipped.headerBytes = streamStart;
-        text = metaImageHeaderText(skipped, reference, fileSize - streamStart);
-    }
-    writeFileAtomically(path, text);
+    writeFileAtomically(path, format.headerText({path, layout, reference, dataPath, encoding, streamStart}));
 }

@@ -3,8 +3,12 @@
 #include "layout/VolumeLayout.h"
 #include "volume/VolumeFile.h"
 
+#include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <vector>
 
 // Layout files: small headers that state how another file holds its voxels
 // (detached or attached NRRD, MetaImage, NIfTI-1 and Analyze 7.5). Reading one
@@ -19,13 +23,6 @@ class LayoutFileError : public std::runtime_error
 {
 public:
     using std::runtime_error::runtime_error;
-};
-
-enum class LayoutFileFormat
-{
-    Nrrd, // .nhdr (detached) or .nrrd (detached or attached)
-    MetaImage, // .mhd (detached) or .mha (attached)
-    Nifti, // .nii, .nii.gz, or the .hdr/.img pair (NIfTI-1 or Analyze 7.5)
 };
 
 // What a layout file states: the layout and the file holding the voxels.
@@ -58,12 +55,71 @@ struct LayoutFileReading
     std::string refusal;
 };
 
+// What a header writer is given: the layout, the data file and how it holds
+// the bytes, with the checks every format shares already passed.
+struct LayoutHeaderRequest
+{
+    std::string path; // the header being written, for refusal texts
+    VolumeLayout layout; // usable: every size at least 1, its bytes countable
+    std::string dataFileName; // as the header names the data file (one line, no %)
+    std::string dataPath; // the data file itself
+    VolumeEncoding encoding = VolumeEncoding::Raw;
+    std::int64_t streamStart = 0;
+};
+
+// One layout-file format: everything the dispatcher, the save dialog, the
+// command line's messages and the tests need of it. Each format's unit
+// defines one, and layoutFileFormats() lists them all; a new format is its
+// unit and one line in that list.
+struct LayoutFileFormat
+{
+    // The format's name in messages ("NRRD", "MetaImage").
+    std::string_view name;
+    // The extensions that name a file of this format, lower case with their
+    // dot; ".gz" forms are the compressed files. A saved header takes the
+    // first.
+    std::span<const std::string_view> extensions;
+    // Whether the first bytes of a file (unpacked, for a compressed one) look
+    // like this format's header.
+    bool (*contentLooksLike)(std::string_view head);
+    // Reads the layout the file at path states, header only. nullopt: not a
+    // layout file after all (plain data). Throws LayoutFileError with the
+    // refusal text.
+    std::optional<LayoutFileContents> (*read)(const std::string& path);
+    // The text of a detached header, or nullptr for a format the program
+    // does not write. Throws LayoutFileError ("Cannot write <path>: why").
+    std::string (*headerText)(const LayoutHeaderRequest& request);
+    // The save dialog's words for the file type ("NRRD header"), shown with
+    // the first extension; empty for a format the program does not write.
+    std::string_view saveFilterName;
+
+    bool writable() const { return headerText != nullptr; }
+};
+
+// Every layout-file format, in the order the save dialog and messages list
+// them.
+std::span<const LayoutFileFormat* const> layoutFileFormats();
+
+// The formats the program writes (those with a header writer), in the same
+// order.
+std::vector<const LayoutFileFormat*> writableLayoutFileFormats();
+
+// The extensions of formats as a user types them, the ".gz" forms of
+// compressed files left out: .nhdr .nrrd .mhd .mha .nii .hdr .img.
+std::vector<std::string_view> typedLayoutFileExtensions(std::span<const LayoutFileFormat* const> formats);
+
+// The same joined by separator, the last two by lastSeparator: ".nhdr,
+// .nrrd, .mhd or .mha".
+std::string layoutFileExtensionList(std::span<const LayoutFileFormat* const> formats, std::string_view separator,
+                                    std::string_view lastSeparator);
+
 // Whether the name's extension (case-insensitive) is one of the layout-file
 // extensions: .nhdr .nrrd .mhd .mha .nii .nii.gz .hdr .img .img.gz.
 bool isLayoutFileName(const std::string& path);
 
-// The format an extension names, for reading; false for any other name.
-bool layoutFileFormatOf(const std::string& path, LayoutFileFormat& format);
+// The format an extension (case-insensitive) names, for reading; nullptr for
+// any other name.
+const LayoutFileFormat* layoutFileFormatOf(const std::string& path);
 
 // Reads the layout file at path (the format chosen by its extension). Never
 // throws for anything in the file: unreadable, hostile or unsupported content
@@ -75,22 +131,16 @@ LayoutFileReading readLayoutFile(const std::string& path);
 // bytes, at least 1 (a header describes one volume even of a short file).
 std::int64_t wholeVolumesIn(const VolumeLayout& layout, std::int64_t fileSize);
 
-// Formats the save dialog offers; both are detached headers.
-enum class LayoutSaveFormat
-{
-    Nrrd, // .nhdr
-    MetaImage, // .mhd
-};
-
-// The save format a name's extension asks for (.nhdr/.nrrd -> Nrrd,
-// .mhd/.mha -> MetaImage); false for any other name.
-bool layoutSaveFormatOf(const std::string& path, LayoutSaveFormat& format);
+// The format a name's extension asks for when it is saved (.nhdr/.nrrd ->
+// NRRD, .mhd/.mha -> MetaImage); nullptr for a name of a format the program
+// does not write, or of none.
+const LayoutFileFormat* layoutSaveFormatOf(const std::string& path);
 
 // Writes a detached header at path that describes dataPath under layout. The
 // data file is named relative to the header's folder when it lies in or below
 // that folder, else by its absolute path. The text goes to a temporary file in
 // the same folder that is renamed over path once complete, so a failed write
-// leaves no partial file. Throws LayoutFileError saying why on failure
+// leaves no partial file. format must be writable. Throws LayoutFileError saying why on failure
 // (including a layout that is not usable, a data path a header line cannot
 // hold, and a path that is the data file itself under any name, which is left
 // as it is). Compressed data keeps its encoding: NRRD "encoding: gzip" (with a
@@ -98,6 +148,6 @@ bool layoutSaveFormatOf(const std::string& path, LayoutSaveFormat& format);
 // encoding and is refused), MetaImage "CompressedData = True" (the stream's
 // start as HeaderSize; header bytes inside the unpacked data cannot be said
 // and are refused).
-void writeLayoutFile(const std::string& path, LayoutSaveFormat format, const VolumeLayout& layout,
+void writeLayoutFile(const std::string& path, const LayoutFileFormat& format, const VolumeLayout& layout,
                      const std::string& dataPath, VolumeEncoding encoding = VolumeEncoding::Raw,
                      std::int64_t streamStart = 0);

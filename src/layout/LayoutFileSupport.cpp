@@ -45,6 +45,11 @@ void refuse(const std::string& text)
     throw LayoutFileError(text);
 }
 
+void cannotWrite(const std::string& path, const std::string& why)
+{
+    throw LayoutFileError("Cannot write " + path + ": " + why);
+}
+
 std::string readPrefix(const std::string& path, std::size_t maxBytes)
 {
     // O_NONBLOCK: a FIFO named like a header must not hang the caller.

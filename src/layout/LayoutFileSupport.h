@@ -50,6 +50,10 @@ std::string_view trim(std::string_view text);
 // Throws LayoutFileError(text).
 [[noreturn]] void refuse(const std::string& text);
 
+// Throws LayoutFileError("Cannot write <path>: <why>"), a header writer's
+// failure.
+[[noreturn]] void cannotWrite(const std::string& path, const std::string& why);
+
 // Fills dims and volumes from the axis sizes of a file (fastest axis first):
 // fewer than three axes are padded with 1, a fourth axis counts whole volumes,
 // axes beyond the fourth must have size 1. Refuses empty axes, more than four

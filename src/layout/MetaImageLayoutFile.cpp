@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <filesystem>
 #include <optional>
 
 using namespace LayoutFileSupport;
@@ -14,9 +15,24 @@ namespace {
 // A larger NDims is refused before any DimSize is read.
 constexpr std::int64_t MaxMetaDims = 16;
 
-// ElementType of each of our voxel types, in TVoxelDataType order.
-constexpr std::array<std::string_view, VoxelTypeCount> MetaTypeNames{
-    "MET_UCHAR", "MET_SHORT", "MET_INT", "MET_FLOAT", "MET_USHORT", "MET_CHAR", "MET_UINT", "MET_DOUBLE"};
+// ElementType of each of our voxel types, one row per type in TVoxelDataType
+// order; read and write both use it.
+struct MetaTypeCode
+{
+    TVoxelDataType type;
+    std::string_view elementType;
+};
+constexpr auto MetaTypes = std::to_array<MetaTypeCode>({
+    {vdtByte, "MET_UCHAR"},
+    {vdtInt16, "MET_SHORT"},
+    {vdtInt32, "MET_INT"},
+    {vdtFloat32, "MET_FLOAT"},
+    {vdtUInt16, "MET_USHORT"},
+    {vdtInt8, "MET_CHAR"},
+    {vdtUInt32, "MET_UINT"},
+    {vdtFloat64, "MET_DOUBLE"},
+});
+static_assert(listsEveryVoxelTypeInOrder(MetaTypes), "MetaTypes has one row per voxel type, in item order");
 
 bool equalsNoCase(std::string_view a, std::string_view b)
 {
@@ -42,7 +58,47 @@ std::int64_t parseField(std::string_view key, std::string_view value, const std:
     return *number;
 }
 
+// The first line of a MetaImage header names ObjectType (writers put it
+// first) or NDims.
+bool looksLikeMetaImage(std::string_view head)
+{
+    const std::string_view line = head.substr(0, head.find('\n'));
+    const std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos)
+        return false;
+    const std::string_view key = trim(line.substr(0, equals));
+    return equalsNoCase(key, "ObjectType") || equalsNoCase(key, "NDims");
+}
+
+std::optional<LayoutFileContents> readMetaImage(const std::string& path)
+{
+    return readMetaImageLayout(path);
+}
+
+// Compressed data keeps CompressedData, with the stream's start as
+// HeaderSize; header bytes inside the unpacked data cannot be said.
+std::string metaImageHeader(const LayoutHeaderRequest& request)
+{
+    if (request.encoding != VolumeEncoding::Gzip && request.encoding != VolumeEncoding::Zlib)
+        return metaImageHeaderText(request.layout, request.dataFileName);
+    if (request.layout.headerBytes != 0)
+        cannotWrite(request.path, "MetaImage cannot skip header bytes inside compressed data; save it as NRRD");
+    std::error_code ec;
+    const auto fileSize = static_cast<std::int64_t>(std::filesystem::file_size(request.dataPath, ec));
+    if (ec || fileSize < request.streamStart)
+        cannotWrite(request.path, "its data file " + request.dataPath + " cannot be read");
+    VolumeLayout skipped = request.layout;
+    skipped.headerBytes = request.streamStart;
+    return metaImageHeaderText(skipped, request.dataFileName, fileSize - request.streamStart);
+}
+
+constexpr std::array<std::string_view, 2> MetaImageExtensions{".mhd", ".mha"};
+
 } // namespace
+
+constinit const LayoutFileFormat MetaImageLayoutFormat{
+    "MetaImage", MetaImageExtensions, looksLikeMetaImage, readMetaImage, metaImageHeader, "MetaImage header",
+};
 
 MetaImageHeader parseMetaImageHeader(std::string_view text, const std::string& fileName)
 {
@@ -124,13 +180,14 @@ MetaImageHeader parseMetaImageHeader(std::string_view text, const std::string& f
                " channels per voxel (e.g. RGB), which Kelvox cannot show");
     if (elementType.empty())
         refuse(fileName + " is not a MetaImage header Kelvox can read: it has no ElementType line");
-    const auto known = std::find(MetaTypeNames.begin(), MetaTypeNames.end(), elementType);
-    if (known == MetaTypeNames.end()) {
+    const auto known = std::find_if(MetaTypes.begin(), MetaTypes.end(),
+                                    [&](const MetaTypeCode& code) { return code.elementType == elementType; });
+    if (known == MetaTypes.end()) {
         const bool wide = elementType == "MET_LONG_LONG" || elementType == "MET_ULONG_LONG";
         refuse(fileName + (wide ? " holds 64-bit integer voxels" : " holds voxels of type " + std::string(elementType)) +
                ", which Kelvox cannot show");
     }
-    header.dataType = static_cast<TVoxelDataType>(known - MetaTypeNames.begin());
+    header.dataType = known->type;
     const std::string_view dataFile = header.dataFile;
     if (dataFile.empty())
         refuse(fileName + " names no data file");
@@ -187,7 +244,7 @@ std::string metaImageHeaderText(const VolumeLayout& layout, const std::string& d
     if (several)
         text += " " + std::to_string(layout.volumes);
     text += "\n";
-    text += "ElementType = " + std::string(MetaTypeNames[layout.dataType < VoxelTypeCount ? layout.dataType : 0]) +
+    text += "ElementType = " + std::string(MetaTypes[layout.dataType < VoxelTypeCount ? layout.dataType : 0].elementType) +
             "\n";
     text += "BinaryData = True\n";
     if (compressedBytes >= 0) {

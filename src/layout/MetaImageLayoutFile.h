@@ -8,6 +8,10 @@
 #include <string_view>
 #include <vector>
 
+// The MetaImage format (.mhd detached, .mha attached; raw, zlib or gzip
+// data), as layoutFileFormats() lists it.
+extern const LayoutFileFormat MetaImageLayoutFormat;
+
 // A MetaImage header (.mhd, or the text before the voxels of an .mha) as far
 // as a layout needs it.
 struct MetaImageHeader

@@ -71,19 +71,34 @@ std::string headerOfImage(const std::string& imagePath)
     return stem + ".hdr";
 }
 
+// The datatype code of each of our voxel types, one row per type in
+// TVoxelDataType order.
+struct NiftiTypeCode
+{
+    TVoxelDataType type;
+    int datatype;
+};
+constexpr auto NiftiTypes = std::to_array<NiftiTypeCode>({
+    {vdtByte, DT_UINT8},
+    {vdtInt16, DT_INT16},
+    {vdtInt32, DT_INT32},
+    {vdtFloat32, DT_FLOAT32},
+    {vdtUInt16, DT_UINT16},
+    {vdtInt8, DT_INT8},
+    {vdtUInt32, DT_UINT32},
+    {vdtFloat64, DT_FLOAT64},
+});
+static_assert(listsEveryVoxelTypeInOrder(NiftiTypes), "NiftiTypes has one row per voxel type, in item order");
+
 bool mapNiftiType(int datatype, TVoxelDataType& type)
 {
-    switch (datatype) {
-    case DT_UINT8: type = vdtByte; return true;
-    case DT_INT8: type = vdtInt8; return true;
-    case DT_INT16: type = vdtInt16; return true;
-    case DT_UINT16: type = vdtUInt16; return true;
-    case DT_INT32: type = vdtInt32; return true;
-    case DT_UINT32: type = vdtUInt32; return true;
-    case DT_FLOAT32: type = vdtFloat32; return true;
-    case DT_FLOAT64: type = vdtFloat64; return true;
-    default: return false;
+    for (const NiftiTypeCode& code : NiftiTypes) {
+        if (code.datatype == datatype) {
+            type = code.type;
+            return true;
+        }
     }
+    return false;
 }
 
 std::string unsupportedTypeText(int datatype)
@@ -102,7 +117,17 @@ std::string unsupportedTypeText(int datatype)
     }
 }
 
+// .nii single files (and .nii.gz), .hdr/.img pairs (an .img or .img.gz is
+// read through its .hdr).
+constexpr std::array<std::string_view, 5> NiftiExtensions{".nii", ".hdr", ".img", ".nii.gz", ".img.gz"};
+
 } // namespace
+
+// Kelvox reads NIfTI-1 and Analyze 7.5 but does not write them: no header
+// writer.
+constinit const LayoutFileFormat NiftiLayoutFormat{
+    "NIfTI-1", NiftiExtensions, looksLikeNiftiHeader, readNiftiLayout, nullptr, {},
+};
 
 bool looksLikeNiftiHeader(std::string_view bytes)
 {

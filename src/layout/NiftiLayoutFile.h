@@ -6,6 +6,10 @@
 #include <string>
 #include <string_view>
 
+// NIfTI-1 and Analyze 7.5 (.nii, .nii.gz, .hdr/.img pairs, .img.gz), as
+// layoutFileFormats() lists it; read only.
+extern const LayoutFileFormat NiftiLayoutFormat;
+
 // Checks of the first 348 bytes of a NIfTI-1 or Analyze 7.5 header that
 // guard the NIfTI library against hostile values (its own reader converts
 // the data offset to int and sizes allocations from it).

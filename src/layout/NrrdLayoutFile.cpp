@@ -4,6 +4,7 @@
 
 #include <teem/nrrd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -41,9 +42,25 @@ struct NrrdIoDeleter
     }
 };
 
-// The library's name of each of our voxel types, in TVoxelDataType order.
-constexpr std::array<std::string_view, VoxelTypeCount> NrrdTypeNames{
-    "uchar", "short", "int", "float", "ushort", "signed char", "uint", "double"};
+// The library's type of each of our voxel types and its name in a header,
+// one row per type in TVoxelDataType order; read and write both use it.
+struct NrrdTypeCode
+{
+    TVoxelDataType type;
+    int nrrdType;
+    std::string_view name;
+};
+constexpr auto NrrdTypes = std::to_array<NrrdTypeCode>({
+    {vdtByte, nrrdTypeUChar, "uchar"},
+    {vdtInt16, nrrdTypeShort, "short"},
+    {vdtInt32, nrrdTypeInt, "int"},
+    {vdtFloat32, nrrdTypeFloat, "float"},
+    {vdtUInt16, nrrdTypeUShort, "ushort"},
+    {vdtInt8, nrrdTypeChar, "signed char"},
+    {vdtUInt32, nrrdTypeUInt, "uint"},
+    {vdtFloat64, nrrdTypeDouble, "double"},
+});
+static_assert(listsEveryVoxelTypeInOrder(NrrdTypes), "NrrdTypes has one row per voxel type, in item order");
 
 // The most specific line of the library's error report, without its
 // "[nrrd] function: " prefix.
@@ -73,17 +90,13 @@ std::string takeLibraryError()
 
 bool mapNrrdType(int nrrdType, TVoxelDataType& type)
 {
-    switch (nrrdType) {
-    case nrrdTypeUChar: type = vdtByte; return true;
-    case nrrdTypeChar: type = vdtInt8; return true;
-    case nrrdTypeShort: type = vdtInt16; return true;
-    case nrrdTypeUShort: type = vdtUInt16; return true;
-    case nrrdTypeInt: type = vdtInt32; return true;
-    case nrrdTypeUInt: type = vdtUInt32; return true;
-    case nrrdTypeFloat: type = vdtFloat32; return true;
-    case nrrdTypeDouble: type = vdtFloat64; return true;
-    default: return false;
+    for (const NrrdTypeCode& code : NrrdTypes) {
+        if (code.nrrdType == nrrdType) {
+            type = code.type;
+            return true;
+        }
     }
+    return false;
 }
 
 // What an axis kind makes of a voxel when it is not a plain sample, or empty.
@@ -122,7 +135,53 @@ std::int64_t lineSkipBytes(const std::string& layoutPath, const std::string& dat
            " lines it skips were not found in the first MiB of its data");
 }
 
+// The lines of the data file before its compressed stream, which must start
+// right after a line break within the first MiB (the gzip data of an attached
+// NRRD header): NRRD skips lines, not bytes, before gzip data.
+std::int64_t linesBeforeStream(const std::string& path, const std::string& dataPath, std::int64_t streamStart)
+{
+    if (streamStart <= 0)
+        return 0;
+    if (streamStart > static_cast<std::int64_t>(MaxHeaderBytes))
+        cannotWrite(path, "the compressed data starts too far into its file for a NRRD line skip");
+    std::string head;
+    try {
+        head = readPrefix(dataPath, static_cast<std::size_t>(streamStart));
+    } catch (const LayoutFileError& e) {
+        cannotWrite(path, e.what());
+    }
+    if (head.size() != static_cast<std::size_t>(streamStart) || head.back() != '\n')
+        cannotWrite(path, "the compressed data does not start on a new line, so NRRD cannot skip to it");
+    return static_cast<std::int64_t>(std::count(head.begin(), head.end(), '\n'));
+}
+
+std::string nrrdHeader(const LayoutHeaderRequest& request)
+{
+    switch (request.encoding) {
+    case VolumeEncoding::Detect:
+    case VolumeEncoding::Raw:
+        return nrrdHeaderText(request.layout, request.dataFileName);
+    case VolumeEncoding::Gzip:
+        return nrrdHeaderText(request.layout, request.dataFileName,
+                              linesBeforeStream(request.path, request.dataPath, request.streamStart));
+    case VolumeEncoding::Zlib:
+        break;
+    }
+    cannotWrite(request.path, "NRRD has no encoding for zlib data; save it as MetaImage");
+}
+
+std::optional<LayoutFileContents> readNrrd(const std::string& path)
+{
+    return readNrrdLayout(path);
+}
+
+constexpr std::array<std::string_view, 2> NrrdExtensions{".nhdr", ".nrrd"};
+
 } // namespace
+
+constinit const LayoutFileFormat NrrdLayoutFormat{
+    "NRRD", NrrdExtensions, hasNrrdMagic, readNrrd, nrrdHeader, "NRRD header",
+};
 
 bool hasNrrdMagic(std::string_view bytes)
 {
@@ -302,7 +361,7 @@ LayoutFileContents readNrrdLayout(const std::string& path)
 std::string nrrdHeaderText(const VolumeLayout& layout, const std::string& dataFileName, std::int64_t lineSkip)
 {
     std::string text = "NRRD0004\n# Kelvox: the layout of a raw file (the voxels are not copied)\n";
-    text += "type: " + std::string(NrrdTypeNames[layout.dataType < VoxelTypeCount ? layout.dataType : 0]) + "\n";
+    text += "type: " + std::string(NrrdTypes[layout.dataType < VoxelTypeCount ? layout.dataType : 0].name) + "\n";
     const bool several = layout.volumes > 1;
     text += several ? "dimension: 4\n" : "dimension: 3\n";
     text += "sizes: " + std::to_string(layout.dims[0]) + " " + std::to_string(layout.dims[1]) + " " +

@@ -28,6 +28,10 @@ struct NrrdHeaderScan
     std::string withoutSkips;
 };
 
+// The NRRD format (.nhdr detached, .nrrd detached or attached; raw or gzip
+// data), as layoutFileFormats() lists it.
+extern const LayoutFileFormat NrrdLayoutFormat;
+
 // Whether bytes start with a NRRD magic line ("NRRD000" and a digit).
 bool hasNrrdMagic(std::string_view bytes);
 

@@ -4,6 +4,7 @@
 #include "layout/VolumeFileSource.h"
 #include "ui/BusyCursor.h"
 #include "ui/NumberFormat.h"
+#include "ui/VoxelTypeCaptions.h"
 #include "volume/Kelvox_DataMgr.h"
 #include "volume/ViewImage.h"
 
@@ -24,11 +25,6 @@ namespace
 constexpr int ThumbnailSize = 96;
 constexpr int ShownCandidates = 8;
 
-constexpr std::array<const char*, VoxelTypeCount> TypeWords{
-    "Byte (unsigned)",    "Int-16 (signed)", "Int-32 (signed)",    "Float-32",
-    "UInt-16 (unsigned)", "Int-8 (signed)",  "UInt-32 (unsigned)", "Float-64",
-};
-
 // The view bitmap over a QImage (RGB888: red, green, blue, a byte each).
 class QImageView final : public ViewImage
 {
@@ -47,6 +43,14 @@ private:
     QImage m_image;
 };
 
+// The data-type list's caption of type in running text (single blanks):
+// "Int-16 (signed)".
+QString typeWords(TVoxelDataType type)
+{
+    const std::string_view caption = VoxelTypeCaptions[type].text;
+    return QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())).simplified();
+}
+
 } // namespace
 
 QString layoutInWords(const VolumeLayout& layout)
@@ -56,7 +60,7 @@ QString layoutInWords(const VolumeLayout& layout)
                         .arg(layout.dims[0])
                         .arg(layout.dims[1])
                         .arg(layout.dims[2])
-                        .arg(QString::fromLatin1(info ? TypeWords[layout.dataType] : "?"));
+                        .arg(info ? typeWords(layout.dataType) : QStringLiteral("?"));
     if (info && info->bytes > 1)
         words += layout.byteOrder == boBigEndian ? QStringLiteral(", Big-Endian") : QStringLiteral(", Lil-Endian (Intel)");
     words += QStringLiteral(", header %1").arg(layout.headerBytes);

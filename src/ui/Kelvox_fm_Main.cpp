@@ -15,6 +15,7 @@
 #include "ui/ViewBorder.h"
 #include "ui/ViewImageWidget.h"
 #include "ui/ViewZoomFit.h"
+#include "ui/VoxelTypeCaptions.h"
 #include "ui/ZebRotateLabel.h"
 #include "layout/VolumeLayout.h"
 #include "volume/Kelvox_DataMgr.h"
@@ -126,6 +127,12 @@ Tfm_Main::Tfm_Main(TKelvoxDataMgr& dataMgr, QString fileDescription, QWidget* pa
     , m_fileDescription(std::move(fileDescription))
 {
     ui->setupUi(this);
+    // The data-type list's items, one per voxel type, from the caption table
+    // the guess dialog shares.
+    for (const VoxelTypeCaption& caption : VoxelTypeCaptions) {
+        ui->cb_DataType->addItem(
+            QString::fromUtf8(caption.text.data(), static_cast<qsizetype>(caption.text.size())));
+    }
     applyFonts();
 
     // Labels size themselves to their text, as the layout marks them.

@@ -15,15 +15,25 @@
 #include <QFileInfo>
 #include <QStringList>
 
-#include <algorithm>
-#include <array>
+#include <vector>
 
 namespace {
 
-// The file types of the save dialog, in LayoutSaveFormat order.
-const std::array<QString, 2> SaveFilters{QStringLiteral("NRRD header (*.nhdr)"),
-                                         QStringLiteral("MetaImage header (*.mhd)")};
-const std::array<QString, 2> SaveSuffixes{QStringLiteral(".nhdr"), QStringLiteral(".mhd")};
+// The save dialog's file type of a format: "NRRD header (*.nhdr)".
+QString saveFilter(const LayoutFileFormat& format)
+{
+    return QStringLiteral("%1 (*%2)")
+        .arg(QString::fromUtf8(format.saveFilterName.data(), static_cast<qsizetype>(format.saveFilterName.size())),
+             QString::fromUtf8(format.extensions.front().data(),
+                               static_cast<qsizetype>(format.extensions.front().size())));
+}
+
+// The extension a saved header of format gets when its name has none.
+QString saveSuffix(const LayoutFileFormat& format)
+{
+    return QString::fromUtf8(format.extensions.front().data(),
+                             static_cast<qsizetype>(format.extensions.front().size()));
+}
 
 // The window's one name conversion, lossless for names that are not UTF-8.
 std::string fileSystemName(const QString& path)
@@ -55,25 +65,30 @@ void Tfm_Main::mi_SaveLayoutAsClick()
 
     const QString dataPath = displayName(DataMgr.FileName);
     const QFileInfo data(dataPath);
-    const QString initial = data.absoluteDir().filePath(data.completeBaseName() + SaveSuffixes[0]);
+    // The dialog's file types, one per format the program writes, the first
+    // chosen to begin with.
+    const std::vector<const LayoutFileFormat*> formats = writableLayoutFileFormats();
+    QStringList filters;
+    for (const LayoutFileFormat* format : formats) {
+        filters << saveFilter(*format);
+    }
+    const QString initial = data.absoluteDir().filePath(data.completeBaseName() + saveSuffix(*formats.front()));
     QString filter;
-    QString path = Dialogs::askSaveFileName(this, QStringLiteral("Save Layout As"), initial,
-                                            QStringList(SaveFilters.begin(), SaveFilters.end()), filter);
+    QString path = Dialogs::askSaveFileName(this, QStringLiteral("Save Layout As"), initial, filters, filter);
     if (path.isEmpty()) {
         return;
     }
     // The name's own extension decides; without one, the file type chosen.
-    LayoutSaveFormat format = LayoutSaveFormat::Nrrd;
-    if (!layoutSaveFormatOf(fileSystemName(path), format)) {
-        const auto chosen = std::find(SaveFilters.begin(), SaveFilters.end(), filter);
-        format = chosen == SaveFilters.end() ? LayoutSaveFormat::Nrrd
-                                             : static_cast<LayoutSaveFormat>(chosen - SaveFilters.begin());
+    const LayoutFileFormat* format = layoutSaveFormatOf(fileSystemName(path));
+    if (!format) {
+        const qsizetype chosen = filters.indexOf(filter);
+        format = formats[chosen < 0 ? 0 : static_cast<std::size_t>(chosen)];
         if (QFileInfo(path).suffix().isEmpty()) {
-            path += SaveSuffixes[static_cast<std::size_t>(format)];
+            path += saveSuffix(*format);
         }
     }
     try {
-        writeLayoutFile(fileSystemName(path), format, layout, DataMgr.FileName, DataMgr.Stream->encoding(),
+        writeLayoutFile(fileSystemName(path), *format, layout, DataMgr.FileName, DataMgr.Stream->encoding(),
                         DataMgr.Stream->streamStart());
     } catch (const LayoutFileError& error) {
         Dialogs::showError(this, displayName(error.what()));

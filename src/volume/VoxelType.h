@@ -74,6 +74,23 @@ inline constexpr std::array<VoxelTypeInfo, VoxelTypeCount> VoxelTypes{{
     {vdtFloat64, 8, true, true, "f64", 4, {{{-10000, 10000}, {0, 10000}, {0, 1}, {-1, 1}, {0, 255}, {0, 10000}}}},
 }};
 
+// Whether a per-type table has one row per voxel type, in item order (row i
+// states type i). Every table of per-type facts checks itself with this in a
+// static_assert, so a type added to the enumeration but left out of a table,
+// or a table in the wrong order, fails to compile.
+template<typename Row, std::size_t N>
+constexpr bool listsEveryVoxelTypeInOrder(const std::array<Row, N>& rows)
+{
+    if (N != VoxelTypeCount)
+        return false;
+    for (std::size_t i = 0; i < N; ++i) {
+        if (static_cast<std::size_t>(rows[i].type) != i)
+            return false;
+    }
+    return true;
+}
+static_assert(listsEveryVoxelTypeInOrder(VoxelTypes), "VoxelTypes has one row per TVoxelDataType, in item order");
+
 // The row of type, or nullptr for a value outside 0..7.
 constexpr const VoxelTypeInfo* voxelTypeInfo(TVoxelDataType type)
 {

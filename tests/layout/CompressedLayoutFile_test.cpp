@@ -5,12 +5,12 @@
 // one fails these tests.
 
 #include "layout/LayoutFile.h"
+#include "layout/MetaImageLayoutFile.h"
+#include "layout/NrrdLayoutFile.h"
 #include "volume/Kelvox_DataMgr.h"
 #include "volume/ViewImage.h"
 
 #include "LayoutFileTestSupport.h"
-
-#include <zlib.h>
 
 #include <gtest/gtest.h>
 
@@ -82,17 +82,6 @@ void expectSameViews(const std::string& plainPath, const std::string& packedPath
     // Something was drawn: the views are not one flat colour.
     EXPECT_NE(std::adjacent_find(plainViews[0].begin(), plainViews[0].end(), std::not_equal_to<>()),
               plainViews[0].end());
-}
-
-std::string zlibPacked(const std::string& bytes)
-{
-    uLongf size = compressBound(static_cast<uLong>(bytes.size()));
-    std::string out(size, '\0');
-    EXPECT_EQ(compress2(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(bytes.data()),
-                        static_cast<uLong>(bytes.size()), 6),
-              Z_OK);
-    out.resize(size);
-    return out;
 }
 
 // Every type nibabel writes, both orders, 3-D and 4-D, as .nii and .nii.gz,
@@ -175,7 +164,7 @@ TEST(CompressedLayoutFile, GzipNrrdFromUnuAndSavedHeadersShowLikeRawData)
     VolumeLayout skipped = attached.layout;
     skipped.headerBytes = 26;
     skipped.dims = {13, 10, 6};
-    writeLayoutFile(dir.path("saved.nhdr"), LayoutSaveFormat::Nrrd, skipped, attached.dataPath, attached.encoding,
+    writeLayoutFile(dir.path("saved.nhdr"), NrrdLayoutFormat, skipped, attached.dataPath, attached.encoding,
                     attached.streamStart);
     const LayoutFileContents saved = readLayout(dir.path("saved.nhdr"));
     EXPECT_EQ(saved.layout, skipped);
@@ -200,7 +189,7 @@ TEST(CompressedLayoutFile, ZlibMetaImageShowsLikeRawData)
                                "ElementByteOrderMSB = False\nBinaryData = True\n";
     dir.write("v.raw", raw);
     dir.write("plain.mhd", fields + "ElementDataFile = v.raw\n");
-    const std::string packed = zlibPacked(raw);
+    const std::string packed = packedBytes(raw, VolumeEncoding::Zlib);
     dir.write("v.zraw", packed);
     dir.write("detached.mhd", fields + "CompressedData = True\nCompressedDataSize = " + std::to_string(packed.size()) +
                                   "\nElementDataFile = v.zraw\n");
@@ -211,7 +200,7 @@ TEST(CompressedLayoutFile, ZlibMetaImageShowsLikeRawData)
 
     for (const char* source : {"detached.mhd", "attached.mha"}) {
         const LayoutFileContents contents = readLayout(dir.path(source));
-        writeLayoutFile(dir.path("saved.mhd"), LayoutSaveFormat::MetaImage, contents.layout, contents.dataPath,
+        writeLayoutFile(dir.path("saved.mhd"), MetaImageLayoutFormat, contents.layout, contents.dataPath,
                         contents.encoding, contents.streamStart);
         EXPECT_EQ(readLayout(dir.path("saved.mhd")), contents) << source;
         EXPECT_NE(readFile(dir.path("saved.mhd")).find("CompressedData = True\n"), std::string::npos);
@@ -219,10 +208,10 @@ TEST(CompressedLayoutFile, ZlibMetaImageShowsLikeRawData)
     // Header bytes inside zlib data: MetaImage cannot say so, NRRD has no zlib.
     LayoutFileContents contents = readLayout(dir.path("detached.mhd"));
     contents.layout.headerBytes = 4;
-    EXPECT_THROW(writeLayoutFile(dir.path("bad.mhd"), LayoutSaveFormat::MetaImage, contents.layout, contents.dataPath,
+    EXPECT_THROW(writeLayoutFile(dir.path("bad.mhd"), MetaImageLayoutFormat, contents.layout, contents.dataPath,
                                  contents.encoding, contents.streamStart),
                  LayoutFileError);
-    EXPECT_THROW(writeLayoutFile(dir.path("bad.nhdr"), LayoutSaveFormat::Nrrd, contents.layout, contents.dataPath,
+    EXPECT_THROW(writeLayoutFile(dir.path("bad.nhdr"), NrrdLayoutFormat, contents.layout, contents.dataPath,
                                  contents.encoding, contents.streamStart),
                  LayoutFileError);
 }

@@ -1,4 +1,6 @@
 #include "layout/LayoutFile.h"
+#include "layout/MetaImageLayoutFile.h"
+#include "layout/NrrdLayoutFile.h"
 
 #include "LayoutFileTestSupport.h"
 
@@ -27,34 +29,6 @@ std::vector<std::string> folderEntries(const std::string& folder)
     return names;
 }
 
-struct NameCase
-{
-    const char* name;
-    bool layoutFile;
-    bool savable;
-};
-
-class LayoutFileNames : public testing::TestWithParam<NameCase>
-{
-};
-
-TEST_P(LayoutFileNames, AreRecognisedByExtensionInAnyCase)
-{
-    const NameCase& c = GetParam();
-    EXPECT_EQ(isLayoutFileName(c.name), c.layoutFile);
-    LayoutSaveFormat format;
-    EXPECT_EQ(layoutSaveFormatOf(c.name, format), c.savable);
-}
-
-INSTANTIATE_TEST_SUITE_P(Extensions, LayoutFileNames,
-                         testing::Values(NameCase{"a.nhdr", true, true}, NameCase{"/x/A.NRRD", true, true},
-                                         NameCase{"a.mhd", true, true}, NameCase{"a.MHA", true, true},
-                                         NameCase{"a.nii", true, false}, NameCase{"a.nii.gz", true, false},
-                                         NameCase{"a.hdr", true, false}, NameCase{"a.Img", true, false},
-                                         NameCase{"a.raw", false, false}, NameCase{"nhdr", false, false},
-                                         NameCase{"a.nhdr.raw", false, false}, NameCase{"", false, false},
-                                         NameCase{"a.gz", false, false}));
-
 TEST(LayoutFile, WholeVolumesCountOnlyCompleteOnesAfterTheHeader)
 {
     VolumeLayout layout = smallLayout(); // 4 x 3 x 2 x 2 bytes = 48 per volume, 16 header bytes
@@ -67,19 +41,9 @@ TEST(LayoutFile, WholeVolumesCountOnlyCompleteOnesAfterTheHeader)
     EXPECT_EQ(wholeVolumesIn(layout, 100), 1);
 }
 
-TEST(LayoutFile, PlainFilesAreNotLayouts)
-{
-    EXPECT_EQ(readLayoutFile("/nowhere/volume.raw").outcome, LayoutFileReading::Outcome::PlainData);
-}
-
-TEST(LayoutFile, UnreadableLayoutFileIsRefused)
+TEST(LayoutFile, FolderIsRefused)
 {
     TempDir dir;
-    for (const std::string name : {"missing.nhdr", "missing.mhd", "missing.nii"}) {
-        const LayoutFileReading reading = readLayoutFile(dir.path(name));
-        EXPECT_EQ(reading.outcome, LayoutFileReading::Outcome::Refusal);
-        EXPECT_EQ(reading.refusal, dir.path(name) + " cannot be read: No such file or directory");
-    }
     std::filesystem::create_directories(dir.path("folder.nhdr"));
     EXPECT_NE(readLayoutFile(dir.path("folder.nhdr")).refusal.find("it is not a regular file"), std::string::npos);
 }
@@ -103,10 +67,10 @@ TEST_P(LayoutFileReference, DataFileIsRelativeOnlyInOrBelowTheHeadersFolder)
     std::filesystem::create_directories(dir.path("hdr"));
     const std::string expected =
         c.expectedLine.empty() ? std::filesystem::canonical(data).string() : c.expectedLine;
-    writeLayoutFile(dir.path("hdr/x.nhdr"), LayoutSaveFormat::Nrrd, smallLayout(), data);
+    writeLayoutFile(dir.path("hdr/x.nhdr"), NrrdLayoutFormat, smallLayout(), data);
     EXPECT_NE(readFile(dir.path("hdr/x.nhdr")).find("data file: " + expected + "\n"), std::string::npos)
         << readFile(dir.path("hdr/x.nhdr"));
-    writeLayoutFile(dir.path("hdr/x.mhd"), LayoutSaveFormat::MetaImage, smallLayout(), data);
+    writeLayoutFile(dir.path("hdr/x.mhd"), MetaImageLayoutFormat, smallLayout(), data);
     EXPECT_TRUE(readFile(dir.path("hdr/x.mhd")).ends_with("ElementDataFile = " + expected + "\n"));
 }
 
@@ -124,7 +88,7 @@ TEST(LayoutFile, RelativeDataPathsAreTakenFromTheWorkingFolder)
     dir.write("v.raw", "x");
     const std::filesystem::path before = std::filesystem::current_path();
     std::filesystem::current_path(dir.path());
-    writeLayoutFile("x.nhdr", LayoutSaveFormat::Nrrd, smallLayout(), "v.raw");
+    writeLayoutFile("x.nhdr", NrrdLayoutFormat, smallLayout(), "v.raw");
     std::filesystem::current_path(before);
     EXPECT_NE(readFile(dir.path("x.nhdr")).find("data file: v.raw\n"), std::string::npos);
 }
@@ -134,7 +98,7 @@ TEST(LayoutFile, RewritingReplacesTheWholeFile)
     TempDir dir;
     const std::string data = dir.write("v.raw", std::string(100, 'x'));
     const std::string path = dir.write("x.mhd", std::string(5000, '#'));
-    writeLayoutFile(path, LayoutSaveFormat::MetaImage, smallLayout(), data);
+    writeLayoutFile(path, MetaImageLayoutFormat, smallLayout(), data);
     EXPECT_EQ(readFile(path).find('#'), std::string::npos);
     EXPECT_EQ(folderEntries(dir.path()), (std::vector<std::string>{"v.raw", "x.mhd"}));
 }
@@ -150,7 +114,7 @@ TEST(LayoutFile, FailedWriteSaysWhyAndLeavesNothing)
     };
     for (const auto& [path, why] : cases) {
         try {
-            writeLayoutFile(path, LayoutSaveFormat::Nrrd, smallLayout(), data);
+            writeLayoutFile(path, NrrdLayoutFormat, smallLayout(), data);
             ADD_FAILURE() << "no error for " << path;
         } catch (const LayoutFileError& error) {
             EXPECT_EQ(std::string(error.what()), "Cannot write " + path + ": " + why);
@@ -164,15 +128,15 @@ TEST(LayoutFile, UnusableLayoutsAndNamesAreNotWritten)
     TempDir dir;
     VolumeLayout empty = smallLayout();
     empty.dims[1] = 0;
-    EXPECT_THROW(writeLayoutFile(dir.path("a.nhdr"), LayoutSaveFormat::Nrrd, empty, dir.path("v.raw")),
+    EXPECT_THROW(writeLayoutFile(dir.path("a.nhdr"), NrrdLayoutFormat, empty, dir.path("v.raw")),
                  LayoutFileError);
     VolumeLayout huge = smallLayout();
     huge.dims = {1 << 30, 1 << 30, 1 << 30};
-    EXPECT_THROW(writeLayoutFile(dir.path("a.nhdr"), LayoutSaveFormat::Nrrd, huge, dir.path("v.raw")),
+    EXPECT_THROW(writeLayoutFile(dir.path("a.nhdr"), NrrdLayoutFormat, huge, dir.path("v.raw")),
                  LayoutFileError);
-    EXPECT_THROW(writeLayoutFile(dir.path("a.nhdr"), LayoutSaveFormat::Nrrd, smallLayout(), dir.path("a\nb.raw")),
+    EXPECT_THROW(writeLayoutFile(dir.path("a.nhdr"), NrrdLayoutFormat, smallLayout(), dir.path("a\nb.raw")),
                  LayoutFileError);
-    EXPECT_THROW(writeLayoutFile(dir.path("a.mhd"), LayoutSaveFormat::MetaImage, smallLayout(), dir.path("a%d.raw")),
+    EXPECT_THROW(writeLayoutFile(dir.path("a.mhd"), MetaImageLayoutFormat, smallLayout(), dir.path("a%d.raw")),
                  LayoutFileError);
     EXPECT_TRUE(folderEntries(dir.path()).empty());
 }

@@ -87,29 +87,6 @@ TEST(MetaImageLayoutFile, AttachedDataStartsAfterTheDataFileLine)
     EXPECT_EQ(reading.contents.layout.headerBytes, static_cast<std::int64_t>(header.size() + 2));
 }
 
-TEST(MetaImageLayoutFile, WrittenHeaderReadsBackForEveryType)
-{
-    TempDir dir;
-    const std::string raw = dir.write("data/v.raw", std::string(4096, 'x'));
-    for (std::size_t t = 0; t < VoxelTypeCount; ++t) {
-        for (const TByteOrder order : {boLittleEndian, boBigEndian}) {
-            const auto type = static_cast<TVoxelDataType>(t);
-            const VolumeLayout layout = makeLayout(3, 2, 2, t % 2 ? 3 : 1, type,
-                                                   VoxelTypes[t].bytes > 1 ? order : boLittleEndian,
-                                                   static_cast<std::int64_t>(t * 7));
-            const std::string path = dir.path("v.mhd");
-            writeLayoutFile(path, LayoutSaveFormat::MetaImage, layout, raw);
-            const std::string text = readFile(path);
-            EXPECT_NE(text.find("ElementDataFile = data/v.raw\n"), std::string::npos) << text;
-            EXPECT_TRUE(text.ends_with("ElementDataFile = data/v.raw\n")) << "the data file line comes last";
-            const LayoutFileReading reading = readLayoutFile(path);
-            ASSERT_EQ(reading.outcome, LayoutFileReading::Outcome::Layout) << reading.refusal;
-            EXPECT_EQ(reading.contents.layout, layout) << text;
-            EXPECT_EQ(reading.contents.dataPath, raw);
-        }
-    }
-}
-
 TEST(MetaImageLayoutFile, HeaderTextMatchesTheFieldList)
 {
     EXPECT_EQ(metaImageHeaderText(makeLayout(4, 3, 2, 5, vdtUInt16, boBigEndian, 12), "/abs/v.raw"),

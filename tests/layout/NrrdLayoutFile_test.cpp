@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 using namespace LayoutFileTest;
 
 namespace {
@@ -29,77 +27,7 @@ LayoutFileReading readExpectingLayout(const std::string& path)
     return reading;
 }
 
-// ---- Headers we write, read back by teem's own command-line tool ----
-
-struct WrittenCase
-{
-    TVoxelDataType type;
-    TByteOrder order;
-    std::int64_t header;
-    std::int64_t volumes;
-    std::string dataName; // relative to the test folder
-};
-
-class NrrdWritten : public testing::TestWithParam<WrittenCase>
-{
-};
-
-TEST_P(NrrdWritten, UnuReadsTheRawVoxelsAndValues)
-{
-    const std::string unu = findUnu();
-    if (unu.empty())
-        GTEST_SKIP() << "unu (teem-apps) is not installed";
-    const WrittenCase& c = GetParam();
-    TempDir dir;
-    const VolumeLayout layout = makeLayout(5, 3, 2, c.volumes, c.type, c.order, c.header);
-    const std::size_t count = static_cast<std::size_t>(5 * 3 * 2 * c.volumes);
-    const std::string voxels = encodeVoxels(c.type, c.order == boBigEndian, count);
-    const std::string dataPath = dir.write(c.dataName, std::string(static_cast<std::size_t>(c.header), 'H') + voxels);
-    const std::string header = dir.path("hdr/layout.nhdr");
-    std::filesystem::create_directories(dir.path("hdr"));
-    writeLayoutFile(header, LayoutSaveFormat::Nrrd, layout, dataPath);
-
-    // From another working directory, so a data file name is only found
-    // when it is right relative to the header.
-    int status = 0;
-    const std::string data = runCommand("cd / && " + unu + " data " + shellQuote(header) + " 2>/dev/null", status);
-    ASSERT_EQ(status, 0) << readFile(header);
-    EXPECT_EQ(data, voxels);
-
-    const std::string text = runCommand("cd / && " + unu + " reshape -i " + shellQuote(header) + " -s " +
-                                            std::to_string(count) + " 2>/dev/null | " + unu +
-                                            " save -f text -o - 2>/dev/null",
-                                        status);
-    ASSERT_EQ(status, 0);
-    std::istringstream values(text);
-    for (std::size_t i = 0; i < count; ++i) {
-        double v = 0;
-        ASSERT_TRUE(values >> v) << "voxel " << i;
-        ASSERT_EQ(v, testVoxelValue(c.type, i)) << "voxel " << i;
-    }
-
-    // And our own reader (through teem) gives back what was written.
-    const LayoutFileReading reading = readExpectingLayout(header);
-    VolumeLayout expected = layout;
-    if (VoxelTypes[c.type].bytes == 1)
-        expected.byteOrder = boLittleEndian; // single bytes have no order
-    EXPECT_EQ(reading.contents.layout, expected);
-    EXPECT_EQ(std::filesystem::canonical(reading.contents.dataPath), std::filesystem::canonical(dataPath));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    EveryTypeAndOrder, NrrdWritten,
-    testing::Values(WrittenCase{vdtByte, boLittleEndian, 0, 1, "hdr/a.raw"},
-                    WrittenCase{vdtInt8, boBigEndian, 5, 1, "hdr/a.raw"},
-                    WrittenCase{vdtInt16, boLittleEndian, 0, 2, "hdr/sub/a.raw"},
-                    WrittenCase{vdtInt16, boBigEndian, 512, 1, "other/a.raw"},
-                    WrittenCase{vdtUInt16, boBigEndian, 1, 3, "hdr/a.raw"},
-                    WrittenCase{vdtInt32, boBigEndian, 0, 1, "hdr/a b.raw"},
-                    WrittenCase{vdtUInt32, boLittleEndian, 7, 2, "other/a.raw"},
-                    WrittenCase{vdtFloat32, boLittleEndian, 0, 1, "hdr/a.raw"},
-                    WrittenCase{vdtFloat32, boBigEndian, 3, 2, "hdr/sub/deeper/a.raw"},
-                    WrittenCase{vdtFloat64, boBigEndian, 100, 1, "hdr/a.raw"},
-                    WrittenCase{vdtFloat64, boLittleEndian, 0, 4, "other/a.raw"}));
+// ---- Headers we write ----
 
 TEST(NrrdLayoutFile, HeaderTextNamesEveryFieldOnlyWhenNeeded)
 {

@@ -186,7 +186,8 @@ TEST_F(MainWindowLayoutFiles, SavesTheParametersAsTheyStandInTheChosenFormat)
         nextSaveAnswer = tempDir.filePath(c.answer);
         nextSaveFilter.clear();
         child<QAction>("mi_SaveLayoutAs")->trigger();
-        ASSERT_EQ(saveFilters.size(), 2);
+        ASSERT_EQ(saveFilters, QStringList({QStringLiteral("NRRD header (*.nhdr)"),
+                                            QStringLiteral("MetaImage header (*.mhd)")}));
         nextSaveFilter = saveFilters[c.filter];
         child<QAction>("mi_SaveLayoutAs")->trigger();
         const LayoutFileReading reading = readLayoutFile(QFile::encodeName(tempDir.filePath(c.written)).toStdString());
