@@ -140,10 +140,10 @@ const LayoutFileFormat* layoutSaveFormatOf(const std::string& path);
 // data file is named relative to the header's folder when it lies in or below
 // that folder, else by its absolute path. The text goes to a temporary file in
 // the same folder that is renamed over path once complete, so a failed write
-// leaves no partial file. format must be writable. Throws LayoutFileError saying why on failure
-// (including a layout that is not usable, a data path a header line cannot
-// hold, and a path that is the data file itself under any name, which is left
-// as it is). Compressed data keeps its encoding: NRRD "encoding: gzip" (with a
+// leaves no partial file. Throws LayoutFileError saying why on failure
+// (including a format the program does not write, a layout that is not
+// usable, a data path a header line cannot hold, and a path that is the data
+// file itself under any name, which is left as it is). Compressed data keeps its encoding: NRRD "encoding: gzip" (with a
 // line skip for a stream after an attached header; zlib data has no NRRD
 // encoding and is refused), MetaImage "CompressedData = True" (the stream's
 // start as HeaderSize; header bytes inside the unpacked data cannot be said

@@ -315,6 +315,10 @@ TEST(LayoutFileFormatTable, EveryExtensionNamesItsOwnFormatOnly)
             }
         }
         EXPECT_EQ(format->writable(), !format->saveFilterName.empty()) << format->name;
+        if (!format->writable()) {
+            EXPECT_THROW(writeLayoutFile("/nowhere/x", *format, layoutOf(0, boLittleEndian), "/nowhere/v"),
+                         LayoutFileError);
+        }
     }
     for (const char* other : {"a.raw", "nhdr", "a.nhdr.raw", "", "a.gz", "a.nii.bz2"}) {
         EXPECT_FALSE(isLayoutFileName(other)) << other;
