@@ -67,11 +67,12 @@ TEST_P(LayoutFileReference, DataFileIsRelativeOnlyInOrBelowTheHeadersFolder)
     std::filesystem::create_directories(dir.path("hdr"));
     const std::string expected =
         c.expectedLine.empty() ? std::filesystem::canonical(data).string() : c.expectedLine;
-    writeLayoutFile(dir.path("hdr/x.nhdr"), NrrdLayoutFormat, smallLayout(), data);
-    EXPECT_NE(readFile(dir.path("hdr/x.nhdr")).find("data file: " + expected + "\n"), std::string::npos)
-        << readFile(dir.path("hdr/x.nhdr"));
-    writeLayoutFile(dir.path("hdr/x.mhd"), MetaImageLayoutFormat, smallLayout(), data);
-    EXPECT_TRUE(readFile(dir.path("hdr/x.mhd")).ends_with("ElementDataFile = " + expected + "\n"));
+    // Every header the program writes names its data file in its last line.
+    for (const LayoutFileFormat* format : writableLayoutFileFormats()) {
+        const std::string header = dir.path("hdr/x" + std::string(format->extensions.front()));
+        writeLayoutFile(header, *format, smallLayout(), data);
+        EXPECT_TRUE(readFile(header).ends_with(" " + expected + "\n")) << readFile(header);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Places, LayoutFileReference,
