@@ -180,14 +180,11 @@ MetaImageHeader parseMetaImageHeader(std::string_view text, const std::string& f
                " channels per voxel (e.g. RGB), which Kelvox cannot show");
     if (elementType.empty())
         refuse(fileName + " is not a MetaImage header Kelvox can read: it has no ElementType line");
-    const auto known = std::find_if(MetaTypes.begin(), MetaTypes.end(),
-                                    [&](const MetaTypeCode& code) { return code.elementType == elementType; });
-    if (known == MetaTypes.end()) {
+    if (!voxelTypeOfCode(MetaTypes, &MetaTypeCode::elementType, elementType, header.dataType)) {
         const bool wide = elementType == "MET_LONG_LONG" || elementType == "MET_ULONG_LONG";
         refuse(fileName + (wide ? " holds 64-bit integer voxels" : " holds voxels of type " + std::string(elementType)) +
                ", which Kelvox cannot show");
     }
-    header.dataType = known->type;
     const std::string_view dataFile = header.dataFile;
     if (dataFile.empty())
         refuse(fileName + " names no data file");

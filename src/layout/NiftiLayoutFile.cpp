@@ -92,13 +92,7 @@ static_assert(listsEveryVoxelTypeInOrder(NiftiTypes), "NiftiTypes has one row pe
 
 bool mapNiftiType(int datatype, TVoxelDataType& type)
 {
-    for (const NiftiTypeCode& code : NiftiTypes) {
-        if (code.datatype == datatype) {
-            type = code.type;
-            return true;
-        }
-    }
-    return false;
+    return voxelTypeOfCode(NiftiTypes, &NiftiTypeCode::datatype, datatype, type);
 }
 
 std::string unsupportedTypeText(int datatype)

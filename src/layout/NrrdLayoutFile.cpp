@@ -88,17 +88,6 @@ std::string takeLibraryError()
     return last.empty() ? std::string("unknown error") : std::string(last);
 }
 
-bool mapNrrdType(int nrrdType, TVoxelDataType& type)
-{
-    for (const NrrdTypeCode& code : NrrdTypes) {
-        if (code.nrrdType == nrrdType) {
-            type = code.type;
-            return true;
-        }
-    }
-    return false;
-}
-
 // What an axis kind makes of a voxel when it is not a plain sample, or empty.
 std::string_view compositeKind(int kind)
 {
@@ -317,7 +306,7 @@ LayoutFileContents readNrrdLayout(const std::string& path)
     }
 
     VolumeLayout layout;
-    if (!mapNrrdType(nrrd->type, layout.dataType)) {
+    if (!voxelTypeOfCode(NrrdTypes, &NrrdTypeCode::nrrdType, nrrd->type, layout.dataType)) {
         const bool wide = nrrd->type == nrrdTypeLLong || nrrd->type == nrrdTypeULLong;
         refuse(name + (wide ? " holds 64-bit integer voxels" : " holds voxels of a type without a fixed size") +
                ", which Kelvox cannot show");

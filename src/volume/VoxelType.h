@@ -91,6 +91,21 @@ constexpr bool listsEveryVoxelTypeInOrder(const std::array<Row, N>& rows)
 }
 static_assert(listsEveryVoxelTypeInOrder(VoxelTypes), "VoxelTypes has one row per TVoxelDataType, in item order");
 
+// The type of the row of a per-type table whose member code equals value (a
+// file format's type code as a header states it); false when no row has it.
+template<typename Row, std::size_t N, typename Code, typename Value>
+constexpr bool voxelTypeOfCode(const std::array<Row, N>& rows, Code Row::*code, const Value& value,
+                               TVoxelDataType& type)
+{
+    for (const Row& row : rows) {
+        if (row.*code == value) {
+            type = row.type;
+            return true;
+        }
+    }
+    return false;
+}
+
 // The row of type, or nullptr for a value outside 0..7.
 constexpr const VoxelTypeInfo* voxelTypeInfo(TVoxelDataType type)
 {
