@@ -677,11 +677,16 @@ void Tfm_Main::EditIntChange(QLineEdit* edit)
 
 void Tfm_Main::bt_UseIntensityClick()
 {
-    // The range as the last slice render met it, under that render's type.
+    // The range as the last slice render met it.
+    showIntensityWindow(observedWindow(DataMgr));
+}
+
+void Tfm_Main::showIntensityWindow(const std::pair<double, double>& window)
+{
+    // In the words of the last slice render's type, whose range it is.
     const TVoxelDataType type = DataMgr.LastRenderGuess(vkSlice).dataType;
-    const auto [low, high] = observedWindow(DataMgr);
-    ui->ed_IntensityMin->setText(intensityEditText(low, type, QLocale()));
-    ui->ed_IntensityMax->setText(intensityEditText(high, type, QLocale()));
+    ui->ed_IntensityMin->setText(intensityEditText(window.first, type, QLocale()));
+    ui->ed_IntensityMax->setText(intensityEditText(window.second, type, QLocale()));
 }
 
 TVoxelDataType Tfm_Main::selectedDataType() const
@@ -708,15 +713,14 @@ void Tfm_Main::applyLayout(const VolumeLayout& layout, std::int64_t slice)
     ui->cb_ByteOrder->setCurrentIndex(layout.byteOrder);
     ComboChanges();
 
-    // The slice's own range, from a render that is not shown; the views
-    // themselves render once, with the new window, when the timer runs out.
-    // At the zoom the views will show, so that the range is that of the
-    // voxels they show and a huge slice is not read whole.
+    // The slice's own range, from a render that is not shown, taken as Apply
+    // takes it; the views themselves render once, with the new window, when
+    // the timer runs out. At the zoom the views will show, so that the range
+    // is that of the voxels they show and a huge slice is not read whole.
     const QSize area = ui->ScrollBox_Bottom->maximumViewportSize();
     const std::int32_t step =
         m_zoomFit ? fitZoom(DataMgr.Dims, area.width(), area.height(), ViewPanels[vkSlice]->y()).out : m_zoom.out;
-    sliceOwnWindow(DataMgr, strToIntDef(ui->ed_SliceNumber->text(), 0), step);
-    bt_UseIntensityClick();
+    showIntensityWindow(sliceOwnWindow(DataMgr, strToIntDef(ui->ed_SliceNumber->text(), 0), step));
     ParamsChanged();
 }
 

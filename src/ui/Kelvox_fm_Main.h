@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <utility>
 
 class QAction;
 class QCloseEvent;
@@ -138,6 +139,8 @@ private:
     // Intensity range.
     void EditIntChange(QLineEdit* edit);
     void bt_UseIntensityClick();
+    // Writes window (low, high) into the intensity edits.
+    void showIntensityWindow(const std::pair<double, double>& window);
     // The data type chosen in the combo, and an intensity edit's value under
     // it (0 where the text does not convert).
     TVoxelDataType selectedDataType() const;
