@@ -47,14 +47,15 @@
 // light blue) or OUT could not be written, 2 bad arguments. Nothing but OUT
 // and the --save-layout header is ever written.
 
+#include "layout/DataMgrLayout.h"
 #include "layout/LayoutFile.h"
 #include "layout/LayoutGuess.h"
 #include "layout/VolumeFileSource.h"
 #include "volume/Kelvox_DataMgr.h"
-#include "volume/ViewImage.h"
-#include "volume/Wrap32.h"
 #include "ui/IntText.h"
 #include "ui/NumberFormat.h"
+#include "ui/QImageViewImage.h"
+#include "ui/SliceWindow.h"
 #include "ui/ViewZoomFit.h"
 #include "volume/ViewZoom.h"
 
@@ -64,7 +65,6 @@
 
 #include <array>
 #include <charconv>
-#include <filesystem>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -185,10 +185,6 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The window's dimension edits reach MaxShownDim; a PNG needs at least one
-// pixel each way.
-constexpr auto MaxDim = static_cast<std::int32_t>(MaxShownDim);
-
 std::int32_t parseInt32(std::string_view text, const std::string& option)
 {
     std::int32_t value = 0;
@@ -229,8 +225,9 @@ std::array<std::int32_t, 3> parseDims(std::string_view whole)
         if (x == std::string_view::npos || (i == 2 && text.find('x') != std::string_view::npos))
             throw UsageError("--dims: expected D0xD1xD2, got \"" + std::string(whole) + "\"");
         dims[i] = parseInt32(text.substr(0, x), "--dims");
-        if (dims[i] < 1 || dims[i] > MaxDim)
-            throw UsageError("--dims: each size must be 1 to " + std::to_string(MaxDim));
+        // As the window's edits take them; a PNG needs at least one pixel each way.
+        if (dims[i] < 1 || dims[i] > MaxShownDim)
+            throw UsageError("--dims: each size must be 1 to " + std::to_string(MaxShownDim));
         text.remove_prefix(i < 2 ? x + 1 : x);
     }
     return dims;
@@ -428,108 +425,64 @@ void checkOptions(RenderOptions& options)
         options.view = vkSlice;
     if (options.readout) {
         // The window reads out only positions inside an image.
-        const auto& dims = *options.dims;
-        const std::int32_t height = *options.view == vkCrossSlice ? dims[2] : dims[1];
+        const auto [width, height] = viewVoxels(*options.view, *options.dims);
         const auto [x, y] = *options.readout;
-        if (x < 0 || x >= dims[0] || y < 0 || y >= height)
+        if (x < 0 || x >= width || y < 0 || y >= height)
             throw UsageError("--readout: " + std::to_string(x) + "," + std::to_string(y) + " lies outside the "
-                             + std::to_string(dims[0]) + "x" + std::to_string(height) + " view");
+                             + std::to_string(width) + "x" + std::to_string(height) + " view");
     }
 }
 
-// Writes the --save-layout header for FILE under the options' layout.
-void saveLayout(const RenderOptions& o)
+// The layout the options state (one volume).
+VolumeLayout layoutOf(const RenderOptions& o)
 {
     VolumeLayout layout;
     layout.dims = {(*o.dims)[0], (*o.dims)[1], (*o.dims)[2]};
     layout.dataType = *o.type;
     layout.byteOrder = *o.order;
     layout.headerBytes = o.header.value_or(0);
-    std::error_code ec;
-    const std::uintmax_t size = std::filesystem::file_size(o.file, ec);
-    if (ec)
-        throw LayoutFailure("Cannot write " + o.saveLayout + ": " + o.file + ": " + ec.message());
-    // A compressed file keeps its encoding and counts its unpacked bytes.
-    std::unique_ptr<VolumeFile> data;
-    try {
-        data = std::make_unique<VolumeFile>(o.file, o.encoding, o.streamStart);
-    } catch (const std::runtime_error& e) {
-        throw LayoutFailure("Cannot write " + o.saveLayout + ": " + e.what());
-    }
-    layout.volumes = wholeVolumesIn(layout, data->encoding() == VolumeEncoding::Raw ? static_cast<std::int64_t>(size)
-                                                                                     : data->size());
-    // The name was checked when the options were read.
-    writeLayoutFile(o.saveLayout, *layoutSaveFormatOf(o.saveLayout), layout, o.file, data->encoding(), data->streamStart());
+    return layout;
 }
 
-// The view's bitmap over a QImage; RGB888 is red, green, blue, one byte each.
-class QImageViewImage final : public ViewImage
+// Writes the --save-layout header for the file dataMgr has open, under its
+// guess, with the whole volumes the file holds (as the window saves it).
+void saveLayout(const RenderOptions& o, const TKelvoxDataMgr& dataMgr)
 {
-public:
-    void setSize24(int width, int height) override
-    {
-        m_image = QImage(width, height, QImage::Format_RGB888);
-        if (width > 0 && height > 0 && m_image.isNull())
-            throw std::runtime_error("no memory for a " + std::to_string(width) + " x " + std::to_string(height)
-                                     + " bitmap");
-    }
-    std::uint8_t* rowPointer(int y) override { return m_image.scanLine(y); }
-    void repaintNow() override {}
-
-    const QImage& image() const { return m_image; }
-
-private:
-    QImage m_image;
-};
-
-// The arguments the main window's refresh passes to RenderView per view.
-std::pair<std::int32_t, std::int32_t> volumeAndSliceOrRow(const RenderOptions& o)
-{
-    switch (*o.view) {
-    case vkSlice: return {0, o.slice};
-    case vkNextSlice: return {0, Wrap32::add(o.slice, 1)};
-    case vkCrossSlice: return {0, o.row};
-    case vkOtherVolume: return {o.volume, o.slice};
-    }
-    return {0, o.slice};
+    if (dataMgr.FileName.empty())
+        throw LayoutFailure("Cannot write " + o.saveLayout + ": " + dataMgr.ErrorText);
+    // The name was checked when the options were read.
+    writeLayoutFile(o.saveLayout, *layoutSaveFormatOf(o.saveLayout), layoutOf(dataMgr), dataMgr.FileName, dataMgr.Stream->encoding(),
+                    dataMgr.Stream->streamStart());
 }
 
 int run(const RenderOptions& o)
 {
+    TKelvoxDataMgr dataMgr;
+    dataMgr.OpenFile(o.file, o.encoding, o.streamStart, {});
+    const VolumeLayout layout = layoutOf(o);
+    setLayout(dataMgr, layout, 0, 0);
     if (!o.saveLayout.empty()) {
-        saveLayout(o);
+        saveLayout(o, dataMgr);
         if (o.out.empty())
             return 0;
     }
     int status = 0;
-    TKelvoxDataMgr dataMgr;
-    dataMgr.OpenFile(o.file, o.encoding, o.streamStart, {});
     if (dataMgr.FileName.empty()) {
         std::fprintf(stderr, "kelvox-render: %s\n", dataMgr.ErrorText.c_str());
         status = 1;
     }
-    const auto& dims = *o.dims;
-    std::pair<double, double> window{0, 0};
-    if (o.windowEnds) {
-        window = *o.windowEnds;
-    } else {
-        // The slice's own range, from a render that is not kept, as the
-        // window takes it for an opened layout file.
-        dataMgr.SetParams(dims[0], dims[1], dims[2], *o.type, *o.order, 0, 0, o.header.value_or(0));
-        QImageViewImage unkept;
-        dataMgr.RenderView(0, o.slice, vkSlice, unkept);
-        window = {observedWindowEnd(dataMgr.ObservedMin, *o.type), observedWindowEnd(dataMgr.ObservedMax, *o.type)};
-    }
-    dataMgr.SetParams(dims[0], dims[1], dims[2], *o.type, *o.order, window.first, window.second,
-                      o.header.value_or(0));
+    // Without --window, the slice's own range, as the window takes it for an
+    // opened layout file.
+    const auto [low, high] = o.windowEnds ? *o.windowEnds : sliceOwnWindow(dataMgr, o.slice);
+    setLayout(dataMgr, layout, low, high);
 
     // The zoom as the window shows it: 1:k rendered by the data manager,
     // n:1 each pixel repeated n x n as the view widget paints it.
-    const TViewZoom zoom = o.fitArea ? fitZoom(dims, o.fitArea->first, o.fitArea->second, ViewPanelTop)
+    const TViewZoom zoom = o.fitArea ? fitZoom(*o.dims, o.fitArea->first, o.fitArea->second, ViewPanelTop)
                                      : o.zoom.value_or(TViewZoom{});
     QImageViewImage rendered;
-    const auto [volume, sliceOrRow] = volumeAndSliceOrRow(o);
-    dataMgr.RenderView(volume, sliceOrRow, *o.view, rendered, zoom.out);
+    const ShownPosition shown{o.slice, o.row, o.volume};
+    dataMgr.RenderView(*o.view, shown, rendered, zoom.out);
     QImageViewImage image;
     image.setSize24(rendered.image().width() * zoom.in, rendered.image().height() * zoom.in);
     for (int y = 0; y < image.image().height(); ++y)
@@ -540,7 +493,6 @@ int run(const RenderOptions& o)
     if (*o.view == vkSlice)
         std::printf("%s\n", intensityLabelText(dataMgr.ObservedMin, dataMgr.ObservedMax, locale).toStdString().c_str());
     if (o.readout) {
-        const ShownPosition shown{o.slice, o.row, o.volume};
         // --readout names a pixel of the PNG: the voxel whose pixel it is.
         const ReadoutTexts texts = voxelReadout(dataMgr, *o.view, static_cast<std::int32_t>(zoom.voxelAt(o.readout->first)),
                                                 static_cast<std::int32_t>(zoom.voxelAt(o.readout->second)), shown, locale);

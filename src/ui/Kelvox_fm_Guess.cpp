@@ -1,12 +1,14 @@
 #include "ui/Kelvox_fm_Guess.h"
 #include "ui_Kelvox_fm_Guess.h"
 
+#include "layout/DataMgrLayout.h"
 #include "layout/VolumeFileSource.h"
 #include "ui/BusyCursor.h"
 #include "ui/NumberFormat.h"
+#include "ui/QImageViewImage.h"
+#include "ui/SliceWindow.h"
 #include "ui/VoxelTypeCaptions.h"
 #include "volume/Kelvox_DataMgr.h"
-#include "volume/ViewImage.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -24,24 +26,6 @@ namespace
 
 constexpr int ThumbnailSize = 96;
 constexpr int ShownCandidates = 8;
-
-// The view bitmap over a QImage (RGB888: red, green, blue, a byte each).
-class QImageView final : public ViewImage
-{
-public:
-    void setSize24(int width, int height) override
-    {
-        m_image = QImage(width, height, QImage::Format_RGB888);
-        if (width > 0 && height > 0 && m_image.isNull())
-            throw std::runtime_error("no memory for a thumbnail");
-    }
-    std::uint8_t* rowPointer(int y) override { return m_image.scanLine(y); }
-    void repaintNow() override {}
-    const QImage& image() const { return m_image; }
-
-private:
-    QImage m_image;
-};
 
 // The data-type list's caption of type in running text (single blanks):
 // "Int-16 (signed)".
@@ -76,19 +60,15 @@ QImage middleSliceThumbnail(TKelvoxDataMgr& dataMgr, const VolumeLayout& layout)
         d2 > std::numeric_limits<std::int32_t>::max())
         return {};
     const auto slice = static_cast<std::int32_t>(d2 / 2);
-    const auto set = [&](double low, double high) {
-        dataMgr.SetParams(static_cast<std::int32_t>(d0), static_cast<std::int32_t>(d1), static_cast<std::int32_t>(d2),
-                          layout.dataType, layout.byteOrder, low, high, layout.headerBytes);
-    };
     // A first render finds the slice's own range, the second paints with it
     // as the window (as "Apply" does in the main window). Both read only the
     // rows the thumbnail can show: the zoom 1:k that leaves it at least 96
     // pixels along its longer side.
     const auto step = static_cast<std::int32_t>(std::max<std::int64_t>(1, std::max(d0, d1) / ThumbnailSize));
-    QImageView view;
-    set(0, 0);
-    dataMgr.RenderView(0, slice, vkSlice, view, step);
-    set(observedWindowEnd(dataMgr.ObservedMin, layout.dataType), observedWindowEnd(dataMgr.ObservedMax, layout.dataType));
+    setLayout(dataMgr, layout, 0, 0);
+    const auto [low, high] = sliceOwnWindow(dataMgr, slice, step);
+    setLayout(dataMgr, layout, low, high);
+    QImageViewImage view;
     dataMgr.RenderView(0, slice, vkSlice, view, step);
     return view.image().scaled(ThumbnailSize, ThumbnailSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
 }

@@ -11,6 +11,7 @@
 #include "ui/Kelvox_Dialogs.h"
 #include "ui/Kelvox_fm_Guess.h"
 #include "ui/NumberFormat.h"
+#include "ui/SliceWindow.h"
 #include "ui/UpDownSpinner.h"
 #include "ui/ViewBorder.h"
 #include "ui/ViewImageWidget.h"
@@ -19,7 +20,6 @@
 #include "ui/ZebRotateLabel.h"
 #include "layout/VolumeLayout.h"
 #include "volume/Kelvox_DataMgr.h"
-#include "volume/ViewImage.h"
 
 #include <QAction>
 #include <QApplication>
@@ -526,14 +526,13 @@ void Tfm_Main::RefreshViews()
     ApplyParams();
     LayoutViews();
 
-    const std::int32_t slice = strToIntDef(ui->ed_SliceNumber->text(), 0);
-    // Wraps like the data manager's own 32-bit arithmetic for slice 2^31 - 1.
-    const std::int32_t nextSlice = static_cast<std::int32_t>(static_cast<std::uint32_t>(slice) + 1U);
-    std::vector<ViewRenderer::Task> tasks{{vkSlice, 0, slice}, {vkNextSlice, 0, nextSlice}};
+    const ShownPosition at{strToIntDef(ui->ed_SliceNumber->text(), 0), strToIntDef(ui->ed_CrossSliceViewY->text(), 0),
+                           strToIntDef(ui->ed_VolumeNumber->text(), 0)};
+    std::vector<ViewRenderer::Task> tasks{{vkSlice, at}, {vkNextSlice, at}};
     if (!ui->ck_CrossSliceDisable->isChecked()) {
-        tasks.push_back({vkCrossSlice, 0, strToIntDef(ui->ed_CrossSliceViewY->text(), 0)});
+        tasks.push_back({vkCrossSlice, at});
     }
-    tasks.push_back({vkOtherVolume, strToIntDef(ui->ed_VolumeNumber->text(), 0), slice});
+    tasks.push_back({vkOtherVolume, at});
 
     if (DataMgr.FileName.empty()) {
         // Nothing to read: the views are painted at once.
@@ -542,8 +541,8 @@ void Tfm_Main::RefreshViews()
             ViewImageWidget* image = ViewImages[task.view];
             image->setLoading(false);
             image->setMagnification(m_zoom.in);
-            DataMgr.RenderView(task.volume, task.sliceOrRow, task.view, *image, m_zoom.out);
-            viewShown(task.view, task.volume, task.sliceOrRow);
+            DataMgr.RenderView(task.view, task.at, *image, m_zoom.out);
+            viewShown(task.view, task.at);
         }
         return;
     }
@@ -576,35 +575,21 @@ void Tfm_Main::viewLanded(ViewRenderer::Result& result)
     image->setLoading(false);
     image->setMagnification(m_zoom.in);
     image->setImage(result.image);
-    viewShown(view, result.task.volume, result.task.sliceOrRow);
+    viewShown(view, result.task.at);
     if (result.last) {
         emit viewsRefreshed();
     }
 }
 
-void Tfm_Main::viewShown(TViewKind view, std::int32_t volume, std::int32_t sliceOrRow)
+void Tfm_Main::viewShown(TViewKind view, const ShownPosition& at)
 {
-    switch (view) {
-    case vkSlice:
-        ShownSlice = sliceOrRow;
-        m_shown[view] = {ShownSlice, 0, 0};
+    m_shown[view] = at;
+    if (view == vkSlice) {
         ui->lb_Intensity->setText(intensityLabelText(DataMgr.ObservedMin, DataMgr.ObservedMax, QLocale()));
         ui->lb_Intensity->adjustSize();
-        break;
-    case vkNextSlice:
-        // The readout adds the one itself.
-        m_shown[view] = {static_cast<std::int32_t>(static_cast<std::uint32_t>(sliceOrRow) - 1U), 0, 0};
-        ui->lb_NextSlice->setText(QStringLiteral("Next Slice: ") + QString::number(sliceOrRow));
+    } else if (view == vkNextSlice) {
+        ui->lb_NextSlice->setText(QStringLiteral("Next Slice: ") + QString::number(viewSource(view, at).sliceOrRow));
         ui->lb_NextSlice->adjustSize();
-        break;
-    case vkCrossSlice:
-        ShownCrossSliceY = sliceOrRow;
-        m_shown[view] = {0, ShownCrossSliceY, 0};
-        break;
-    case vkOtherVolume:
-        ShownVolume = volume;
-        m_shown[view] = {sliceOrRow, 0, ShownVolume};
-        break;
     }
 }
 
@@ -617,13 +602,11 @@ void Tfm_Main::LayoutViews()
         showZoom();
     }
     // The images at the zoom (the spinners keep every size within int).
-    const auto shown = [&](int dim) { return static_cast<int>(m_zoom.pixelsFor(DataMgr.DimSize(dim))); };
-    const int d0 = shown(0);
-    const int d1 = shown(1);
-    const int d2 = shown(2);
-
-    const std::array<QSize, 4> imageSizes{QSize(d0, d1), QSize(d0, d1), QSize(d0, d2),
-                                          QSize(d0, d1)};
+    std::array<QSize, 4> imageSizes;
+    for (int k = vkSlice; k <= vkOtherVolume; ++k) {
+        const auto [columns, rows] = viewVoxels(static_cast<TViewKind>(k), DataMgr.Dims);
+        imageSizes[k] = QSize(static_cast<int>(m_zoom.pixelsFor(columns)), static_cast<int>(m_zoom.pixelsFor(rows)));
+    }
 
     // Panel width: kept while it lies within the band g + 31 .. g + 39.
     const int g = std::max(imageSizes[vkSlice].width(), MinImageWidthForPanel);
@@ -701,10 +684,16 @@ void Tfm_Main::EditIntChange(QLineEdit* edit)
 
 void Tfm_Main::bt_UseIntensityClick()
 {
-    // The range as the last slice render met it, under that render's type.
+    // The range as the last slice render met it.
+    showIntensityWindow(observedWindow(DataMgr));
+}
+
+void Tfm_Main::showIntensityWindow(const std::pair<double, double>& window)
+{
+    // In the words of the last slice render's type, whose range it is.
     const TVoxelDataType type = DataMgr.LastRenderGuess(vkSlice).dataType;
-    ui->ed_IntensityMin->setText(intensityEditText(observedWindowEnd(DataMgr.ObservedMin, type), type, QLocale()));
-    ui->ed_IntensityMax->setText(intensityEditText(observedWindowEnd(DataMgr.ObservedMax, type), type, QLocale()));
+    ui->ed_IntensityMin->setText(intensityEditText(window.first, type, QLocale()));
+    ui->ed_IntensityMax->setText(intensityEditText(window.second, type, QLocale()));
 }
 
 TVoxelDataType Tfm_Main::selectedDataType() const
@@ -731,18 +720,14 @@ void Tfm_Main::applyLayout(const VolumeLayout& layout, std::int64_t slice)
     ui->cb_ByteOrder->setCurrentIndex(layout.byteOrder);
     ComboChanges();
 
-    // The slice's own range, from a render that is not shown; the views
-    // themselves render once, with the new window, when the timer runs out.
-    MemoryViewImage unshown;
-    // At the zoom the views will show, so that the range is that of the
-    // voxels they show and a huge slice is not read whole.
+    // The slice's own range, from a render that is not shown, taken as Apply
+    // takes it; the views themselves render once, with the new window, when
+    // the timer runs out. At the zoom the views will show, so that the range
+    // is that of the voxels they show and a huge slice is not read whole.
     const QSize area = ui->ScrollBox_Bottom->maximumViewportSize();
     const std::int32_t step =
-        m_zoomFit ? fitZoom({DataMgr.DimSize(0), DataMgr.DimSize(1), DataMgr.DimSize(2)}, area.width(), area.height(),
-                            ViewPanels[vkSlice]->y()).out
-                  : m_zoom.out;
-    DataMgr.RenderView(0, strToIntDef(ui->ed_SliceNumber->text(), 0), vkSlice, unshown, step);
-    bt_UseIntensityClick();
+        m_zoomFit ? fitZoom(DataMgr.Dims, area.width(), area.height(), ViewPanels[vkSlice]->y()).out : m_zoom.out;
+    showIntensityWindow(sliceOwnWindow(DataMgr, strToIntDef(ui->ed_SliceNumber->text(), 0), step));
     ParamsChanged();
 }
 

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <utility>
 
 class QAction;
 class QCloseEvent;
@@ -138,6 +139,8 @@ private:
     // Intensity range.
     void EditIntChange(QLineEdit* edit);
     void bt_UseIntensityClick();
+    // Writes window (low, high) into the intensity edits.
+    void showIntensityWindow(const std::pair<double, double>& window);
     // The data type chosen in the combo, and an intensity edit's value under
     // it (0 where the text does not convert).
     TVoxelDataType selectedDataType() const;
@@ -157,8 +160,8 @@ private:
     // A view's render has landed (from the view renderer): it becomes the
     // picture on screen and what the readout describes.
     void viewLanded(ViewRenderer::Result& result);
-    // The labels and shown positions for a view rendered with these arguments.
-    void viewShown(TViewKind view, std::int32_t volume, std::int32_t sliceOrRow);
+    // The labels and shown positions for a view rendered at position at.
+    void viewShown(TViewKind view, const ShownPosition& at);
 
     // Voxel readout.
     void ImageMouseMove(const QObject* sender, int x, int y);
@@ -177,9 +180,6 @@ private:
     TEdPrevState PrevIntensityMin;
     TEdPrevState PrevIntensityMax;
     TEdPrevState PrevHeaderBytes;
-    std::int32_t ShownSlice = 0;
-    std::int32_t ShownCrossSliceY = 0;
-    std::int32_t ShownVolume = 0;
     // What each view shows, as its picture was rendered.
     std::array<ShownPosition, 4> m_shown{};
     std::unique_ptr<ViewRenderer> m_renderer;

@@ -5,6 +5,7 @@
 #include "ui/Kelvox_fm_Main.h"
 #include "ui_Kelvox_fm_Main.h"
 
+#include "layout/DataMgrLayout.h"
 #include "layout/LayoutFile.h"
 #include "platform/qt/QtFileNames.h"
 #include "ui/CompressedFiles.h"
@@ -55,13 +56,7 @@ void Tfm_Main::mi_SaveLayoutAsClick()
     }
     // The layout as the parameters stand, with the whole volumes the file holds.
     ApplyParams();
-    VolumeLayout layout;
-    layout.dims = {DataMgr.DimSize(0), DataMgr.DimSize(1), DataMgr.DimSize(2)};
-    layout.dataType = DataMgr.DataType;
-    layout.byteOrder = DataMgr.ByteOrder;
-    layout.headerBytes = DataMgr.HeaderBytes;
-    // A compressed file counts its unpacked bytes.
-    layout.volumes = wholeVolumesIn(layout, DataMgr.Stream ? DataMgr.Stream->size() : 0);
+    const VolumeLayout layout = layoutOf(DataMgr);
 
     const QString dataPath = displayName(DataMgr.FileName);
     const QFileInfo data(dataPath);

@@ -1,7 +1,5 @@
 #include "ui/NumberFormat.h"
 
-#include "volume/Wrap32.h"
-
 #include <QLocale>
 
 #include <algorithm>
@@ -194,27 +192,7 @@ std::pair<std::int32_t, std::int32_t> intensityPresetRange(IntensityPreset prese
 ReadoutTexts voxelReadout(const TKelvoxDataMgr& dataMgr, TViewKind view, std::int32_t x,
                           std::int32_t y, const ShownPosition& shown, const QLocale& locale)
 {
-    std::int32_t i0 = x;
-    std::int32_t i1 = y;
-    std::int32_t i2 = shown.slice;
-    std::int32_t i3 = 0;
-    switch (view) {
-    case vkSlice:
-        break;
-    case vkNextSlice:
-        // The next slice of slice 2147483647 wraps like every index sum.
-        i2 = Wrap32::add(shown.slice, 1);
-        break;
-    case vkCrossSlice:
-        // The cross-slice view shows one row of every slice: its rows are
-        // slices.
-        i1 = shown.crossSliceY;
-        i2 = y;
-        break;
-    case vkOtherVolume:
-        i3 = shown.volume;
-        break;
-    }
+    const auto [i0, i1, i2, i3] = viewVoxelIndices(view, shown, x, y);
 
     ReadoutTexts texts;
     texts.panel0 = u'[' + IntToStrPadded(i0, ReadoutIndexWidth) + QStringLiteral(", ")

@@ -79,15 +79,6 @@ enum class IntensityPreset {
 std::pair<std::int32_t, std::int32_t> intensityPresetRange(IntensityPreset preset,
                                                            TVoxelDataType dataType);
 
-// The slice, cross-slice row and volume with which the views were last
-// rendered (the main window's ShownSlice, ShownCrossSliceY, ShownVolume).
-struct ShownPosition
-{
-    std::int32_t slice = 0;
-    std::int32_t crossSliceY = 0;
-    std::int32_t volume = 0;
-};
-
 // The three status-bar texts of the voxel readout.
 struct ReadoutTexts
 {
@@ -96,7 +87,8 @@ struct ReadoutTexts
     QString panel2; // voxel number and byte offset
 };
 
-// The readout for the pointer at column x, row y of view as last rendered:
+// The readout for the pointer at column x, row y of view as last rendered at
+// position shown (its indices: viewVoxelIndices):
 // the value, its decimals and the offsets follow the guess of that render
 // (geometry, data type, header), so the texts describe the picture on screen
 // while a newer guess waits for its refresh. "Byte Offset" is the position in

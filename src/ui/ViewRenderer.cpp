@@ -1,36 +1,6 @@
 #include "ui/ViewRenderer.h"
 
-#include "volume/ViewImage.h"
-
-#include <new>
-#include <string>
-
-namespace {
-
-// A view's bitmap over a QImage that is handed to the window when done.
-class ResultImage final : public ViewImage
-{
-public:
-    void setSize24(int width, int height) override
-    {
-        m_image = QImage();
-        if (width <= 0 || height <= 0) {
-            return;
-        }
-        m_image = QImage(width, height, QImage::Format_RGB888);
-        if (m_image.isNull()) {
-            throw std::bad_alloc();
-        }
-    }
-    std::uint8_t* rowPointer(int y) override { return m_image.scanLine(y); }
-    void repaintNow() override {}
-    QImage take() { return std::move(m_image); }
-
-private:
-    QImage m_image;
-};
-
-} // namespace
+#include "ui/QImageViewImage.h"
 
 ViewRenderer::ViewRenderer(std::function<void(Result&)> onResult, QObject* parent)
     : QObject(parent)
@@ -102,9 +72,9 @@ void ViewRenderer::run()
             result->task = task;
             result->step = job.step;
             result->last = i + 1 == job.tasks.size();
-            ResultImage image;
+            QImageViewImage image;
             try {
-                mgr.RenderView(task.volume, task.sliceOrRow, task.view, image, job.step);
+                mgr.RenderView(task.view, task.at, image, job.step);
                 mgr.ExchangeView(task.view, result->render);
                 result->image = image.take();
             } catch (const RenderSuperseded&) {

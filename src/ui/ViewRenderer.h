@@ -28,11 +28,11 @@ class ViewRenderer final : public QObject
     Q_DISABLE_COPY_MOVE(ViewRenderer)
 
 public:
+    // A view and the position it is shown at (what it reads: viewSource).
     struct Task
     {
         TViewKind view = vkSlice;
-        std::int32_t volume = 0;
-        std::int32_t sliceOrRow = 0;
+        ShownPosition at;
     };
 
     // One finished view. The receiver takes the render into its data

@@ -372,8 +372,7 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
     // The zoom 1:k shows every k-th voxel of every k-th row (cross-slice:
     // slice): the view holds only those.
     const std::int64_t k = std::max<std::int32_t>(step, 1);
-    const std::int64_t fullWidth = std::max<std::int32_t>(Dims[0], 0);
-    const std::int64_t fullHeight = std::max<std::int32_t>(view == vkCrossSlice ? Dims[2] : Dims[1], 0);
+    const auto [fullWidth, fullHeight] = viewVoxels(view, Dims);
     const std::int64_t width = (fullWidth + k - 1) / k;
     const std::int64_t height = (fullHeight + k - 1) / k;
     const std::int64_t pixels = width * height;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "volume/ViewBuffer.h"
+#include "volume/ViewPlace.h"
 #include "volume/ViewZoom.h"
 #include "volume/VoxelType.h"
 #include "volume/VolumeFile.h"
@@ -16,15 +17,6 @@
 #include <vector>
 
 class ViewImage;
-
-// The four views, numbered as the view buffers are.
-enum TViewKind : std::uint8_t
-{
-    vkSlice = 0, // the selected slice
-    vkNextSlice = 1, // the slice after it
-    vkCrossSlice = 2, // one row index taken from every slice
-    vkOtherVolume = 3 // the selected slice in another volume
-};
 
 // Starting capacity of each view buffer: 4 MiB, 1,048,576 32-bit words.
 inline constexpr std::int32_t ViewBufferSize = 4194304;
@@ -192,6 +184,13 @@ public:
     // buffer and record then hold nothing to show.
     void RenderView(std::int32_t volume, std::int32_t sliceOrRow, TViewKind view, ViewImage& image,
                     std::int32_t step = 1);
+    // The same for the view as the window shows it at position at (what it
+    // reads: viewSource).
+    void RenderView(TViewKind view, const ShownPosition& at, ViewImage& image, std::int32_t step = 1)
+    {
+        const ViewSource source = viewSource(view, at);
+        RenderView(source.volume, source.sliceOrRow, view, image, step);
+    }
 
     // The open file and the guess (geometry, type, byte order, intensity
     // window, header bytes) as they stand: what a render made elsewhere

@@ -24,27 +24,7 @@ public:
 
     std::size_t readAt(std::int64_t offset, std::uint8_t* dest, std::size_t count) const override
     {
-        if (offset < 0 || count == 0)
-            return 0;
-        // No file reaches the end of the 64-bit range; the positions summed
-        // below must not pass it either.
-        const auto room = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max() - offset);
-        if (count > room)
-            count = static_cast<std::size_t>(room);
-        std::size_t obtained = 0;
-        while (obtained < count) {
-            const ssize_t n = ::pread(m_fd, dest + obtained, count - obtained,
-                                      static_cast<off_t>(offset) + static_cast<off_t>(obtained));
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                return 0; // a read that fails gives no bytes
-            }
-            if (n == 0)
-                break; // end of file
-            obtained += static_cast<std::size_t>(n);
-        }
-        return obtained;
+        return readBytesAt(m_fd, offset, dest, count);
     }
 
 private:
@@ -56,33 +36,63 @@ constexpr std::size_t MagicBytes = 10;
 
 } // namespace
 
-VolumeFile::VolumeFile(const std::string& path, VolumeEncoding encoding, std::int64_t streamStart,
-                       const IndexProgress& progress)
+OpenedBytes openVolumeBytes(const std::string& path)
 {
-    const std::string refusal = "Cannot open file " + path;
-
     // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a
     // writer. What the descriptor turns out to be is checked with fstat, not
     // with an earlier stat of the path, which another program may replace.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
-        throw std::runtime_error(refusal);
-
+        return {};
     struct stat st{};
     const bool accepted = ::fstat(fd, &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode));
     // Regular files and block devices read as usual once open.
     const int flags = accepted ? ::fcntl(fd, F_GETFL) : -1;
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
         ::close(fd);
-        throw std::runtime_error(refusal);
+        return {};
     }
-    m_file = std::make_shared<PlainFile>(fd);
     if (S_ISBLK(st.st_mode)) {
         const off_t end = ::lseek(fd, 0, SEEK_END);
-        m_fileSize = end > 0 ? static_cast<std::int64_t>(end) : 0;
-    } else {
-        m_fileSize = static_cast<std::int64_t>(st.st_size);
+        return {fd, end > 0 ? static_cast<std::int64_t>(end) : 0};
     }
+    return {fd, static_cast<std::int64_t>(st.st_size)};
+}
+
+std::size_t readBytesAt(int fd, std::int64_t offset, std::uint8_t* dest, std::size_t count)
+{
+    if (offset < 0 || count == 0)
+        return 0;
+    // No file reaches the end of the 64-bit range; the positions summed
+    // below must not pass it either.
+    const auto room = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max() - offset);
+    if (count > room)
+        count = static_cast<std::size_t>(room);
+    std::size_t obtained = 0;
+    while (obtained < count) {
+        const ssize_t n =
+            ::pread(fd, dest + obtained, count - obtained, static_cast<off_t>(offset) + static_cast<off_t>(obtained));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return 0; // a read that fails gives no bytes
+        }
+        if (n == 0)
+            break; // end of file
+        obtained += static_cast<std::size_t>(n);
+    }
+    return obtained;
+}
+
+VolumeFile::VolumeFile(const std::string& path, VolumeEncoding encoding, std::int64_t streamStart,
+                       const IndexProgress& progress)
+{
+    const std::string refusal = "Cannot open file " + path;
+    const OpenedBytes opened = openVolumeBytes(path);
+    if (opened.fd < 0)
+        throw std::runtime_error(refusal);
+    m_file = std::make_shared<PlainFile>(opened.fd);
+    m_fileSize = opened.size;
     if (encoding == VolumeEncoding::Raw)
         return;
     streamStart = std::max<std::int64_t>(streamStart, 0);

@@ -76,6 +76,23 @@ private:
     std::int64_t m_fileSize = 0;
 };
 
+// A descriptor opened by the rule every reader of volume bytes keeps: never
+// blocking (a FIFO, socket or character device is refused at once rather
+// than waited on), regular files and block devices accepted and then read as
+// usual. fd is -1 when path cannot be opened or is refused; size is the
+// file's bytes (a block device's up to its end).
+struct OpenedBytes
+{
+    int fd = -1;
+    std::int64_t size = 0;
+};
+OpenedBytes openVolumeBytes(const std::string& path);
+
+// Up to count bytes of fd from offset on into dest, as VolumeFile::readAt
+// reads them: continued over short and interrupted reads, none for a
+// negative offset or a failing read.
+std::size_t readBytesAt(int fd, std::int64_t offset, std::uint8_t* dest, std::size_t count);
+
 // The note the file-name strip adds for a compressed file: "gzip, shown
 // unpacked" (or "zlib, …"), then "; <damage> after N unpacked bytes" when
 // the data ends early; empty for a raw file.

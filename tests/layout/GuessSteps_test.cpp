@@ -9,6 +9,7 @@
 #include "layout/GuessVolumes.h"
 
 #include "LayoutPhantom.h"
+#include "support/LayoutBuilders.h"
 
 #include <gtest/gtest.h>
 
@@ -36,18 +37,6 @@ struct Sampled
     std::unique_ptr<MemoryLayoutSource> source;
     std::unique_ptr<Sampler> sampler;
 };
-
-VolumeLayout layoutOf(std::array<std::int64_t, 3> dims, TVoxelDataType type, TByteOrder order, std::int64_t header,
-                      std::int64_t volumes = 1)
-{
-    VolumeLayout l;
-    l.dims = dims;
-    l.dataType = type;
-    l.byteOrder = order;
-    l.headerBytes = header;
-    l.volumes = volumes;
-    return l;
-}
 
 Decoding decodingOf(TVoxelDataType type, TByteOrder order, int phase)
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/Commands.h"
+#include "support/TempDir.h"
 #include "volume/VolumeFile.h"
 #include "volume/VoxelType.h"
 
@@ -21,72 +23,11 @@
 
 namespace LayoutFileTest {
 
-// A fresh directory under the system's temporary directory, removed with
-// everything in it at the end of the test.
-class TempDir
-{
-public:
-    TempDir()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kelvox-layout-XXXXXX").string();
-        if (!::mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp failed");
-        m_path = pattern;
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(m_path, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
+using ::TempDir;
 
-    std::string path(const std::string& name = {}) const { return (m_path / name).string(); }
-
-    std::string write(const std::string& name, std::string_view bytes) const
-    {
-        const std::string p = path(name);
-        std::filesystem::create_directories(std::filesystem::path(p).parent_path());
-        std::ofstream out(p, std::ios::binary);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        return p;
-    }
-
-private:
-    std::filesystem::path m_path;
-};
-
-inline std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// Runs a shell command; its standard output, and its exit status in status.
-inline std::string runCommand(const std::string& command, int& status)
-{
-    std::string out;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) {
-        status = -1;
-        return out;
-    }
-    std::array<char, 65536> buffer{};
-    std::size_t n = 0;
-    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-        out.append(buffer.data(), n);
-    const int raw = ::pclose(pipe);
-    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return out;
-}
-
-inline std::string shellQuote(const std::string& text)
-{
-    std::string quoted = "'";
-    for (const char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
+using ::readFile;
+using ::runCommand;
+using ::shellQuote;
 
 // The NRRD command-line tool: Debian installs it as teem-unu, upstream as
 // unu. Empty when neither is on the PATH.

@@ -3,6 +3,7 @@
 #include "layout/GuessKernels.h"
 
 #include "LayoutPhantom.h"
+#include "support/LayoutBuilders.h"
 
 #include <gtest/gtest.h>
 
@@ -18,18 +19,6 @@
 
 namespace
 {
-
-VolumeLayout layoutOf(std::array<std::int64_t, 3> dims, TVoxelDataType type, TByteOrder order, std::int64_t header,
-                      std::int64_t volumes = 1)
-{
-    VolumeLayout l;
-    l.dims = dims;
-    l.dataType = type;
-    l.byteOrder = voxelTypeInfo(type)->bytes == 1 ? boLittleEndian : order;
-    l.headerBytes = header;
-    l.volumes = volumes;
-    return l;
-}
 
 struct CorpusCase
 {

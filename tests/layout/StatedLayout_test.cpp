@@ -1,4 +1,5 @@
 #include "layout/StatedLayout.h"
+#include "support/LayoutBuilders.h"
 
 #include <gtest/gtest.h>
 
@@ -55,16 +56,6 @@ std::vector<std::uint8_t> field(std::array<std::int64_t, 3> dims, TVoxelDataType
     return bytes;
 }
 
-VolumeLayout layoutOf(std::array<std::int64_t, 3> dims, TVoxelDataType type, TByteOrder order, std::int64_t volumes = 1)
-{
-    VolumeLayout l;
-    l.dims = dims;
-    l.volumes = volumes;
-    l.dataType = type;
-    l.byteOrder = order;
-    return l;
-}
-
 // A name that states the whole layout and fits the size exactly is listed
 // first, by the bytes or not; the byte order it leaves out is read from the
 // bytes.
@@ -87,7 +78,7 @@ TEST(StatedLayout, NameThatFitsExactlyRanksFirst)
     };
     const std::vector<Case> cases{
         {&noise, "noise_100x50x20_u8.raw", layoutOf({100, 50, 20}, vdtByte, boLittleEndian)},
-        {&noise, "noise_100x50x10x2_u8.raw", layoutOf({100, 50, 10}, vdtByte, boLittleEndian, 2)},
+        {&noise, "noise_100x50x10x2_u8.raw", layoutOf({100, 50, 10}, vdtByte, boLittleEndian, 0, 2)},
         {&counts, "scan7_64x48x30_u32.raw", layoutOf({64, 48, 30}, vdtUInt32, boLittleEndian)},
         {&bigCounts, "scan7_64x48x30_u32.raw", layoutOf({64, 48, 30}, vdtUInt32, boBigEndian)},
         {&nanBorder, "map_40x30x2_f32_le.raw", layoutOf({40, 30, 2}, vdtFloat32, boLittleEndian)},

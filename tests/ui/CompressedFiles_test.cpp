@@ -11,6 +11,8 @@
 #include "ui/NumberFormat.h"
 #include "volume/Kelvox_DataMgr.h"
 
+#include "support/MainWindowFixture.h"
+
 #include <QAction>
 #include <QComboBox>
 #include <QFile>
@@ -28,22 +30,15 @@
 
 namespace {
 
-class CompressedFilesInWindow : public ::testing::Test
+class CompressedFilesInWindow : public MainWindowFixture
 {
 protected:
     void SetUp() override
     {
-        Dialogs::setErrorHandler([this](const QString& message) { errors << message; });
-        Dialogs::setOpenFileHandler([this](QWidget*, const QString&, const QString&) { return nextOpen; });
-        Dialogs::setSaveFileHandler(
-            [this](QWidget*, const QString&, const QString&, const QStringList&, QString&) { return nextSave; });
-        ASSERT_TRUE(tempDir.isValid());
-        OleInitialize(nullptr);
-        dataMgr = std::make_unique<TKelvoxDataMgr>();
-        window = std::make_unique<Tfm_Main>(*dataMgr, QStringLiteral("Kelvox Test"));
-        window->show();
-        window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        MainWindowFixture::SetUp();
+        if (HasFatalFailure())
+            return;
+        start();
 
         // 16 x 12 x 8 Int-16 voxels; the gzip copy is made by the gzip program.
         QByteArray bytes;
@@ -51,11 +46,7 @@ protected:
             bytes.append(static_cast<char>(i & 0xFF));
             bytes.append(static_cast<char>(i >> 8));
         }
-        raw = tempDir.filePath(QStringLiteral("scan.raw"));
-        QFile file(raw);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-        file.close();
+        raw = writeFile(QStringLiteral("scan.raw"), bytes);
         packed = raw + QStringLiteral(".gz");
         ASSERT_EQ(QProcess::execute(QStringLiteral("sh"),
                                     {QStringLiteral("-c"), QStringLiteral("gzip -c '%1' > '%2'").arg(raw, packed)}),
@@ -64,28 +55,12 @@ protected:
 
     void TearDown() override
     {
-        window.reset();
-        OleUninitialize();
         IndexProgressDialog::setCancelHandler({});
-        Dialogs::setErrorHandler({});
-        Dialogs::setOpenFileHandler({});
-        Dialogs::setSaveFileHandler({});
-        EXPECT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
+        MainWindowFixture::TearDown();
     }
 
-    void open(const QString& path)
-    {
-        nextOpen = path;
-        window->findChild<QAction*>(QStringLiteral("mi_Open"))->trigger();
-    }
-    QString strip() const { return window->findChild<QLabel*>(QStringLiteral("lb_FilePath"))->text(); }
+    void open(const QString& path) { openThroughMenu(path); }
 
-    QTemporaryDir tempDir;
-    std::unique_ptr<TKelvoxDataMgr> dataMgr;
-    std::unique_ptr<Tfm_Main> window;
-    QStringList errors;
-    QString nextOpen;
-    QString nextSave;
     QString raw;
     QString packed;
 };
@@ -129,9 +104,9 @@ TEST_F(CompressedFilesInWindow, SaveLayoutAsKeepsGzipEncoding)
     window->findChild<QLineEdit*>(QStringLiteral("ed_RowsPerSlice"))->setText(QStringLiteral("12"));
     window->findChild<QLineEdit*>(QStringLiteral("ed_SlicesPerVolume"))->setText(QStringLiteral("2"));
     window->findChild<QComboBox*>(QStringLiteral("cb_DataType"))->setCurrentIndex(vdtInt16);
-    nextSave = tempDir.filePath(QStringLiteral("scan.nhdr"));
+    nextSaveAnswer = tempDir.filePath(QStringLiteral("scan.nhdr"));
     window->findChild<QAction*>(QStringLiteral("mi_SaveLayoutAs"))->trigger();
-    const LayoutFileReading reading = readLayoutFile(QFile::encodeName(nextSave).toStdString());
+    const LayoutFileReading reading = readLayoutFile(QFile::encodeName(nextSaveAnswer).toStdString());
     ASSERT_EQ(reading.outcome, LayoutFileReading::Outcome::Layout) << reading.refusal;
     EXPECT_EQ(reading.contents.encoding, VolumeEncoding::Gzip);
     EXPECT_EQ(reading.contents.dataPath, QFile::encodeName(packed).toStdString());

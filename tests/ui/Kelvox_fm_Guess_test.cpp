@@ -7,6 +7,9 @@
 #include "ui/Kelvox_fm_Main.h"
 #include "volume/Kelvox_DataMgr.h"
 
+#include "support/LayoutBuilders.h"
+#include "support/MainWindowFixture.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -30,19 +33,6 @@ namespace
 
 const QString Samples = QStringLiteral(KELVOX_SAMPLES_DIR);
 const std::string ByteSample = std::string(KELVOX_SAMPLES_DIR) + "/head_256x256x64_u8.raw";
-constexpr int RefreshWaitMs = 2000;
-
-VolumeLayout layoutOf(std::array<std::int64_t, 3> dims, TVoxelDataType type, TByteOrder order, std::int64_t header,
-                      std::int64_t volumes = 1)
-{
-    VolumeLayout l;
-    l.dims = dims;
-    l.dataType = type;
-    l.byteOrder = order;
-    l.headerBytes = header;
-    l.volumes = volumes;
-    return l;
-}
 
 TEST(LayoutInWords, NamesTheLayoutAsTheWindowDoes)
 {
@@ -199,38 +189,14 @@ TEST(GuessDialog, UnreadableFileListsNothingToUse)
 
 // The main window's menu item, with the dialog answered from a timer (it is
 // modal).
-class GuessInMainWindow : public ::testing::Test
+class GuessInMainWindow : public MainWindowFixture
 {
 protected:
     void SetUp() override
     {
-        Dialogs::setErrorHandler([this](const QString& message) { errors << message; });
-        Dialogs::setOpenFileHandler([this](QWidget*, const QString&, const QString&) { return nextOpen; });
-        OleInitialize(nullptr);
-        dataMgr = std::make_unique<TKelvoxDataMgr>();
-        window = std::make_unique<Tfm_Main>(*dataMgr, QStringLiteral("Kelvox Test"));
-        refreshed = std::make_unique<QSignalSpy>(window.get(), &Tfm_Main::viewsRefreshed);
-        window->show();
-        window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-        waitForRefresh();
-    }
-
-    void TearDown() override
-    {
-        window.reset();
-        OleUninitialize();
-        Dialogs::setErrorHandler({});
-        Dialogs::setOpenFileHandler({});
-        EXPECT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
-    }
-
-    void waitForRefresh()
-    {
-        const auto before = refreshed->count();
-        ASSERT_TRUE(refreshed->wait(RefreshWaitMs));
-        ASSERT_EQ(refreshed->count(), before + 1);
-        refreshed->clear();
+        MainWindowFixture::SetUp();
+        if (!HasFatalFailure())
+            start();
     }
 
     QAction* guessAction() const { return window->findChild<QAction*>(QStringLiteral("mi_GuessLayout")); }
@@ -241,8 +207,7 @@ protected:
 
     void open(const QString& path)
     {
-        nextOpen = path;
-        window->findChild<QAction*>(QStringLiteral("mi_Open"))->trigger();
+        openThroughMenu(path);
         waitForRefresh();
     }
 
@@ -260,11 +225,6 @@ protected:
         EXPECT_TRUE(answered);
     }
 
-    std::unique_ptr<TKelvoxDataMgr> dataMgr;
-    std::unique_ptr<Tfm_Main> window;
-    std::unique_ptr<QSignalSpy> refreshed;
-    QStringList errors;
-    QString nextOpen;
 };
 
 TEST_F(GuessInMainWindow, MenuItemWaitsForAFile)

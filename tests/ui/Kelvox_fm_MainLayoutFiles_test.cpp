@@ -3,6 +3,9 @@
 
 #include "ui/Kelvox_fm_Main.h"
 
+#include "support/LayoutBuilders.h"
+#include "support/MainWindowFixture.h"
+
 #include "layout/LayoutFile.h"
 #include "platform/Ole.h"
 #include "platform/qt/QtFileNames.h"
@@ -26,86 +29,17 @@
 
 namespace {
 
-constexpr int RefreshWaitMs = 2000;
-
-class MainWindowLayoutFiles : public ::testing::Test
+class MainWindowLayoutFiles : public MainWindowFixture
 {
 protected:
     void SetUp() override
     {
-        Dialogs::setErrorHandler([this](const QString& message) { errors << message; });
-        Dialogs::setOpenFileHandler([this](QWidget*, const QString&, const QString&) { return nextOpenAnswer; });
-        Dialogs::setSaveFileHandler([this](QWidget*, const QString&, const QString& initial, const QStringList& filters,
-                                           QString& selected) {
-            saveInitialPaths << initial;
-            saveFilters = filters;
-            if (!nextSaveFilter.isEmpty())
-                selected = nextSaveFilter;
-            return nextSaveAnswer;
-        });
-        ASSERT_TRUE(tempDir.isValid());
-        OleInitialize(nullptr);
-        dataMgr = std::make_unique<TKelvoxDataMgr>();
-        window = std::make_unique<Tfm_Main>(*dataMgr, QStringLiteral("Kelvox Test"));
-        refreshed = std::make_unique<QSignalSpy>(window.get(), &Tfm_Main::viewsRefreshed);
-        window->show();
-        window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-        waitForRefresh();
+        MainWindowFixture::SetUp();
+        if (!HasFatalFailure())
+            start();
     }
 
-    void TearDown() override
-    {
-        window.reset();
-        OleUninitialize();
-        Dialogs::setErrorHandler({});
-        Dialogs::setOpenFileHandler({});
-        Dialogs::setSaveFileHandler({});
-        EXPECT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
-    }
-
-    void waitForRefresh()
-    {
-        const auto before = refreshed->count();
-        ASSERT_TRUE(refreshed->wait(RefreshWaitMs));
-        ASSERT_EQ(refreshed->count(), before + 1);
-        refreshed->clear();
-    }
-
-    template <typename T> T* child(const char* name) const
-    {
-        T* found = window->findChild<T*>(QString::fromLatin1(name));
-        EXPECT_NE(found, nullptr) << name;
-        return found;
-    }
-    QLineEdit* edit(const char* name) const { return child<QLineEdit>(name); }
-    QString strip() const { return child<QLabel>("lb_FilePath")->text(); }
-
-    static void paste(QLineEdit* target, const QString& text)
-    {
-        target->selectAll();
-        target->insert(text);
-    }
-    static void choose(QComboBox* combo, int index)
-    {
-        combo->setCurrentIndex(index);
-        emit combo->activated(index);
-    }
-
-    QString writeFile(const QString& name, const QByteArray& bytes) const
-    {
-        const QString path = tempDir.filePath(name);
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-        return path;
-    }
-
-    void open(const QString& path)
-    {
-        nextOpenAnswer = path;
-        child<QAction>("mi_Open")->trigger();
-    }
+    void open(const QString& path) { openThroughMenu(path); }
 
     // The controls' texts and choices that make up the parameters.
     QStringList parameters() const
@@ -133,17 +67,6 @@ protected:
                 }
         return writeFile(QStringLiteral("scan.raw"), bytes);
     }
-
-    QTemporaryDir tempDir;
-    std::unique_ptr<TKelvoxDataMgr> dataMgr;
-    std::unique_ptr<Tfm_Main> window;
-    std::unique_ptr<QSignalSpy> refreshed;
-    QStringList errors;
-    QString nextOpenAnswer;
-    QString nextSaveAnswer;
-    QString nextSaveFilter;
-    QStringList saveInitialPaths;
-    QStringList saveFilters;
 };
 
 TEST_F(MainWindowLayoutFiles, SaveLayoutAsIsEnabledWhileAFileIsOpen)
@@ -192,13 +115,8 @@ TEST_F(MainWindowLayoutFiles, SavesTheParametersAsTheyStandInTheChosenFormat)
         child<QAction>("mi_SaveLayoutAs")->trigger();
         const LayoutFileReading reading = readLayoutFile(QFile::encodeName(tempDir.filePath(c.written)).toStdString());
         ASSERT_EQ(reading.outcome, LayoutFileReading::Outcome::Layout) << c.written.toStdString() << reading.refusal;
-        VolumeLayout expected;
-        expected.dims = {3, 2, 4};
-        expected.volumes = 2;
-        expected.dataType = vdtUInt16;
-        expected.byteOrder = boBigEndian;
-        expected.headerBytes = 6;
-        EXPECT_EQ(reading.contents.layout, expected) << c.written.toStdString();
+        EXPECT_EQ(reading.contents.layout, layoutOf({3, 2, 4}, vdtUInt16, boBigEndian, 6, 2))
+            << c.written.toStdString();
         EXPECT_EQ(reading.contents.dataPath, QFile::encodeName(raw).toStdString());
     }
     EXPECT_EQ(saveInitialPaths.value(0), tempDir.filePath(QStringLiteral("scan.nhdr")));

@@ -1,5 +1,7 @@
 #include "ui/Kelvox_fm_Main.h"
 
+#include "support/MainWindowFixture.h"
+
 #include "layout/VolumeLayout.h"
 
 #include "dragdrop/DragDropFile.h"
@@ -72,51 +74,9 @@ QByteArray bytesOf(const std::vector<float>& values)
     return bytes;
 }
 
-class MainWindow : public ::testing::Test
+class MainWindow : public MainWindowFixture
 {
 protected:
-    void SetUp() override
-    {
-        Dialogs::setErrorHandler([this](const QString& message) { errors << message; });
-        Dialogs::setOpenFileHandler([this](QWidget*, const QString& title, const QString& initial) {
-            openTitles << title;
-            openInitialPaths << initial;
-            return nextOpenAnswer;
-        });
-        ASSERT_TRUE(tempDir.isValid());
-        OleInitialize(nullptr); // as the program's start-up does, for the drop target
-        dataMgr = std::make_unique<TKelvoxDataMgr>();
-        window = std::make_unique<Tfm_Main>(*dataMgr, QStringLiteral("Kelvox Test"));
-        refreshed = std::make_unique<QSignalSpy>(window.get(), &Tfm_Main::viewsRefreshed);
-    }
-
-    void TearDown() override
-    {
-        window.reset();
-        OleUninitialize();
-        Dialogs::setErrorHandler({});
-        Dialogs::setOpenFileHandler({});
-        EXPECT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
-    }
-
-    // Shows and activates the window and waits for the refresh its start-up
-    // values lead to.
-    void start()
-    {
-        window->show();
-        window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-        waitForRefresh();
-    }
-
-    void waitForRefresh()
-    {
-        const auto before = refreshed->count();
-        ASSERT_TRUE(refreshed->wait(RefreshWaitMs));
-        ASSERT_EQ(refreshed->count(), before + 1);
-        refreshed->clear();
-    }
-
     // Waits for the refresh a zoom change starts, unless it has already
     // been made.
     void waitForZoomRefresh()
@@ -127,26 +87,11 @@ protected:
         refreshed->clear();
     }
 
-    template <typename T> T* child(const char* name) const
-    {
-        T* found = window->findChild<T*>(QString::fromLatin1(name));
-        EXPECT_NE(found, nullptr) << name;
-        return found;
-    }
-    QLineEdit* edit(const char* name) const { return child<QLineEdit>(name); }
-    QLabel* label(const char* name) const { return child<QLabel>(name); }
     QWidget* widget(const char* name) const { return child<QWidget>(name); }
     ViewImageWidget* image(const char* name) const { return child<ViewImageWidget>(name); }
     QString panel(int index) const
     {
         return label(QStringLiteral("StatusBar1Panel%1").arg(index).toLatin1().constData())->text();
-    }
-
-    // Replaces the whole text of an edit in one change, as a paste does.
-    static void paste(QLineEdit* target, const QString& text)
-    {
-        target->selectAll();
-        target->insert(text);
     }
 
     // Types text into an emptied edit key by key.
@@ -155,28 +100,6 @@ protected:
         target->setFocus();
         target->clear();
         QTest::keyClicks(target, text);
-    }
-
-    static void choose(QComboBox* combo, int index)
-    {
-        combo->setCurrentIndex(index);
-        emit combo->activated(index);
-    }
-
-    void trigger(const char* actionName) const
-    {
-        QAction* action = child<QAction>(actionName);
-        ASSERT_NE(action, nullptr);
-        action->trigger();
-    }
-
-    QString writeFile(const QString& name, const QByteArray& bytes) const
-    {
-        const QString path = tempDir.filePath(name);
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-        return path;
     }
 
     // Sets the geometry and data type through the controls.
@@ -205,12 +128,6 @@ protected:
         waitForRefresh();
     }
 
-    void openThroughMenu(const QString& path)
-    {
-        nextOpenAnswer = path;
-        trigger("mi_Open");
-    }
-
     // Sends one mouse move to a view image, at column x, row y.
     static void moveOver(QWidget* target, int x, int y)
     {
@@ -220,14 +137,6 @@ protected:
         QApplication::sendEvent(target, &move);
     }
 
-    QTemporaryDir tempDir;
-    std::unique_ptr<TKelvoxDataMgr> dataMgr;
-    std::unique_ptr<Tfm_Main> window;
-    std::unique_ptr<QSignalSpy> refreshed;
-    QStringList errors;
-    QStringList openTitles;
-    QStringList openInitialPaths;
-    QString nextOpenAnswer;
 };
 
 // ---- Layout ------------------------------------------------------------

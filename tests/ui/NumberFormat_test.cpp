@@ -1,5 +1,7 @@
 #include "ui/NumberFormat.h"
 
+#include "support/VectorImage.h"
+
 #include "ui/IntText.h"
 
 #include "volume/Kelvox_DataMgr.h"
@@ -296,26 +298,6 @@ TEST(NumberFormat, PresetOfAnUnknownDataTypeIsEmpty)
 }
 
 // ---- the voxel readout -------------------------------------------------------
-
-// A view image over plain memory.
-class VectorImage final : public ViewImage
-{
-public:
-    void setSize24(int width, int height) override
-    {
-        m_width = width;
-        m_pixels.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3, 0);
-    }
-    std::uint8_t* rowPointer(int y) override
-    {
-        return m_pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(m_width) * 3;
-    }
-    void repaintNow() override {}
-
-private:
-    int m_width = 0;
-    std::vector<std::uint8_t> m_pixels;
-};
 
 class VoxelReadout : public testing::Test
 {

@@ -1,7 +1,8 @@
 #include "volume/GzipStream.h"
 #include "volume/Kelvox_DataMgr.h"
 
-#include "VolumeTestSupport.h"
+#include "support/TempDir.h"
+#include "support/VectorImage.h"
 
 #include <zlib.h>
 

@@ -2,7 +2,8 @@
 
 #include "volume/GreyKernels.h"
 
-#include "VolumeTestSupport.h"
+#include "support/TempDir.h"
+#include "support/VectorImage.h"
 
 #include <gtest/gtest.h>
 

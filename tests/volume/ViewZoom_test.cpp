@@ -1,7 +1,8 @@
 #include "volume/Kelvox_DataMgr.h"
 #include "volume/ViewZoom.h"
 
-#include "VolumeTestSupport.h"
+#include "support/TempDir.h"
+#include "support/VectorImage.h"
 
 #include <gtest/gtest.h>
 

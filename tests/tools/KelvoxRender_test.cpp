@@ -2,7 +2,8 @@
 
 #include "volume/Kelvox_DataMgr.h"
 
-#include "VolumeTestSupport.h"
+#include "RenderRun.h"
+#include "support/VectorImage.h"
 
 #include <QImage>
 #include <QString>
@@ -25,49 +26,12 @@ namespace
 
 const std::string Samples = KELVOX_SAMPLES_DIR;
 
-struct RunResult
-{
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string quoted(const std::string& s)
-{
-    std::string q = "'";
-    for (char c : s)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-std::string slurp(const std::filesystem::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 class KelvoxRenderTest : public ::testing::Test
 {
 protected:
     void SetUp() override { std::filesystem::create_directory(work()); }
 
-    // Runs kelvox-render with the working directory work(); its output
-    // streams go to files outside that directory.
-    RunResult run(const std::vector<std::string>& args) const
-    {
-        std::string cmd = "cd " + quoted(work()) + " && " + quoted(KELVOX_RENDER_EXE);
-        for (const std::string& a : args)
-            cmd += " " + quoted(a);
-        cmd += " >" + quoted(dir.path("stdout.txt")) + " 2>" + quoted(dir.path("stderr.txt"));
-        const int raw = std::system(cmd.c_str());
-        RunResult r;
-        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        r.out = slurp(dir.path("stdout.txt"));
-        r.err = slurp(dir.path("stderr.txt"));
-        return r;
-    }
+    RunResult run(const std::vector<std::string>& args) const { return runKelvoxRender(dir, args); }
 
     std::string work() const { return dir.path("work"); }
     std::string out() const { return dir.path("work/out.png"); }
@@ -119,7 +83,7 @@ TEST_F(KelvoxRenderTest, SliceOfTheByteSampleMatchesTheWindowAndPrintsTheRange)
     expectSameAsDataMgr(out(), file, {256, 256, 64}, vdtByte, boLittleEndian, 0, 255, vkSlice, 0, 32);
 
     // An 8-bit RGB PNG: bit depth 8, colour type 2 in the header chunk.
-    const std::string png = slurp(out());
+    const std::string png = readFile(out());
     ASSERT_GT(png.size(), 26u);
     EXPECT_EQ(png.substr(1, 3), "PNG");
     EXPECT_EQ(png[24], 8);
@@ -362,7 +326,7 @@ TEST_F(KelvoxRenderTest, GzipSampleGuessesAndRendersAsTheRawOne)
 {
     const std::string raw = Samples + "/head_128x128x64x2_i16be.raw";
     const std::string packed = dir.path("head_128x128x64x2_i16be.raw.gz");
-    ASSERT_EQ(std::system(("gzip -c " + quoted(raw) + " > " + quoted(packed)).c_str()), 0);
+    ASSERT_EQ(std::system(("gzip -c " + shellQuote(raw) + " > " + shellQuote(packed)).c_str()), 0);
     const RunResult rawGuess = run({raw, "--guess"});
     const RunResult packedGuess = run({packed, "--guess"});
     EXPECT_EQ(packedGuess.status, 0) << packedGuess.err;

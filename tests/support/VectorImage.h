@@ -2,17 +2,12 @@
 
 #include "volume/ViewImage.h"
 
-#include <gtest/gtest.h>
-
 #include <array>
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <string>
 #include <vector>
 
-// A view bitmap over plain memory, rows of exactly 3 * width bytes.
+// A view bitmap over plain memory, rows of exactly 3 * width bytes, that a
+// test reads pixel by pixel.
 class VectorImage final : public ViewImage
 {
 public:
@@ -48,37 +43,3 @@ inline constexpr VectorImage::Rgb grey(int n)
 {
     return {static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n)};
 }
-
-// A fresh directory under the system's temporary directory, removed with
-// everything in it at the end of the test.
-class TempDir
-{
-public:
-    TempDir()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kelvox-vol-XXXXXX").string();
-        if (!::mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp failed");
-        m_path = pattern;
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(m_path, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    std::string path(const std::string& name) const { return (m_path / name).string(); }
-
-    std::string write(const std::string& name, const std::vector<std::uint8_t>& bytes) const
-    {
-        const std::string p = path(name);
-        std::ofstream out(p, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return p;
-    }
-
-private:
-    std::filesystem::path m_path;
-};

@@ -4,7 +4,9 @@
 
 #include "layout/LayoutFile.h"
 
-#include "LayoutFileTestSupport.h"
+#include "RenderRun.h"
+#include "layout/LayoutFileTestSupport.h"
+#include "support/LayoutBuilders.h"
 
 #include <gtest/gtest.h>
 
@@ -13,12 +15,6 @@
 using namespace LayoutFileTest;
 
 namespace {
-
-struct RunResult
-{
-    int status = -1;
-    std::string err;
-};
 
 class KelvoxRenderLayout : public testing::Test
 {
@@ -38,17 +34,7 @@ protected:
         std::filesystem::create_directories(dir.path("work"));
     }
 
-    RunResult run(const std::vector<std::string>& args) const
-    {
-        std::string command = "cd " + shellQuote(dir.path("work")) + " && " + shellQuote(KELVOX_RENDER_EXE);
-        for (const std::string& a : args)
-            command += " " + shellQuote(a);
-        command += " 2>" + shellQuote(dir.path("stderr.txt")) + " >/dev/null";
-        RunResult r;
-        runCommand(command, r.status);
-        r.err = readFile(dir.path("stderr.txt"));
-        return r;
-    }
+    RunResult run(const std::vector<std::string>& args) const { return runKelvoxRender(dir, args); }
 
     std::vector<std::string> rawOptions() const
     {
@@ -68,13 +54,7 @@ TEST_F(KelvoxRenderLayout, SavesHeadersThatDescribeTheWholeVolumes)
         ASSERT_EQ(r.status, 0) << r.err;
         const LayoutFileReading reading = readLayoutFile(dir.path("data/" + name));
         ASSERT_EQ(reading.outcome, LayoutFileReading::Outcome::Layout) << reading.refusal;
-        VolumeLayout expected;
-        expected.dims = {4, 3, 2};
-        expected.volumes = 2;
-        expected.dataType = vdtInt16;
-        expected.byteOrder = boBigEndian;
-        expected.headerBytes = 10;
-        EXPECT_EQ(reading.contents.layout, expected);
+        EXPECT_EQ(reading.contents.layout, layoutOf({4, 3, 2}, vdtInt16, boBigEndian, 10, 2));
         EXPECT_EQ(reading.contents.dataPath, raw);
     }
     EXPECT_TRUE(std::filesystem::is_empty(dir.path("work"))) << "no PNG without --out";
