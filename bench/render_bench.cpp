@@ -15,6 +15,8 @@
 #include "volume/Kelvox_DataMgr.h"
 #include "volume/ViewImage.h"
 
+#include "support/TempDir.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -50,28 +52,13 @@ private:
 class BenchFiles
 {
 public:
-    BenchFiles()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kelvox-bench-XXXXXX").string();
-        if (!::mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp failed");
-        m_dir = pattern;
-    }
-    ~BenchFiles()
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(m_dir, ec);
-    }
-    BenchFiles(const BenchFiles&) = delete;
-    BenchFiles& operator=(const BenchFiles&) = delete;
-
     // A file of size bytes whose first min(size, filled) bytes come from a
     // deterministic generator of plausible voxels of the type; the rest is
     // sparse. Read once so that it sits in the page cache.
     std::string make(const std::string& name, std::int64_t size, std::int64_t filled, TVoxelDataType type,
                      bool warm = true)
     {
-        const std::string path = (m_dir / name).string();
+        const std::string path = m_dir.path(name);
         std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::min(size, filled)));
         std::uint32_t x = 2463534242u;
         const auto step = static_cast<std::size_t>(bytesPerVoxelOf(type));
@@ -107,7 +94,7 @@ public:
     }
 
 private:
-    std::filesystem::path m_dir;
+    TempDir m_dir;
 };
 
 BenchFiles* files = nullptr;
