@@ -80,6 +80,39 @@ std::span<const std::uint8_t> Sampler::bytes(std::int64_t offset, std::int64_t c
     return {m_scratch.data(), std::min(got, m_scratch.size())};
 }
 
+std::span<const std::uint8_t> Sampler::head()
+{
+    if (m_size <= WholeFileLimit && !m_blocks.empty()) {
+        const std::span<const std::uint8_t> whole = m_blocks.front().data();
+        return whole.first(std::min(whole.size(), static_cast<std::size_t>(EdgeBytes)));
+    }
+    if (!m_headRead) {
+        m_headRead = true;
+        const std::span<const std::uint8_t> got = bytes(0, EdgeBytes);
+        m_head.assign(got.begin(), got.end());
+    }
+    return m_head;
+}
+
+std::span<const std::uint8_t> Sampler::tail()
+{
+    const std::int64_t count = std::min(EdgeBytes, m_size);
+    if (m_size <= WholeFileLimit && !m_blocks.empty()) {
+        const std::span<const std::uint8_t> whole = m_blocks.front().data();
+        return static_cast<std::int64_t>(whole.size()) == m_size ? whole.last(static_cast<std::size_t>(count))
+                                                                 : std::span<const std::uint8_t>{};
+    }
+    if (!m_tailRead) {
+        m_tailRead = true;
+        const std::span<const std::uint8_t> got = bytes(m_size - count, count);
+        // Fewer bytes than asked (the budget spent) are the start of the
+        // tail, not its end: none then.
+        if (static_cast<std::int64_t>(got.size()) == count)
+            m_tail.assign(got.begin(), got.end());
+    }
+    return m_tail;
+}
+
 void Sampler::keep(std::int64_t offset, std::int64_t count)
 {
     count = std::min({count, m_size - offset, GuessSampleLimit - m_used});

@@ -14,9 +14,9 @@ namespace
 // floor: a change that ranks fewer true layouts first or in the top three
 // fails here. Raise them whenever the guesser gets better; the aim is the
 // target figures below.
-constexpr int NeutralFirstFloor = 14;
-constexpr int NeutralTopThreeFloor = 18;
-constexpr int HonestFirstFloor = 24;
+constexpr int NeutralFirstFloor = 17;
+constexpr int NeutralTopThreeFloor = 22;
+constexpr int HonestFirstFloor = 26;
 constexpr int HonestTopThreeFloor = 29;
 
 // What the guesser should reach: neutral names 90 % first and all in the top
