@@ -134,51 +134,55 @@ Kind kindOf(const WindowStats& s, const Decoding& d, double typical)
     return rough || text ? Kind::Unlike : Kind::Data;
 }
 
-// A stretch of the file decoded and told window by window.
+// The scan of a stretch stops once data-like windows outweigh the unlike
+// part found so far by this much: the voxels have clearly begun.
+constexpr double SettledMargin = 256.0;
+// The stretch first scanned at either end; the whole EdgeBytes only when the
+// voxels have not clearly begun within it.
+constexpr std::int64_t FirstScanBytes = std::int64_t{64} << 10;
+
+// A stretch of the file decoded and told window by window, from its start
+// or (fromEnd) from its end, up to where the voxels have clearly begun.
 struct Stretch
 {
     std::int64_t first = 0; // file offset of values[0]
     std::vector<double> values;
-    std::vector<Kind> kinds; // window w: values [origin + w * Window, + Window)
     std::int64_t origin = 0; // index of the first window's first value
+    std::int64_t windows = 0; // whole windows in the stretch
+    std::vector<Kind> kinds; // in the order told
+    // The unlike part: the windows told first up to where unlike windows
+    // most outweigh data-like ones (blank windows count for neither).
+    std::int64_t unlike = 0;
+    bool settled = false; // the voxels clearly began
 };
 
-// Windows from the stretch's start (fromEnd false) or laid back from its end.
 Stretch tell(std::span<const std::uint8_t> bytes, std::int64_t at, const Decoding& d, double typical, bool fromEnd)
 {
     Stretch s;
     s.first = at + d.skipFrom(at);
     s.values = decodeRun(bytes, at, d, bytes.size());
     const auto n = static_cast<std::int64_t>(s.values.size());
-    const std::int64_t windows = n / Window;
-    s.origin = fromEnd ? n - windows * Window : 0;
+    s.windows = n / Window;
+    s.origin = fromEnd ? n - s.windows * Window : 0;
     const std::uint8_t* base = bytes.data() + (s.first - at);
-    std::vector<double> diffs;
-    s.kinds.reserve(static_cast<std::size_t>(windows));
-    for (std::int64_t w = 0; w < windows; ++w) {
-        const std::int64_t i = s.origin + w * Window;
-        s.kinds.push_back(kindOf(statsOf(&s.values[static_cast<std::size_t>(i)], base + i * d.width, d, diffs), d, typical));
-    }
-    return s;
-}
-
-// The number of windows from the front of kinds that are the unlike part:
-// the end of the prefix where unlike windows most outweigh data-like ones.
-std::size_t unlikePrefix(const std::vector<Kind>& kinds, bool reversed)
-{
     const double dataWeight = UnlikeShare / (1.0 - UnlikeShare);
     double sum = 0.0, best = 0.0;
-    std::size_t at = 0;
-    const std::size_t n = kinds.size();
-    for (std::size_t k = 0; k < n; ++k) {
-        const Kind kind = kinds[reversed ? n - 1 - k : k];
+    std::vector<double> diffs;
+    for (std::int64_t k = 0; k < s.windows; ++k) {
+        const std::int64_t i = s.origin + (fromEnd ? s.windows - 1 - k : k) * Window;
+        const Kind kind = kindOf(statsOf(&s.values[static_cast<std::size_t>(i)], base + i * d.width, d, diffs), d, typical);
+        s.kinds.push_back(kind);
         sum += kind == Kind::Unlike ? 1.0 : kind == Kind::Data ? -dataWeight : 0.0;
         if (sum > best) {
             best = sum;
-            at = k + 1;
+            s.unlike = k + 1;
+        }
+        if (best - sum > SettledMargin) {
+            s.settled = true;
+            break;
         }
     }
-    return at;
+    return s;
 }
 
 // Trailing bytes where the voxels seem to end fit nearly as well as none.
@@ -237,9 +241,13 @@ DataStart findDataStart(Sampler& sampler, const Decoding& d)
 
     // The header: not past three quarters of the file (the voxels are more).
     const std::span<const std::uint8_t> head = sampler.head();
-    const Stretch start = tell(head.first(std::min(head.size(), static_cast<std::size_t>(size - size / 4))), 0, d,
-                               typical, false);
-    const std::size_t headerWindows = unlikePrefix(start.kinds, false);
+    const auto headBytes = [&](std::int64_t most) {
+        return head.first(static_cast<std::size_t>(std::min({static_cast<std::int64_t>(head.size()), size - size / 4, most})));
+    };
+    Stretch start = tell(headBytes(FirstScanBytes), 0, d, typical, false);
+    if (!start.settled && headBytes(EdgeBytes).size() > headBytes(FirstScanBytes).size())
+        start = tell(headBytes(EdgeBytes), 0, d, typical, false);
+    const auto headerWindows = static_cast<std::size_t>(start.unlike);
     if (headerWindows > 0) {
         // Back over the last unlike window's voxels that lead smoothly into
         // the data.
@@ -277,11 +285,16 @@ DataStart findDataStart(Sampler& sampler, const Decoding& d)
     const std::int64_t from = std::max({tailAt, found.afterPadding, size / 4});
     if (from >= size)
         return found;
-    const Stretch tail = tell(tailBytes.subspan(static_cast<std::size_t>(from - tailAt)), from, d, typical, true);
-    const std::size_t trailingWindows = unlikePrefix(tail.kinds, true);
-    const auto windows = static_cast<std::int64_t>(tail.kinds.size());
+    const auto tailFrom = [&](std::int64_t most) { return std::max(from, size - most); };
+    Stretch tail = tell(tailBytes.subspan(static_cast<std::size_t>(tailFrom(FirstScanBytes) - tailAt)),
+                        tailFrom(FirstScanBytes), d, typical, true);
+    if (!tail.settled && tailFrom(EdgeBytes) < tailFrom(FirstScanBytes))
+        tail = tell(tailBytes.subspan(static_cast<std::size_t>(tailFrom(EdgeBytes) - tailAt)), tailFrom(EdgeBytes), d,
+                    typical, true);
+    const std::int64_t trailingWindows = tail.unlike;
+    const std::int64_t windows = tail.windows;
     // Index of the first voxel after the voxels.
-    std::int64_t e = tail.origin + (windows - static_cast<std::int64_t>(trailingWindows)) * Window;
+    std::int64_t e = tail.origin + (windows - trailingWindows) * Window;
     if (trailingWindows > 0) {
         const std::int64_t most = e + Window - 1;
         while (e < most && e > 1 &&
