@@ -21,8 +21,9 @@ constexpr double RoughFactor = 4.0;
 // data-like ones at this share (blank windows count for neither): a rough
 // window among the voxels is no header, nor is a data-like record in a header.
 constexpr double UnlikeShare = 1.0 / 3.0;
-// A window with at least this share of values no volume holds is unlike.
-constexpr double InsaneShare = 0.25;
+// A window with at least this many values no volume holds is unlike (a
+// float reading of a few bytes of text or of small integers).
+constexpr int InsaneValues = 2;
 // A run of one value is padding, not voxels, when the voxels elsewhere take
 // that value at most this share of the time.
 constexpr double PaddingValueShare = 0.01;
@@ -123,7 +124,7 @@ WindowStats statsOf(const double* values, const std::uint8_t* bytes, const Decod
 
 Kind kindOf(const WindowStats& s, const Decoding& d, double typical)
 {
-    if (s.insane >= InsaneShare * Window)
+    if (s.insane >= InsaneValues)
         return Kind::Unlike;
     if (s.blank)
         return Kind::Blank;
@@ -147,6 +148,14 @@ struct Stretch
 {
     std::int64_t first = 0; // file offset of values[0]
     std::vector<double> values;
+    const std::uint8_t* bytes = nullptr; // of values[0]; valid while the stretch's bytes are
+
+    // Voxel i holds a value no volume holds (not a float's NaN).
+    bool insane(std::int64_t i, const Decoding& d) const
+    {
+        const double v = values[static_cast<std::size_t>(i)];
+        return v != v && !isNanPattern(bytes + i * d.width, d);
+    }
     std::int64_t origin = 0; // index of the first window's first value
     std::int64_t windows = 0; // whole windows in the stretch
     std::vector<Kind> kinds; // in the order told
@@ -165,6 +174,7 @@ Stretch tell(std::span<const std::uint8_t> bytes, std::int64_t at, const Decodin
     s.windows = n / Window;
     s.origin = fromEnd ? n - s.windows * Window : 0;
     const std::uint8_t* base = bytes.data() + (s.first - at);
+    s.bytes = base;
     const double dataWeight = UnlikeShare / (1.0 - UnlikeShare);
     double sum = 0.0, best = 0.0;
     std::vector<double> diffs;
@@ -216,7 +226,7 @@ DataStart findDataStart(Sampler& sampler, const Decoding& d)
         if (static_cast<std::int64_t>(v.size()) < Window)
             continue;
         const WindowStats s = statsOf(v.data(), bytes.data() + d.skipFrom(at), d, diffs);
-        if (s.text || s.blank || s.insane >= InsaneShare * Window)
+        if (s.text || s.blank || s.insane >= InsaneValues)
             continue;
         roughness.push_back(s.roughness);
     }
@@ -258,6 +268,9 @@ DataStart findDataStart(Sampler& sampler, const Decoding& d)
                smoothStep(start.values[static_cast<std::size_t>(i - 1)], start.values[static_cast<std::size_t>(i)], typical) &&
                smoothStep(start.values[static_cast<std::size_t>(i - 1)], start.values[static_cast<std::size_t>(i + 1)], typical))
             --i;
+        // Past values no volume holds that the window's smoothness let in.
+        while (i < n && start.insane(i, d))
+            ++i;
         found.offset = start.first + i * width;
         // Past a run of one value (padding) that starts soon after.
         const auto value = [&](std::int64_t k) { return start.values[static_cast<std::size_t>(k)]; };
@@ -301,6 +314,8 @@ DataStart findDataStart(Sampler& sampler, const Decoding& d)
                smoothStep(tail.values[static_cast<std::size_t>(e - 1)], tail.values[static_cast<std::size_t>(e)], typical) &&
                smoothStep(tail.values[static_cast<std::size_t>(e - 2)], tail.values[static_cast<std::size_t>(e)], typical))
             ++e;
+        while (e > 0 && tail.insane(e - 1, d))
+            --e;
         found.end = tail.first + e * width;
     } else {
         e = static_cast<std::int64_t>(tail.values.size());

@@ -192,6 +192,27 @@ TEST(GuessSteps, PaddingIsTheRunOfAValueTheVoxelsNeverTake)
     EXPECT_EQ(none.endBeforePadding, static_cast<std::int64_t>(background.size()));
 }
 
+// A short magic line in a block of zeros, and a final record of text after
+// Float-64 voxels: the bytes of text read as values no volume holds.
+TEST(GuessSteps, AFewBytesOfTextBoundFloatVoxelsExactly)
+{
+    std::vector<std::uint8_t> file(4096, 0);
+    const std::string magic = "DUMP 1.0\n";
+    std::copy(magic.begin(), magic.end(), file.begin());
+    phantom::Spec spec;
+    spec.layout = layoutOf({40, 30, 12}, vdtFloat64, boBigEndian, 0);
+    const std::vector<std::uint8_t> voxels = phantom::make(spec);
+    file.insert(file.end(), voxels.begin(), voxels.end());
+    const std::vector<std::uint8_t> last = textLines(100);
+    file.insert(file.end(), last.begin(), last.end());
+    const MemoryLayoutSource source(file.data(), file.size());
+    Sampler sampler(source);
+    const DataStart start = findDataStart(sampler, decodingOf(vdtFloat64, boBigEndian, 0));
+    EXPECT_GT(start.offset, 0);
+    EXPECT_LE(start.offset, 4096);
+    EXPECT_EQ(start.end, 4096 + static_cast<std::int64_t>(voxels.size()));
+}
+
 TEST(GuessSteps, NanRowsAreVoxelsNotAHeader)
 {
     const VolumeLayout l = layoutOf({192, 192, 1}, vdtFloat32, boLittleEndian, 0);
