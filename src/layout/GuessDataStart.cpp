@@ -21,6 +21,8 @@ constexpr double RoughFactor = 4.0;
 // data-like ones at this share (blank windows count for neither): a rough
 // window among the voxels is no header, nor is a data-like record in a header.
 constexpr double UnlikeShare = 1.0 / 3.0;
+// Records of up to this many voxels are seen (see looksLikeRecords).
+constexpr std::int64_t MaxRecordVoxels = 8;
 // A window with at least this many values no volume holds is unlike (a
 // float reading of a few bytes of text or of small integers).
 constexpr int InsaneValues = 2;
@@ -78,8 +80,29 @@ struct WindowStats
     double roughness = 0.0; // median neighbour difference
     bool blank = false;
     bool text = false;
+    bool records = false;
     int insane = 0;
 };
+
+// Fixed-size records (directory entries, tags with small numbers): many
+// values repeat exactly a few voxels on, while neighbours differ. Voxels
+// repeat a few voxels on hardly more often than beside each other.
+bool looksLikeRecords(const double* values)
+{
+    const auto equalAt = [&](std::int64_t lag) {
+        int n = 0;
+        for (std::int64_t i = 0; i + lag < Window; ++i)
+            n += values[i] == values[i + lag] ? 1 : 0;
+        return n;
+    };
+    const int neighbours = equalAt(1);
+    for (std::int64_t lag = 2; lag <= MaxRecordVoxels; ++lag) {
+        const int same = equalAt(lag);
+        if (2 * same >= Window - lag && same >= 2 * neighbours + 2)
+            return true;
+    }
+    return false;
+}
 
 // values: Window voxels decoded from bytes.
 WindowStats statsOf(const double* values, const std::uint8_t* bytes, const Decoding& d, std::vector<double>& diffs)
@@ -114,6 +137,7 @@ WindowStats statsOf(const double* values, const std::uint8_t* bytes, const Decod
     }
     s.text = (d.width == 1 || distinctTops >= Window / 4) &&
              looksLikeText({bytes, static_cast<std::size_t>(Window * d.width)});
+    s.records = looksLikeRecords(values);
     if (diffs.empty())
         return s;
     s.blank = s.insane == 0 && largest == 0.0 && static_cast<std::int64_t>(diffs.size()) == Window - 1;
@@ -132,7 +156,7 @@ Kind kindOf(const WindowStats& s, const Decoding& d, double typical)
     // Bytes of text are printable voxels too; read as bytes, text must also
     // jump about more than the voxels do.
     const bool text = s.text && (d.width > 1 || s.roughness > 2.0 * typical);
-    return rough || text ? Kind::Unlike : Kind::Data;
+    return rough || text || s.records ? Kind::Unlike : Kind::Data;
 }
 
 // The scan of a stretch stops once data-like windows outweigh the unlike

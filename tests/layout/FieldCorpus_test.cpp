@@ -14,9 +14,9 @@ namespace
 // floor: a change that ranks fewer true layouts first or in the top three
 // fails here. Raise them whenever the guesser gets better; the aim is the
 // target figures below.
-constexpr int NeutralFirstFloor = 18;
-constexpr int NeutralTopThreeFloor = 24;
-constexpr int HonestFirstFloor = 27;
+constexpr int NeutralFirstFloor = 19;
+constexpr int NeutralTopThreeFloor = 26;
+constexpr int HonestFirstFloor = 29;
 constexpr int HonestTopThreeFloor = 31;
 
 // What the guesser should reach: neutral names 90 % first and all in the top

@@ -213,6 +213,34 @@ TEST(GuessSteps, AFewBytesOfTextBoundFloatVoxelsExactly)
     EXPECT_EQ(start.end, 4096 + static_cast<std::int64_t>(voxels.size()));
 }
 
+// A directory of 12-byte entries after the voxels (tag, type, count,
+// value): small numbers, smooth enough, but repeating entry by entry.
+TEST(GuessSteps, RecordsAfterTheVoxelsAreTrailingBytes)
+{
+    phantom::Spec spec;
+    spec.layout = layoutOf({64, 64, 4}, vdtUInt16, boLittleEndian, 0);
+    std::vector<std::uint8_t> file = phantom::make(spec);
+    const auto dataEnd = static_cast<std::int64_t>(file.size());
+    const auto put = [&](std::uint32_t v, int bytes) {
+        for (int b = 0; b < bytes; ++b)
+            file.push_back(static_cast<std::uint8_t>(v >> (8 * b)));
+    };
+    put(12, 2);
+    for (std::uint32_t tag = 256; tag < 268; ++tag) {
+        put(tag, 2);
+        put(3, 2);
+        put(1, 4);
+        put(tag * 7 % 64, 4);
+    }
+    put(0, 4);
+    const MemoryLayoutSource source(file.data(), file.size());
+    Sampler sampler(source);
+    const DataStart start = findDataStart(sampler, decodingOf(vdtUInt16, boLittleEndian, 0));
+    // Records begin mid-window: seen to a window more than text is.
+    EXPECT_LE(std::llabs(start.end - dataEnd), 2 * start.precision) << start.end;
+    EXPECT_LT(start.end, static_cast<std::int64_t>(file.size()));
+}
+
 TEST(GuessSteps, NanRowsAreVoxelsNotAHeader)
 {
     const VolumeLayout l = layoutOf({192, 192, 1}, vdtFloat32, boLittleEndian, 0);
