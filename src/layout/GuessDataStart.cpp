@@ -274,12 +274,12 @@ DataStart findDataStart(Sampler& sampler, const Decoding& d)
     };
 
     // The header: not past three quarters of the file (the voxels are more).
-    const std::span<const std::uint8_t> head = sampler.head();
     const auto headBytes = [&](std::int64_t most) {
-        return head.first(static_cast<std::size_t>(std::min({static_cast<std::int64_t>(head.size()), size - size / 4, most})));
+        const std::span<const std::uint8_t> head = sampler.head(most);
+        return head.first(std::min(head.size(), static_cast<std::size_t>(size - size / 4)));
     };
     Stretch start = tell(headBytes(FirstScanBytes), 0, d, typical, false);
-    if (!start.settled && headBytes(EdgeBytes).size() > headBytes(FirstScanBytes).size())
+    if (!start.settled && std::min(size - size / 4, EdgeBytes) > FirstScanBytes)
         start = tell(headBytes(EdgeBytes), 0, d, typical, false);
     const auto headerWindows = static_cast<std::size_t>(start.unlike);
     if (headerWindows > 0) {
@@ -317,17 +317,18 @@ DataStart findDataStart(Sampler& sampler, const Decoding& d)
                           std::all_of(start.kinds.begin(), start.kinds.begin() + 4, [](Kind k) { return k == Kind::Data; });
 
     // Trailing bytes: the same from the end, not before the header's end.
-    const std::span<const std::uint8_t> tailBytes = sampler.tail();
-    const std::int64_t tailAt = size - static_cast<std::int64_t>(tailBytes.size());
-    const std::int64_t from = std::max({tailAt, found.afterPadding, size / 4});
-    if (from >= size)
+    const auto tailStretch = [&](std::int64_t most) {
+        const std::span<const std::uint8_t> bytes = sampler.tail(most);
+        const std::int64_t at = size - static_cast<std::int64_t>(bytes.size());
+        const std::int64_t from = std::max({at, found.afterPadding, size / 4});
+        return bytes.empty() || from >= size ? Stretch{}
+                                             : tell(bytes.subspan(static_cast<std::size_t>(from - at)), from, d, typical, true);
+    };
+    Stretch tail = tailStretch(FirstScanBytes);
+    if (!tail.settled && size - FirstScanBytes > std::max(found.afterPadding, size / 4))
+        tail = tailStretch(EdgeBytes);
+    if (tail.values.empty())
         return found;
-    const auto tailFrom = [&](std::int64_t most) { return std::max(from, size - most); };
-    Stretch tail = tell(tailBytes.subspan(static_cast<std::size_t>(tailFrom(FirstScanBytes) - tailAt)),
-                        tailFrom(FirstScanBytes), d, typical, true);
-    if (!tail.settled && tailFrom(EdgeBytes) < tailFrom(FirstScanBytes))
-        tail = tell(tailBytes.subspan(static_cast<std::size_t>(tailFrom(EdgeBytes) - tailAt)), tailFrom(EdgeBytes), d,
-                    typical, true);
     const std::int64_t trailingWindows = tail.unlike;
     const std::int64_t windows = tail.windows;
     // Index of the first voxel after the voxels.

@@ -71,11 +71,12 @@ public:
     // next call.
     std::span<const std::uint8_t> bytes(std::int64_t offset, std::int64_t count);
 
-    // The first and the last bytes of the file, at most EdgeBytes each (less
-    // once the budget is spent), kept once read: headers and trailing bytes
-    // are looked for there by every decoding.
-    std::span<const std::uint8_t> head();
-    std::span<const std::uint8_t> tail();
+    // The first and the last count bytes of the file, at most EdgeBytes
+    // (fewer of the first, none of the last once the budget is spent), kept
+    // once read: headers and trailing bytes are looked for there by every
+    // decoding. Valid until a call for more.
+    std::span<const std::uint8_t> head(std::int64_t count);
+    std::span<const std::uint8_t> tail(std::int64_t count);
 
 private:
     void keep(std::int64_t offset, std::int64_t count);
@@ -87,8 +88,8 @@ private:
     std::vector<std::uint8_t> m_scratch;
     std::vector<std::uint8_t> m_head;
     std::vector<std::uint8_t> m_tail;
-    bool m_headRead = false;
-    bool m_tailRead = false;
+    std::int64_t m_headAsked = 0;
+    std::int64_t m_tailAsked = 0;
     std::map<std::pair<std::int64_t, std::int64_t>, std::vector<std::uint8_t>> m_small;
 };
 
