@@ -20,8 +20,11 @@
 //   2. Voxels per row: the strongest period of the sampled values.
 //   3. Rows per slice: the strongest period of whole rows, plus square
 //      slices (both GuessPeriods).
-//   4. Size: the header is what the slices leave over at the start, checked
-//      against where the voxels seem to start (GuessDataStart).
+//   4. Size: where the voxels seem to start and end (GuessDataStart: text,
+//      records, rough or impossible values, padding), and whole slices
+//      placed there or at the end of the file (placeUnits). In a small file
+//      the voxels between a header and trailing bytes are guessed again as
+//      a file of their own.
 //   5. Volumes: several only when slices one volume apart are alike
 //      (GuessVolumes).
 // Every candidate is scored from its evidence (GuessScore); the file is read
