@@ -80,6 +80,48 @@ std::span<const std::uint8_t> Sampler::bytes(std::int64_t offset, std::int64_t c
     return {m_scratch.data(), std::min(got, m_scratch.size())};
 }
 
+std::span<const std::uint8_t> Sampler::head(std::int64_t count)
+{
+    count = std::min({count, EdgeBytes, m_size});
+    if (count <= 0)
+        return {};
+    if (m_size <= WholeFileLimit && !m_blocks.empty()) {
+        const std::span<const std::uint8_t> whole = m_blocks.front().data();
+        return whole.first(std::min(whole.size(), static_cast<std::size_t>(count)));
+    }
+    if (count > m_headAsked) {
+        m_headAsked = count;
+        const std::span<const std::uint8_t> got = bytes(0, count);
+        m_head.assign(got.begin(), got.end());
+    }
+    return std::span<const std::uint8_t>(m_head).first(std::min(m_head.size(), static_cast<std::size_t>(count)));
+}
+
+std::span<const std::uint8_t> Sampler::tail(std::int64_t count)
+{
+    count = std::min({count, EdgeBytes, m_size});
+    if (count <= 0)
+        return {};
+    if (m_size <= WholeFileLimit && !m_blocks.empty()) {
+        const std::span<const std::uint8_t> whole = m_blocks.front().data();
+        return static_cast<std::int64_t>(whole.size()) == m_size ? whole.last(static_cast<std::size_t>(count))
+                                                                 : std::span<const std::uint8_t>{};
+    }
+    if (count > m_tailAsked) {
+        m_tailAsked = count;
+        const std::span<const std::uint8_t> got = bytes(m_size - count, count);
+        // Fewer bytes than asked (the budget spent) are the start of the
+        // tail, not its end: none then.
+        if (static_cast<std::int64_t>(got.size()) == count)
+            m_tail.assign(got.begin(), got.end());
+        else
+            m_tail.clear();
+    }
+    return static_cast<std::int64_t>(m_tail.size()) >= count
+               ? std::span<const std::uint8_t>(m_tail).last(static_cast<std::size_t>(count))
+               : std::span<const std::uint8_t>{};
+}
+
 void Sampler::keep(std::int64_t offset, std::int64_t count)
 {
     count = std::min({count, m_size - offset, GuessSampleLimit - m_used});

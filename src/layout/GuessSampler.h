@@ -17,6 +17,8 @@ namespace GuessDetail
 // BlockBytes are kept and the rest is read in small pieces where wanted.
 inline constexpr std::int64_t WholeFileLimit = std::int64_t{8} << 20;
 inline constexpr std::int64_t BlockBytes = std::int64_t{2} << 20;
+// Headers and trailing bytes are looked for this far into either end.
+inline constexpr std::int64_t EdgeBytes = std::int64_t{1} << 20;
 
 // The k-th of a set of places spread over 10 % .. 90 % of a stretch, as a
 // fraction of it. Steps of the golden ratio never fall on round fractions:
@@ -69,6 +71,13 @@ public:
     // next call.
     std::span<const std::uint8_t> bytes(std::int64_t offset, std::int64_t count);
 
+    // The first and the last count bytes of the file, at most EdgeBytes
+    // (fewer of the first, none of the last once the budget is spent), kept
+    // once read: headers and trailing bytes are looked for there by every
+    // decoding. Valid until a call for more.
+    std::span<const std::uint8_t> head(std::int64_t count);
+    std::span<const std::uint8_t> tail(std::int64_t count);
+
 private:
     void keep(std::int64_t offset, std::int64_t count);
 
@@ -77,6 +86,10 @@ private:
     std::int64_t m_used = 0;
     std::vector<Block> m_blocks;
     std::vector<std::uint8_t> m_scratch;
+    std::vector<std::uint8_t> m_head;
+    std::vector<std::uint8_t> m_tail;
+    std::int64_t m_headAsked = 0;
+    std::int64_t m_tailAsked = 0;
     std::map<std::pair<std::int64_t, std::int64_t>, std::vector<std::uint8_t>> m_small;
 };
 

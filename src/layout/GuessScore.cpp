@@ -53,11 +53,14 @@ double nameEvidence(const NameHints& hints, bool match)
 double headerFit(std::int64_t h, const DataStart& start)
 {
     const bool common = std::find(std::begin(CommonHeaders), std::end(CommonHeaders), h) != std::end(CommonHeaders);
-    double fit = h == 0                  ? NoHeaderFit
-                 : common                ? CommonHeaderFit
-                 : h <= SmallHeaderBytes ? SmallHeaderFit
-                                         : LargeHeaderFit;
-    if (start.offset > 0 && std::llabs(h - start.offset) > start.precision)
+    // A header of any length fits where the voxels seem to start.
+    const bool seen = start.offset > 0 && (std::llabs(h - start.offset) <= start.precision ||
+                                           std::llabs(h - start.afterPadding) <= start.precision);
+    double fit = h == 0                            ? NoHeaderFit
+                 : common                          ? CommonHeaderFit
+                 : h <= SmallHeaderBytes || seen   ? SmallHeaderFit
+                                                   : LargeHeaderFit;
+    if (start.offset > 0 && !seen)
         fit *= StartsElsewhere;
     if (start.offset == 0 && h > 0 && start.dataFromStart)
         fit *= VoxelsFromStart;

@@ -20,8 +20,11 @@
 //   2. Voxels per row: the strongest period of the sampled values.
 //   3. Rows per slice: the strongest period of whole rows, plus square
 //      slices (both GuessPeriods).
-//   4. Size: the header is what the slices leave over at the start, checked
-//      against where the voxels seem to start (GuessDataStart).
+//   4. Size: where the voxels seem to start and end (GuessDataStart: text,
+//      records, rough or impossible values, padding), and whole slices
+//      placed there or at the end of the file (placeUnits). In a small file
+//      the voxels between a header and trailing bytes are guessed again as
+//      a file of their own.
 //   5. Volumes: several only when slices one volume apart are alike
 //      (GuessVolumes).
 // Every candidate is scored from its evidence (GuessScore); the file is read
@@ -56,6 +59,34 @@ constexpr double MinVolumeScore = 0.3;
 // Evidence worth naming in the reason, and the smoothness that is.
 constexpr double ReasonEvidence = 0.3;
 constexpr double SmoothReason = 0.5;
+// Candidates found in the voxels between a header and trailing bytes (read
+// as a file of their own) fit this much: as a header seen where it ends.
+constexpr double BodyFit = 0.9;
+// The voxels between them are seen to about this many voxels.
+constexpr std::int64_t BodySlackVoxels = 32;
+
+// The bytes [begin, end) of a source, as a source of their own.
+class BodySource final : public LayoutSource
+{
+public:
+    BodySource(const LayoutSource& whole, std::int64_t begin, std::int64_t end)
+        : m_whole(whole), m_begin(begin), m_size(end - begin)
+    {
+    }
+    std::int64_t size() const override { return m_size; }
+    std::size_t readAt(std::int64_t offset, std::uint8_t* dest, std::size_t count) const override
+    {
+        if (offset < 0 || offset >= m_size)
+            return 0;
+        count = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(count), m_size - offset));
+        return m_whole.readAt(m_begin + offset, dest, count);
+    }
+
+private:
+    const LayoutSource& m_whole;
+    std::int64_t m_begin;
+    std::int64_t m_size;
+};
 
 struct Scored
 {
@@ -76,10 +107,18 @@ std::string typeWords(const Decoding& d)
 class Guesser
 {
 public:
-    Guesser(const LayoutSource& source, std::string_view fileName)
-        : m_sampler(source), m_hints(parseNameHints(fileName))
+    // origin and fileSize: where the source lies in the file it is a part
+    // of (for the reason's words on headers and trailing bytes).
+    Guesser(const LayoutSource& source, std::string_view fileName, std::int64_t origin = 0, std::int64_t fileSize = -1)
+        : m_sampler(source), m_hints(parseNameHints(fileName)), m_origin(origin),
+          m_fileSize(fileSize < 0 ? source.size() : fileSize)
     {
     }
+
+    // Where the voxels seem to lie, between a header and trailing bytes,
+    // by the best decoding, in two readings: [0, size) when neither is
+    // seen. Set by run.
+    const std::vector<std::pair<std::int64_t, std::int64_t>>& bodies() const { return m_bodies; }
 
     std::vector<LayoutCandidate> run(std::size_t maxCandidates)
     {
@@ -113,8 +152,16 @@ public:
                     chosen.push_back(d);
             }
         }
-        for (const Decoding& d : chosen)
+        for (const Decoding& d : chosen) {
             examine(d);
+            // The body by the best decoding: from where it seems to start,
+            // and from a little before (what whole slices leave over there
+            // is the rest of the header).
+            if (&d == &chosen.front())
+                m_bodies = {{m_start.afterPadding, m_start.endBeforePadding},
+                            {std::max<std::int64_t>(0, m_start.afterPadding - m_start.precision),
+                             m_start.endBeforePadding}};
+        }
         // Volumes only for the candidates that could rank.
         std::stable_sort(m_found.begin(), m_found.end(),
                          [](const Scored& a, const Scored& b) { return a.candidate.score > b.candidate.score; });
@@ -240,32 +287,9 @@ private:
         } else if (sliceRows < 1 || __builtin_mul_overflow(rowBytes, sliceRows, &sliceBytes) || sliceBytes > size) {
             return;
         }
-        // Header: what the whole slices leave over, and as many whole slices
-        // more as the header seen at the start takes; it must start the
-        // voxels at the decoding's phase. Otherwise a common header with
-        // trailing bytes after the last whole slice.
-        std::vector<std::pair<std::int64_t, double>> headers;
-        const std::int64_t rest = size % sliceBytes;
-        const auto fitOf = [&](std::int64_t h) { return headerFit(h, m_start); };
-        if (rest % d.width == d.phase) {
-            headers.emplace_back(rest, fitOf(rest));
-            if (m_start.offset > rest + sliceBytes / 2) {
-                const std::int64_t more = (m_start.offset - rest + sliceBytes / 2) / sliceBytes;
-                const std::int64_t h = rest + more * sliceBytes;
-                if (h + sliceBytes <= size)
-                    headers.emplace_back(h, fitOf(h));
-            }
-        } else {
-            for (const std::int64_t h : CommonHeaders)
-                if (h % d.width == d.phase && h < rest) {
-                    headers.emplace_back(h, TrailingBytesFit * fitOf(h));
-                    break;
-                }
-        }
-        for (const auto& [header, fit] : headers) {
-            const std::int64_t count = (size - header) / sliceBytes;
-            if (count < 1)
-                continue;
+        // Header and trailing bytes: where whole slices (or rows of one
+        // slice) fit what the bytes show.
+        for (const auto& [header, count, fit] : placeUnits(size, sliceBytes, d, m_start)) {
             VolumeLayout l;
             l.dataType = d.type;
             l.byteOrder = d.width == 1 ? boLittleEndian : d.order;
@@ -308,9 +332,9 @@ private:
         if (slices > 1 && sliceEvidence >= ReasonEvidence)
             append("slices repeat every " + std::to_string(l.dims[1]) + " rows");
         append((d.score >= SmoothReason ? "smooth as " : "") + typeWords(d));
-        if (l.headerBytes > 0)
-            append("header " + std::to_string(l.headerBytes) + " bytes");
-        const std::int64_t trailing = m_sampler.size() - l.headerBytes - layoutDataBytes(l);
+        if (m_origin + l.headerBytes > 0)
+            append("header " + std::to_string(m_origin + l.headerBytes) + " bytes");
+        const std::int64_t trailing = m_fileSize - m_origin - l.headerBytes - layoutDataBytes(l);
         if (trailing > 0)
             append(std::to_string(trailing) + " trailing bytes");
         s.candidate.reason = std::move(reason);
@@ -344,9 +368,75 @@ private:
     NameHints m_hints;
     std::unique_ptr<BlockMemory> m_scratch; // see scratch()
     DataStart m_start; // of the decoding being examined
+    std::int64_t m_origin;
+    std::int64_t m_fileSize;
+    std::vector<std::pair<std::int64_t, std::int64_t>> m_bodies;
     std::map<int, std::vector<RowPlan>> m_plans; // by voxel width
     std::vector<Scored> m_found;
 };
+
+// reason's words on the header and trailing bytes replaced with these.
+std::string reasonWithPlacement(const std::string& reason, std::int64_t header, std::int64_t trailing)
+{
+    std::string out;
+    std::size_t from = 0;
+    while (from <= reason.size()) {
+        std::size_t to = reason.find("; ", from);
+        if (to == std::string::npos)
+            to = reason.size();
+        const std::string part = reason.substr(from, to - from);
+        const bool placement = part.starts_with("header ") || part.ends_with(" trailing bytes");
+        if (!placement && !part.empty())
+            out += (out.empty() ? "" : "; ") + part;
+        from = to + 2;
+    }
+    if (header > 0)
+        out += "; header " + std::to_string(header) + " bytes";
+    if (trailing > 0)
+        out += "; " + std::to_string(trailing) + " trailing bytes";
+    return out;
+}
+
+// A header or trailing bytes that fill much of a small file disturb every
+// statistic of the bytes: the voxels between them are guessed again as a
+// file of their own, and their candidates join the file's. (In a large file
+// they are a small share and the sample lies elsewhere.)
+std::vector<LayoutCandidate> withBodyGuesses(std::vector<LayoutCandidate> guesses,
+                                             std::pair<std::int64_t, std::int64_t> body, const LayoutSource& source,
+                                             std::string_view fileName, std::size_t maxCandidates)
+{
+    const std::int64_t size = source.size();
+    const auto [begin, end] = body;
+    if (size > WholeFileLimit || begin < 0 || end > size || end - begin < 2 || (begin == 0 && end == size))
+        return guesses;
+    const BodySource part(source, begin, end);
+    Guesser inner(part, fileName, begin, size);
+    for (LayoutCandidate c : inner.run(maxCandidates)) {
+        // The body's bounds are seen to a window or so: where its voxels
+        // would end the file exactly, near there, they do.
+        VolumeLayout& l = c.layout;
+        const std::int64_t seen = begin + l.headerBytes;
+        const std::int64_t atEnd = size - layoutDataBytes(l);
+        const std::int64_t width = bytesPerVoxelOf(l.dataType);
+        if (atEnd != seen && atEnd >= 0 && std::llabs(atEnd - seen) <= BodySlackVoxels * width &&
+            (atEnd - seen) % width == 0) {
+            l.headerBytes = atEnd;
+            c.reason = reasonWithPlacement(c.reason, atEnd, 0);
+        } else {
+            l.headerBytes = seen;
+        }
+        c.score *= BodyFit;
+        guesses.push_back(std::move(c));
+    }
+    std::stable_sort(guesses.begin(), guesses.end(),
+                     [](const LayoutCandidate& a, const LayoutCandidate& b) { return a.score > b.score; });
+    std::vector<LayoutCandidate> out;
+    for (LayoutCandidate& c : guesses)
+        if (out.size() < maxCandidates &&
+            std::none_of(out.begin(), out.end(), [&](const LayoutCandidate& o) { return o.layout == c.layout; }))
+            out.push_back(std::move(c));
+    return out;
+}
 
 } // namespace
 
@@ -355,6 +445,12 @@ std::vector<LayoutCandidate> guessLayout(const LayoutSource& source, std::string
     const CountingLayoutSource counted(source);
     Guesser guesser(counted, fileName);
     std::vector<LayoutCandidate> guesses = guesser.run(maxCandidates);
+    std::pair<std::int64_t, std::int64_t> done{0, counted.size()};
+    for (const auto& body : guesser.bodies())
+        if (body != done) {
+            guesses = withBodyGuesses(std::move(guesses), body, counted, fileName, maxCandidates);
+            done = body;
+        }
     // A layout the name states in full and the size fits exactly is heard
     // after the bytes have spoken (layout/StatedLayout), within what is left
     // of the byte budget.

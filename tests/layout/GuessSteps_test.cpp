@@ -14,7 +14,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
+#include <limits>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace
@@ -108,6 +111,173 @@ TEST(GuessSteps, DataStartFindsTheHeadersEnd)
     const Sampled bare(layoutOf({64, 64, 16}, vdtInt16, boLittleEndian, 0));
     const DataStart none = findDataStart(*bare.sampler, decodingOf(vdtInt16, boLittleEndian, 0));
     EXPECT_EQ(none.offset, 0);
+}
+
+// Lines of a text header ("KEY     = value / words"), n bytes.
+std::vector<std::uint8_t> textLines(std::size_t n)
+{
+    std::string text;
+    for (int i = 0; text.size() < n; ++i)
+        text += "KEY" + std::to_string(i % 97) + "   = " + std::to_string(i * 7919 % 10007) + " / a comment\n";
+    text.resize(n);
+    return {text.begin(), text.end()};
+}
+
+// Step 4 on real formats' shapes: text headers of any length (far past the
+// first few KiB), text after the voxels, padding of a value the voxels never
+// take, and a border of NaN rows, which are voxels.
+TEST(GuessSteps, DataStartAndEndAreWhereTheBytesStopDecodingLikeTheData)
+{
+    const VolumeLayout body = layoutOf({64, 64, 16}, vdtInt16, boLittleEndian, 0);
+    const std::int64_t dataBytes = layoutDataBytes(body);
+    for (const std::int64_t header : {std::int64_t{6301}, std::int64_t{69120}, std::int64_t{350001}}) {
+        std::vector<std::uint8_t> file = textLines(static_cast<std::size_t>(header));
+        phantom::Spec spec;
+        spec.layout = body;
+        const std::vector<std::uint8_t> voxels = phantom::make(spec);
+        file.insert(file.end(), voxels.begin(), voxels.end());
+        const std::vector<std::uint8_t> trailer = textLines(700);
+        file.insert(file.end(), trailer.begin(), trailer.end());
+        const MemoryLayoutSource source(file.data(), file.size());
+        Sampler sampler(source);
+        const DataStart start = findDataStart(sampler, decodingOf(vdtInt16, boLittleEndian, static_cast<int>(header % 2)));
+        EXPECT_LE(std::llabs(start.offset - header), start.precision) << header << ": " << start.offset;
+        EXPECT_LE(std::llabs(start.end - (header + dataBytes)), start.precision) << header << ": " << start.end;
+        // The whole guess lists exactly this layout first.
+        const std::vector<LayoutCandidate> guesses = guessLayout(source, "case.bin", 3);
+        ASSERT_FALSE(guesses.empty());
+        VolumeLayout want = body;
+        want.headerBytes = header;
+        EXPECT_EQ(guesses.front().layout, want) << guessLine(guesses.front());
+    }
+}
+
+TEST(GuessSteps, PaddingIsTheRunOfAValueTheVoxelsNeverTake)
+{
+    // A 2880-byte block of text padded with spaces, UInt-16 voxels well
+    // above zero, zeros to the next block.
+    std::vector<std::uint8_t> file = textLines(2000);
+    file.resize(2880, ' ');
+    phantom::Spec spec;
+    spec.layout = layoutOf({100, 50, 1}, vdtUInt16, boBigEndian, 0);
+    const std::vector<std::uint8_t> voxels = phantom::make(spec);
+    file.insert(file.end(), voxels.begin(), voxels.end());
+    file.resize((file.size() + 2879) / 2880 * 2880, 0);
+    const MemoryLayoutSource source(file.data(), file.size());
+    Sampler sampler(source);
+    const DataStart start = findDataStart(sampler, decodingOf(vdtUInt16, boBigEndian, 0));
+    EXPECT_EQ(start.afterPadding, 2880);
+    EXPECT_EQ(start.endBeforePadding, 2880 + 10000);
+    EXPECT_EQ(start.end, static_cast<std::int64_t>(file.size()));
+    EXPECT_LE(start.offset, 2000 + start.precision);
+
+    // Zeros the voxels do take (an empty background) are no padding.
+    std::vector<std::uint8_t> background(voxels.begin(), voxels.end());
+    std::fill(background.begin(), background.begin() + 3000, 0);
+    background.resize(background.size() + 4000, 0);
+    const MemoryLayoutSource bare(background.data(), background.size());
+    Sampler bareSampler(bare);
+    const DataStart none = findDataStart(bareSampler, decodingOf(vdtUInt16, boBigEndian, 0));
+    EXPECT_EQ(none.endBeforePadding, static_cast<std::int64_t>(background.size()));
+}
+
+// A short magic line in a block of zeros, and a final record of text after
+// Float-64 voxels: the bytes of text read as values no volume holds.
+TEST(GuessSteps, AFewBytesOfTextBoundFloatVoxelsExactly)
+{
+    std::vector<std::uint8_t> file(4096, 0);
+    const std::string magic = "DUMP 1.0\n";
+    std::copy(magic.begin(), magic.end(), file.begin());
+    phantom::Spec spec;
+    spec.layout = layoutOf({40, 30, 12}, vdtFloat64, boBigEndian, 0);
+    const std::vector<std::uint8_t> voxels = phantom::make(spec);
+    file.insert(file.end(), voxels.begin(), voxels.end());
+    const std::vector<std::uint8_t> last = textLines(100);
+    file.insert(file.end(), last.begin(), last.end());
+    const MemoryLayoutSource source(file.data(), file.size());
+    Sampler sampler(source);
+    const DataStart start = findDataStart(sampler, decodingOf(vdtFloat64, boBigEndian, 0));
+    EXPECT_GT(start.offset, 0);
+    EXPECT_LE(start.offset, 4096);
+    EXPECT_EQ(start.end, 4096 + static_cast<std::int64_t>(voxels.size()));
+}
+
+// A directory of 12-byte entries after the voxels (tag, type, count,
+// value): small numbers, smooth enough, but repeating entry by entry.
+TEST(GuessSteps, RecordsAfterTheVoxelsAreTrailingBytes)
+{
+    phantom::Spec spec;
+    spec.layout = layoutOf({64, 64, 4}, vdtUInt16, boLittleEndian, 0);
+    std::vector<std::uint8_t> file = phantom::make(spec);
+    const auto dataEnd = static_cast<std::int64_t>(file.size());
+    const auto put = [&](std::uint32_t v, int bytes) {
+        for (int b = 0; b < bytes; ++b)
+            file.push_back(static_cast<std::uint8_t>(v >> (8 * b)));
+    };
+    put(12, 2);
+    for (std::uint32_t tag = 256; tag < 268; ++tag) {
+        put(tag, 2);
+        put(3, 2);
+        put(1, 4);
+        put(tag * 7 % 64, 4);
+    }
+    put(0, 4);
+    const MemoryLayoutSource source(file.data(), file.size());
+    Sampler sampler(source);
+    const DataStart start = findDataStart(sampler, decodingOf(vdtUInt16, boLittleEndian, 0));
+    // Records begin mid-window: seen to a window more than text is.
+    EXPECT_LE(std::llabs(start.end - dataEnd), 2 * start.precision) << start.end;
+    EXPECT_LT(start.end, static_cast<std::int64_t>(file.size()));
+}
+
+TEST(GuessSteps, NanRowsAreVoxelsNotAHeader)
+{
+    const VolumeLayout l = layoutOf({192, 192, 1}, vdtFloat32, boLittleEndian, 0);
+    phantom::Spec spec;
+    spec.layout = l;
+    std::vector<std::uint8_t> file = phantom::make(spec);
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    for (std::size_t row = 0; row < 192; ++row)
+        for (std::size_t x = 0; x < 192; ++x)
+            if (row < 12 || row >= 180 || x < 6 || x >= 186)
+                std::memcpy(file.data() + (row * 192 + x) * 4, &nan, 4);
+    const MemoryLayoutSource source(file.data(), file.size());
+    Sampler sampler(source);
+    const DataStart start = findDataStart(sampler, decodingOf(vdtFloat32, boLittleEndian, 0));
+    EXPECT_EQ(start.offset, 0);
+    EXPECT_EQ(start.end, static_cast<std::int64_t>(file.size()));
+    const std::vector<LayoutCandidate> guesses = guessLayout(source, "case.bin", 3);
+    ASSERT_FALSE(guesses.empty());
+    EXPECT_EQ(guesses.front().layout, l) << guessLine(guesses.front());
+}
+
+// Whole units are placed at the end of the file (after what they leave
+// over, with as many more as the header seen takes) and from where the
+// voxels seem to start to where they seem to end; the place the bytes show
+// fits best.
+TEST(GuessSteps, UnitsArePlacedWhereTheBytesShowTheData)
+{
+    Decoding d = decodingOf(vdtByte, boLittleEndian, 0);
+    DataStart start;
+    start.offset = start.afterPadding = 1000;
+    start.precision = 10;
+    start.end = start.endBeforePadding = 2000;
+    const std::vector<Placement> places = placeUnits(2030, 100, d, start);
+    const auto at = [&](std::int64_t header, std::int64_t count) {
+        for (std::size_t i = 0; i < places.size(); ++i)
+            if (places[i].header == header && places[i].count == count)
+                return static_cast<int>(i);
+        return -1;
+    };
+    EXPECT_EQ(at(1000, 10), 0); // between the header and the trailing bytes seen
+    EXPECT_GT(at(1030, 10), 0); // at the end, the header one unit more than seen
+    EXPECT_GT(at(30, 20), 0); // at the end, all the units that fit
+    for (std::size_t i = 1; i < places.size(); ++i)
+        EXPECT_GE(places[i - 1].fit, places[i].fit);
+    // Units that start off the voxels' phase are never placed.
+    d = decodingOf(vdtInt16, boLittleEndian, 1);
+    for (const Placement& p : placeUnits(2030, 100, d, start))
+        EXPECT_EQ(p.header % 2, 1) << p.header;
 }
 
 // Step 5: two volumes of 16 slices are told from one volume of 32.
