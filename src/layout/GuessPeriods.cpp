@@ -22,6 +22,8 @@ constexpr double MinPairs = 16.0;
 constexpr double ClipScales = 6.0;
 // Rows compared with the rows at every lag, per block.
 constexpr std::int64_t BaseRows = 32;
+// Peaks of the coarse table looked at for a fundamental period.
+constexpr std::size_t MaxPeaks = 64;
 
 } // namespace
 
@@ -86,9 +88,11 @@ std::vector<std::pair<std::int64_t, double>> strongestPeriods(const LagDiffs& di
         }
         list = std::move(kept);
     };
-    // Enough peaks that a fundamental period is among its multiples.
-    if (peaks.size() > count + 5)
-        peaks.resize(count + 5);
+    // Enough peaks that a fundamental period is among its multiples: a
+    // slice flattened into one long row repeats at every multiple of its
+    // row near the slice, and those crowd the top places.
+    if (peaks.size() > MaxPeaks)
+        peaks.resize(MaxPeaks);
     dropHarmonics(peaks);
     if (peaks.size() > count + 1)
         peaks.resize(count + 1);

@@ -57,6 +57,17 @@ constexpr double MinVolumeScore = 0.3;
 constexpr double ReasonEvidence = 0.3;
 constexpr double SmoothReason = 0.5;
 
+// One slice filling the file is seldom much taller or wider than this
+// (a volume's slices read as one long strip are): beyond it the slice's
+// evidence shrinks with the square root of the excess.
+constexpr double PlainSliceAspect = 4.0;
+
+double singleSliceShape(std::int64_t width, std::int64_t height)
+{
+    const double aspect = static_cast<double>(std::max(width, height)) / static_cast<double>(std::min(width, height));
+    return aspect <= PlainSliceAspect ? 1.0 : std::sqrt(PlainSliceAspect / aspect);
+}
+
 struct Scored
 {
     LayoutCandidate candidate;
@@ -275,7 +286,8 @@ private:
             l.volumes = 1;
             if (singleSlice && count == 1)
                 continue; // a single row is no image
-            add(d, l, rowEvidence, sliceEvidence, fit, singleSlice ? 1 : count);
+            const double shape = singleSlice ? singleSliceShape(rowVoxels, count) : 1.0;
+            add(d, l, rowEvidence, shape * sliceEvidence, fit, singleSlice ? 1 : count);
         }
     }
 

@@ -106,6 +106,22 @@ TEST(GuessSteps, PeriodsFindTheFundamentalRowAndSlice)
     EXPECT_EQ(slices.front().first, 120);
 }
 
+// Step 2: in volumes of small slices every multiple of the row near the
+// slice repeats too; those multiples are the slice, the row is the
+// shortest strong period.
+TEST(GuessSteps, RowsOfSmallSlicesAreNotTheirSlices)
+{
+    const Decoding d = decodingOf(vdtByte, boLittleEndian, 0);
+    std::vector<double> scratch(LagScratchDoubles + RowScratchDoubles);
+    for (const std::array<std::int64_t, 3> dims : {std::array<std::int64_t, 3>{21, 26, 22}, {17, 21, 60}, {10, 10, 150}}) {
+        const Sampled file(layoutOf(dims, vdtByte, boLittleEndian, 0));
+        const LagDiffs voxels = voxelLagDiffs(*file.sampler, d, scratch.data() + RowScratchDoubles);
+        const auto rows = strongestPeriods(voxels, 3);
+        ASSERT_FALSE(rows.empty());
+        EXPECT_EQ(rows.front().first, dims[0]) << dims[0] << "x" << dims[1];
+    }
+}
+
 // Step 4: a header of 1001 random bytes ends where the voxels start, within
 // the precision the step states; a file without one shows its voxels from
 // the start.
