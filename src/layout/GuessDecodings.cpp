@@ -56,8 +56,11 @@ constexpr double MagnitudePenalty = 0.004;
 // closer together (values at both ends of the range are one compact range
 // read the wrong way), else signed. The unsigned reading is that of the same
 // width, order and phase, worked out from the signed one.
-int signedVerdict(Sampler& sampler, const Decoding& asSigned, double signedSpread, double unsignedSpread)
+// alike: no sampled value is negative in the signed reading, so both
+// readings show the same numbers.
+int signedVerdict(Sampler& sampler, const Decoding& asSigned, double signedSpread, double unsignedSpread, bool& alike)
 {
+    alike = true;
     constexpr std::size_t SampleVoxels = std::size_t{1} << 15;
     const double range = std::ldexp(1.0, 8 * asSigned.width);
     std::int64_t signedJumps = 0, unsignedJumps = 0;
@@ -71,8 +74,10 @@ int signedVerdict(Sampler& sampler, const Decoding& asSigned, double signedSprea
         const std::vector<double> s = decodeRun(part, at, asSigned, SampleVoxels / Runs);
         // The same bytes read unsigned: the negative values wrap around.
         u.resize(s.size());
-        for (std::size_t k = 0; k < s.size(); ++k)
+        for (std::size_t k = 0; k < s.size(); ++k) {
             u[k] = s[k] + range * static_cast<double>(s[k] < 0.0);
+            alike = alike && !(s[k] < 0.0);
+        }
         countWrapJumps(s.data(), u.data(), s.size(), range, signedJumps, unsignedJumps);
     }
     if (unsignedJumps > 2 * signedJumps + 2) // clearly more wraps one way
@@ -258,7 +263,9 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
                 continue;
             if (std::max(base[i], base[j]) < SignLookShare * bestBase)
                 continue;
-            const int verdict = signedVerdict(sampler, d, spread[i], spread[j]);
+            bool alike = false;
+            const int verdict = signedVerdict(sampler, d, spread[i], spread[j], alike);
+            decodings[i].signAlike = decodings[j].signAlike = alike;
             const double shared = std::max(base[i], base[j]);
             base[i] = base[j] = shared;
             decodings[i].score = decodings[j].score = shared;

@@ -84,6 +84,15 @@ std::string typeWords(const Decoding& d)
     return s;
 }
 
+// The name of the other-signed type of d's width ("u16" for i16).
+std::string signTwinWords(const Decoding& d)
+{
+    for (const VoxelTypeInfo& info : VoxelTypes)
+        if (!info.isFloat && info.bytes == d.width && info.isSigned != voxelTypeInfo(d.type)->isSigned)
+            return std::string(info.shortName);
+    return {};
+}
+
 class Guesser
 {
 public:
@@ -105,6 +114,9 @@ public:
         for (const Decoding& d : decodings) {
             if (chosen.size() >= 3)
                 break;
+            // One reading of two that show the same numbers takes one place.
+            if (d.signAlike && std::any_of(chosen.begin(), chosen.end(), [&](const Decoding& c) { return c.signTwinOf(d); }))
+                continue;
             if (d.score >= std::max(MinDecodingScore, CloseDecodingShare * best))
                 chosen.push_back(d);
         }
@@ -124,6 +136,7 @@ public:
                     chosen.push_back(d);
             }
         }
+        dropSignTwins(chosen, decodings);
         for (const Decoding& d : chosen)
             examine(d);
         // Volumes only for the candidates that could rank.
@@ -158,6 +171,34 @@ public:
     }
 
 private:
+    // Of two readings that show every sampled value alike signed and
+    // unsigned, only one is examined: the name's type where it names one of
+    // them, else the better rated; its reasons say the other reads the same.
+    void dropSignTwins(std::vector<Decoding>& chosen, const std::vector<Decoding>& ranked)
+    {
+        std::vector<Decoding> kept;
+        for (const Decoding& d : chosen) {
+            if (!d.signAlike) {
+                kept.push_back(d);
+                continue;
+            }
+            const auto twin = std::find_if(ranked.begin(), ranked.end(), [&](const Decoding& o) { return o.signTwinOf(d); });
+            if (twin == ranked.end()) {
+                kept.push_back(d);
+                continue;
+            }
+            const bool named = m_hints.dataType && (*m_hints.dataType == d.type || *m_hints.dataType == twin->type);
+            const bool keep = named ? *m_hints.dataType == d.type : d.score >= twin->score;
+            Decoding one = keep ? d : *twin;
+            one.signAlike = true;
+            if (std::none_of(kept.begin(), kept.end(), [&](const Decoding& k) {
+                    return k.type == one.type && k.order == one.order && k.phase == one.phase;
+                }))
+                kept.push_back(one);
+        }
+        chosen = std::move(kept);
+    }
+
     // Row lengths and rows per slice with their evidence, in voxels: the
     // same for every decoding of one width (the byte order, sign and phase
     // move no period), so worked out once per width.
@@ -320,6 +361,8 @@ private:
         if (slices > 1 && sliceEvidence >= ReasonEvidence)
             append("slices repeat every " + std::to_string(l.dims[1]) + " rows");
         append((d.score >= SmoothReason ? "smooth as " : "") + typeWords(d));
+        if (d.signAlike)
+            append(signTwinWords(d) + " reads the same");
         if (l.headerBytes > 0)
             append("header " + std::to_string(l.headerBytes) + " bytes");
         const std::int64_t trailing = m_sampler.size() - l.headerBytes - layoutDataBytes(l);

@@ -1,0 +1,85 @@
+// Kinds of real file the phantoms do not show: values that read alike signed
+// and unsigned, many short volumes, frames that differ, rows too long for the
+// first look. Each file is generated here from a smooth field with noise.
+
+#include "layout/LayoutGuess.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+// A file of dims[0] x dims[1] x slices voxels (all volumes) of type T, in
+// little-endian order unless big, each value field(x, y, z) plus noise of
+// the given amplitude.
+template<typename T>
+std::vector<std::uint8_t> fieldFile(std::array<std::int64_t, 3> dims, const std::function<double(double, double, double)>& field,
+                                    double noise, bool big = false)
+{
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> jitter(-noise, noise);
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(dims[0] * dims[1] * dims[2]) * sizeof(T));
+    std::size_t at = 0;
+    for (std::int64_t z = 0; z < dims[2]; ++z)
+        for (std::int64_t y = 0; y < dims[1]; ++y)
+            for (std::int64_t x = 0; x < dims[0]; ++x) {
+                const double v = field(static_cast<double>(x), static_cast<double>(y), static_cast<double>(z)) + jitter(random);
+                const T value = static_cast<T>(v);
+                std::uint8_t raw[sizeof(T)];
+                std::memcpy(raw, &value, sizeof(T));
+                for (std::size_t b = 0; b < sizeof(T); ++b)
+                    bytes[at + b] = raw[big ? sizeof(T) - 1 - b : b];
+                at += sizeof(T);
+            }
+    return bytes;
+}
+
+std::string lines(const std::vector<LayoutCandidate>& guesses)
+{
+    std::string text;
+    for (const LayoutCandidate& c : guesses)
+        text += guessLine(c) + " | " + c.reason + "\n";
+    return text;
+}
+
+// A blob in each slice, brightest in the middle slices.
+double blob(double x, double y, double z, double w, double h, double d)
+{
+    const double dx = (x - w / 2) / (w / 3), dy = (y - h / 2) / (h / 3), dz = (z - d / 2) / (d / 2);
+    return std::exp(-(dx * dx + dy * dy + dz * dz));
+}
+
+// Values that read the same signed and unsigned take one place, in the
+// name's type where it names one, and its reason says the other reads alike.
+TEST(GuessClasses, SignAlikeReadingsTakeOnePlace)
+{
+    const auto bytes = fieldFile<std::uint16_t>({64, 48, 20}, [](double x, double y, double z) {
+        return 200.0 + 3000.0 * blob(x, y, z, 64, 48, 20);
+    }, 20.0);
+    const MemoryLayoutSource source(bytes.data(), bytes.size());
+    for (const char* name : {"scan.bin", "scan_u16.raw", "scan_i16.raw"}) {
+        const std::vector<LayoutCandidate> guesses = guessLayout(source, name);
+        ASSERT_FALSE(guesses.empty()) << name;
+        for (std::size_t i = 0; i < guesses.size(); ++i)
+            for (std::size_t j = 0; j < i; ++j) {
+                VolumeLayout other = guesses[j].layout;
+                other.dataType = guesses[i].layout.dataType;
+                EXPECT_FALSE(other == guesses[i].layout) << name << "\n" << lines(guesses);
+            }
+        EXPECT_EQ(guesses.front().layout.dims, (std::array<std::int64_t, 3>{64, 48, 20})) << lines(guesses);
+        EXPECT_NE(guesses.front().reason.find("reads the same"), std::string::npos) << guesses.front().reason;
+        if (std::string(name) != "scan.bin") {
+            EXPECT_EQ(guesses.front().layout.dataType, std::string(name).find("u16") != std::string::npos ? vdtUInt16 : vdtInt16);
+        }
+    }
+}
+
+} // namespace
