@@ -2,6 +2,7 @@
 
 #include "layout/GuessPeriods.h"
 
+#include <algorithm>
 #include <map>
 #include <vector>
 
@@ -13,6 +14,10 @@ namespace
 // Slices one volume apart must differ at most half as much as the slices
 // half and one and a half volumes apart.
 constexpr double MinVolumeEvidence = 0.5;
+// Volume counts tried at most, and the share of the clearest volume's
+// evidence that a shorter volume needs.
+constexpr std::size_t MaxVolumeCounts = 24;
+constexpr double NearlyAsClear = 0.85;
 
 // Accumulates mean absolute differences of pairs of finite values.
 struct DiffSum
@@ -68,11 +73,14 @@ std::int64_t detectVolumes(Sampler& sampler, const Decoding& d, const VolumeLayo
         return sum.count >= 8 ? sum.mean() : std::nan("");
     };
 
-    std::int64_t best = 1;
-    double bestEvidence = MinVolumeEvidence;
-    for (const std::int64_t v : {2, 3, 4}) {
-        if (slices % v != 0 || slices / v < 2)
-            continue;
+    // Volume counts that divide the slices, fewest first: time series and
+    // diffusion series hold tens or hundreds of short volumes.
+    std::vector<std::int64_t> counts;
+    for (std::int64_t v = 2; v <= slices / 2 && counts.size() < MaxVolumeCounts; ++v)
+        if (slices % v == 0)
+            counts.push_back(v);
+    std::vector<std::pair<std::int64_t, double>> found; // volume count, evidence
+    for (const std::int64_t v : counts) {
         const std::int64_t lag = slices / v;
         std::vector<double> diff(static_cast<std::size_t>(lag + lag / 2 + 1), std::nan(""));
         const std::int64_t half = (lag + 1) / 2;
@@ -92,11 +100,18 @@ std::int64_t detectVolumes(Sampler& sampler, const Decoding& d, const VolumeLayo
                 return x >= 1 && x < static_cast<std::int64_t>(diff.size()) ? diff[static_cast<std::size_t>(x)] : std::nan("");
             },
             lag);
-        if (std::isfinite(e) && e > bestEvidence) {
-            bestEvidence = e;
-            best = v;
-        }
+        if (std::isfinite(e) && e > MinVolumeEvidence)
+            found.emplace_back(v, e);
     }
+    // Slices repeat every volume and every few volumes alike: the shortest
+    // volume nearly as clear as the clearest is the volume.
+    double bestEvidence = 0.0;
+    for (const auto& [v, e] : found)
+        bestEvidence = std::max(bestEvidence, e);
+    std::int64_t best = 1;
+    for (const auto& [v, e] : found)
+        if (e >= NearlyAsClear * bestEvidence)
+            best = std::max(best, v);
     return best;
 }
 

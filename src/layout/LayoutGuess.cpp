@@ -53,6 +53,8 @@ constexpr double SingleSliceAgainstSlices = 0.3;
 // share of the best and at least MinVolumeScore.
 constexpr double VolumeLookShare = 0.6;
 constexpr double MinVolumeScore = 0.3;
+// A candidate whose slices line up into volumes scores this much more.
+constexpr double VolumesLineUp = 1.03;
 // Evidence worth naming in the reason, and the smoothness that is.
 constexpr double ReasonEvidence = 0.3;
 constexpr double SmoothReason = 0.5;
@@ -142,16 +144,17 @@ public:
         // Volumes only for the candidates that could rank.
         std::stable_sort(m_found.begin(), m_found.end(),
                          [](const Scored& a, const Scored& b) { return a.candidate.score > b.candidate.score; });
-        // The volumes change no score, and distinct layouts stay distinct,
-        // so a layout seen before or past the last that can be listed is
-        // left as it is.
+        // Volumes raise a score only a little (VolumesLineUp), and distinct
+        // layouts stay distinct, so a layout seen before or past the last
+        // that can be listed is left as it is.
         std::vector<VolumeLayout> seen;
+        const double bestScore = m_found.empty() ? 0.0 : m_found.front().candidate.score;
         for (std::size_t i = 0; i < m_found.size() && i < maxCandidates + 2 && seen.size() < maxCandidates; ++i) {
             const VolumeLayout before = m_found[i].candidate.layout;
             if (std::find(seen.begin(), seen.end(), before) != seen.end())
                 continue;
             seen.push_back(before);
-            if (m_found[i].candidate.score >= VolumeLookShare * m_found.front().candidate.score)
+            if (m_found[i].candidate.score >= VolumeLookShare * bestScore)
                 refineVolumes(m_found[i]);
         }
 
@@ -384,6 +387,9 @@ private:
             return;
         l.dims[2] = s.slices / v;
         l.volumes = v;
+        // Slices that line up volume after volume are evidence that the
+        // slice is right: one row too many or too few shifts them apart.
+        s.candidate.score = clamp01(s.candidate.score * VolumesLineUp);
         s.candidate.reason += "; " + std::to_string(v) + " volumes alike";
     }
 

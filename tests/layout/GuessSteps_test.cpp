@@ -137,7 +137,8 @@ TEST(GuessSteps, DataStartFindsTheHeadersEnd)
     EXPECT_EQ(none.offset, 0);
 }
 
-// Step 5: two volumes of 16 slices are told from one volume of 32.
+// Step 5: two volumes of 16 slices are told from one volume of 32, and a
+// series of many short volumes is counted by its volume, not a multiple.
 TEST(GuessSteps, VolumesAreSeenOnlyWhereTheyRepeat)
 {
     const Decoding d = decodingOf(vdtByte, boLittleEndian, 0);
@@ -145,6 +146,11 @@ TEST(GuessSteps, VolumesAreSeenOnlyWhereTheyRepeat)
         const Sampled file(layoutOf({48, 48, 32 / volumes}, vdtByte, boLittleEndian, 512, volumes));
         const VolumeLayout asOne = layoutOf({48, 48, 32}, vdtByte, boLittleEndian, 512);
         EXPECT_EQ(detectVolumes(*file.sampler, d, asOne, 32), volumes);
+    }
+    for (const std::int64_t volumes : {5, 12}) {
+        const Sampled file(layoutOf({40, 36, 60 / volumes}, vdtByte, boLittleEndian, 0, volumes));
+        const VolumeLayout asOne = layoutOf({40, 36, 60}, vdtByte, boLittleEndian, 0);
+        EXPECT_EQ(detectVolumes(*file.sampler, d, asOne, 60), volumes);
     }
 }
 
