@@ -23,7 +23,7 @@ constexpr double ClipScales = 6.0;
 // Rows compared with the rows at every lag, per block.
 constexpr std::int64_t BaseRows = 32;
 // Peaks of the coarse table looked at for a fundamental period.
-constexpr std::size_t MaxPeaks = 64;
+constexpr std::size_t MaxPeaks = 256;
 
 } // namespace
 
@@ -79,9 +79,18 @@ std::vector<std::pair<std::int64_t, double>> strongestPeriods(const LagDiffs& di
         for (const auto& item : list) {
             const std::int64_t l = item.first;
             const double e = item.second;
+            // (A coarse peak of a long period may lie a voxel or two beside
+            // it, which a long multiple shows many times over.)
             const bool harmonic = std::any_of(list.begin(), list.end(), [&](const auto& q) {
-                const std::int64_t times = std::llround(static_cast<double>(l) / static_cast<double>(q.first));
-                return times >= 2 && std::llabs(l - q.first * times) <= 3 && q.second >= HarmonicEvidence && q.second >= 0.5 * e;
+                if (q.second < HarmonicEvidence || q.second < 0.5 * e)
+                    return false;
+                const std::int64_t beside = std::min<std::int64_t>(2, q.first / 32);
+                for (std::int64_t p = std::max<std::int64_t>(2, q.first - beside); p <= q.first + beside; ++p) {
+                    const std::int64_t times = std::llround(static_cast<double>(l) / static_cast<double>(p));
+                    if (times >= 2 && std::llabs(l - p * times) <= 3)
+                        return true;
+                }
+                return false;
             });
             if (!harmonic)
                 kept.emplace_back(l, e);
@@ -143,10 +152,14 @@ std::vector<std::pair<std::int64_t, double>> strongestPeriods(const LagDiffs& di
 
 LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d, double* scratch)
 {
-    const std::int64_t maxLag = MaxRowVoxels + 1;
+    const std::int64_t size = sampler.size();
+    // The period test of a row of MaxRowVoxels looks at one and a half rows;
+    // a small file is looked at for shorter rows, its segments apart.
+    const bool longRows = size / d.width >= LagSegments * SegmentVoxels;
+    const std::int64_t maxLag = longRows ? MaxRowVoxels + MaxRowVoxels / 2 + 1 : ShortRowVoxels + 1;
+    const std::int64_t segmentVoxels = longRows ? SegmentVoxels : SegmentVoxelsFor(ShortRowVoxels);
 
     std::vector<std::int64_t> starts;
-    const std::int64_t size = sampler.size();
     for (int k = 0; k < 3; ++k)
         starts.push_back(static_cast<std::int64_t>(spreadAt(k) * static_cast<double>(size)));
     if (size > WholeFileLimit) {
@@ -172,12 +185,12 @@ LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d, double* scratch)
     std::vector<double> neighbours;
     neighbours.reserve(starts.size() * static_cast<std::size_t>(LagPositions * LagStride));
     for (std::int64_t start : starts) {
-        start = std::min(start, std::max<std::int64_t>(0, size - SegmentVoxels * d.width));
-        const auto bytes = sampler.bytes(start, SegmentVoxels * d.width);
+        start = std::min(start, std::max<std::int64_t>(0, size - segmentVoxels * d.width));
+        const auto bytes = sampler.bytes(start, segmentVoxels * d.width);
         const std::int64_t skip = ((d.phase - start) % d.width + d.width) % d.width;
         const std::int64_t n =
             static_cast<std::int64_t>(bytes.size()) > skip
-                ? std::min(SegmentVoxels, (static_cast<std::int64_t>(bytes.size()) - skip) / d.width)
+                ? std::min(segmentVoxels, (static_cast<std::int64_t>(bytes.size()) - skip) / d.width)
                 : 0;
         double* v = scratch;
         double* w = scratch + n;
@@ -219,7 +232,7 @@ LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d, double* scratch)
         const std::int64_t positions = std::min(LagPositions, std::max<std::int64_t>(1, n / 3 / LagStride));
         for (std::int64_t p = 0; p < positions; ++p) {
             const std::int64_t i = p * LagStride;
-            const std::int64_t lags = std::min(maxLag, n - 1 - i);
+            const std::int64_t lags = std::min(p % LongLagSparsity == 0 ? maxLag : DenseCoarseLags, n - 1 - i);
             if (w[i] == 0.0f)
                 continue;
             addLagDifferences(v[i], v + i, w + i, lags, static_cast<float>(clip), sums.data(), counts.data());

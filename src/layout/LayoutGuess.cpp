@@ -53,6 +53,9 @@ constexpr double SingleSliceAgainstSlices = 0.3;
 // share of the best and at least MinVolumeScore.
 constexpr double VolumeLookShare = 0.6;
 constexpr double MinVolumeScore = 0.3;
+// Row lengths within the found length / LongRowSlack of it are tried where
+// they divide the file's voxels.
+constexpr std::int64_t LongRowSlack = 512;
 // A candidate whose slices line up into volumes scores this much more.
 constexpr double VolumesLineUp = 1.03;
 // Evidence worth naming in the reason, and the smoothness that is.
@@ -229,6 +232,7 @@ private:
             for (std::int64_t q = length - 3; q <= length + 3; ++q)
                 if (q > 0 && q != length && q % 8 == 0)
                     addRowLength(rows, voxelDiff, q);
+        addDividingRowLengths(rows, found, voxelDiff, d.width);
         for (const NameHints::Dims& t : m_hints.triples)
             addRowLength(rows, voxelDiff, t.dims[0]);
         for (const auto& p : m_hints.pairs)
@@ -270,6 +274,26 @@ private:
                 addGeometry(d, row.rowVoxels, row.rowEvidence, sliceRowCount, sliceEvidence, false);
             // One slice filling the file.
             addGeometry(d, row.rowVoxels, row.rowEvidence, 0, row.singleSliceEvidence, true);
+        }
+    }
+
+    // A long row repeats almost as well several voxels beside its length
+    // (the values change little along a few voxels of a long row), more
+    // than the round lengths above cover: lengths near it that divide the
+    // voxels of the file, with a common header or none, are tried too.
+    void addDividingRowLengths(std::vector<std::pair<std::int64_t, double>>& rows,
+                               const std::vector<std::pair<std::int64_t, double>>& found, const LagDiffs& diff, int width)
+    {
+        for (const auto& [length, evidence] : found) {
+            const std::int64_t near = std::max<std::int64_t>(3, length / LongRowSlack);
+            if (near <= 3)
+                continue;
+            for (std::int64_t q = length - near; q <= length + near; ++q)
+                for (const std::int64_t h : CommonHeaders)
+                    if (q > 1 && q != length && m_sampler.size() > h && (m_sampler.size() - h) % (q * width) == 0) {
+                        addRowLength(rows, diff, q);
+                        break;
+                    }
         }
     }
 

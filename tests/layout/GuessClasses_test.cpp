@@ -82,4 +82,19 @@ TEST(GuessClasses, SignAlikeReadingsTakeOnePlace)
     }
 }
 
+// Rows of thousands of voxels (camera frames, micro-CT) are found from the
+// bytes, both in a file read whole and in one that is sampled.
+TEST(GuessClasses, LongRowsAreFoundFromTheBytes)
+{
+    for (const std::array<std::int64_t, 3> dims : {std::array<std::int64_t, 3>{6000, 720, 1}, {4112, 1400, 1}}) {
+        const auto bytes = fieldFile<std::uint16_t>(dims, [&](double x, double y, double z) {
+            return 40000.0 * blob(x, y, z, static_cast<double>(dims[0]), static_cast<double>(dims[1]), 1.0) + 500.0;
+        }, 200.0);
+        const MemoryLayoutSource source(bytes.data(), bytes.size());
+        const std::vector<LayoutCandidate> guesses = guessLayout(source, "frame.bin");
+        ASSERT_FALSE(guesses.empty());
+        EXPECT_EQ(guesses.front().layout.dims, dims) << lines(guesses);
+    }
+}
+
 } // namespace
