@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 // Step 1 of the guess: type, byte order and voxel phase. For each, the
 // neighbour difference against the difference of unrelated voxels (a wrong
@@ -105,6 +106,36 @@ std::int64_t countNaNPatternsOf(const std::uint8_t* p, std::size_t n, bool bigEn
     return count;
 }
 
+// How many of the n float voxels from p on are huge and hold the same bits
+// as the voxel before them: a fill value (land in an ocean grid, 1e20 or
+// 9.97e36). A wrong order repeats only what repeats in the file, and the
+// round values of a background (whose low bytes are zero) it makes tiny.
+template<typename Bits, typename Float>
+std::int64_t countFillRunsOf(const std::uint8_t* p, std::size_t n, bool bigEndian)
+{
+    constexpr int Width = static_cast<int>(sizeof(Bits));
+    std::int64_t count = 0;
+    Bits before = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto bits = static_cast<Bits>(loadVoxelBits(p + i * Width, Width, bigEndian));
+        if (i > 0 && bits == before) {
+            Float f;
+            std::memcpy(&f, &bits, sizeof f);
+            const double a = std::fabs(static_cast<double>(f));
+            count += std::isfinite(a) && a > MaxSaneMagnitude;
+        }
+        before = bits;
+    }
+    return count;
+}
+
+std::int64_t countFillRuns(const std::uint8_t* p, std::size_t n, const Decoding& d)
+{
+    if (d.width == 4)
+        return d.bigEndian() ? countFillRunsOf<std::uint32_t, float>(p, n, true) : countFillRunsOf<std::uint32_t, float>(p, n, false);
+    return d.bigEndian() ? countFillRunsOf<std::uint64_t, double>(p, n, true) : countFillRunsOf<std::uint64_t, double>(p, n, false);
+}
+
 std::int64_t countNaNPatterns(const std::uint8_t* p, std::size_t n, const Decoding& d)
 {
     if (d.width == 4)
@@ -176,11 +207,13 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
         // floats): rated 0 at once, its other figures unused.
         if (info.isFloat && n > 0 && static_cast<double>(insane) > MostlyNaN * static_cast<double>(n))
             return figures;
-        // NaNs in the file (a NaN there is a NaN decoded).
+        // NaNs and fill values in the file (a NaN there is a NaN decoded).
         std::int64_t nans = 0;
         if (info.isFloat && insane > 0) {
-            for (std::size_t c = 0; c + 1 < from.size(); ++c)
-                nans += countNaNPatterns(chunks[c].second.data() + skipOf(chunks[c].first), from[c + 1] - from[c], d);
+            for (std::size_t c = 0; c + 1 < from.size(); ++c) {
+                const std::uint8_t* p = chunks[c].second.data() + skipOf(chunks[c].first);
+                nans += countNaNPatterns(p, from[c + 1] - from[c], d) + countFillRuns(p, from[c + 1] - from[c], d);
+            }
         }
         // Magnitudes (in binary orders) from every eighth value.
         double magnitude = 0.0;

@@ -82,6 +82,25 @@ TEST(GuessClasses, SignAlikeReadingsTakeOnePlace)
     }
 }
 
+// Grids of the oceans mark land with a huge fill value (1e20, 9.97e36):
+// repeated, it is no sign of a wrong byte order, and the floats are read as
+// floats, not as the integers their bits also make smooth.
+TEST(GuessClasses, FillValuesLeaveFloatsFloats)
+{
+    for (const double fill : {1e20, 9.96921e36}) {
+        const auto bytes = fieldFile<float>({180, 90, 19 * 4}, [&](double x, double y, double z) {
+            const bool land = std::sin(x * 0.05) * std::cos(y * 0.07) > 0.3;
+            return land ? fill : 25.0 * std::cos((y - 45) / 60.0) + 8.0 * std::sin(x * 0.11 + y * 0.03) - std::fmod(z, 19.0);
+        }, 0.05, true);
+        const MemoryLayoutSource source(bytes.data(), bytes.size());
+        const std::vector<LayoutCandidate> guesses = guessLayout(source, "grid.bin");
+        ASSERT_FALSE(guesses.empty()) << fill;
+        EXPECT_EQ(guesses.front().layout.dataType, vdtFloat32) << lines(guesses);
+        EXPECT_EQ(guesses.front().layout.byteOrder, boBigEndian);
+        EXPECT_EQ(guesses.front().layout.dims[0], 180);
+    }
+}
+
 // Rows of thousands of voxels (camera frames, micro-CT) are found from the
 // bytes, both in a file read whole and in one that is sampled.
 TEST(GuessClasses, LongRowsAreFoundFromTheBytes)
