@@ -5,6 +5,7 @@
 #include "layout/VolumeLayout.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace GuessDetail
 {
@@ -14,5 +15,17 @@ namespace GuessDetail
 // alike than slices half a volume apart; of several such volume lengths the
 // shortest that is nearly as clear as the clearest.
 std::int64_t detectVolumes(Sampler& sampler, const Decoding& d, const VolumeLayout& l, std::int64_t slices);
+
+} // namespace GuessDetail
+
+namespace GuessDetail
+{
+
+// Frames that differ (a difference frame beside a raw one): evidence 0 .. 1,
+// indexed by the number of frames (2 .. maxFrames), that one slice of `rows`
+// rows of rowVoxels voxels, from byte `header` on, is that many frames
+// stacked: the rows change sharply at every frame boundary and nowhere else.
+std::vector<double> frameEdgeEvidence(Sampler& sampler, const Decoding& d, std::int64_t header, std::int64_t rowVoxels,
+                                      std::int64_t rows, std::int64_t maxFrames);
 
 } // namespace GuessDetail

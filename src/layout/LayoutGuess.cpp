@@ -56,6 +56,10 @@ constexpr double MinVolumeScore = 0.3;
 // Row lengths within the found length / LongRowSlack of it are tried where
 // they divide the file's voxels.
 constexpr std::int64_t LongRowSlack = 512;
+// Frames told by sharp edges between them: up to this many, with at least
+// this evidence.
+constexpr std::int64_t MaxEdgeFrames = 4;
+constexpr double MinFrameEvidence = 0.5;
 // A candidate whose slices line up into volumes scores this much more.
 constexpr double VolumesLineUp = 1.03;
 // Evidence worth naming in the reason, and the smoothness that is.
@@ -356,6 +360,28 @@ private:
                 continue; // a single row is no image
             const double shape = singleSlice ? singleSliceShape(rowVoxels, count) : 1.0;
             add(d, l, rowEvidence, shape * sliceEvidence, fit, singleSlice ? 1 : count);
+            // (Not where the rows have a slice period: every slice's edge
+            // is sharp then.)
+            if (singleSlice && sliceEvidence == SingleSlicePrior)
+                addFrames(d, l, rowEvidence, fit);
+        }
+    }
+
+    // One slice whose rows change sharply at every boundary of two to four
+    // equal parts is as many frames that differ (a difference frame beside
+    // a raw one): the boundary is the frames' evidence.
+    void addFrames(const Decoding& d, const VolumeLayout& single, double rowEvidence, double fit)
+    {
+        const std::vector<double> evidence =
+            frameEdgeEvidence(m_sampler, d, single.headerBytes, single.dims[0], single.dims[1], MaxEdgeFrames);
+        for (std::int64_t frames = 2; frames <= MaxEdgeFrames; ++frames) {
+            const double e = evidence[static_cast<std::size_t>(frames)];
+            if (e < MinFrameEvidence)
+                continue;
+            VolumeLayout l = single;
+            l.dims = {single.dims[0], single.dims[1] / frames, frames};
+            add(d, l, rowEvidence, e * singleSliceShape(l.dims[0], l.dims[1]), fit, frames);
+            m_found.back().candidate.reason += "; rows change sharply between frames";
         }
     }
 

@@ -101,6 +101,19 @@ TEST(GuessClasses, FillValuesLeaveFloatsFloats)
     }
 }
 
+// A detector's difference frame beside its raw frame: two slices that share
+// no content, whose only sign is the sharp change of the rows between them.
+TEST(GuessClasses, FramesThatDifferAreSlices)
+{
+    const auto bytes = fieldFile<std::int32_t>({320, 240, 2}, [](double x, double y, double z) {
+        return z < 1.0 ? 30.0 * std::sin(x * 0.05) * std::cos(y * 0.04) : 20000.0 + 30000.0 * blob(x, y, 0.5, 320, 240, 1);
+    }, 40.0);
+    const MemoryLayoutSource source(bytes.data(), bytes.size());
+    const std::vector<LayoutCandidate> guesses = guessLayout(source, "detector.bin");
+    ASSERT_FALSE(guesses.empty());
+    EXPECT_EQ(guesses.front().layout.dims, (std::array<std::int64_t, 3>{320, 240, 2})) << lines(guesses);
+}
+
 // Rows of thousands of voxels (camera frames, micro-CT) are found from the
 // bytes, both in a file read whole and in one that is sampled.
 TEST(GuessClasses, LongRowsAreFoundFromTheBytes)
