@@ -128,7 +128,8 @@ BENCHMARK(GuessLayout)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
 constexpr std::int64_t WideSide = 10000;
 constexpr std::int64_t WideFrames = 4;
-const std::string WidePath = "/tmp/kelvox-guess-bench-10000x10000x4-f32.raw";
+// (A name that states no layout: the bytes must tell it.)
+const std::string WidePath = "/tmp/kelvox-guess-bench-wide-frames.raw";
 
 // Four frames of a smooth field with noise, written frame by frame unless
 // the file is there already.

@@ -157,7 +157,11 @@ LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d, double* scratch)
     // a small file is looked at for shorter rows, its segments apart.
     const bool longRows = size / d.width >= LagSegments * SegmentVoxels;
     const std::int64_t maxLag = longRows ? MaxRowVoxels + MaxRowVoxels / 2 + 1 : ShortRowVoxels + 1;
-    const std::int64_t segmentVoxels = longRows ? SegmentVoxels : SegmentVoxelsFor(ShortRowVoxels);
+    // Every other segment is long enough for the long lags (half the pairs
+    // tell a long period as well, at half the cost).
+    const auto segmentVoxelsAt = [&](std::size_t part) {
+        return longRows && part % 2 == 0 ? SegmentVoxels : SegmentVoxelsFor(ShortRowVoxels);
+    };
 
     std::vector<std::int64_t> starts;
     for (int k = 0; k < 3; ++k)
@@ -184,8 +188,9 @@ LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d, double* scratch)
     auto segments = std::make_shared<std::vector<Segment>>();
     std::vector<double> neighbours;
     neighbours.reserve(starts.size() * static_cast<std::size_t>(LagPositions * LagStride));
-    for (std::int64_t start : starts) {
-        start = std::min(start, std::max<std::int64_t>(0, size - segmentVoxels * d.width));
+    for (std::size_t part = 0; part < starts.size(); ++part) {
+        const std::int64_t segmentVoxels = segmentVoxelsAt(part);
+        const std::int64_t start = std::min(starts[part], std::max<std::int64_t>(0, size - segmentVoxels * d.width));
         const auto bytes = sampler.bytes(start, segmentVoxels * d.width);
         const std::int64_t skip = ((d.phase - start) % d.width + d.width) % d.width;
         const std::int64_t n =

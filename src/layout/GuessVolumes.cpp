@@ -16,9 +16,7 @@ namespace
 // Slices one volume apart must differ at most half as much as the slices
 // half and one and a half volumes apart.
 constexpr double MinVolumeEvidence = 0.5;
-// Volume counts tried at most, and the share of the clearest volume's
-// evidence that a shorter volume needs.
-constexpr std::size_t MaxVolumeCounts = 24;
+// The share of the clearest volume's evidence that a shorter volume needs.
 constexpr double NearlyAsClear = 0.85;
 // A frame boundary this many times sharper than the typical change from
 // row to row is full evidence of frames.
@@ -47,7 +45,8 @@ struct DiffSum
 
 } // namespace
 
-std::int64_t detectVolumes(Sampler& sampler, const Decoding& d, const VolumeLayout& l, std::int64_t slices)
+std::int64_t detectVolumes(Sampler& sampler, const Decoding& d, const VolumeLayout& l, std::int64_t slices,
+                           std::size_t maxCounts)
 {
     if (slices < 4)
         return 1;
@@ -73,7 +72,13 @@ std::int64_t detectVolumes(Sampler& sampler, const Decoding& d, const VolumeLayo
         if (lag < 1 || lag >= slices)
             return std::nan("");
         for (std::int64_t s = 0; s < Samples; s += every) {
-            const std::int64_t z = s * (slices - lag) / Samples;
+            // The same sampled slices for every lag (each a small read), the
+            // pair's other slice after them where it fits, else before.
+            std::int64_t z = s * slices / Samples;
+            if (z + lag >= slices)
+                z -= lag;
+            if (z < 0)
+                continue;
             // (A map: the first reference stays valid when the second is added.)
             const std::vector<double>& a = signature(z);
             const std::vector<double>& b = signature(z + lag);
@@ -86,7 +91,7 @@ std::int64_t detectVolumes(Sampler& sampler, const Decoding& d, const VolumeLayo
     // Volume counts that divide the slices, fewest first: time series and
     // diffusion series hold tens or hundreds of short volumes.
     std::vector<std::int64_t> counts;
-    for (std::int64_t v = 2; v <= slices / 2 && counts.size() < MaxVolumeCounts; ++v)
+    for (std::int64_t v = 2; v <= slices / 2 && counts.size() < maxCounts; ++v)
         if (slices % v == 0)
             counts.push_back(v);
     std::vector<std::pair<std::int64_t, double>> found; // volume count, evidence
@@ -114,13 +119,18 @@ std::int64_t detectVolumes(Sampler& sampler, const Decoding& d, const VolumeLayo
             found.emplace_back(v, e);
     }
     // Slices repeat every volume and every few volumes alike: the shortest
-    // volume nearly as clear as the clearest is the volume.
+    // volume that the clearest is a multiple of, nearly as clear, is the
+    // volume.
     double bestEvidence = 0.0;
+    std::int64_t clearest = 1;
     for (const auto& [v, e] : found)
-        bestEvidence = std::max(bestEvidence, e);
-    std::int64_t best = 1;
+        if (e > bestEvidence) {
+            bestEvidence = e;
+            clearest = v;
+        }
+    std::int64_t best = clearest;
     for (const auto& [v, e] : found)
-        if (e >= NearlyAsClear * bestEvidence)
+        if (v % clearest == 0 && e >= NearlyAsClear * bestEvidence)
             best = std::max(best, v);
     return best;
 }

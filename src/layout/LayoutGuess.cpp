@@ -60,6 +60,12 @@ constexpr std::int64_t LongRowSlack = 512;
 // this evidence.
 constexpr std::int64_t MaxEdgeFrames = 4;
 constexpr double MinFrameEvidence = 0.5;
+// Volume counts tried (see detectVolumes): many for the first few distinct
+// layouts, the fewest counts for the rest (each count reads a few dozen
+// small pieces of the file).
+constexpr std::size_t ManyVolumesLooks = 3;
+constexpr std::size_t ManyVolumeCounts = 24;
+constexpr std::size_t FewVolumeCounts = 3;
 // A candidate whose slices line up into volumes scores this much more.
 constexpr double VolumesLineUp = 1.03;
 // Evidence worth naming in the reason, and the smoothness that is.
@@ -162,7 +168,7 @@ public:
                 continue;
             seen.push_back(before);
             if (m_found[i].candidate.score >= VolumeLookShare * bestScore)
-                refineVolumes(m_found[i]);
+                refineVolumes(m_found[i], seen.size() <= ManyVolumesLooks ? ManyVolumeCounts : FewVolumeCounts);
         }
 
         std::stable_sort(m_found.begin(), m_found.end(),
@@ -427,12 +433,12 @@ private:
 
     // Splits the file's slices into volumes when the content shows a volume
     // boundary; only for the candidates that could rank.
-    void refineVolumes(Scored& s)
+    void refineVolumes(Scored& s, std::size_t volumeCounts)
     {
         VolumeLayout& l = s.candidate.layout;
         if (s.slices < 4 || s.candidate.score < MinVolumeScore)
             return;
-        const std::int64_t v = detectVolumes(m_sampler, s.decoding, l, s.slices);
+        const std::int64_t v = detectVolumes(m_sampler, s.decoding, l, s.slices, volumeCounts);
         if (v <= 1)
             return;
         l.dims[2] = s.slices / v;

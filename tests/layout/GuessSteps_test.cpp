@@ -145,12 +145,12 @@ TEST(GuessSteps, VolumesAreSeenOnlyWhereTheyRepeat)
     for (const std::int64_t volumes : {1, 2}) {
         const Sampled file(layoutOf({48, 48, 32 / volumes}, vdtByte, boLittleEndian, 512, volumes));
         const VolumeLayout asOne = layoutOf({48, 48, 32}, vdtByte, boLittleEndian, 512);
-        EXPECT_EQ(detectVolumes(*file.sampler, d, asOne, 32), volumes);
+        EXPECT_EQ(detectVolumes(*file.sampler, d, asOne, 32, 3), volumes);
     }
     for (const std::int64_t volumes : {5, 12}) {
         const Sampled file(layoutOf({40, 36, 60 / volumes}, vdtByte, boLittleEndian, 0, volumes));
         const VolumeLayout asOne = layoutOf({40, 36, 60}, vdtByte, boLittleEndian, 0);
-        EXPECT_EQ(detectVolumes(*file.sampler, d, asOne, 60), volumes);
+        EXPECT_EQ(detectVolumes(*file.sampler, d, asOne, 60, 24), volumes);
     }
 }
 
