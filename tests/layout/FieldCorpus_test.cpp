@@ -14,10 +14,10 @@ namespace
 // floor: a change that ranks fewer true layouts first or in the top three
 // fails here. Raise them whenever the guesser gets better; the aim is the
 // target figures below.
-constexpr int NeutralFirstFloor = 14;
-constexpr int NeutralTopThreeFloor = 18;
-constexpr int HonestFirstFloor = 24;
-constexpr int HonestTopThreeFloor = 29;
+constexpr int NeutralFirstFloor = 20;
+constexpr int NeutralTopThreeFloor = 20;
+constexpr int HonestFirstFloor = 25;
+constexpr int HonestTopThreeFloor = 30;
 
 // What the guesser should reach: neutral names 90 % first and all in the top
 // three, honest names all first.
