@@ -22,6 +22,10 @@ constexpr double MinPairs = 16.0;
 constexpr double ClipScales = 6.0;
 // Rows compared with the rows at every lag, per block.
 constexpr std::int64_t BaseRows = 32;
+// Tall slices: heights tried at most, rows compared per lag, voxels of each.
+constexpr std::size_t TallHeights = 4;
+constexpr std::int64_t TallPositions = 32;
+constexpr std::int64_t TallColumns = 24;
 // Peaks of the coarse table looked at for a fundamental period.
 constexpr std::size_t MaxPeaks = 256;
 
@@ -367,6 +371,83 @@ LagDiffs rowLagDiffs(const Sampler& sampler, const Decoding& d, std::int64_t row
         return count >= MinPairs ? sum / count : std::nan("");
     };
     return diffs;
+}
+
+std::vector<std::pair<std::int64_t, double>> tallSlicePeriods(Sampler& sampler, const Decoding& d,
+                                                              std::int64_t rowVoxels)
+{
+    const std::int64_t rowBytes = rowVoxels * d.width;
+    const std::int64_t size = sampler.size();
+    // Heights from the size's factorisation, the header a common one.
+    std::vector<std::pair<std::int64_t, std::int64_t>> heights; // rows per slice, header
+    for (const std::int64_t h : {std::int64_t{0}, std::int64_t{256}, std::int64_t{348}, std::int64_t{352},
+                                 std::int64_t{512}, std::int64_t{1024}, std::int64_t{2048}, std::int64_t{4096}}) {
+        if (size <= h || (size - h) % rowBytes != 0 || h % d.width != d.phase)
+            continue;
+        // Square slices first (the most common), then the lowest.
+        const std::int64_t rows = (size - h) / rowBytes;
+        const auto fits = [&](std::int64_t k) {
+            return k > MaxSliceRows && k <= MaxTallSliceRows && k <= rows / 2 && rows % k == 0;
+        };
+        if (fits(rowVoxels))
+            heights.emplace_back(rowVoxels, h);
+        for (std::int64_t k = MaxSliceRows + 1; k <= std::min(MaxTallSliceRows, rows / 2); ++k)
+            if (fits(k) && k != rowVoxels && heights.size() < TallHeights)
+                heights.emplace_back(k, h);
+        break;
+    }
+    std::vector<std::pair<std::int64_t, double>> found;
+    if (heights.empty())
+        return found;
+    const std::int64_t header = heights.front().second;
+    const std::int64_t rows = (size - header) / rowBytes;
+    const std::int64_t columns = std::min(rowVoxels, TallColumns);
+    std::map<std::int64_t, std::vector<double>> read;
+    const auto rowAt = [&](std::int64_t r) -> const std::vector<double>& {
+        auto it = read.find(r);
+        if (it != read.end())
+            return it->second;
+        const std::int64_t at = header + r * rowBytes + (rowVoxels - columns) / 2 * d.width;
+        return read.emplace(r, decodeRun(sampler.bytes(at, columns * d.width), at, d, static_cast<std::size_t>(columns)))
+            .first->second;
+    };
+    // The same sampled rows for every lag, compared with the rows a lag on.
+    const auto diffAt = [&](std::int64_t lag, double clip) {
+        double sum = 0.0;
+        std::int64_t count = 0;
+        for (std::int64_t p = 0; p < TallPositions; ++p) {
+            const std::int64_t r = p * (rows - lag) / TallPositions;
+            if (r < 0 || r + lag >= rows)
+                continue;
+            const std::vector<double>& a = rowAt(r);
+            const std::vector<double>& b = rowAt(r + lag);
+            for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i)
+                if (std::isfinite(a[i]) && std::isfinite(b[i])) {
+                    sum += std::min(std::fabs(a[i] - b[i]), clip);
+                    ++count;
+                }
+        }
+        return count >= static_cast<std::int64_t>(MinPairs) ? sum / static_cast<double>(count) : std::nan("");
+    };
+    std::vector<double> neighbours;
+    for (std::int64_t p = 0; p < TallPositions; ++p) {
+        const std::int64_t r = p * (rows - 1) / TallPositions;
+        const std::vector<double> a = rowAt(r);
+        const std::vector<double>& b = rowAt(r + 1);
+        for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i)
+            if (std::isfinite(a[i]) && std::isfinite(b[i]))
+                neighbours.push_back(std::fabs(a[i] - b[i]));
+    }
+    const double clip = clipLimit(neighbours);
+    if (!(clip > 0.0))
+        return found;
+    for (const auto& [k, h] : heights) {
+        const double e = periodEvidence([&](std::int64_t lag) { return lag < rows ? diffAt(lag, clip) : std::nan(""); }, k);
+        if (std::isfinite(e) && e >= 1.0 - MaxPeriodRatio)
+            found.emplace_back(k, e);
+    }
+    std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
+    return found;
 }
 
 } // namespace GuessDetail

@@ -138,3 +138,17 @@ LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d, double* scratch);
 LagDiffs rowLagDiffs(const Sampler& sampler, const Decoding& d, std::int64_t rowVoxels, double* scratch);
 
 } // namespace GuessDetail
+
+namespace GuessDetail
+{
+
+// Slices taller than the kept blocks show (more than MaxSliceRows rows, up
+// to MaxTallSliceRows): the heights that divide the file's rows of rowVoxels
+// (after no header or a common one) into two or more slices, each with its
+// period evidence from rows sampled sparsely over the file (a few voxels of
+// each, read one and a half slices apart at most). Best first.
+inline constexpr std::int64_t MaxTallSliceRows = 16384;
+std::vector<std::pair<std::int64_t, double>> tallSlicePeriods(Sampler& sampler, const Decoding& d,
+                                                              std::int64_t rowVoxels);
+
+} // namespace GuessDetail

@@ -53,6 +53,13 @@ constexpr double SingleSliceAgainstSlices = 0.3;
 // share of the best and at least MinVolumeScore.
 constexpr double VolumeLookShare = 0.6;
 constexpr double MinVolumeScore = 0.3;
+// Slices found in the kept blocks taller than this may be a taller slice
+// seen short (the blocks show slices up to MaxSliceRows rows).
+constexpr std::int64_t TallSliceLook = 3 * MaxSliceRows / 4;
+// A long period is looked at as up to MaxRowsInPeriod rows of a shorter
+// one with at least this evidence.
+constexpr std::int64_t MaxRowsInPeriod = 16;
+constexpr double ClearShorterRow = 0.35;
 // Row lengths within the found length / LongRowSlack of it are tried where
 // they divide the file's voxels.
 constexpr std::int64_t LongRowSlack = 512;
@@ -243,6 +250,7 @@ private:
                 if (q > 0 && q != length && q % 8 == 0)
                     addRowLength(rows, voxelDiff, q);
         addDividingRowLengths(rows, found, voxelDiff, d.width);
+        addShorterRows(rows, found, voxelDiff);
         for (const NameHints::Dims& t : m_hints.triples)
             addRowLength(rows, voxelDiff, t.dims[0]);
         for (const auto& p : m_hints.pairs)
@@ -268,9 +276,19 @@ private:
             for (const auto& p : m_hints.pairs)
                 if (p[0] == rowVoxels)
                     addRowLength(row.sliceRows, rowDiff, p[1]);
+            // No slice within the kept blocks, or one near the most they
+            // show: perhaps one taller, told from rows sampled over the file.
+            double tallest = 0.0;
+            const std::int64_t strongestRows = row.sliceRows.empty() ? 0 : row.sliceRows.front().first;
+            if (!(strongest > 0.5) || strongestRows > TallSliceLook)
+                for (const auto& [k, e] : tallSlicePeriods(m_sampler, d, rowVoxels))
+                    if (std::none_of(row.sliceRows.begin(), row.sliceRows.end(), [&](const auto& r) { return r.first == k; })) {
+                        row.sliceRows.emplace_back(k, e);
+                        tallest = std::max(tallest, e);
+                    }
             for (auto& [k, e] : row.sliceRows)
                 e = std::isfinite(e) ? clamp01(e) : UnmeasuredSlicePrior;
-            row.singleSliceEvidence = strongest > 0.5 ? SingleSliceAgainstSlices : SingleSlicePrior;
+            row.singleSliceEvidence = std::max(strongest, tallest) > 0.5 ? SingleSliceAgainstSlices : SingleSlicePrior;
             plans.push_back(std::move(row));
         }
         return m_plans.emplace(d.width, std::move(plans)).first->second;
@@ -304,6 +322,33 @@ private:
                         addRowLength(rows, diff, q);
                         break;
                     }
+        }
+    }
+
+    // A period longer than the first look's rows may be a few rows of a
+    // smooth slice (the rows half way are shifted, so the period test
+    // favours the multiple): a divisor of it that is a clear period itself
+    // is tried as the row.
+    static void addShorterRows(std::vector<std::pair<std::int64_t, double>>& rows,
+                               const std::vector<std::pair<std::int64_t, double>>& found, const LagDiffs& diff)
+    {
+        for (const auto& [length, evidence] : found) {
+            if (length <= ShortRowVoxels)
+                continue;
+            for (std::int64_t times = 2; times <= MaxRowsInPeriod; ++times) {
+                const std::int64_t near = length / times;
+                std::int64_t best = 0;
+                double bestEvidence = std::max(0.5 * evidence, ClearShorterRow);
+                for (std::int64_t r = near - 2; r <= near + 2; ++r) {
+                    const double e = diff.evidence(r);
+                    if (std::isfinite(e) && e >= bestEvidence) {
+                        bestEvidence = e;
+                        best = r;
+                    }
+                }
+                if (best > 0)
+                    addRowLength(rows, diff, best);
+            }
         }
     }
 

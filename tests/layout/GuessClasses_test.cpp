@@ -129,4 +129,18 @@ TEST(GuessClasses, LongRowsAreFoundFromTheBytes)
     }
 }
 
+// Slices taller than the kept blocks hold (a camera's frames) are told from
+// rows sampled over the file, the heights from the size's factors.
+TEST(GuessClasses, TallSlicesAreFoundFromTheBytes)
+{
+    const std::array<std::int64_t, 3> dims{600, 1300, 4};
+    const auto bytes = fieldFile<std::uint8_t>(dims, [](double x, double y, double z) {
+        return 20.0 + 5.0 * z + 200.0 * blob(x, y, 0.5, 600, 1300, 1) + 10.0 * std::sin(x * 0.1);
+    }, 3.0);
+    const MemoryLayoutSource source(bytes.data(), bytes.size());
+    const std::vector<LayoutCandidate> guesses = guessLayout(source, "frames.bin");
+    ASSERT_FALSE(guesses.empty());
+    EXPECT_EQ(guesses.front().layout.dims, dims) << lines(guesses);
+}
+
 } // namespace
