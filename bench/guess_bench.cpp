@@ -8,6 +8,10 @@
 // GuessLayout reports its time as a share of the whole-file read
 // ("of_full_read"); the guess samples, so it must stay at or below 0.1.
 //
+//   GuessWideFrames  guessLayoutOfFile on four 10000 x 10000 Float-32 frames
+//                    (1.6 GB, filled with data): rows that long are found
+//                    from the bytes; the guess must take under a second.
+//
 // When the field corpus is cached (tools/field_corpus.py), the guesser's
 // top-1 and top-3 figures on it are printed after the benchmarks.
 
@@ -122,6 +126,58 @@ void GuessLayout(benchmark::State& state)
 }
 BENCHMARK(GuessLayout)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
+constexpr std::int64_t WideSide = 10000;
+constexpr std::int64_t WideFrames = 4;
+// (A name that states no layout: the bytes must tell it.)
+const std::string WidePath = "/tmp/kelvox-guess-bench-wide-frames.raw";
+
+// Four frames of a smooth field with noise, written frame by frame unless
+// the file is there already.
+void makeWideFrames()
+{
+    const std::int64_t size = WideSide * WideSide * WideFrames * 4;
+    const int existing = ::open(WidePath.c_str(), O_RDONLY);
+    if (existing >= 0) {
+        const off_t have = ::lseek(existing, 0, SEEK_END);
+        ::close(existing);
+        if (have == size)
+            return;
+    }
+    const int fd = ::open(WidePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0)
+        throw std::runtime_error("cannot write " + WidePath);
+    std::vector<float> row(static_cast<std::size_t>(WideSide));
+    std::uint32_t noise = 54321;
+    for (std::int64_t k = 0; k < WideFrames; ++k) {
+        for (std::int64_t j = 0; j < WideSide; ++j) {
+            const double y = static_cast<double>(j) / WideSide - 0.5;
+            for (std::int64_t i = 0; i < WideSide; ++i) {
+                const double x = static_cast<double>(i) / WideSide - 0.5;
+                const double r = x * x + y * y;
+                noise = noise * 1664525u + 1013904223u;
+                row[static_cast<std::size_t>(i)] = static_cast<float>(
+                    (r < 0.16 ? 800.0 + 400.0 * x - 300.0 * y + 50.0 * static_cast<double>(k) : 20.0) +
+                    static_cast<double>(noise >> 24) * 0.05);
+            }
+            const auto bytes = static_cast<ssize_t>(row.size() * 4);
+            if (::write(fd, row.data(), static_cast<std::size_t>(bytes)) != bytes)
+                throw std::runtime_error("cannot write " + WidePath);
+        }
+    }
+    ::close(fd);
+}
+
+void GuessWideFrames(benchmark::State& state)
+{
+    std::vector<LayoutCandidate> guesses;
+    for (auto _ : state) {
+        guesses = guessLayoutOfFile(WidePath);
+        benchmark::DoNotOptimize(guesses.data());
+    }
+    state.SetLabel(guesses.empty() ? "no candidates" : guessLine(guesses.front()));
+}
+BENCHMARK(GuessWideFrames)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+
 // The field corpus's figures, or a line saying why there are none.
 void printFieldCorpusFigures()
 {
@@ -147,6 +203,7 @@ void printFieldCorpusFigures()
 int main(int argc, char** argv)
 {
     makeVolume();
+    makeWideFrames();
     // Page-cache the file, then time a whole read (the best of three).
     readWholeFile();
     g_fullReadSeconds = 1e9;

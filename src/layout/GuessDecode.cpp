@@ -60,3 +60,16 @@ std::vector<double> decodeRun(std::span<const std::uint8_t> bytes, std::int64_t 
 }
 
 } // namespace GuessDetail
+
+namespace GuessDetail
+{
+
+bool Decoding::signTwinOf(const Decoding& o) const
+{
+    const VoxelTypeInfo* a = voxelTypeInfo(type);
+    const VoxelTypeInfo* b = voxelTypeInfo(o.type);
+    return a && b && !a->isFloat && !b->isFloat && a->isSigned != b->isSigned && width == o.width &&
+           (width == 1 || order == o.order) && phase == o.phase;
+}
+
+} // namespace GuessDetail

@@ -27,10 +27,16 @@ struct Decoding
     int phase = 0;
     double smooth = 0.0; // 0 (noise) .. 1 (neighbours equal)
     double score = 0.0; // smooth with sanity and preferences
+    // Integers: every sampled value reads the same signed and unsigned (the
+    // two readings are one answer).
+    bool signAlike = false;
 
     bool bigEndian() const { return order == boBigEndian; }
     // Bytes to skip from file offset `at` to the next voxel start.
     std::int64_t skipFrom(std::int64_t at) const { return ((phase - at) % width + width) % width; }
+    // The same bytes read with the other sign (the same width, order and
+    // phase), for integer types.
+    bool signTwinOf(const Decoding& o) const;
 };
 
 // The values of n voxels into out, NaN for a value no volume holds (see

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 // Step 1 of the guess: type, byte order and voxel phase. For each, the
 // neighbour difference against the difference of unrelated voxels (a wrong
@@ -56,8 +57,11 @@ constexpr double MagnitudePenalty = 0.004;
 // closer together (values at both ends of the range are one compact range
 // read the wrong way), else signed. The unsigned reading is that of the same
 // width, order and phase, worked out from the signed one.
-int signedVerdict(Sampler& sampler, const Decoding& asSigned, double signedSpread, double unsignedSpread)
+// alike: no sampled value is negative in the signed reading, so both
+// readings show the same numbers.
+int signedVerdict(Sampler& sampler, const Decoding& asSigned, double signedSpread, double unsignedSpread, bool& alike)
 {
+    alike = true;
     constexpr std::size_t SampleVoxels = std::size_t{1} << 15;
     const double range = std::ldexp(1.0, 8 * asSigned.width);
     std::int64_t signedJumps = 0, unsignedJumps = 0;
@@ -71,8 +75,10 @@ int signedVerdict(Sampler& sampler, const Decoding& asSigned, double signedSprea
         const std::vector<double> s = decodeRun(part, at, asSigned, SampleVoxels / Runs);
         // The same bytes read unsigned: the negative values wrap around.
         u.resize(s.size());
-        for (std::size_t k = 0; k < s.size(); ++k)
+        for (std::size_t k = 0; k < s.size(); ++k) {
             u[k] = s[k] + range * static_cast<double>(s[k] < 0.0);
+            alike = alike && !(s[k] < 0.0);
+        }
         countWrapJumps(s.data(), u.data(), s.size(), range, signedJumps, unsignedJumps);
     }
     if (unsignedJumps > 2 * signedJumps + 2) // clearly more wraps one way
@@ -98,6 +104,36 @@ std::int64_t countNaNPatternsOf(const std::uint8_t* p, std::size_t n, bool bigEn
         count += ((bits & Exponent) == Exponent) & ((bits & Fraction) != 0);
     }
     return count;
+}
+
+// How many of the n float voxels from p on are huge and hold the same bits
+// as the voxel before them: a fill value (land in an ocean grid, 1e20 or
+// 9.97e36). A wrong order repeats only what repeats in the file, and the
+// round values of a background (whose low bytes are zero) it makes tiny.
+template<typename Bits, typename Float>
+std::int64_t countFillRunsOf(const std::uint8_t* p, std::size_t n, bool bigEndian)
+{
+    constexpr int Width = static_cast<int>(sizeof(Bits));
+    std::int64_t count = 0;
+    Bits before = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto bits = static_cast<Bits>(loadVoxelBits(p + i * Width, Width, bigEndian));
+        if (i > 0 && bits == before) {
+            Float f;
+            std::memcpy(&f, &bits, sizeof f);
+            const double a = std::fabs(static_cast<double>(f));
+            count += std::isfinite(a) && a > MaxSaneMagnitude;
+        }
+        before = bits;
+    }
+    return count;
+}
+
+std::int64_t countFillRuns(const std::uint8_t* p, std::size_t n, const Decoding& d)
+{
+    if (d.width == 4)
+        return d.bigEndian() ? countFillRunsOf<std::uint32_t, float>(p, n, true) : countFillRunsOf<std::uint32_t, float>(p, n, false);
+    return d.bigEndian() ? countFillRunsOf<std::uint64_t, double>(p, n, true) : countFillRunsOf<std::uint64_t, double>(p, n, false);
 }
 
 std::int64_t countNaNPatterns(const std::uint8_t* p, std::size_t n, const Decoding& d)
@@ -171,11 +207,13 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
         // floats): rated 0 at once, its other figures unused.
         if (info.isFloat && n > 0 && static_cast<double>(insane) > MostlyNaN * static_cast<double>(n))
             return figures;
-        // NaNs in the file (a NaN there is a NaN decoded).
+        // NaNs and fill values in the file (a NaN there is a NaN decoded).
         std::int64_t nans = 0;
         if (info.isFloat && insane > 0) {
-            for (std::size_t c = 0; c + 1 < from.size(); ++c)
-                nans += countNaNPatterns(chunks[c].second.data() + skipOf(chunks[c].first), from[c + 1] - from[c], d);
+            for (std::size_t c = 0; c + 1 < from.size(); ++c) {
+                const std::uint8_t* p = chunks[c].second.data() + skipOf(chunks[c].first);
+                nans += countNaNPatterns(p, from[c + 1] - from[c], d) + countFillRuns(p, from[c + 1] - from[c], d);
+            }
         }
         // Magnitudes (in binary orders) from every eighth value.
         double magnitude = 0.0;
@@ -258,7 +296,9 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
                 continue;
             if (std::max(base[i], base[j]) < SignLookShare * bestBase)
                 continue;
-            const int verdict = signedVerdict(sampler, d, spread[i], spread[j]);
+            bool alike = false;
+            const int verdict = signedVerdict(sampler, d, spread[i], spread[j], alike);
+            decodings[i].signAlike = decodings[j].signAlike = alike;
             const double shared = std::max(base[i], base[j]);
             base[i] = base[j] = shared;
             decodings[i].score = decodings[j].score = shared;

@@ -22,6 +22,12 @@ constexpr double MinPairs = 16.0;
 constexpr double ClipScales = 6.0;
 // Rows compared with the rows at every lag, per block.
 constexpr std::int64_t BaseRows = 32;
+// Tall slices: heights tried at most, rows compared per lag, voxels of each.
+constexpr std::size_t TallHeights = 4;
+constexpr std::int64_t TallPositions = 32;
+constexpr std::int64_t TallColumns = 24;
+// Peaks of the coarse table looked at for a fundamental period.
+constexpr std::size_t MaxPeaks = 256;
 
 } // namespace
 
@@ -77,18 +83,29 @@ std::vector<std::pair<std::int64_t, double>> strongestPeriods(const LagDiffs& di
         for (const auto& item : list) {
             const std::int64_t l = item.first;
             const double e = item.second;
+            // (A coarse peak of a long period may lie a voxel or two beside
+            // it, which a long multiple shows many times over.)
             const bool harmonic = std::any_of(list.begin(), list.end(), [&](const auto& q) {
-                const std::int64_t times = std::llround(static_cast<double>(l) / static_cast<double>(q.first));
-                return times >= 2 && std::llabs(l - q.first * times) <= 3 && q.second >= HarmonicEvidence && q.second >= 0.5 * e;
+                if (q.second < HarmonicEvidence || q.second < 0.5 * e)
+                    return false;
+                const std::int64_t beside = std::min<std::int64_t>(2, q.first / 32);
+                for (std::int64_t p = std::max<std::int64_t>(2, q.first - beside); p <= q.first + beside; ++p) {
+                    const std::int64_t times = std::llround(static_cast<double>(l) / static_cast<double>(p));
+                    if (times >= 2 && std::llabs(l - p * times) <= 3)
+                        return true;
+                }
+                return false;
             });
             if (!harmonic)
                 kept.emplace_back(l, e);
         }
         list = std::move(kept);
     };
-    // Enough peaks that a fundamental period is among its multiples.
-    if (peaks.size() > count + 5)
-        peaks.resize(count + 5);
+    // Enough peaks that a fundamental period is among its multiples: a
+    // slice flattened into one long row repeats at every multiple of its
+    // row near the slice, and those crowd the top places.
+    if (peaks.size() > MaxPeaks)
+        peaks.resize(MaxPeaks);
     dropHarmonics(peaks);
     if (peaks.size() > count + 1)
         peaks.resize(count + 1);
@@ -139,10 +156,18 @@ std::vector<std::pair<std::int64_t, double>> strongestPeriods(const LagDiffs& di
 
 LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d, double* scratch)
 {
-    const std::int64_t maxLag = MaxRowVoxels + 1;
+    const std::int64_t size = sampler.size();
+    // The period test of a row of MaxRowVoxels looks at one and a half rows;
+    // a small file is looked at for shorter rows, its segments apart.
+    const bool longRows = size / d.width >= LagSegments * SegmentVoxels;
+    const std::int64_t maxLag = longRows ? MaxRowVoxels + MaxRowVoxels / 2 + 1 : ShortRowVoxels + 1;
+    // Every other segment is long enough for the long lags (half the pairs
+    // tell a long period as well, at half the cost).
+    const auto segmentVoxelsAt = [&](std::size_t part) {
+        return longRows && part % 2 == 0 ? SegmentVoxels : SegmentVoxelsFor(ShortRowVoxels);
+    };
 
     std::vector<std::int64_t> starts;
-    const std::int64_t size = sampler.size();
     for (int k = 0; k < 3; ++k)
         starts.push_back(static_cast<std::int64_t>(spreadAt(k) * static_cast<double>(size)));
     if (size > WholeFileLimit) {
@@ -167,13 +192,14 @@ LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d, double* scratch)
     auto segments = std::make_shared<std::vector<Segment>>();
     std::vector<double> neighbours;
     neighbours.reserve(starts.size() * static_cast<std::size_t>(LagPositions * LagStride));
-    for (std::int64_t start : starts) {
-        start = std::min(start, std::max<std::int64_t>(0, size - SegmentVoxels * d.width));
-        const auto bytes = sampler.bytes(start, SegmentVoxels * d.width);
+    for (std::size_t part = 0; part < starts.size(); ++part) {
+        const std::int64_t segmentVoxels = segmentVoxelsAt(part);
+        const std::int64_t start = std::min(starts[part], std::max<std::int64_t>(0, size - segmentVoxels * d.width));
+        const auto bytes = sampler.bytes(start, segmentVoxels * d.width);
         const std::int64_t skip = ((d.phase - start) % d.width + d.width) % d.width;
         const std::int64_t n =
             static_cast<std::int64_t>(bytes.size()) > skip
-                ? std::min(SegmentVoxels, (static_cast<std::int64_t>(bytes.size()) - skip) / d.width)
+                ? std::min(segmentVoxels, (static_cast<std::int64_t>(bytes.size()) - skip) / d.width)
                 : 0;
         double* v = scratch;
         double* w = scratch + n;
@@ -215,7 +241,7 @@ LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d, double* scratch)
         const std::int64_t positions = std::min(LagPositions, std::max<std::int64_t>(1, n / 3 / LagStride));
         for (std::int64_t p = 0; p < positions; ++p) {
             const std::int64_t i = p * LagStride;
-            const std::int64_t lags = std::min(maxLag, n - 1 - i);
+            const std::int64_t lags = std::min(p % LongLagSparsity == 0 ? maxLag : DenseCoarseLags, n - 1 - i);
             if (w[i] == 0.0f)
                 continue;
             addLagDifferences(v[i], v + i, w + i, lags, static_cast<float>(clip), sums.data(), counts.data());
@@ -345,6 +371,83 @@ LagDiffs rowLagDiffs(const Sampler& sampler, const Decoding& d, std::int64_t row
         return count >= MinPairs ? sum / count : std::nan("");
     };
     return diffs;
+}
+
+std::vector<std::pair<std::int64_t, double>> tallSlicePeriods(Sampler& sampler, const Decoding& d,
+                                                              std::int64_t rowVoxels)
+{
+    const std::int64_t rowBytes = rowVoxels * d.width;
+    const std::int64_t size = sampler.size();
+    // Heights from the size's factorisation, the header a common one.
+    std::vector<std::pair<std::int64_t, std::int64_t>> heights; // rows per slice, header
+    for (const std::int64_t h : {std::int64_t{0}, std::int64_t{256}, std::int64_t{348}, std::int64_t{352},
+                                 std::int64_t{512}, std::int64_t{1024}, std::int64_t{2048}, std::int64_t{4096}}) {
+        if (size <= h || (size - h) % rowBytes != 0 || h % d.width != d.phase)
+            continue;
+        // Square slices first (the most common), then the lowest.
+        const std::int64_t rows = (size - h) / rowBytes;
+        const auto fits = [&](std::int64_t k) {
+            return k > MaxSliceRows && k <= MaxTallSliceRows && k <= rows / 2 && rows % k == 0;
+        };
+        if (fits(rowVoxels))
+            heights.emplace_back(rowVoxels, h);
+        for (std::int64_t k = MaxSliceRows + 1; k <= std::min(MaxTallSliceRows, rows / 2); ++k)
+            if (fits(k) && k != rowVoxels && heights.size() < TallHeights)
+                heights.emplace_back(k, h);
+        break;
+    }
+    std::vector<std::pair<std::int64_t, double>> found;
+    if (heights.empty())
+        return found;
+    const std::int64_t header = heights.front().second;
+    const std::int64_t rows = (size - header) / rowBytes;
+    const std::int64_t columns = std::min(rowVoxels, TallColumns);
+    std::map<std::int64_t, std::vector<double>> read;
+    const auto rowAt = [&](std::int64_t r) -> const std::vector<double>& {
+        auto it = read.find(r);
+        if (it != read.end())
+            return it->second;
+        const std::int64_t at = header + r * rowBytes + (rowVoxels - columns) / 2 * d.width;
+        return read.emplace(r, decodeRun(sampler.bytes(at, columns * d.width), at, d, static_cast<std::size_t>(columns)))
+            .first->second;
+    };
+    // The same sampled rows for every lag, compared with the rows a lag on.
+    const auto diffAt = [&](std::int64_t lag, double clip) {
+        double sum = 0.0;
+        std::int64_t count = 0;
+        for (std::int64_t p = 0; p < TallPositions; ++p) {
+            const std::int64_t r = p * (rows - lag) / TallPositions;
+            if (r < 0 || r + lag >= rows)
+                continue;
+            const std::vector<double>& a = rowAt(r);
+            const std::vector<double>& b = rowAt(r + lag);
+            for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i)
+                if (std::isfinite(a[i]) && std::isfinite(b[i])) {
+                    sum += std::min(std::fabs(a[i] - b[i]), clip);
+                    ++count;
+                }
+        }
+        return count >= static_cast<std::int64_t>(MinPairs) ? sum / static_cast<double>(count) : std::nan("");
+    };
+    std::vector<double> neighbours;
+    for (std::int64_t p = 0; p < TallPositions; ++p) {
+        const std::int64_t r = p * (rows - 1) / TallPositions;
+        const std::vector<double> a = rowAt(r);
+        const std::vector<double>& b = rowAt(r + 1);
+        for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i)
+            if (std::isfinite(a[i]) && std::isfinite(b[i]))
+                neighbours.push_back(std::fabs(a[i] - b[i]));
+    }
+    const double clip = clipLimit(neighbours);
+    if (!(clip > 0.0))
+        return found;
+    for (const auto& [k, h] : heights) {
+        const double e = periodEvidence([&](std::int64_t lag) { return lag < rows ? diffAt(lag, clip) : std::nan(""); }, k);
+        if (std::isfinite(e) && e >= 1.0 - MaxPeriodRatio)
+            found.emplace_back(k, e);
+    }
+    std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
+    return found;
 }
 
 } // namespace GuessDetail

@@ -27,7 +27,12 @@ namespace GuessDetail
 {
 
 // Rows longer than this are not looked for in the bytes (only in the name).
-inline constexpr std::int64_t MaxRowVoxels = 4096;
+inline constexpr std::int64_t MaxRowVoxels = 16384;
+// Lags up to this are compared from every position of the coarse table;
+// longer ones (long rows: camera frames, micro-CT) from every
+// LongLagSparsity-th, which tells a period of such a length as well.
+inline constexpr std::int64_t DenseCoarseLags = 4097;
+inline constexpr std::int64_t LongLagSparsity = 4;
 // Rows of one kept block that the slice test reads at most.
 inline constexpr std::int64_t MaxBlockRows = 2048;
 // Slices of more rows are not looked for in the bytes (only in the name).
@@ -110,11 +115,19 @@ std::vector<std::pair<std::int64_t, double>> strongestPeriods(const LagDiffs& di
 inline constexpr std::int64_t LagPositions = 64; // per segment, for the coarse table
 inline constexpr std::int64_t LagStride = 29;
 inline constexpr std::int64_t LagSegments = 8;
-inline constexpr std::int64_t SegmentVoxels = LagPositions * LagStride + MaxRowVoxels + 1 + MaxRowVoxels / 2 + 1;
+// A segment holds the coarse table's positions and one and a half of the
+// longest row after them; files too small for LagSegments such segments
+// apart look for rows up to ShortRowVoxels only (in shorter segments).
+inline constexpr std::int64_t ShortRowVoxels = DenseCoarseLags - 1;
+inline constexpr std::int64_t SegmentVoxelsFor(std::int64_t rowVoxels)
+{
+    return LagPositions * LagStride + rowVoxels + 1 + rowVoxels / 2 + 1;
+}
+inline constexpr std::int64_t SegmentVoxels = SegmentVoxelsFor(MaxRowVoxels);
 inline constexpr std::size_t LagScratchDoubles = static_cast<std::size_t>(3 * LagSegments * SegmentVoxels);
 inline constexpr std::size_t RowScratchDoubles = static_cast<std::size_t>(2 * MaxBlockRows * RowColumns * 3);
 
-// Step 2: differences of values by lag in voxels (1 .. MaxRowVoxels + 1),
+// Step 2: differences of values by lag in voxels (1 .. 3/2 MaxRowVoxels + 1),
 // from a few segments of the sample. scratch holds LagScratchDoubles and
 // must outlive the result.
 LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d, double* scratch);
@@ -123,5 +136,19 @@ LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d, double* scratch);
 // lag in rows, from the kept blocks. scratch holds RowScratchDoubles and
 // must outlive the result.
 LagDiffs rowLagDiffs(const Sampler& sampler, const Decoding& d, std::int64_t rowVoxels, double* scratch);
+
+} // namespace GuessDetail
+
+namespace GuessDetail
+{
+
+// Slices taller than the kept blocks show (more than MaxSliceRows rows, up
+// to MaxTallSliceRows): the heights that divide the file's rows of rowVoxels
+// (after no header or a common one) into two or more slices, each with its
+// period evidence from rows sampled sparsely over the file (a few voxels of
+// each, read one and a half slices apart at most). Best first.
+inline constexpr std::int64_t MaxTallSliceRows = 16384;
+std::vector<std::pair<std::int64_t, double>> tallSlicePeriods(Sampler& sampler, const Decoding& d,
+                                                              std::int64_t rowVoxels);
 
 } // namespace GuessDetail

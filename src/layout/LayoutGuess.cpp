@@ -56,6 +56,28 @@ constexpr double SingleSliceAgainstSlices = 0.3;
 // share of the best and at least MinVolumeScore.
 constexpr double VolumeLookShare = 0.6;
 constexpr double MinVolumeScore = 0.3;
+// Slices found in the kept blocks taller than this may be a taller slice
+// seen short (the blocks show slices up to MaxSliceRows rows).
+constexpr std::int64_t TallSliceLook = 3 * MaxSliceRows / 4;
+// A long period is looked at as up to MaxRowsInPeriod rows of a shorter
+// one with at least this evidence.
+constexpr std::int64_t MaxRowsInPeriod = 16;
+constexpr double ClearShorterRow = 0.35;
+// Row lengths within the found length / LongRowSlack of it are tried where
+// they divide the file's voxels.
+constexpr std::int64_t LongRowSlack = 512;
+// Frames told by sharp edges between them: up to this many, with at least
+// this evidence.
+constexpr std::int64_t MaxEdgeFrames = 4;
+constexpr double MinFrameEvidence = 0.5;
+// Volume counts tried (see detectVolumes): many for the first few distinct
+// layouts, the fewest counts for the rest (each count reads a few dozen
+// small pieces of the file).
+constexpr std::size_t ManyVolumesLooks = 3;
+constexpr std::size_t ManyVolumeCounts = 24;
+constexpr std::size_t FewVolumeCounts = 3;
+// A candidate whose slices line up into volumes scores this much more.
+constexpr double VolumesLineUp = 1.03;
 // Evidence worth naming in the reason, and the smoothness that is.
 constexpr double ReasonEvidence = 0.3;
 constexpr double SmoothReason = 0.5;
@@ -88,6 +110,17 @@ private:
     std::int64_t m_size;
 };
 
+// One slice filling the file is seldom much taller or wider than this
+// (a volume's slices read as one long strip are): beyond it the slice's
+// evidence shrinks with the square root of the excess.
+constexpr double PlainSliceAspect = 4.0;
+
+double singleSliceShape(std::int64_t width, std::int64_t height)
+{
+    const double aspect = static_cast<double>(std::max(width, height)) / static_cast<double>(std::min(width, height));
+    return aspect <= PlainSliceAspect ? 1.0 : std::sqrt(PlainSliceAspect / aspect);
+}
+
 struct Scored
 {
     LayoutCandidate candidate;
@@ -102,6 +135,15 @@ std::string typeWords(const Decoding& d)
     if (d.width > 1)
         s += d.order == boBigEndian ? " big-endian" : " little-endian";
     return s;
+}
+
+// The name of the other-signed type of d's width ("u16" for i16).
+std::string signTwinWords(const Decoding& d)
+{
+    for (const VoxelTypeInfo& info : VoxelTypes)
+        if (!info.isFloat && info.bytes == d.width && info.isSigned != voxelTypeInfo(d.type)->isSigned)
+            return std::string(info.shortName);
+    return {};
 }
 
 class Guesser
@@ -133,6 +175,9 @@ public:
         for (const Decoding& d : decodings) {
             if (chosen.size() >= 3)
                 break;
+            // One reading of two that show the same numbers takes one place.
+            if (d.signAlike && std::any_of(chosen.begin(), chosen.end(), [&](const Decoding& c) { return c.signTwinOf(d); }))
+                continue;
             if (d.score >= std::max(MinDecodingScore, CloseDecodingShare * best))
                 chosen.push_back(d);
         }
@@ -152,6 +197,7 @@ public:
                     chosen.push_back(d);
             }
         }
+        dropSignTwins(chosen, decodings);
         for (const Decoding& d : chosen) {
             examine(d);
             // The body by the best decoding: from where it seems to start,
@@ -165,17 +211,18 @@ public:
         // Volumes only for the candidates that could rank.
         std::stable_sort(m_found.begin(), m_found.end(),
                          [](const Scored& a, const Scored& b) { return a.candidate.score > b.candidate.score; });
-        // The volumes change no score, and distinct layouts stay distinct,
-        // so a layout seen before or past the last that can be listed is
-        // left as it is.
+        // Volumes raise a score only a little (VolumesLineUp), and distinct
+        // layouts stay distinct, so a layout seen before or past the last
+        // that can be listed is left as it is.
         std::vector<VolumeLayout> seen;
+        const double bestScore = m_found.empty() ? 0.0 : m_found.front().candidate.score;
         for (std::size_t i = 0; i < m_found.size() && i < maxCandidates + 2 && seen.size() < maxCandidates; ++i) {
             const VolumeLayout before = m_found[i].candidate.layout;
             if (std::find(seen.begin(), seen.end(), before) != seen.end())
                 continue;
             seen.push_back(before);
-            if (m_found[i].candidate.score >= VolumeLookShare * m_found.front().candidate.score)
-                refineVolumes(m_found[i]);
+            if (m_found[i].candidate.score >= VolumeLookShare * bestScore)
+                refineVolumes(m_found[i], seen.size() <= ManyVolumesLooks ? ManyVolumeCounts : FewVolumeCounts);
         }
 
         std::stable_sort(m_found.begin(), m_found.end(),
@@ -194,6 +241,34 @@ public:
     }
 
 private:
+    // Of two readings that show every sampled value alike signed and
+    // unsigned, only one is examined: the name's type where it names one of
+    // them, else the better rated; its reasons say the other reads the same.
+    void dropSignTwins(std::vector<Decoding>& chosen, const std::vector<Decoding>& ranked)
+    {
+        std::vector<Decoding> kept;
+        for (const Decoding& d : chosen) {
+            if (!d.signAlike) {
+                kept.push_back(d);
+                continue;
+            }
+            const auto twin = std::find_if(ranked.begin(), ranked.end(), [&](const Decoding& o) { return o.signTwinOf(d); });
+            if (twin == ranked.end()) {
+                kept.push_back(d);
+                continue;
+            }
+            const bool named = m_hints.dataType && (*m_hints.dataType == d.type || *m_hints.dataType == twin->type);
+            const bool keep = named ? *m_hints.dataType == d.type : d.score >= twin->score;
+            Decoding one = keep ? d : *twin;
+            one.signAlike = true;
+            if (std::none_of(kept.begin(), kept.end(), [&](const Decoding& k) {
+                    return k.type == one.type && k.order == one.order && k.phase == one.phase;
+                }))
+                kept.push_back(one);
+        }
+        chosen = std::move(kept);
+    }
+
     // Row lengths and rows per slice with their evidence, in voxels: the
     // same for every decoding of one width (the byte order, sign and phase
     // move no period), so worked out once per width.
@@ -221,6 +296,8 @@ private:
             for (std::int64_t q = length - 3; q <= length + 3; ++q)
                 if (q > 0 && q != length && q % 8 == 0)
                     addRowLength(rows, voxelDiff, q);
+        addDividingRowLengths(rows, found, voxelDiff, d.width);
+        addShorterRows(rows, found, voxelDiff);
         for (const NameHints::Dims& t : m_hints.triples)
             addRowLength(rows, voxelDiff, t.dims[0]);
         for (const auto& p : m_hints.pairs)
@@ -246,9 +323,19 @@ private:
             for (const auto& p : m_hints.pairs)
                 if (p[0] == rowVoxels)
                     addRowLength(row.sliceRows, rowDiff, p[1]);
+            // No slice within the kept blocks, or one near the most they
+            // show: perhaps one taller, told from rows sampled over the file.
+            double tallest = 0.0;
+            const std::int64_t strongestRows = row.sliceRows.empty() ? 0 : row.sliceRows.front().first;
+            if (!(strongest > 0.5) || strongestRows > TallSliceLook)
+                for (const auto& [k, e] : tallSlicePeriods(m_sampler, d, rowVoxels))
+                    if (std::none_of(row.sliceRows.begin(), row.sliceRows.end(), [&](const auto& r) { return r.first == k; })) {
+                        row.sliceRows.emplace_back(k, e);
+                        tallest = std::max(tallest, e);
+                    }
             for (auto& [k, e] : row.sliceRows)
                 e = std::isfinite(e) ? clamp01(e) : UnmeasuredSlicePrior;
-            row.singleSliceEvidence = strongest > 0.5 ? SingleSliceAgainstSlices : SingleSlicePrior;
+            row.singleSliceEvidence = std::max(strongest, tallest) > 0.5 ? SingleSliceAgainstSlices : SingleSlicePrior;
             plans.push_back(std::move(row));
         }
         return m_plans.emplace(d.width, std::move(plans)).first->second;
@@ -262,6 +349,53 @@ private:
                 addGeometry(d, row.rowVoxels, row.rowEvidence, sliceRowCount, sliceEvidence, false);
             // One slice filling the file.
             addGeometry(d, row.rowVoxels, row.rowEvidence, 0, row.singleSliceEvidence, true);
+        }
+    }
+
+    // A long row repeats almost as well several voxels beside its length
+    // (the values change little along a few voxels of a long row), more
+    // than the round lengths above cover: lengths near it that divide the
+    // voxels of the file, with a common header or none, are tried too.
+    void addDividingRowLengths(std::vector<std::pair<std::int64_t, double>>& rows,
+                               const std::vector<std::pair<std::int64_t, double>>& found, const LagDiffs& diff, int width)
+    {
+        for (const auto& [length, evidence] : found) {
+            const std::int64_t near = std::max<std::int64_t>(3, length / LongRowSlack);
+            if (near <= 3)
+                continue;
+            for (std::int64_t q = length - near; q <= length + near; ++q)
+                for (const std::int64_t h : CommonHeaders)
+                    if (q > 1 && q != length && m_sampler.size() > h && (m_sampler.size() - h) % (q * width) == 0) {
+                        addRowLength(rows, diff, q);
+                        break;
+                    }
+        }
+    }
+
+    // A period longer than the first look's rows may be a few rows of a
+    // smooth slice (the rows half way are shifted, so the period test
+    // favours the multiple): a divisor of it that is a clear period itself
+    // is tried as the row.
+    static void addShorterRows(std::vector<std::pair<std::int64_t, double>>& rows,
+                               const std::vector<std::pair<std::int64_t, double>>& found, const LagDiffs& diff)
+    {
+        for (const auto& [length, evidence] : found) {
+            if (length <= ShortRowVoxels)
+                continue;
+            for (std::int64_t times = 2; times <= MaxRowsInPeriod; ++times) {
+                const std::int64_t near = length / times;
+                std::int64_t best = 0;
+                double bestEvidence = std::max(0.5 * evidence, ClearShorterRow);
+                for (std::int64_t r = near - 2; r <= near + 2; ++r) {
+                    const double e = diff.evidence(r);
+                    if (std::isfinite(e) && e >= bestEvidence) {
+                        bestEvidence = e;
+                        best = r;
+                    }
+                }
+                if (best > 0)
+                    addRowLength(rows, diff, best);
+            }
         }
     }
 
@@ -299,7 +433,30 @@ private:
             l.volumes = 1;
             if (singleSlice && count == 1)
                 continue; // a single row is no image
-            add(d, l, rowEvidence, sliceEvidence, fit, singleSlice ? 1 : count);
+            const double shape = singleSlice ? singleSliceShape(rowVoxels, count) : 1.0;
+            add(d, l, rowEvidence, shape * sliceEvidence, fit, singleSlice ? 1 : count);
+            // (Not where the rows have a slice period: every slice's edge
+            // is sharp then.)
+            if (singleSlice && sliceEvidence == SingleSlicePrior)
+                addFrames(d, l, rowEvidence, fit);
+        }
+    }
+
+    // One slice whose rows change sharply at every boundary of two to four
+    // equal parts is as many frames that differ (a difference frame beside
+    // a raw one): the boundary is the frames' evidence.
+    void addFrames(const Decoding& d, const VolumeLayout& single, double rowEvidence, double fit)
+    {
+        const std::vector<double> evidence =
+            frameEdgeEvidence(m_sampler, d, single.headerBytes, single.dims[0], single.dims[1], MaxEdgeFrames);
+        for (std::int64_t frames = 2; frames <= MaxEdgeFrames; ++frames) {
+            const double e = evidence[static_cast<std::size_t>(frames)];
+            if (e < MinFrameEvidence)
+                continue;
+            VolumeLayout l = single;
+            l.dims = {single.dims[0], single.dims[1] / frames, frames};
+            add(d, l, rowEvidence, e * singleSliceShape(l.dims[0], l.dims[1]), fit, frames);
+            m_found.back().candidate.reason += "; rows change sharply between frames";
         }
     }
 
@@ -332,6 +489,8 @@ private:
         if (slices > 1 && sliceEvidence >= ReasonEvidence)
             append("slices repeat every " + std::to_string(l.dims[1]) + " rows");
         append((d.score >= SmoothReason ? "smooth as " : "") + typeWords(d));
+        if (d.signAlike)
+            append(signTwinWords(d) + " reads the same");
         if (m_origin + l.headerBytes > 0)
             append("header " + std::to_string(m_origin + l.headerBytes) + " bytes");
         const std::int64_t trailing = m_fileSize - m_origin - l.headerBytes - layoutDataBytes(l);
@@ -343,16 +502,19 @@ private:
 
     // Splits the file's slices into volumes when the content shows a volume
     // boundary; only for the candidates that could rank.
-    void refineVolumes(Scored& s)
+    void refineVolumes(Scored& s, std::size_t volumeCounts)
     {
         VolumeLayout& l = s.candidate.layout;
         if (s.slices < 4 || s.candidate.score < MinVolumeScore)
             return;
-        const std::int64_t v = detectVolumes(m_sampler, s.decoding, l, s.slices);
+        const std::int64_t v = detectVolumes(m_sampler, s.decoding, l, s.slices, volumeCounts);
         if (v <= 1)
             return;
         l.dims[2] = s.slices / v;
         l.volumes = v;
+        // Slices that line up volume after volume are evidence that the
+        // slice is right: one row too many or too few shifts them apart.
+        s.candidate.score = clamp01(s.candidate.score * VolumesLineUp);
         s.candidate.reason += "; " + std::to_string(v) + " volumes alike";
     }
 

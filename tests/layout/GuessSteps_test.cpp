@@ -98,6 +98,22 @@ TEST(GuessSteps, PeriodsFindTheFundamentalRowAndSlice)
     EXPECT_EQ(slices.front().first, 120);
 }
 
+// Step 2: in volumes of small slices every multiple of the row near the
+// slice repeats too; those multiples are the slice, the row is the
+// shortest strong period.
+TEST(GuessSteps, RowsOfSmallSlicesAreNotTheirSlices)
+{
+    const Decoding d = decodingOf(vdtByte, boLittleEndian, 0);
+    std::vector<double> scratch(LagScratchDoubles + RowScratchDoubles);
+    for (const std::array<std::int64_t, 3> dims : {std::array<std::int64_t, 3>{21, 26, 22}, {17, 21, 60}, {10, 10, 150}}) {
+        const Sampled file(layoutOf(dims, vdtByte, boLittleEndian, 0));
+        const LagDiffs voxels = voxelLagDiffs(*file.sampler, d, scratch.data() + RowScratchDoubles);
+        const auto rows = strongestPeriods(voxels, 3);
+        ASSERT_FALSE(rows.empty());
+        EXPECT_EQ(rows.front().first, dims[0]) << dims[0] << "x" << dims[1];
+    }
+}
+
 // Step 4: a header of 1001 random bytes ends where the voxels start, within
 // the precision the step states; a file without one shows its voxels from
 // the start.
@@ -281,13 +297,21 @@ TEST(GuessSteps, UnitsArePlacedWhereTheBytesShowTheData)
 }
 
 // Step 5: two volumes of 16 slices are told from one volume of 32.
+
+// Step 5: two volumes of 16 slices are told from one volume of 32, and a
+// series of many short volumes is counted by its volume, not a multiple.
 TEST(GuessSteps, VolumesAreSeenOnlyWhereTheyRepeat)
 {
     const Decoding d = decodingOf(vdtByte, boLittleEndian, 0);
     for (const std::int64_t volumes : {1, 2}) {
         const Sampled file(layoutOf({48, 48, 32 / volumes}, vdtByte, boLittleEndian, 512, volumes));
         const VolumeLayout asOne = layoutOf({48, 48, 32}, vdtByte, boLittleEndian, 512);
-        EXPECT_EQ(detectVolumes(*file.sampler, d, asOne, 32), volumes);
+        EXPECT_EQ(detectVolumes(*file.sampler, d, asOne, 32, 3), volumes);
+    }
+    for (const std::int64_t volumes : {5, 12}) {
+        const Sampled file(layoutOf({40, 36, 60 / volumes}, vdtByte, boLittleEndian, 0, volumes));
+        const VolumeLayout asOne = layoutOf({40, 36, 60}, vdtByte, boLittleEndian, 0);
+        EXPECT_EQ(detectVolumes(*file.sampler, d, asOne, 60, 24), volumes);
     }
 }
 

@@ -1,0 +1,146 @@
+// Kinds of real file the phantoms do not show: values that read alike signed
+// and unsigned, many short volumes, frames that differ, rows too long for the
+// first look. Each file is generated here from a smooth field with noise.
+
+#include "layout/LayoutGuess.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+// A file of dims[0] x dims[1] x slices voxels (all volumes) of type T, in
+// little-endian order unless big, each value field(x, y, z) plus noise of
+// the given amplitude.
+template<typename T>
+std::vector<std::uint8_t> fieldFile(std::array<std::int64_t, 3> dims, const std::function<double(double, double, double)>& field,
+                                    double noise, bool big = false)
+{
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> jitter(-noise, noise);
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(dims[0] * dims[1] * dims[2]) * sizeof(T));
+    std::size_t at = 0;
+    for (std::int64_t z = 0; z < dims[2]; ++z)
+        for (std::int64_t y = 0; y < dims[1]; ++y)
+            for (std::int64_t x = 0; x < dims[0]; ++x) {
+                const double v = field(static_cast<double>(x), static_cast<double>(y), static_cast<double>(z)) + jitter(random);
+                const T value = static_cast<T>(v);
+                std::uint8_t raw[sizeof(T)];
+                std::memcpy(raw, &value, sizeof(T));
+                for (std::size_t b = 0; b < sizeof(T); ++b)
+                    bytes[at + b] = raw[big ? sizeof(T) - 1 - b : b];
+                at += sizeof(T);
+            }
+    return bytes;
+}
+
+std::string lines(const std::vector<LayoutCandidate>& guesses)
+{
+    std::string text;
+    for (const LayoutCandidate& c : guesses)
+        text += guessLine(c) + " | " + c.reason + "\n";
+    return text;
+}
+
+// A blob in each slice, brightest in the middle slices.
+double blob(double x, double y, double z, double w, double h, double d)
+{
+    const double dx = (x - w / 2) / (w / 3), dy = (y - h / 2) / (h / 3), dz = (z - d / 2) / (d / 2);
+    return std::exp(-(dx * dx + dy * dy + dz * dz));
+}
+
+// Values that read the same signed and unsigned take one place, in the
+// name's type where it names one, and its reason says the other reads alike.
+TEST(GuessClasses, SignAlikeReadingsTakeOnePlace)
+{
+    const auto bytes = fieldFile<std::uint16_t>({64, 48, 20}, [](double x, double y, double z) {
+        return 200.0 + 3000.0 * blob(x, y, z, 64, 48, 20);
+    }, 20.0);
+    const MemoryLayoutSource source(bytes.data(), bytes.size());
+    for (const char* name : {"scan.bin", "scan_u16.raw", "scan_i16.raw"}) {
+        const std::vector<LayoutCandidate> guesses = guessLayout(source, name);
+        ASSERT_FALSE(guesses.empty()) << name;
+        for (std::size_t i = 0; i < guesses.size(); ++i)
+            for (std::size_t j = 0; j < i; ++j) {
+                VolumeLayout other = guesses[j].layout;
+                other.dataType = guesses[i].layout.dataType;
+                EXPECT_FALSE(other == guesses[i].layout) << name << "\n" << lines(guesses);
+            }
+        EXPECT_EQ(guesses.front().layout.dims, (std::array<std::int64_t, 3>{64, 48, 20})) << lines(guesses);
+        EXPECT_NE(guesses.front().reason.find("reads the same"), std::string::npos) << guesses.front().reason;
+        if (std::string(name) != "scan.bin") {
+            EXPECT_EQ(guesses.front().layout.dataType, std::string(name).find("u16") != std::string::npos ? vdtUInt16 : vdtInt16);
+        }
+    }
+}
+
+// Grids of the oceans mark land with a huge fill value (1e20, 9.97e36):
+// repeated, it is no sign of a wrong byte order, and the floats are read as
+// floats, not as the integers their bits also make smooth.
+TEST(GuessClasses, FillValuesLeaveFloatsFloats)
+{
+    for (const double fill : {1e20, 9.96921e36}) {
+        const auto bytes = fieldFile<float>({180, 90, 19 * 4}, [&](double x, double y, double z) {
+            const bool land = std::sin(x * 0.05) * std::cos(y * 0.07) > 0.3;
+            return land ? fill : 25.0 * std::cos((y - 45) / 60.0) + 8.0 * std::sin(x * 0.11 + y * 0.03) - std::fmod(z, 19.0);
+        }, 0.05, true);
+        const MemoryLayoutSource source(bytes.data(), bytes.size());
+        const std::vector<LayoutCandidate> guesses = guessLayout(source, "grid.bin");
+        ASSERT_FALSE(guesses.empty()) << fill;
+        EXPECT_EQ(guesses.front().layout.dataType, vdtFloat32) << lines(guesses);
+        EXPECT_EQ(guesses.front().layout.byteOrder, boBigEndian);
+        EXPECT_EQ(guesses.front().layout.dims[0], 180);
+    }
+}
+
+// A detector's difference frame beside its raw frame: two slices that share
+// no content, whose only sign is the sharp change of the rows between them.
+TEST(GuessClasses, FramesThatDifferAreSlices)
+{
+    const auto bytes = fieldFile<std::int32_t>({320, 240, 2}, [](double x, double y, double z) {
+        return z < 1.0 ? 30.0 * std::sin(x * 0.05) * std::cos(y * 0.04) : 20000.0 + 30000.0 * blob(x, y, 0.5, 320, 240, 1);
+    }, 40.0);
+    const MemoryLayoutSource source(bytes.data(), bytes.size());
+    const std::vector<LayoutCandidate> guesses = guessLayout(source, "detector.bin");
+    ASSERT_FALSE(guesses.empty());
+    EXPECT_EQ(guesses.front().layout.dims, (std::array<std::int64_t, 3>{320, 240, 2})) << lines(guesses);
+}
+
+// Rows of thousands of voxels (camera frames, micro-CT) are found from the
+// bytes, both in a file read whole and in one that is sampled.
+TEST(GuessClasses, LongRowsAreFoundFromTheBytes)
+{
+    for (const std::array<std::int64_t, 3> dims : {std::array<std::int64_t, 3>{6000, 720, 1}, {4112, 1400, 1}}) {
+        const auto bytes = fieldFile<std::uint16_t>(dims, [&](double x, double y, double z) {
+            return 40000.0 * blob(x, y, z, static_cast<double>(dims[0]), static_cast<double>(dims[1]), 1.0) + 500.0;
+        }, 200.0);
+        const MemoryLayoutSource source(bytes.data(), bytes.size());
+        const std::vector<LayoutCandidate> guesses = guessLayout(source, "frame.bin");
+        ASSERT_FALSE(guesses.empty());
+        EXPECT_EQ(guesses.front().layout.dims, dims) << lines(guesses);
+    }
+}
+
+// Slices taller than the kept blocks hold (a camera's frames) are told from
+// rows sampled over the file, the heights from the size's factors.
+TEST(GuessClasses, TallSlicesAreFoundFromTheBytes)
+{
+    const std::array<std::int64_t, 3> dims{600, 1300, 4};
+    const auto bytes = fieldFile<std::uint8_t>(dims, [](double x, double y, double z) {
+        return 20.0 + 5.0 * z + 200.0 * blob(x, y, 0.5, 600, 1300, 1) + 10.0 * std::sin(x * 0.1);
+    }, 3.0);
+    const MemoryLayoutSource source(bytes.data(), bytes.size());
+    const std::vector<LayoutCandidate> guesses = guessLayout(source, "frames.bin");
+    ASSERT_FALSE(guesses.empty());
+    EXPECT_EQ(guesses.front().layout.dims, dims) << lines(guesses);
+}
+
+} // namespace
