@@ -1,8 +1,7 @@
 #include "layout/LayoutGuess.h"
+#include "volume/ByteSource.h"
 #include "volume/VolumeFile.h"
 
-#include <algorithm>
-#include <cstring>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -28,9 +27,5 @@ std::size_t FileLayoutSource::readAt(std::int64_t offset, std::uint8_t* dest, st
 
 std::size_t MemoryLayoutSource::readAt(std::int64_t offset, std::uint8_t* dest, std::size_t count) const
 {
-    if (offset < 0 || static_cast<std::uint64_t>(offset) >= m_size)
-        return 0;
-    const std::size_t n = std::min(count, m_size - static_cast<std::size_t>(offset));
-    std::memcpy(dest, m_data + offset, n);
-    return n;
+    return MemoryByteSource(m_data, m_size).readAt(offset, dest, count);
 }

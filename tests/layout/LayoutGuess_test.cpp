@@ -1,9 +1,11 @@
 #include "layout/LayoutGuess.h"
 
 #include "layout/GuessKernels.h"
+#include "layout/StatedLayout.h"
 
 #include "LayoutPhantom.h"
 #include "support/LayoutBuilders.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -246,24 +248,6 @@ TEST(LayoutGuess, RoundSliceCountsOfLargeFilesStillGuess)
     }
 }
 
-// A source that counts what is read of it.
-class CountingSource final : public LayoutSource
-{
-public:
-    explicit CountingSource(const LayoutSource& inner) : m_inner(inner) {}
-    std::int64_t size() const override { return m_inner.size(); }
-    std::size_t readAt(std::int64_t offset, std::uint8_t* dest, std::size_t count) const override
-    {
-        const std::size_t got = m_inner.readAt(offset, dest, count);
-        m_read += static_cast<std::int64_t>(got);
-        return got;
-    }
-    std::int64_t bytesRead() const { return m_read; }
-
-private:
-    const LayoutSource& m_inner;
-    mutable std::int64_t m_read = 0;
-};
 
 struct DegenerateCase
 {
@@ -324,15 +308,9 @@ TEST(LayoutGuess, NoCandidatesWantedGivesNone)
 // bounded sample, fast, and proposes only layouts that fit.
 TEST(LayoutGuess, SamplesAHugeSparseFileBoundedly)
 {
-    char path[] = "/tmp/kelvox-guess-XXXXXX";
-    const int fd = ::mkstemp(path);
-    ASSERT_GE(fd, 0);
     constexpr std::int64_t Size = std::int64_t{10} * 1000 * 1000 * 1000;
-    ASSERT_EQ(::ftruncate(fd, Size), 0);
-    const std::vector<std::uint8_t> someBytes = randomBytes(4096, 3);
-    for (const std::int64_t at : {std::int64_t{0}, Size / 3, Size - 4096})
-        ASSERT_EQ(::pwrite(fd, someBytes.data(), someBytes.size(), at), 4096);
-    ::close(fd);
+    const TempDir dir;
+    const std::string path = dir.sparse("huge.raw", Size, randomBytes(4096, 3), {0, Size / 3, Size - 4096});
 
     const auto started = std::chrono::steady_clock::now();
     std::vector<LayoutCandidate> guesses;
@@ -340,12 +318,11 @@ TEST(LayoutGuess, SamplesAHugeSparseFileBoundedly)
     {
         const FileLayoutSource file(path);
         EXPECT_EQ(file.size(), Size);
-        const CountingSource counting(file);
+        const CountingLayoutSource counting(file);
         guesses = guessLayout(counting, path);
         read = counting.bytesRead();
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    ::unlink(path);
     EXPECT_LE(read, GuessSampleLimit);
     EXPECT_LT(seconds, 5.0);
     for (const LayoutCandidate& g : guesses)

@@ -1,6 +1,8 @@
 #include "layout/StatedLayout.h"
 #include "support/LayoutBuilders.h"
 
+#include "support/TempDir.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -139,15 +141,10 @@ TEST(StatedLayout, BytesThatContradictTheNameAreNotOverruled)
 // decides.
 TEST(StatedLayout, StaysWithinTheByteBudget)
 {
-    char path[] = "/tmp/kelvox-stated-XXXXXX";
-    const int fd = ::mkstemp(path);
-    ASSERT_GE(fd, 0);
     constexpr std::int64_t Size = std::int64_t{10} * 1000 * 1000 * 1000;
-    ASSERT_EQ(::ftruncate(fd, Size), 0);
     const std::vector<std::uint8_t> counts = field({4096, 16, 1}, vdtUInt16, boLittleEndian, 900.0, 300.0);
-    for (const std::int64_t at : {std::int64_t{0}, Size / 3, Size - 131072})
-        ASSERT_EQ(::pwrite(fd, counts.data(), counts.size(), at), static_cast<ssize_t>(counts.size()));
-    ::close(fd);
+    const TempDir dir;
+    const std::string path = dir.sparse("scan.raw", Size, counts, {0, Size / 3, Size - 131072});
     std::vector<LayoutCandidate> guesses;
     std::int64_t read = 0;
     {
@@ -156,7 +153,6 @@ TEST(StatedLayout, StaysWithinTheByteBudget)
         guesses = guessLayout(counting, "scan_10000x10000x50_u16_le.raw");
         read = counting.bytesRead();
     }
-    ::unlink(path);
     EXPECT_LE(read, GuessSampleLimit);
     ASSERT_FALSE(guesses.empty());
     EXPECT_EQ(guesses.front().layout, layoutOf({10000, 10000, 50}, vdtUInt16, boLittleEndian));

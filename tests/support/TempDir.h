@@ -45,6 +45,25 @@ public:
         return write(name, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
     }
 
+    // A sparse file of size bytes under name, a hole but for bytes written at
+    // each offset of at; its path.
+    std::string sparse(const std::string& name, std::int64_t size, const std::vector<std::uint8_t>& bytes,
+                       const std::vector<std::int64_t>& at) const
+    {
+        const std::string p = path(name);
+        std::filesystem::create_directories(std::filesystem::path(p).parent_path());
+        std::fstream out(p, std::ios::binary | std::ios::in | std::ios::out | std::ios::trunc);
+        for (const std::int64_t offset : at) {
+            out.seekp(offset);
+            out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        }
+        out.close();
+        std::filesystem::resize_file(p, static_cast<std::uintmax_t>(size));
+        if (!out || std::filesystem::file_size(p) != static_cast<std::uintmax_t>(size))
+            throw std::runtime_error("cannot write the sparse file " + p);
+        return p;
+    }
+
 private:
     std::filesystem::path m_path;
 };
