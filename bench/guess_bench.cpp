@@ -41,19 +41,29 @@ constexpr std::int64_t Header = 512;
 const std::string Path = "/tmp/kelvox-guess-bench-512x512x2048-i16.raw";
 
 // Writes the volume slice by slice unless it is there already.
-void makeVolume()
+// Opens path for writing anew unless it already holds size bytes (the bench
+// files are kept between runs); -1 when it does.
+int freshFile(const std::string& path, std::int64_t size)
 {
-    const std::int64_t size = Header + Rows * Columns * Slices * 2;
-    const int existing = ::open(Path.c_str(), O_RDONLY);
+    const int existing = ::open(path.c_str(), O_RDONLY);
     if (existing >= 0) {
         const off_t have = ::lseek(existing, 0, SEEK_END);
         ::close(existing);
         if (have == size)
-            return;
+            return -1;
     }
-    const int fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0)
-        throw std::runtime_error("cannot write " + Path);
+        throw std::runtime_error("cannot write " + path);
+    return fd;
+}
+
+void makeVolume()
+{
+    const std::int64_t size = Header + Rows * Columns * Slices * 2;
+    const int fd = freshFile(Path, size);
+    if (fd < 0)
+        return;
     std::vector<std::uint8_t> header(Header, 0x5A);
     if (::write(fd, header.data(), header.size()) != Header)
         throw std::runtime_error("cannot write " + Path);
@@ -136,16 +146,9 @@ const std::string WidePath = "/tmp/kelvox-guess-bench-wide-frames.raw";
 void makeWideFrames()
 {
     const std::int64_t size = WideSide * WideSide * WideFrames * 4;
-    const int existing = ::open(WidePath.c_str(), O_RDONLY);
-    if (existing >= 0) {
-        const off_t have = ::lseek(existing, 0, SEEK_END);
-        ::close(existing);
-        if (have == size)
-            return;
-    }
-    const int fd = ::open(WidePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int fd = freshFile(WidePath, size);
     if (fd < 0)
-        throw std::runtime_error("cannot write " + WidePath);
+        return;
     std::vector<float> row(static_cast<std::size_t>(WideSide));
     std::uint32_t noise = 54321;
     for (std::int64_t k = 0; k < WideFrames; ++k) {
