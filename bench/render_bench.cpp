@@ -1,6 +1,7 @@
 // Rendering speed of the data manager, from page-cached files.
 //
-//   RenderSlice/<type>  RenderView of a 1024 x 1024 slice
+//   RenderSlice/<type>  RenderView of a 1024 x 1024 slice (f32-4096: a
+//                       4096 x 4096 Float-32 slice, beyond the caches)
 //   SliceFloor/<type>   one pread of the same bytes plus writing the 3-byte
 //                       pixels with memset: memory traffic alone
 //                       Both run 7 times each, all repetitions of the binary
@@ -119,7 +120,9 @@ private:
 
 BenchFiles* files = nullptr;
 
-constexpr int SliceSide = 1024;
+constexpr std::int64_t SliceSide = 1024;
+// A Float-32 slice of 64 MiB, more than the processor's caches hold.
+constexpr std::int64_t LargeSliceSide = 4096;
 constexpr int SliceRepetitions = 7;
 
 struct TypeCase
@@ -127,19 +130,22 @@ struct TypeCase
     const char* name;
     TVoxelDataType type;
     std::int32_t intensityMin, intensityMax;
+    std::int64_t side = SliceSide;
 };
 
 constexpr TypeCase Types[]{{"u8", vdtByte, 0, 255},        {"i16", vdtInt16, 0, 4000},
                            {"i32", vdtInt32, 0, 2000000}, {"f32", vdtFloat32, 0, 1},
-                           {"u16", vdtUInt16, 0, 4000},   {"f64", vdtFloat64, 0, 1}};
+                           {"u16", vdtUInt16, 0, 4000},   {"f64", vdtFloat64, 0, 1},
+                           {"f32-4096", vdtFloat32, 0, 1, LargeSliceSide}};
 
 void renderSlice(benchmark::State& state, TypeCase t)
 {
-    const std::int64_t bytes = std::int64_t{SliceSide} * SliceSide * bytesPerVoxelOf(t.type);
+    const std::int64_t bytes = t.side * t.side * bytesPerVoxelOf(t.type);
     const std::string path = files->make(std::string("slice_") + t.name, bytes, bytes, t.type);
     TKelvoxDataMgr mgr;
     mgr.OpenFile(path);
-    mgr.SetParams(SliceSide, SliceSide, 1, t.type, boLittleEndian, t.intensityMin, t.intensityMax);
+    mgr.SetParams(static_cast<std::int32_t>(t.side), static_cast<std::int32_t>(t.side), 1, t.type, boLittleEndian,
+                  t.intensityMin, t.intensityMax);
     PlainImage image;
     for (auto _ : state)
         mgr.RenderView(0, 0, vkSlice, image);
@@ -148,11 +154,11 @@ void renderSlice(benchmark::State& state, TypeCase t)
 
 void sliceFloor(benchmark::State& state, TypeCase t)
 {
-    const std::int64_t bytes = std::int64_t{SliceSide} * SliceSide * bytesPerVoxelOf(t.type);
+    const std::int64_t bytes = t.side * t.side * bytesPerVoxelOf(t.type);
     const std::string path = files->make(std::string("floor_") + t.name, bytes, bytes, t.type);
     const int fd = ::open(path.c_str(), O_RDONLY);
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(bytes));
-    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(SliceSide) * SliceSide * 3);
+    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(t.side * t.side * 3));
     for (auto _ : state) {
         benchmark::DoNotOptimize(::pread(fd, buffer.data(), buffer.size(), 0));
         std::memset(pixels.data(), 0x80, pixels.size());
@@ -284,7 +290,7 @@ public:
             const auto render = m_fastest.find(std::string("RenderSlice/") + t.name);
             const auto floor = m_fastest.find(std::string("SliceFloor/") + t.name);
             if (render != m_fastest.end() && floor != m_fastest.end())
-                std::printf("  %-4s %.2f  %.2f\n", t.name, render->second.real / floor->second.real,
+                std::printf("  %-8s %.2f  %.2f\n", t.name, render->second.real / floor->second.real,
                             render->second.cpu / floor->second.cpu);
         }
     }

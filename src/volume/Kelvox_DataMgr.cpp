@@ -393,6 +393,11 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
     m_rowPointers.resize(static_cast<std::size_t>(height));
     for (std::int64_t y = 0; y < height; ++y)
         m_rowPointers[static_cast<std::size_t>(y)] = image.rowPointer(static_cast<int>(y));
+    // Rows that follow one another in memory take a piece as one run.
+    bool rowsContiguous = true;
+    for (std::int64_t y = 1; y < height && rowsContiguous; ++y)
+        rowsContiguous = m_rowPointers[static_cast<std::size_t>(y)]
+            == m_rowPointers[static_cast<std::size_t>(y - 1)] + 3 * static_cast<std::size_t>(width);
     const std::unique_ptr<VoxelPainter> painter = VoxelPainter::make(type, big, IntensityMin, IntensityMax, observe);
     std::uint8_t* const data = buffer.data();
     const auto voxelBytes = static_cast<std::size_t>(bpv);
@@ -416,7 +421,7 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
                 for (const std::size_t whole = got / voxelBytes; painted < whole;) {
                     const std::size_t y = painted / w;
                     const std::size_t x = painted % w;
-                    const std::size_t run = std::min(w - x, whole - painted);
+                    const std::size_t run = rowsContiguous ? whole - painted : std::min(w - x, whole - painted);
                     painter->paint(data + painted * voxelBytes, run, m_rowPointers[y] + 3 * x);
                     painted += run;
                 }

@@ -31,8 +31,8 @@ using DataRuns = std::function<void(const DataRunVisitor& visit)>;
 
 // Paints runs of raw voxels of one type as pixels under the intensity window
 // and meets their range on the way. A render hands it the view's voxels in
-// scan order, in runs of any length (each run lying within one row of the
-// picture) as they are read, so every run is painted while its bytes are
+// scan order, in runs of any length (a run may span rows where the
+// picture's rows follow one another in memory) as they are read, so every run is painted while its bytes are
 // still in the cache. The pixels of a voxel never depend on the runs: they
 // are those of the pixel rule (grey under the window, red (255, 0, 0) for a
 // NaN or a value whose scaled form overflows a float).

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <chrono>
 #include <cmath>
@@ -411,6 +412,24 @@ protected:
     void TearDown() override { GreyKernels::useVectorUnits(true); }
 };
 
+// A bitmap whose rows do not follow one another in memory (as a toolkit's
+// rows padded to whole words); padding bytes must stay untouched.
+class PaddedImage final : public ViewImage
+{
+public:
+    static constexpr std::size_t Padding = 5;
+    void setSize24(int w, int h) override
+    {
+        stride = 3 * static_cast<std::size_t>(w) + Padding;
+        pixels.assign(stride * static_cast<std::size_t>(h), 7);
+    }
+    std::uint8_t* rowPointer(int y) override { return pixels.data() + static_cast<std::size_t>(y) * stride; }
+    void repaintNow() override {}
+
+    std::size_t stride = 0;
+    std::vector<std::uint8_t> pixels;
+};
+
 TEST_P(SliceInPieces, PaintsAsOneWhole)
 {
     const auto [type, vector] = GetParam();
@@ -464,6 +483,16 @@ TEST_P(SliceInPieces, PaintsAsOneWhole)
         EXPECT_EQ(mgr.ObservedMin, mn);
         EXPECT_EQ(mgr.ObservedMax, mx);
         EXPECT_EQ(std::signbit(mgr.ObservedMin), std::signbit(mn));
+
+        // The same pixels row by row into rows apart in memory.
+        PaddedImage padded;
+        mgr.RenderView(0, 0, vkSlice, padded);
+        for (int row = 0; row < H; ++row) {
+            const std::uint8_t* p = padded.pixels.data() + static_cast<std::size_t>(row) * padded.stride;
+            const auto expected = image.pixels.begin() + 3 * static_cast<std::ptrdiff_t>(row) * W;
+            ASSERT_TRUE(std::equal(p, p + 3 * W, expected)) << row;
+            ASSERT_TRUE(std::all_of(p + 3 * W, p + padded.stride, [](std::uint8_t b) { return b == 7; })) << row;
+        }
     }
 }
 
