@@ -30,8 +30,10 @@ enum TViewKind : std::uint8_t
 inline constexpr std::int32_t ViewBufferSize = 4194304;
 
 // A slice view at 1:1 is read in pieces of this many bytes (the last one
-// shorter), each painted while its bytes are still in the processor's cache.
-inline constexpr std::size_t ReadPieceBytes = std::size_t{128} << 10;
+// shorter), each painted while its bytes are still in the processor's cache
+// (half a typical second-level cache: smaller pieces pay more for their
+// reads than they gain where a read is a costly call).
+inline constexpr std::size_t ReadPieceBytes = std::size_t{512} << 10;
 
 // Sees every read a render makes of the volume file, before it happens (a
 // test or a benchmark counts them or slows them down). Called on the thread

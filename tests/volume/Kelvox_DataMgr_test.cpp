@@ -436,7 +436,7 @@ TEST_P(SliceInPieces, PaintsAsOneWhole)
     GreyKernels::useVectorUnits(vector);
     const VoxelTypeInfo& info = VoxelTypes[type];
     const int W = 1031;
-    const int H = static_cast<int>(3 * ReadPieceBytes / (W * info.bytes)) + 2;
+    const int H = static_cast<int>(2 * ReadPieceBytes / (W * info.bytes)) + 2;
     const int Count = W * H - 17;
     const int negativeZero = static_cast<int>(ReadPieceBytes / info.bytes) + 5;
     std::vector<std::uint8_t> file;
