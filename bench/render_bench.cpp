@@ -1,8 +1,12 @@
 // Rendering speed of the data manager, from page-cached files.
 //
-//   RenderSlice/<type>  RenderView of a 1024 x 1024 slice
+//   RenderSlice/<type>  RenderView of a 1024 x 1024 slice (f32-4096: a
+//                       4096 x 4096 Float-32 slice, beyond the caches)
 //   SliceFloor/<type>   one pread of the same bytes plus writing the 3-byte
 //                       pixels with memset: memory traffic alone
+//                       Both run 7 times each, all repetitions of the binary
+//                       in random order; at the end the ratio of the minima
+//                       (render / floor) is printed per type.
 //   CrossSlice/u8       the cross-slice view of a 1024^3 byte volume (1024 row reads)
 //   CrossSlice/f32-2048x2048x2060   the cross-slice view of a 34.6 GB sparse
 //                       float32 volume (2060 row reads of 8 KiB, beyond 4 GiB)
@@ -23,7 +27,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
+#include <limits>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <unistd.h>
@@ -99,27 +107,35 @@ private:
 
 BenchFiles* files = nullptr;
 
-constexpr int SliceSide = 1024;
+constexpr std::int64_t SliceSide = 1024;
+// A Float-32 slice of 64 MiB, more than the processor's caches hold.
+constexpr std::int64_t LargeSliceSide = 4096;
+constexpr int SliceRepetitions = 7;
 
 struct TypeCase
 {
     const char* name;
     TVoxelDataType type;
     std::int32_t intensityMin, intensityMax;
+    std::int64_t side = SliceSide;
 };
 
 constexpr TypeCase Types[]{{"u8", vdtByte, 0, 255},        {"i16", vdtInt16, 0, 4000},
                            {"i32", vdtInt32, 0, 2000000}, {"f32", vdtFloat32, 0, 1},
-                           {"u16", vdtUInt16, 0, 4000},   {"f64", vdtFloat64, 0, 1}};
+                           {"u16", vdtUInt16, 0, 4000},   {"f64", vdtFloat64, 0, 1},
+                           {"f32-4096", vdtFloat32, 0, 1, LargeSliceSide}};
 
 void renderSlice(benchmark::State& state, TypeCase t)
 {
-    const std::int64_t bytes = std::int64_t{SliceSide} * SliceSide * bytesPerVoxelOf(t.type);
+    const std::int64_t bytes = t.side * t.side * bytesPerVoxelOf(t.type);
     const std::string path = files->make(std::string("slice_") + t.name, bytes, bytes, t.type);
     TKelvoxDataMgr mgr;
     mgr.OpenFile(path);
-    mgr.SetParams(SliceSide, SliceSide, 1, t.type, boLittleEndian, t.intensityMin, t.intensityMax);
+    mgr.SetParams(static_cast<std::int32_t>(t.side), static_cast<std::int32_t>(t.side), 1, t.type, boLittleEndian,
+                  t.intensityMin, t.intensityMax);
     PlainImage image;
+    // Steady state: the view buffer and the bitmap have their memory.
+    mgr.RenderView(0, 0, vkSlice, image);
     for (auto _ : state)
         mgr.RenderView(0, 0, vkSlice, image);
     state.SetBytesProcessed(state.iterations() * bytes);
@@ -127,11 +143,13 @@ void renderSlice(benchmark::State& state, TypeCase t)
 
 void sliceFloor(benchmark::State& state, TypeCase t)
 {
-    const std::int64_t bytes = std::int64_t{SliceSide} * SliceSide * bytesPerVoxelOf(t.type);
+    const std::int64_t bytes = t.side * t.side * bytesPerVoxelOf(t.type);
     const std::string path = files->make(std::string("floor_") + t.name, bytes, bytes, t.type);
     const int fd = ::open(path.c_str(), O_RDONLY);
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(bytes));
-    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(SliceSide) * SliceSide * 3);
+    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(t.side * t.side * 3));
+    benchmark::DoNotOptimize(::pread(fd, buffer.data(), buffer.size(), 0));
+    std::memset(pixels.data(), 0x80, pixels.size());
     for (auto _ : state) {
         benchmark::DoNotOptimize(::pread(fd, buffer.data(), buffer.size(), 0));
         std::memset(pixels.data(), 0x80, pixels.size());
@@ -234,6 +252,50 @@ void zoomedSlice(benchmark::State& state)
     state.counters["bytes_read"] = static_cast<double>(counter.total) / static_cast<double>(state.iterations());
 }
 
+// The console's report, and at the end the ratio of each slice render's
+// fastest repetition to its floor's.
+class RatioReporter final : public benchmark::ConsoleReporter
+{
+public:
+    RatioReporter()
+        : ConsoleReporter(::isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular)
+    {
+    }
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        for (const Run& run : runs) {
+            if (run.run_type != Run::RT_Iteration || run.error_occurred)
+                continue;
+            Fastest& best = m_fastest[run.run_name.function_name];
+            best.real = std::min(best.real, run.GetAdjustedRealTime());
+            best.cpu = std::min(best.cpu, run.GetAdjustedCPUTime());
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+    void Finalize() override
+    {
+        ConsoleReporter::Finalize();
+        std::printf("\nSlice render / floor, minima of %d repetitions in random order (wall, CPU):\n",
+                    SliceRepetitions);
+        for (const TypeCase& t : Types) {
+            const auto render = m_fastest.find(std::string("RenderSlice/") + t.name);
+            const auto floor = m_fastest.find(std::string("SliceFloor/") + t.name);
+            if (render != m_fastest.end() && floor != m_fastest.end())
+                std::printf("  %-8s %.2f  %.2f\n", t.name, render->second.real / floor->second.real,
+                            render->second.cpu / floor->second.cpu);
+        }
+    }
+
+private:
+    // The fastest repetition's time per iteration.
+    struct Fastest
+    {
+        double real = std::numeric_limits<double>::max();
+        double cpu = std::numeric_limits<double>::max();
+    };
+    std::map<std::string, Fastest> m_fastest;
+};
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -242,9 +304,11 @@ int main(int argc, char** argv)
     files = &benchFiles;
     for (const TypeCase& t : Types) {
         benchmark::RegisterBenchmark((std::string("RenderSlice/") + t.name).c_str(), renderSlice, t)
-            ->Unit(benchmark::kMicrosecond);
+            ->Unit(benchmark::kMicrosecond)
+            ->Repetitions(SliceRepetitions);
         benchmark::RegisterBenchmark((std::string("SliceFloor/") + t.name).c_str(), sliceFloor, t)
-            ->Unit(benchmark::kMicrosecond);
+            ->Unit(benchmark::kMicrosecond)
+            ->Repetitions(SliceRepetitions);
     }
     benchmark::RegisterBenchmark("CrossSlice/u8", crossSlice)->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark("CrossSlice/f32-2048x2048x2060", crossSliceHuge)->Unit(benchmark::kMicrosecond);
@@ -255,10 +319,20 @@ int main(int argc, char** argv)
         ->Arg(1)
         ->Arg(16)
         ->Unit(benchmark::kMillisecond);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+    // Render and floor meet the same machine state: every repetition of
+    // the binary runs in random order unless the command line says otherwise.
+    std::vector<char*> args(argv, argv + argc);
+    std::string interleave = "--benchmark_enable_random_interleaving=true";
+    if (std::none_of(args.begin(), args.end(), [](const char* a) {
+            return std::string(a).starts_with("--benchmark_enable_random_interleaving");
+        }))
+        args.insert(args.begin() + 1, interleave.data());
+    int count = static_cast<int>(args.size());
+    benchmark::Initialize(&count, args.data());
+    if (benchmark::ReportUnrecognizedArguments(count, args.data()))
         return 1;
-    benchmark::RunSpecifiedBenchmarks();
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;
 }

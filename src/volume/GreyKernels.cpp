@@ -1295,46 +1295,31 @@ void rangeVoxelsOf(const std::uint8_t* src, std::size_t n, bool bigEndian, float
     mx = hi;
 }
 
-// Calls fn with the type as a compile-time constant; false for a type
-// outside 0..7.
-template <class Fn>
-bool withVoxelType(TVoxelDataType type, Fn&& fn)
-{
-    switch (type) {
-    case vdtByte: fn(std::integral_constant<TVoxelDataType, vdtByte>{}); return true;
-    case vdtInt16: fn(std::integral_constant<TVoxelDataType, vdtInt16>{}); return true;
-    case vdtInt32: fn(std::integral_constant<TVoxelDataType, vdtInt32>{}); return true;
-    case vdtFloat32: fn(std::integral_constant<TVoxelDataType, vdtFloat32>{}); return true;
-    case vdtUInt16: fn(std::integral_constant<TVoxelDataType, vdtUInt16>{}); return true;
-    case vdtInt8: fn(std::integral_constant<TVoxelDataType, vdtInt8>{}); return true;
-    case vdtUInt32: fn(std::integral_constant<TVoxelDataType, vdtUInt32>{}); return true;
-    case vdtFloat64: fn(std::integral_constant<TVoxelDataType, vdtFloat64>{}); return true;
-    }
-    return false;
-}
-
 } // namespace
 
 bool fromVoxels(TVoxelDataType type, const std::uint8_t* src, std::size_t n, bool bigEndian, Window window,
                 std::uint8_t* grey, std::uint8_t* red, float* mn, float* mx)
 {
     const bool range = mn && mx;
-    bool anyRed = false;
-    const bool known = withVoxelType(type, [&](auto t) {
-        anyRed = fromVoxelsOf<decltype(t)::value>(src, n, bigEndian, window, grey, red);
-        if (range)
-            rangeVoxelsOf<decltype(t)::value>(src, n, bigEndian, *mn, *mx);
-    });
-    if (!known) {
-        std::memset(grey, 0, n);
-        std::memset(red, 0, n);
-    }
-    return anyRed;
+    return withVoxelType(
+        type,
+        [&](auto t) {
+            const bool anyRed = fromVoxelsOf<decltype(t)::value>(src, n, bigEndian, window, grey, red);
+            if (range)
+                rangeVoxelsOf<decltype(t)::value>(src, n, bigEndian, *mn, *mx);
+            return anyRed;
+        },
+        [&] {
+            std::memset(grey, 0, n);
+            std::memset(red, 0, n);
+            return false;
+        });
 }
 
 void rangeVoxels(TVoxelDataType type, const std::uint8_t* src, std::size_t n, bool bigEndian, float& mn, float& mx)
 {
-    withVoxelType(type, [&](auto t) { rangeVoxelsOf<decltype(t)::value>(src, n, bigEndian, mn, mx); });
+    withVoxelType(
+        type, [&](auto t) { rangeVoxelsOf<decltype(t)::value>(src, n, bigEndian, mn, mx); }, [] {});
 }
 
 } // namespace GreyKernels

@@ -1,6 +1,6 @@
 #include "volume/Kelvox_DataMgr.h"
 
-#include "volume/GreyKernels.h"
+#include "volume/RenderViewPainter.h"
 #include "volume/ViewImage.h"
 
 #include <algorithm>
@@ -19,9 +19,6 @@ std::atomic<FileReadObserver*> TKelvoxDataMgr::s_readObserver{nullptr};
 
 namespace
 {
-
-// Pixels computed per batch before they are stored into the bitmap row.
-constexpr std::size_t ChunkPixels = 1024;
 
 std::uint16_t load16(const std::uint8_t* p, bool bigEndian)
 {
@@ -48,19 +45,6 @@ std::int64_t saturatingProduct(std::int64_t a, std::int64_t b)
     if (!__builtin_mul_overflow(a, b, &p))
         return p;
     return (a < 0) != (b < 0) ? std::numeric_limits<std::int64_t>::min() : std::numeric_limits<std::int64_t>::max();
-}
-
-// The intensity window reduced once per render to what the pixel rule
-// needs: lo and scale exactly as 32-bit floats.
-GreyKernels::Window greyWindow(double intensityMin, double intensityMax)
-{
-    // The difference of two integer ends is exact in double (the full 32-bit
-    // window spans 2^32 - 1), so integer windows give the span as before.
-    float span = static_cast<float>(intensityMax - intensityMin);
-    if (span == 0.0f)
-        span = 1.0f;
-    // Single-precision division: 255 / span rounded to a float.
-    return {static_cast<float>(intensityMin), static_cast<double>(255.0f / span)};
 }
 
 } // namespace
@@ -380,9 +364,11 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
     // 1. Reset. Nothing of an earlier render of this view stays observable:
     // positions not read now count as holding no data, whatever bytes the
     // buffer still has there.
-    if (view == vkSlice) {
-        ObservedMin = 2147483648.0f;
-        ObservedMax = -2147483648.0f;
+    const bool observe = view == vkSlice;
+    ObservedRange range;
+    if (observe) {
+        ObservedMin = range.min;
+        ObservedMax = range.max;
     }
     ViewCounts[view] = 0;
     r.width = width;
@@ -400,23 +386,48 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
     buffer.reserve(wanted);
     const std::size_t usable = std::min(wanted, buffer.capacity());
 
-    // 2./3. Read. A render given up part-way leaves no data to show.
+    // 2. The bitmap, and the start of each of its rows: the voxels are
+    // painted as they are read, while their bytes are still in the cache.
+    image.setSize24(static_cast<int>(width), static_cast<int>(height));
+    m_rowPointers.resize(static_cast<std::size_t>(height));
+    for (std::int64_t y = 0; y < height; ++y)
+        m_rowPointers[static_cast<std::size_t>(y)] = image.rowPointer(static_cast<int>(y));
+    // Rows that follow one another in memory take a piece as one run.
+    bool rowsContiguous = true;
+    for (std::int64_t y = 1; y < height && rowsContiguous; ++y)
+        rowsContiguous = m_rowPointers[static_cast<std::size_t>(y)]
+            == m_rowPointers[static_cast<std::size_t>(y - 1)] + 3 * static_cast<std::size_t>(width);
+    const std::unique_ptr<VoxelPainter> painter = VoxelPainter::make(type, big, IntensityMin, IntensityMax, observe);
+    std::uint8_t* const data = buffer.data();
+    const auto voxelBytes = static_cast<std::size_t>(bpv);
+    const auto w = static_cast<std::size_t>(width);
+
+    // 3. Read and paint. A render given up part-way leaves no data to show.
     try {
     if (!r.perRow) {
         if (Stream && usable > 0) {
-            // In pieces, so that a newer render can stop a large one.
-            constexpr std::size_t Piece = std::size_t{16} << 20;
+            // In cache-sized pieces, each painted before the next is read
+            // (and so that a newer render can stop a large one). Voxel i of
+            // the slice is pixel (i % width, i / width).
             const std::int64_t position = FilePosition(0, 0, sliceOrRow, volume);
             std::size_t got = 0;
+            std::size_t painted = 0;
             while (got < usable) {
-                const std::size_t want = std::min(Piece, usable - got);
+                const std::size_t want = std::min(ReadPieceBytes, usable - got);
                 const std::size_t n =
-                    readFile(position < 0 ? -1 : position + static_cast<std::int64_t>(got), buffer.data() + got, want);
+                    readFile(position < 0 ? -1 : position + static_cast<std::int64_t>(got), data + got, want);
                 got += n;
+                for (const std::size_t whole = got / voxelBytes; painted < whole;) {
+                    const std::size_t y = painted / w;
+                    const std::size_t x = painted % w;
+                    const std::size_t run = rowsContiguous ? whole - painted : std::min(w - x, whole - painted);
+                    painter->paint(data + painted * voxelBytes, run, m_rowPointers[y] + 3 * x);
+                    painted += run;
+                }
                 if (n < want)
                     break;
             }
-            ViewCounts[view] = static_cast<std::int32_t>(got / static_cast<std::size_t>(bpv));
+            ViewCounts[view] = static_cast<std::int32_t>(got / voxelBytes);
         }
     } else if (width > 0 && usable > 0) {
         // One read per shown row: row sliceOrRow of slice y * k (cross-slice)
@@ -446,17 +457,17 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
             const std::size_t room = std::min(rowBytes, usable - start);
             std::size_t voxels = 0;
             if (k == 1) {
-                voxels = readFile(position, buffer.data() + start, room) / static_cast<std::size_t>(bpv);
+                voxels = readFile(position, data + start, room) / voxelBytes;
             } else {
                 const std::size_t got = readFile(position, m_rowScratch.data(), readBytes);
-                const std::size_t read = got / static_cast<std::size_t>(bpv);
+                const std::size_t read = got / voxelBytes;
                 voxels = std::min((read + static_cast<std::size_t>(k) - 1) / static_cast<std::size_t>(k),
-                                  room / static_cast<std::size_t>(bpv));
-                gatherVoxels(m_rowScratch.data(), static_cast<std::size_t>(bpv), static_cast<std::size_t>(k), voxels,
-                             buffer.data() + start);
+                                  room / voxelBytes);
+                gatherVoxels(m_rowScratch.data(), voxelBytes, static_cast<std::size_t>(k), voxels, data + start);
             }
             r.rowCounts[y] = static_cast<std::int32_t>(voxels);
             total += r.rowCounts[y];
+            painter->paint(data + start, voxels, m_rowPointers[y]);
         }
         ViewCounts[view] = static_cast<std::int32_t>(std::min<std::int64_t>(total, std::numeric_limits<std::int32_t>::max()));
     }
@@ -467,301 +478,38 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
         throw;
     }
 
-    // 4. Intensity constants.
-    const GreyKernels::Window window = greyWindow(IntensityMin, IntensityMax);
-
-    // 5. Bitmap, and the start of each of its rows.
-    image.setSize24(static_cast<int>(width), static_cast<int>(height));
-    m_rowPointers.resize(static_cast<std::size_t>(height));
-    for (std::int64_t y = 0; y < height; ++y)
-        m_rowPointers[static_cast<std::size_t>(y)] = image.rowPointer(static_cast<int>(y));
-
     // Whole voxels of data at the start of each row; the rest of a row is
-    // beyond the data read.
+    // beyond the data read and shows light blue.
     const std::int64_t count = ViewCounts[view];
     const auto dataInRow = [&](std::int64_t y) -> std::size_t {
         if (r.perRow)
             return y < static_cast<std::int64_t>(r.rowCounts.size()) ? static_cast<std::size_t>(r.rowCounts[static_cast<std::size_t>(y)]) : 0;
         return static_cast<std::size_t>(std::clamp<std::int64_t>(count - y * width, 0, width));
     };
+    for (std::int64_t y = 0; y < height; ++y) {
+        const std::size_t n = dataInRow(y);
+        if (n < w)
+            paintNoData(m_rowPointers[static_cast<std::size_t>(y)] + 3 * n, w - n);
+    }
 
-    const std::uint8_t* data = buffer.data();
-    const auto rowStart = [&](std::int64_t y) { return data + static_cast<std::size_t>(y * width * bpv); };
-
-    // Runs every data run of the view, in scan order, through fn(src, n).
-    const auto forEachDataRun = [&](auto&& fn) {
-        for (std::int64_t y = 0; y < height; ++y) {
-            const std::size_t n = dataInRow(y);
-            if (n == 0 && !r.perRow)
-                break; // slice views at 1:1 hold their data as one prefix
-            if (n > 0)
-                fn(rowStart(y), n);
-        }
-    };
-
-    // 6. Pixels, row by row; writePixels(src, n, dst) paints the n voxels of data
-    // at the start of a row, light blue fills the rest.
-    const auto paintRows = [&](auto&& writePixels) {
-        static const std::array<std::uint8_t, 3 * ChunkPixels> lightBlue = [] {
-            std::array<std::uint8_t, 3 * ChunkPixels> a{};
-            for (std::size_t i = 0; i < ChunkPixels; ++i) {
-                a[3 * i + 1] = 255;
-                a[3 * i + 2] = 255;
-            }
-            return a;
-        }();
-        const auto w = static_cast<std::size_t>(width);
-        for (std::int64_t y = 0; y < height; ++y) {
-            std::uint8_t* dst = m_rowPointers[static_cast<std::size_t>(y)];
-            const std::size_t n = dataInRow(y);
-            if (n > 0)
-                writePixels(rowStart(y), n, dst);
-            for (std::size_t x = n; x < w;) {
-                const std::size_t c = std::min(ChunkPixels, w - x);
-                std::memcpy(dst + 3 * x, lightBlue.data(), 3 * c);
-                x += c;
-            }
-        }
-    };
-
-    // The same through grey levels in batches: fill(src, n, grey, red) turns
-    // n voxels into grey levels and returns whether it marked any red.
-    const auto paint = [&](auto&& fill) {
-        paintRows([&](const std::uint8_t* src, std::size_t n, std::uint8_t* dst) {
-            std::uint8_t grey[ChunkPixels];
-            std::uint8_t red[ChunkPixels];
-            for (std::size_t x = 0; x < n;) {
-                const std::size_t c = std::min(ChunkPixels, n - x);
-                const bool anyRed = fill(src + x * static_cast<std::size_t>(bpv), c, grey, red);
-                GreyKernels::expandGrey(grey, c, dst + 3 * x);
-                for (std::size_t i = 0; anyRed && i < c; ++i) {
-                    if (red[i]) {
-                        dst[3 * (x + i)] = 255;
-                        dst[3 * (x + i) + 1] = 0;
-                        dst[3 * (x + i) + 2] = 0;
-                    }
-                }
-                x += c;
+    // 4. The observed range: that of the data in scan order, then (in the
+    // slice views all positions beyond the data come after it) the value 0
+    // of the positions beyond the data.
+    if (observe) {
+        painter->observe(range, [&](const DataRunVisitor& visit) {
+            for (std::int64_t y = 0; y < height; ++y) {
+                const std::size_t n = dataInRow(y);
+                if (n == 0 && !r.perRow)
+                    break; // slice views at 1:1 hold their data as one prefix
+                if (n > 0)
+                    visit(data + static_cast<std::size_t>(y * width * bpv), n);
             }
         });
-    };
-
-    // The observed range meets the data in scan order, then (in the slice
-    // views all positions beyond the data come after it) the value 0 of the
-    // positions beyond the data.
-    const bool observe = view == vkSlice;
-    const auto observe32 = [&](float v) {
-        if (v < ObservedMin)
-            ObservedMin = v;
-        if (v > ObservedMax)
-            ObservedMax = v;
-    };
-
-    // Float kernels meet the values lane by lane; only the sign of a zero
-    // extreme can differ from a scan in order: it is that of the first zero
-    // met.
-    const auto observeFloats = [&](float lo, float hi) {
-        if (lo == 0.0f || hi == 0.0f) {
-            bool found = false;
-            float firstZero = 0.0f;
-            forEachDataRun([&](const std::uint8_t* src, std::size_t n) {
-                for (std::size_t i = 0; i < n && !found; ++i) {
-                    const double v = voxelValue(src + static_cast<std::size_t>(bpv) * i, type, big);
-                    if (v == 0.0) {
-                        firstZero = static_cast<float>(v); // keeps the sign
-                        found = true;
-                    }
-                }
-            });
-            if (lo == 0.0f)
-                lo = firstZero;
-            if (hi == 0.0f)
-                hi = firstZero;
-        }
-        ObservedMin = lo;
-        ObservedMax = hi;
-    };
-
-    // Integer voxels straight to pixels through kernel(src, n, dst, mn, mx),
-    // their range (from mn and mx, in the voxels' own type) met on the way.
-    const auto paintDirect = [&]<typename T>(T mn, T mx, auto&& kernel) {
-        bool any = false;
-        paintRows([&](const std::uint8_t* src, std::size_t n, std::uint8_t* dst) {
-            kernel(src, n, dst, observe ? &mn : nullptr, observe ? &mx : nullptr);
-            any = true;
-        });
-        if (observe && any) {
-            // Integer to float is monotonic: the floats of the range are the
-            // range of the floats.
-            observe32(static_cast<float>(mn));
-            observe32(static_cast<float>(mx));
-        }
-    };
-
-    // Any type through the loops of its description, the range met on the way
-    // (the slice views' data is one prefix in scan order).
-    // The range of these types is that of the values met, not folded into
-    // the start pair: UInt-32 and Float-64 values lie beyond its +-2^31. The
-    // start pair stays only where no value was met.
-    constexpr float NoneMet = std::numeric_limits<float>::infinity();
-    const auto observeMet = [&](float lo, float hi) {
-        if (observe && lo <= hi)
-            observeFloats(lo, hi);
-    };
-    const auto paintByRule = [&] {
-        float lo = NoneMet, hi = -NoneMet;
-        paint([&](const std::uint8_t* src, std::size_t n, std::uint8_t* grey, std::uint8_t* red) {
-            return GreyKernels::fromVoxels(type, src, n, big, window, grey, red, observe ? &lo : nullptr,
-                                           observe ? &hi : nullptr);
-        });
-        observeMet(lo, hi);
-    };
-
-    if (!voxelTypeInfo(type)) {
-        // An unknown type decodes every voxel as 0. Every known type has its
-        // own case below, with no default: a type without one does not compile.
-        if (observe && count > 0)
-            observe32(0.0f);
-        std::uint8_t zero = 0;
-        const std::uint8_t zeroBytes[1] = {0};
-        GreyKernels::fromUInt8(zeroBytes, 1, window, &zero);
-        paint([&](const std::uint8_t*, std::size_t n, std::uint8_t* grey, std::uint8_t*) {
-            std::fill_n(grey, n, zero);
-            return false;
-        });
-    } else switch (type) {
-    case vdtByte: {
-        if (GreyKernels::directUInt8(window)) {
-            paintDirect(std::uint8_t{255}, std::uint8_t{0}, [&](const std::uint8_t* src, std::size_t n, std::uint8_t* dst,
-                                                              std::uint8_t* mn, std::uint8_t* mx) {
-                GreyKernels::pixelsFromUInt8(src, n, window, dst, mn, mx);
-            });
-            break;
-        }
-        if (observe) {
-            std::uint8_t mn = 255, mx = 0;
-            bool any = false;
-            forEachDataRun([&](const std::uint8_t* src, std::size_t n) {
-                GreyKernels::rangeUInt8(src, n, mn, mx);
-                any = true;
-            });
-            if (any) {
-                observe32(mn);
-                observe32(mx);
-            }
-        }
-        std::array<std::uint8_t, 256> table;
-        GreyKernels::greyOfIntegers(0, table.size(), window, table.data());
-        paint([&](const std::uint8_t* src, std::size_t n, std::uint8_t* grey, std::uint8_t*) {
-            GreyKernels::fromTable8(src, n, table.data(), grey);
-            return false;
-        });
-        break;
+        if (count < pixels)
+            range.meet(0.0f);
+        ObservedMin = range.min;
+        ObservedMax = range.max;
     }
-    case vdtInt16: {
-        if (GreyKernels::directInt16(window)) {
-            paintDirect(std::numeric_limits<std::int16_t>::max(), std::numeric_limits<std::int16_t>::min(),
-                        [&](const std::uint8_t* src, std::size_t n, std::uint8_t* dst, std::int16_t* mn,
-                            std::int16_t* mx) { GreyKernels::pixelsFromInt16(src, n, big, window, dst, mn, mx); });
-            break;
-        }
-        // Otherwise the values met map through a table built over their range.
-        std::int16_t mn = std::numeric_limits<std::int16_t>::max();
-        std::int16_t mx = std::numeric_limits<std::int16_t>::min();
-        bool any = false;
-        forEachDataRun([&](const std::uint8_t* src, std::size_t n) {
-            GreyKernels::rangeInt16(src, n, big, mn, mx);
-            any = true;
-        });
-        if (observe && any) {
-            observe32(mn);
-            observe32(mx);
-        }
-        if (!any)
-            mn = mx = 0;
-        std::uint8_t* table = m_greyTable.data();
-        GreyKernels::greyOfIntegers(mn, static_cast<std::size_t>(mx - mn + 1), window, table);
-        paint([&](const std::uint8_t* src, std::size_t n, std::uint8_t* grey, std::uint8_t*) {
-            GreyKernels::fromTable16(src, n, big, table, mn, grey);
-            return false;
-        });
-        break;
-    }
-    case vdtInt32: {
-        if (GreyKernels::directSingle(window)) {
-            paintDirect(std::numeric_limits<std::int32_t>::max(), std::numeric_limits<std::int32_t>::min(),
-                        [&](const std::uint8_t* src, std::size_t n, std::uint8_t* dst, std::int32_t* mn,
-                            std::int32_t* mx) { GreyKernels::pixelsFromInt32(src, n, big, window, dst, mn, mx); });
-            break;
-        }
-        if (observe) {
-            std::int32_t mn = std::numeric_limits<std::int32_t>::max();
-            std::int32_t mx = std::numeric_limits<std::int32_t>::min();
-            bool any = false;
-            forEachDataRun([&](const std::uint8_t* src, std::size_t n) {
-                GreyKernels::rangeInt32(src, n, big, mn, mx);
-                any = true;
-            });
-            if (any) {
-                // int32 -> float is monotonic, so the range of the floats
-                // is the floats of the range.
-                observe32(static_cast<float>(mn));
-                observe32(static_cast<float>(mx));
-            }
-        }
-        paint([&](const std::uint8_t* src, std::size_t n, std::uint8_t* grey, std::uint8_t*) {
-            GreyKernels::fromInt32(src, n, big, window, grey);
-            return false;
-        });
-        break;
-    }
-    case vdtFloat32: {
-        if (GreyKernels::directSingle(window)) {
-            float lo = ObservedMin, hi = ObservedMax;
-            paintRows([&](const std::uint8_t* src, std::size_t n, std::uint8_t* dst) {
-                GreyKernels::pixelsFromFloat32(src, n, big, window, dst, observe ? &lo : nullptr,
-                                               observe ? &hi : nullptr);
-            });
-            if (observe)
-                observeFloats(lo, hi);
-            break;
-        }
-        if (observe) {
-            float lo = ObservedMin, hi = ObservedMax;
-            forEachDataRun([&](const std::uint8_t* src, std::size_t n) {
-                GreyKernels::rangeFloat32(src, n, big, lo, hi);
-            });
-            observeFloats(lo, hi);
-        }
-        paint([&](const std::uint8_t* src, std::size_t n, std::uint8_t* grey, std::uint8_t* red) {
-            return GreyKernels::fromFloat32(src, n, big, window, grey, red);
-        });
-        break;
-    }
-    case vdtUInt16:
-        if (GreyKernels::directUInt16(window)) {
-            paintDirect(std::numeric_limits<std::uint16_t>::max(), std::uint16_t{0},
-                        [&](const std::uint8_t* src, std::size_t n, std::uint8_t* dst, std::uint16_t* mn,
-                            std::uint16_t* mx) { GreyKernels::pixelsFromUInt16(src, n, big, window, dst, mn, mx); });
-            break;
-        }
-        paintByRule();
-        break;
-    case vdtFloat64: {
-        float lo = NoneMet, hi = -NoneMet;
-        paintRows([&](const std::uint8_t* src, std::size_t n, std::uint8_t* dst) {
-            GreyKernels::pixelsFromFloat64(src, n, big, window, dst, observe ? &lo : nullptr, observe ? &hi : nullptr);
-        });
-        observeMet(lo, hi);
-        break;
-    }
-    case vdtInt8:
-    case vdtUInt32:
-        paintByRule();
-        break;
-    }
-    if (observe && count < pixels)
-        observe32(0.0f);
 
     image.repaintNow();
 }

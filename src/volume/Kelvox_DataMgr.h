@@ -21,6 +21,12 @@ class ViewImage;
 // Starting capacity of each view buffer: 4 MiB, 1,048,576 32-bit words.
 inline constexpr std::int32_t ViewBufferSize = 4194304;
 
+// A slice view at 1:1 is read in pieces of this many bytes (the last one
+// shorter), each painted while its bytes are still in the processor's cache
+// (half a typical second-level cache: smaller pieces pay more for their
+// reads than they gain where a read is a costly call).
+inline constexpr std::size_t ReadPieceBytes = std::size_t{512} << 10;
+
 // Sees every read a render makes of the volume file, before it happens (a
 // test or a benchmark counts them or slows them down). Called on the thread
 // that renders.
@@ -286,8 +292,6 @@ private:
     bool elementHoldsData(TViewKind view, std::int64_t element) const;
 
     std::array<RenderedView, 4> m_rendered;
-    // Grey levels of the int16 values a render met, from the smallest one.
-    std::array<std::uint8_t, 65536> m_greyTable{};
     // Row starts of the image being painted; grows only.
     std::vector<std::uint8_t*> m_rowPointers;
     // One whole row of the file for a render at 1:k; grows only.

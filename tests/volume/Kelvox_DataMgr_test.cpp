@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <chrono>
 #include <cmath>
@@ -401,6 +402,109 @@ INSTANTIATE_TEST_SUITE_P(TypesOrdersAndLoops, EveryType,
                                             ::testing::Values(boLittleEndian, boBigEndian), ::testing::Bool()),
                          everyTypeName);
 
+
+// A slice of several read pieces, rows of odd width straddling them, whose
+// values spread further with every row (the Int-16 table grows both ways
+// as it is painted) and whose first float zero, a negative one, lies in
+// the second piece: the pieces leave no trace in pixels, values or range.
+class SliceInPieces : public ::testing::TestWithParam<std::tuple<TVoxelDataType, bool>>
+{
+protected:
+    void TearDown() override { GreyKernels::useVectorUnits(true); }
+};
+
+// A bitmap whose rows do not follow one another in memory (as a toolkit's
+// rows padded to whole words); padding bytes must stay untouched.
+class PaddedImage final : public ViewImage
+{
+public:
+    static constexpr std::size_t Padding = 5;
+    void setSize24(int w, int h) override
+    {
+        stride = 3 * static_cast<std::size_t>(w) + Padding;
+        pixels.assign(stride * static_cast<std::size_t>(h), 7);
+    }
+    std::uint8_t* rowPointer(int y) override { return pixels.data() + static_cast<std::size_t>(y) * stride; }
+    void repaintNow() override {}
+
+    std::size_t stride = 0;
+    std::vector<std::uint8_t> pixels;
+};
+
+TEST_P(SliceInPieces, PaintsAsOneWhole)
+{
+    const auto [type, vector] = GetParam();
+    GreyKernels::useVectorUnits(vector);
+    const VoxelTypeInfo& info = VoxelTypes[type];
+    const int W = 1031;
+    const int H = static_cast<int>(2 * ReadPieceBytes / (W * info.bytes)) + 2;
+    const int Count = W * H - 17;
+    const int negativeZero = static_cast<int>(ReadPieceBytes / info.bytes) + 5;
+    std::vector<std::uint8_t> file;
+    for (int i = 0; i < Count; ++i) {
+        const double spread = 1.0 + 40.0 * i / Count;
+        double v = ((i * 37 % 201) - 100) * spread + (info.isFloat ? 0.25 : 0.0);
+        // Floats go down to 0 only, so that the sign of the smallest value
+        // is that of the first zero.
+        if (!info.isSigned || info.isFloat)
+            v = std::fabs(v);
+        if (info.isFloat && (i == negativeZero || (i > negativeZero && i % 997 == 0)))
+            v = i == negativeZero ? -0.0 : 0.0;
+        const std::uint64_t bits = info.isFloat ? (info.bytes == 4 ? std::bit_cast<std::uint32_t>(static_cast<float>(v))
+                                                                   : std::bit_cast<std::uint64_t>(v))
+                                                : static_cast<std::uint64_t>(static_cast<std::int64_t>(v));
+        for (int b = 0; b < info.bytes; ++b)
+            file.push_back(static_cast<std::uint8_t>(bits >> (8 * b)));
+    }
+    TempDir dir;
+    TKelvoxDataMgr mgr;
+    mgr.OpenFile(dir.write("pieces.raw", file));
+    for (const auto& [lo, hi] : {std::pair{0, 255}, std::pair{-7, -7}, std::pair{-2000, 3000}}) {
+        SCOPED_TRACE(testing::Message() << "window " << lo << ".." << hi);
+        mgr.SetParams(W, H, 1, type, boLittleEndian, lo, hi);
+        VectorImage image;
+        mgr.RenderView(0, 0, vkSlice, image);
+        ASSERT_EQ(mgr.ViewCounts[vkSlice], Count);
+        float mn = 2147483648.0f, mx = -2147483648.0f;
+        for (int i = 0; i < W * H; ++i) {
+            const int col = i % W, row = i / W;
+            if (i >= Count) {
+                ASSERT_EQ(image.at(col, row), LightBlue) << i;
+                continue;
+            }
+            const double v = voxelValue(file.data() + static_cast<std::size_t>(i) * info.bytes, type, false);
+            ASSERT_EQ(mgr.ViewValue(vkSlice, col, row), v) << i;
+            const double ruleValue = info.bytes == 8 && info.isFloat ? v : static_cast<double>(static_cast<float>(v));
+            ASSERT_EQ(image.at(col, row), referenceColourOf(ruleValue, lo, hi)) << i << " value " << v;
+            const auto f = static_cast<float>(v);
+            mn = f < mn ? f : mn;
+            mx = f > mx ? f : mx;
+        }
+        mn = 0.0f < mn ? 0.0f : mn; // the positions beyond the data
+        EXPECT_EQ(mgr.ObservedMin, mn);
+        EXPECT_EQ(mgr.ObservedMax, mx);
+        EXPECT_EQ(std::signbit(mgr.ObservedMin), std::signbit(mn));
+
+        // The same pixels row by row into rows apart in memory.
+        PaddedImage padded;
+        mgr.RenderView(0, 0, vkSlice, padded);
+        for (int row = 0; row < H; ++row) {
+            const std::uint8_t* p = padded.pixels.data() + static_cast<std::size_t>(row) * padded.stride;
+            const auto expected = image.pixels.begin() + 3 * static_cast<std::ptrdiff_t>(row) * W;
+            ASSERT_TRUE(std::equal(p, p + 3 * W, expected)) << row;
+            ASSERT_TRUE(std::all_of(p + 3 * W, p + padded.stride, [](std::uint8_t b) { return b == 7; })) << row;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(TypesAndLoops, SliceInPieces,
+                         ::testing::Combine(::testing::Values(vdtByte, vdtInt16, vdtInt32, vdtFloat32, vdtUInt16,
+                                                              vdtInt8, vdtUInt32, vdtFloat64),
+                                            ::testing::Bool()),
+                         [](const testing::TestParamInfo<SliceInPieces::ParamType>& info) {
+                             return std::string(VoxelTypes[std::get<0>(info.param)].shortName)
+                                 + (std::get<1>(info.param) ? "Vector" : "Plain");
+                         });
 // ---- opening and closing --------------------------------------------------
 
 TEST_F(DataMgrTest, MissingPathAndDirectoryDoNotExist)

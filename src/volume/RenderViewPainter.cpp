@@ -1,0 +1,479 @@
+#include "volume/RenderViewPainter.h"
+
+#include "volume/GreyKernels.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <limits>
+
+namespace
+{
+
+using GreyKernels::Window;
+
+// Pixels computed per batch before they are stored into the bitmap row.
+constexpr std::size_t ChunkPixels = 1024;
+
+// The intensity window reduced once per render to what the pixel rule
+// needs: lo and scale exactly as 32-bit floats.
+Window greyWindow(double intensityMin, double intensityMax)
+{
+    // The difference of two integer ends is exact in double (the full 32-bit
+    // window spans 2^32 - 1), so integer windows give the span as before.
+    float span = static_cast<float>(intensityMax - intensityMin);
+    if (span == 0.0f)
+        span = 1.0f;
+    // Single-precision division: 255 / span rounded to a float.
+    return {static_cast<float>(intensityMin), static_cast<double>(255.0f / span)};
+}
+
+// Paints n voxels through grey levels in batches: fill(src, c, grey, red)
+// turns c voxels into grey levels and returns whether it marked any red.
+template <class Fill>
+void paintThroughGrey(const std::uint8_t* src, std::size_t n, std::size_t bytesPerVoxel, std::uint8_t* dst,
+                      Fill&& fill)
+{
+    std::uint8_t grey[ChunkPixels];
+    std::uint8_t red[ChunkPixels];
+    for (std::size_t x = 0; x < n;) {
+        const std::size_t c = std::min(ChunkPixels, n - x);
+        const bool anyRed = fill(src + x * bytesPerVoxel, c, grey, red);
+        GreyKernels::expandGrey(grey, c, dst + 3 * x);
+        for (std::size_t i = 0; anyRed && i < c; ++i) {
+            if (red[i]) {
+                dst[3 * (x + i)] = 255;
+                dst[3 * (x + i) + 1] = 0;
+                dst[3 * (x + i) + 2] = 0;
+            }
+        }
+        x += c;
+    }
+}
+
+// Index of the first float voxel of the n at src that is a zero of either
+// sign (n if none): whole blocks are tested at once, so that the search runs
+// at the speed of the memory.
+template <typename Bits>
+std::size_t firstZero(const std::uint8_t* src, std::size_t n, bool big)
+{
+    // The raw bits of a zero of either sign, loaded in the machine's order,
+    // are zero apart from the sign bit.
+    constexpr Bits SignBit = Bits{1} << (8 * sizeof(Bits) - 1);
+    const Bits sign = big ? static_cast<Bits>(0x80) : SignBit;
+    const auto isZero = [&](std::size_t i) {
+        Bits raw;
+        std::memcpy(&raw, src + i * sizeof(Bits), sizeof raw);
+        return (raw & ~sign) == 0;
+    };
+    constexpr std::size_t Block = 64;
+    std::size_t i = 0;
+    for (; i + Block <= n; i += Block) {
+        bool any = false;
+        for (std::size_t j = 0; j < Block; ++j)
+            any |= isZero(i + j);
+        if (any)
+            break;
+    }
+    for (; i < n; ++i) {
+        if (isZero(i))
+            return i;
+    }
+    return n;
+}
+
+// Float ranges are met lane by lane; only the sign of a zero extreme can
+// differ from a scan in order: it is that of the first zero met. Integer
+// types (painted by their description) only have the zero +0.
+void takeFloatRange(ObservedRange& range, float lo, float hi, TVoxelDataType type, bool big,
+                    const DataRuns& dataRuns)
+{
+    const VoxelTypeInfo* info = voxelTypeInfo(type);
+    if ((lo == 0.0f || hi == 0.0f) && info && info->isFloat) {
+        bool found = false;
+        float zero = 0.0f;
+        dataRuns([&](const std::uint8_t* src, std::size_t n) {
+            if (found)
+                return;
+            const std::size_t at = info->bytes == 4 ? firstZero<std::uint32_t>(src, n, big)
+                                                    : firstZero<std::uint64_t>(src, n, big);
+            if (at < n) {
+                zero = static_cast<float>(voxelValue(src + at * info->bytes, type, big)); // keeps the sign
+                found = true;
+            }
+        });
+        if (lo == 0.0f)
+            lo = zero;
+        if (hi == 0.0f)
+            hi = zero;
+    }
+    range.min = lo;
+    range.max = hi;
+}
+
+// Integer ranges: integer to float is monotonic, so the floats of the range
+// are the range of the floats. Every value of these types lies within the
+// start pair (+-2^31), so meeting the two ends is the scan in order.
+template <typename T>
+void meetIntegerRange(ObservedRange& range, T mn, T mx)
+{
+    range.meet(static_cast<float>(mn));
+    range.meet(static_cast<float>(mx));
+}
+
+// A type outside 0..7 decodes every voxel as 0.
+class UnknownTypePainter final : public VoxelPainter
+{
+public:
+    UnknownTypePainter(Window window, bool takeRange)
+        : m_takeRange(takeRange)
+    {
+        const std::uint8_t zero[1] = {0};
+        GreyKernels::fromUInt8(zero, 1, window, &m_grey);
+    }
+    void paint(const std::uint8_t*, std::size_t n, std::uint8_t* dst) override
+    {
+        std::memset(dst, m_grey, 3 * n);
+        m_any = m_any || n > 0;
+    }
+    void observe(ObservedRange& range, const DataRuns&) const override
+    {
+        if (m_takeRange && m_any)
+            range.meet(0.0f);
+    }
+
+private:
+    bool m_takeRange;
+    bool m_any = false;
+    std::uint8_t m_grey = 0;
+};
+
+// Bytes go straight to pixels where the vector units give the rule's grey
+// levels quickly, through a 256-entry table otherwise.
+class BytePainter final : public VoxelPainter
+{
+public:
+    BytePainter(Window window, bool takeRange)
+        : m_window(window), m_takeRange(takeRange), m_direct(GreyKernels::directUInt8(window))
+    {
+        if (!m_direct)
+            GreyKernels::greyOfIntegers(0, m_table.size(), window, m_table.data());
+    }
+    void paint(const std::uint8_t* src, std::size_t n, std::uint8_t* dst) override
+    {
+        m_any = m_any || n > 0;
+        if (m_direct) {
+            GreyKernels::pixelsFromUInt8(src, n, m_window, dst, m_takeRange ? &m_min : nullptr,
+                                         m_takeRange ? &m_max : nullptr);
+            return;
+        }
+        if (m_takeRange)
+            GreyKernels::rangeUInt8(src, n, m_min, m_max);
+        paintThroughGrey(src, n, 1, dst, [&](const std::uint8_t* s, std::size_t c, std::uint8_t* grey, std::uint8_t*) {
+            GreyKernels::fromTable8(s, c, m_table.data(), grey);
+            return false;
+        });
+    }
+    void observe(ObservedRange& range, const DataRuns&) const override
+    {
+        if (m_takeRange && m_any)
+            meetIntegerRange(range, m_min, m_max);
+    }
+
+private:
+    Window m_window;
+    bool m_takeRange;
+    bool m_direct;
+    bool m_any = false;
+    std::uint8_t m_min = 255, m_max = 0;
+    std::array<std::uint8_t, 256> m_table{};
+};
+
+// Int-16 voxels go straight to pixels where the vector units give the
+// rule's grey levels quickly. Otherwise they map through a table over all
+// 65536 values whose entries are computed for the values met so far: each
+// run first widens the covered range to its own, so the table never needs
+// the whole view's range before the first run is painted.
+class Int16Painter final : public VoxelPainter
+{
+public:
+    Int16Painter(bool big, Window window, bool takeRange)
+        : m_big(big), m_window(window), m_takeRange(takeRange), m_direct(GreyKernels::directInt16(window))
+    {
+    }
+    void paint(const std::uint8_t* src, std::size_t n, std::uint8_t* dst) override
+    {
+        if (n == 0)
+            return;
+        m_any = true;
+        if (m_direct) {
+            GreyKernels::pixelsFromInt16(src, n, m_big, m_window, dst, m_takeRange ? &m_min : nullptr,
+                                         m_takeRange ? &m_max : nullptr);
+            return;
+        }
+        std::int16_t lo = std::numeric_limits<std::int16_t>::max();
+        std::int16_t hi = std::numeric_limits<std::int16_t>::min();
+        GreyKernels::rangeInt16(src, n, m_big, lo, hi);
+        cover(lo, hi);
+        paintThroughGrey(src, n, 2, dst, [&](const std::uint8_t* s, std::size_t c, std::uint8_t* grey, std::uint8_t*) {
+            GreyKernels::fromTable16(s, c, m_big, m_table.data(), Bias, grey);
+            return false;
+        });
+    }
+    void observe(ObservedRange& range, const DataRuns&) const override
+    {
+        if (m_takeRange && m_any)
+            meetIntegerRange(range, m_min, m_max);
+    }
+
+private:
+    // Table entry i holds the grey level of the value i + Bias.
+    static constexpr std::int32_t Bias = std::numeric_limits<std::int16_t>::min();
+
+    // Makes the table hold lo .. hi; the covered values are always one
+    // interval, the range of the values met (m_min .. m_max).
+    void cover(std::int16_t lo, std::int16_t hi)
+    {
+        const auto fill = [&](std::int32_t first, std::int32_t last) {
+            GreyKernels::greyOfIntegers(first, static_cast<std::size_t>(last - first + 1), m_window,
+                                        m_table.data() + (first - Bias));
+        };
+        if (m_min > m_max) {
+            fill(lo, hi);
+            m_min = lo;
+            m_max = hi;
+            return;
+        }
+        if (lo < m_min) {
+            fill(lo, m_min - 1);
+            m_min = lo;
+        }
+        if (hi > m_max) {
+            fill(m_max + 1, hi);
+            m_max = hi;
+        }
+    }
+
+    bool m_big;
+    Window m_window;
+    bool m_takeRange;
+    bool m_direct;
+    bool m_any = false;
+    std::int16_t m_min = std::numeric_limits<std::int16_t>::max();
+    std::int16_t m_max = std::numeric_limits<std::int16_t>::min();
+    std::array<std::uint8_t, 65536> m_table{};
+};
+
+class Int32Painter final : public VoxelPainter
+{
+public:
+    Int32Painter(bool big, Window window, bool takeRange)
+        : m_big(big), m_window(window), m_takeRange(takeRange), m_direct(GreyKernels::directSingle(window))
+    {
+    }
+    void paint(const std::uint8_t* src, std::size_t n, std::uint8_t* dst) override
+    {
+        m_any = m_any || n > 0;
+        if (m_direct) {
+            GreyKernels::pixelsFromInt32(src, n, m_big, m_window, dst, m_takeRange ? &m_min : nullptr,
+                                         m_takeRange ? &m_max : nullptr);
+            return;
+        }
+        if (m_takeRange)
+            GreyKernels::rangeInt32(src, n, m_big, m_min, m_max);
+        paintThroughGrey(src, n, 4, dst, [&](const std::uint8_t* s, std::size_t c, std::uint8_t* grey, std::uint8_t*) {
+            GreyKernels::fromInt32(s, c, m_big, m_window, grey);
+            return false;
+        });
+    }
+    void observe(ObservedRange& range, const DataRuns&) const override
+    {
+        if (m_takeRange && m_any)
+            meetIntegerRange(range, m_min, m_max);
+    }
+
+private:
+    bool m_big;
+    Window m_window;
+    bool m_takeRange;
+    bool m_direct;
+    bool m_any = false;
+    std::int32_t m_min = std::numeric_limits<std::int32_t>::max();
+    std::int32_t m_max = std::numeric_limits<std::int32_t>::min();
+};
+
+class UInt16Painter final : public VoxelPainter
+{
+public:
+    UInt16Painter(bool big, Window window, bool takeRange)
+        : m_big(big), m_window(window), m_takeRange(takeRange)
+    {
+    }
+    void paint(const std::uint8_t* src, std::size_t n, std::uint8_t* dst) override
+    {
+        m_any = m_any || n > 0;
+        GreyKernels::pixelsFromUInt16(src, n, m_big, m_window, dst, m_takeRange ? &m_min : nullptr,
+                                      m_takeRange ? &m_max : nullptr);
+    }
+    void observe(ObservedRange& range, const DataRuns&) const override
+    {
+        if (m_takeRange && m_any)
+            meetIntegerRange(range, m_min, m_max);
+    }
+
+private:
+    bool m_big;
+    Window m_window;
+    bool m_takeRange;
+    bool m_any = false;
+    std::uint16_t m_min = std::numeric_limits<std::uint16_t>::max();
+    std::uint16_t m_max = 0;
+};
+
+// Float-32 ranges start from the render's start pair, as a scan in order
+// from it meets them.
+class Float32Painter final : public VoxelPainter
+{
+public:
+    Float32Painter(bool big, Window window, bool takeRange)
+        : m_big(big), m_window(window), m_takeRange(takeRange), m_direct(GreyKernels::directSingle(window))
+    {
+    }
+    void paint(const std::uint8_t* src, std::size_t n, std::uint8_t* dst) override
+    {
+        m_any = m_any || n > 0;
+        if (m_direct) {
+            GreyKernels::pixelsFromFloat32(src, n, m_big, m_window, dst, m_takeRange ? &m_lo : nullptr,
+                                           m_takeRange ? &m_hi : nullptr);
+            return;
+        }
+        if (m_takeRange)
+            GreyKernels::rangeFloat32(src, n, m_big, m_lo, m_hi);
+        paintThroughGrey(src, n, 4, dst, [&](const std::uint8_t* s, std::size_t c, std::uint8_t* grey, std::uint8_t* red) {
+            return GreyKernels::fromFloat32(s, c, m_big, m_window, grey, red);
+        });
+    }
+    void observe(ObservedRange& range, const DataRuns& dataRuns) const override
+    {
+        if (m_takeRange && m_any)
+            takeFloatRange(range, m_lo, m_hi, vdtFloat32, m_big, dataRuns);
+    }
+
+private:
+    bool m_big;
+    Window m_window;
+    bool m_takeRange;
+    bool m_direct;
+    bool m_any = false;
+    float m_lo = ObservedRange{}.min;
+    float m_hi = ObservedRange{}.max;
+};
+
+// UInt-32 and Float-64 values lie beyond the start pair's +-2^31: the range
+// of these types (and of the others painted by their description) is that
+// of the values met, not folded into the start pair.
+constexpr float NoneMet = std::numeric_limits<float>::infinity();
+
+class Float64Painter final : public VoxelPainter
+{
+public:
+    Float64Painter(bool big, Window window, bool takeRange)
+        : m_big(big), m_window(window), m_takeRange(takeRange)
+    {
+    }
+    void paint(const std::uint8_t* src, std::size_t n, std::uint8_t* dst) override
+    {
+        GreyKernels::pixelsFromFloat64(src, n, m_big, m_window, dst, m_takeRange ? &m_lo : nullptr,
+                                       m_takeRange ? &m_hi : nullptr);
+    }
+    void observe(ObservedRange& range, const DataRuns& dataRuns) const override
+    {
+        if (m_takeRange && m_lo <= m_hi)
+            takeFloatRange(range, m_lo, m_hi, vdtFloat64, m_big, dataRuns);
+    }
+
+private:
+    bool m_big;
+    Window m_window;
+    bool m_takeRange;
+    float m_lo = NoneMet, m_hi = -NoneMet;
+};
+
+// Any type through the loops of its description: Int-8, UInt-32, and
+// UInt-16 where the vector units give no quicker route.
+class ByRulePainter final : public VoxelPainter
+{
+public:
+    ByRulePainter(TVoxelDataType type, bool big, Window window, bool takeRange)
+        : m_type(type), m_big(big), m_window(window), m_takeRange(takeRange)
+    {
+    }
+    void paint(const std::uint8_t* src, std::size_t n, std::uint8_t* dst) override
+    {
+        paintThroughGrey(src, n, static_cast<std::size_t>(bytesPerVoxelOf(m_type)), dst,
+                         [&](const std::uint8_t* s, std::size_t c, std::uint8_t* grey, std::uint8_t* red) {
+                             return GreyKernels::fromVoxels(m_type, s, c, m_big, m_window, grey, red,
+                                                            m_takeRange ? &m_lo : nullptr,
+                                                            m_takeRange ? &m_hi : nullptr);
+                         });
+    }
+    void observe(ObservedRange& range, const DataRuns& dataRuns) const override
+    {
+        if (m_takeRange && m_lo <= m_hi)
+            takeFloatRange(range, m_lo, m_hi, m_type, m_big, dataRuns);
+    }
+
+private:
+    TVoxelDataType m_type;
+    bool m_big;
+    Window m_window;
+    bool m_takeRange;
+    float m_lo = NoneMet, m_hi = -NoneMet;
+};
+
+} // namespace
+
+std::unique_ptr<VoxelPainter> VoxelPainter::make(TVoxelDataType type, bool bigEndian, double intensityMin,
+                                                 double intensityMax, bool takeRange)
+{
+    const Window window = greyWindow(intensityMin, intensityMax);
+    return withVoxelType(
+        type,
+        [&](auto t) -> std::unique_ptr<VoxelPainter> {
+            constexpr TVoxelDataType T = decltype(t)::value;
+            if constexpr (T == vdtByte)
+                return std::make_unique<BytePainter>(window, takeRange);
+            else if constexpr (T == vdtInt16)
+                return std::make_unique<Int16Painter>(bigEndian, window, takeRange);
+            else if constexpr (T == vdtInt32)
+                return std::make_unique<Int32Painter>(bigEndian, window, takeRange);
+            else if constexpr (T == vdtFloat32)
+                return std::make_unique<Float32Painter>(bigEndian, window, takeRange);
+            else if constexpr (T == vdtFloat64)
+                return std::make_unique<Float64Painter>(bigEndian, window, takeRange);
+            else if constexpr (T == vdtUInt16) {
+                if (GreyKernels::directUInt16(window))
+                    return std::make_unique<UInt16Painter>(bigEndian, window, takeRange);
+                return std::make_unique<ByRulePainter>(T, bigEndian, window, takeRange);
+            } else
+                return std::make_unique<ByRulePainter>(T, bigEndian, window, takeRange);
+        },
+        [&]() -> std::unique_ptr<VoxelPainter> { return std::make_unique<UnknownTypePainter>(window, takeRange); });
+}
+
+void paintNoData(std::uint8_t* dst, std::size_t n)
+{
+    static const std::array<std::uint8_t, 3 * ChunkPixels> lightBlue = [] {
+        std::array<std::uint8_t, 3 * ChunkPixels> a{};
+        for (std::size_t i = 0; i < ChunkPixels; ++i) {
+            a[3 * i + 1] = 255;
+            a[3 * i + 2] = 255;
+        }
+        return a;
+    }();
+    for (std::size_t x = 0; x < n;) {
+        const std::size_t c = std::min(ChunkPixels, n - x);
+        std::memcpy(dst + 3 * x, lightBlue.data(), 3 * c);
+        x += c;
+    }
+}
