@@ -1,5 +1,6 @@
 #include "layout/LayoutGuess.h"
 
+#include "layout/GuessBody.h"
 #include "layout/GuessDataStart.h"
 #include "layout/GuessDecodings.h"
 #include "layout/GuessPeriods.h"
@@ -81,34 +82,6 @@ constexpr double VolumesLineUp = 1.03;
 // Evidence worth naming in the reason, and the smoothness that is.
 constexpr double ReasonEvidence = 0.3;
 constexpr double SmoothReason = 0.5;
-// Candidates found in the voxels between a header and trailing bytes (read
-// as a file of their own) fit this much: as a header seen where it ends.
-constexpr double BodyFit = 0.9;
-// The voxels between them are seen to about this many voxels.
-constexpr std::int64_t BodySlackVoxels = 32;
-
-// The bytes [begin, end) of a source, as a source of their own.
-class BodySource final : public LayoutSource
-{
-public:
-    BodySource(const LayoutSource& whole, std::int64_t begin, std::int64_t end)
-        : m_whole(whole), m_begin(begin), m_size(end - begin)
-    {
-    }
-    std::int64_t size() const override { return m_size; }
-    std::size_t readAt(std::int64_t offset, std::uint8_t* dest, std::size_t count) const override
-    {
-        if (offset < 0 || offset >= m_size)
-            return 0;
-        count = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(count), m_size - offset));
-        return m_whole.readAt(m_begin + offset, dest, count);
-    }
-
-private:
-    const LayoutSource& m_whole;
-    std::int64_t m_begin;
-    std::int64_t m_size;
-};
 
 // One slice filling the file is seldom much taller or wider than this
 // (a volume's slices read as one long strip are): beyond it the slice's
@@ -537,28 +510,6 @@ private:
     std::vector<Scored> m_found;
 };
 
-// reason's words on the header and trailing bytes replaced with these.
-std::string reasonWithPlacement(const std::string& reason, std::int64_t header, std::int64_t trailing)
-{
-    std::string out;
-    std::size_t from = 0;
-    while (from <= reason.size()) {
-        std::size_t to = reason.find("; ", from);
-        if (to == std::string::npos)
-            to = reason.size();
-        const std::string part = reason.substr(from, to - from);
-        const bool placement = part.starts_with("header ") || part.ends_with(" trailing bytes");
-        if (!placement && !part.empty())
-            out += (out.empty() ? "" : "; ") + part;
-        from = to + 2;
-    }
-    if (header > 0)
-        out += "; header " + std::to_string(header) + " bytes";
-    if (trailing > 0)
-        out += "; " + std::to_string(trailing) + " trailing bytes";
-    return out;
-}
-
 // A header or trailing bytes that fill much of a small file disturb every
 // statistic of the bytes: the voxels between them are guessed again as a
 // file of their own, and their candidates join the file's. (In a large file
@@ -573,31 +524,7 @@ std::vector<LayoutCandidate> withBodyGuesses(std::vector<LayoutCandidate> guesse
         return guesses;
     const BodySource part(source, begin, end);
     Guesser inner(part, fileName, begin, size);
-    for (LayoutCandidate c : inner.run(maxCandidates)) {
-        // The body's bounds are seen to a window or so: where its voxels
-        // would end the file exactly, near there, they do.
-        VolumeLayout& l = c.layout;
-        const std::int64_t seen = begin + l.headerBytes;
-        const std::int64_t atEnd = size - layoutDataBytes(l);
-        const std::int64_t width = bytesPerVoxelOf(l.dataType);
-        if (atEnd != seen && atEnd >= 0 && std::llabs(atEnd - seen) <= BodySlackVoxels * width &&
-            (atEnd - seen) % width == 0) {
-            l.headerBytes = atEnd;
-            c.reason = reasonWithPlacement(c.reason, atEnd, 0);
-        } else {
-            l.headerBytes = seen;
-        }
-        c.score *= BodyFit;
-        guesses.push_back(std::move(c));
-    }
-    std::stable_sort(guesses.begin(), guesses.end(),
-                     [](const LayoutCandidate& a, const LayoutCandidate& b) { return a.score > b.score; });
-    std::vector<LayoutCandidate> out;
-    for (LayoutCandidate& c : guesses)
-        if (out.size() < maxCandidates &&
-            std::none_of(out.begin(), out.end(), [&](const LayoutCandidate& o) { return o.layout == c.layout; }))
-            out.push_back(std::move(c));
-    return out;
+    return mergeBodyGuesses(std::move(guesses), inner.run(maxCandidates), begin, size, maxCandidates);
 }
 
 } // namespace
