@@ -264,10 +264,66 @@ private:
     std::array<std::uint8_t, 65536> m_table{};
 };
 
-class Int32Painter final : public VoxelPainter
+// Int-32 and Float-32: one loop straight to pixels where the window lets
+// it, else the range first and then the grey levels' path.
+struct Int32Kernels
+{
+    using Value = std::int32_t;
+    static constexpr Value StartMin = std::numeric_limits<Value>::max();
+    static constexpr Value StartMax = std::numeric_limits<Value>::min();
+    static void pixels(const std::uint8_t* src, std::size_t n, bool big, Window w, std::uint8_t* dst, Value* mn,
+                       Value* mx)
+    {
+        GreyKernels::pixelsFromInt32(src, n, big, w, dst, mn, mx);
+    }
+    static void range(const std::uint8_t* src, std::size_t n, bool big, Value& mn, Value& mx)
+    {
+        GreyKernels::rangeInt32(src, n, big, mn, mx);
+    }
+    static bool grey(const std::uint8_t* src, std::size_t n, bool big, Window w, std::uint8_t* grey, std::uint8_t*)
+    {
+        GreyKernels::fromInt32(src, n, big, w, grey);
+        return false;
+    }
+    static void observe(ObservedRange& range, Value mn, Value mx, bool, const DataRuns&)
+    {
+        meetIntegerRange(range, mn, mx);
+    }
+};
+
+// Float-32 ranges start from the render's start pair, as a scan in order
+// from it meets them.
+struct Float32Kernels
+{
+    using Value = float;
+    static constexpr Value StartMin = ObservedRange{}.min;
+    static constexpr Value StartMax = ObservedRange{}.max;
+    static void pixels(const std::uint8_t* src, std::size_t n, bool big, Window w, std::uint8_t* dst, Value* mn,
+                       Value* mx)
+    {
+        GreyKernels::pixelsFromFloat32(src, n, big, w, dst, mn, mx);
+    }
+    static void range(const std::uint8_t* src, std::size_t n, bool big, Value& mn, Value& mx)
+    {
+        GreyKernels::rangeFloat32(src, n, big, mn, mx);
+    }
+    static bool grey(const std::uint8_t* src, std::size_t n, bool big, Window w, std::uint8_t* grey, std::uint8_t* red)
+    {
+        return GreyKernels::fromFloat32(src, n, big, w, grey, red);
+    }
+    static void observe(ObservedRange& range, Value mn, Value mx, bool big, const DataRuns& dataRuns)
+    {
+        takeFloatRange(range, mn, mx, vdtFloat32, big, dataRuns);
+    }
+};
+
+template <class Kernels>
+class Direct32Painter final : public VoxelPainter
 {
 public:
-    Int32Painter(bool big, Window window, bool takeRange)
+    using Value = typename Kernels::Value;
+
+    Direct32Painter(bool big, Window window, bool takeRange)
         : m_big(big), m_window(window), m_takeRange(takeRange), m_direct(GreyKernels::directSingle(window))
     {
     }
@@ -275,21 +331,20 @@ public:
     {
         m_any = m_any || n > 0;
         if (m_direct) {
-            GreyKernels::pixelsFromInt32(src, n, m_big, m_window, dst, m_takeRange ? &m_min : nullptr,
-                                         m_takeRange ? &m_max : nullptr);
+            Kernels::pixels(src, n, m_big, m_window, dst, m_takeRange ? &m_min : nullptr,
+                            m_takeRange ? &m_max : nullptr);
             return;
         }
         if (m_takeRange)
-            GreyKernels::rangeInt32(src, n, m_big, m_min, m_max);
-        paintThroughGrey(src, n, 4, dst, [&](const std::uint8_t* s, std::size_t c, std::uint8_t* grey, std::uint8_t*) {
-            GreyKernels::fromInt32(s, c, m_big, m_window, grey);
-            return false;
+            Kernels::range(src, n, m_big, m_min, m_max);
+        paintThroughGrey(src, n, 4, dst, [&](const std::uint8_t* s, std::size_t c, std::uint8_t* grey, std::uint8_t* red) {
+            return Kernels::grey(s, c, m_big, m_window, grey, red);
         });
     }
-    void observe(ObservedRange& range, const DataRuns&) const override
+    void observe(ObservedRange& range, const DataRuns& dataRuns) const override
     {
         if (m_takeRange && m_any)
-            meetIntegerRange(range, m_min, m_max);
+            Kernels::observe(range, m_min, m_max, m_big, dataRuns);
     }
 
 private:
@@ -298,8 +353,8 @@ private:
     bool m_takeRange;
     bool m_direct;
     bool m_any = false;
-    std::int32_t m_min = std::numeric_limits<std::int32_t>::max();
-    std::int32_t m_max = std::numeric_limits<std::int32_t>::min();
+    Value m_min = Kernels::StartMin;
+    Value m_max = Kernels::StartMax;
 };
 
 class UInt16Painter final : public VoxelPainter
@@ -328,45 +383,6 @@ private:
     bool m_any = false;
     std::uint16_t m_min = std::numeric_limits<std::uint16_t>::max();
     std::uint16_t m_max = 0;
-};
-
-// Float-32 ranges start from the render's start pair, as a scan in order
-// from it meets them.
-class Float32Painter final : public VoxelPainter
-{
-public:
-    Float32Painter(bool big, Window window, bool takeRange)
-        : m_big(big), m_window(window), m_takeRange(takeRange), m_direct(GreyKernels::directSingle(window))
-    {
-    }
-    void paint(const std::uint8_t* src, std::size_t n, std::uint8_t* dst) override
-    {
-        m_any = m_any || n > 0;
-        if (m_direct) {
-            GreyKernels::pixelsFromFloat32(src, n, m_big, m_window, dst, m_takeRange ? &m_lo : nullptr,
-                                           m_takeRange ? &m_hi : nullptr);
-            return;
-        }
-        if (m_takeRange)
-            GreyKernels::rangeFloat32(src, n, m_big, m_lo, m_hi);
-        paintThroughGrey(src, n, 4, dst, [&](const std::uint8_t* s, std::size_t c, std::uint8_t* grey, std::uint8_t* red) {
-            return GreyKernels::fromFloat32(s, c, m_big, m_window, grey, red);
-        });
-    }
-    void observe(ObservedRange& range, const DataRuns& dataRuns) const override
-    {
-        if (m_takeRange && m_any)
-            takeFloatRange(range, m_lo, m_hi, vdtFloat32, m_big, dataRuns);
-    }
-
-private:
-    bool m_big;
-    Window m_window;
-    bool m_takeRange;
-    bool m_direct;
-    bool m_any = false;
-    float m_lo = ObservedRange{}.min;
-    float m_hi = ObservedRange{}.max;
 };
 
 // UInt-32 and Float-64 values lie beyond the start pair's +-2^31: the range
@@ -446,9 +462,9 @@ std::unique_ptr<VoxelPainter> VoxelPainter::make(TVoxelDataType type, bool bigEn
             else if constexpr (T == vdtInt16)
                 return std::make_unique<Int16Painter>(bigEndian, window, takeRange);
             else if constexpr (T == vdtInt32)
-                return std::make_unique<Int32Painter>(bigEndian, window, takeRange);
+                return std::make_unique<Direct32Painter<Int32Kernels>>(bigEndian, window, takeRange);
             else if constexpr (T == vdtFloat32)
-                return std::make_unique<Float32Painter>(bigEndian, window, takeRange);
+                return std::make_unique<Direct32Painter<Float32Kernels>>(bigEndian, window, takeRange);
             else if constexpr (T == vdtFloat64)
                 return std::make_unique<Float64Painter>(bigEndian, window, takeRange);
             else if constexpr (T == vdtUInt16) {
