@@ -72,4 +72,20 @@ bool Decoding::signTwinOf(const Decoding& o) const
            (width == 1 || order == o.order) && phase == o.phase;
 }
 
+std::string decodingWords(const Decoding& d)
+{
+    std::string s(voxelTypeInfo(d.type)->shortName);
+    if (d.width > 1)
+        s += d.order == boBigEndian ? " big-endian" : " little-endian";
+    return s;
+}
+
+std::string signTwinWords(const Decoding& d)
+{
+    for (const VoxelTypeInfo& info : VoxelTypes)
+        if (!info.isFloat && info.bytes == d.width && info.isSigned != voxelTypeInfo(d.type)->isSigned)
+            return std::string(info.shortName);
+    return {};
+}
+
 } // namespace GuessDetail

@@ -2,6 +2,7 @@
 
 #include "volume/VoxelType.h"
 
+#include <string>
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -59,5 +60,10 @@ inline double clamp01(double v)
 {
     return std::isfinite(v) ? std::clamp(v, 0.0, 1.0) : 0.0;
 }
+
+// The words for d in a reason: "i16 big-endian", "u8".
+std::string decodingWords(const Decoding& d);
+// The name of the other-signed type of d's width ("u16" for i16).
+std::string signTwinWords(const Decoding& d);
 
 } // namespace GuessDetail

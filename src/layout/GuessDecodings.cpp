@@ -341,4 +341,30 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
     return decodings;
 }
 
+std::vector<Decoding> oneOfEachSignTwin(const std::vector<Decoding>& chosen, const std::vector<Decoding>& ranked,
+                                        std::optional<TVoxelDataType> named)
+{
+    std::vector<Decoding> kept;
+    for (const Decoding& d : chosen) {
+        if (!d.signAlike) {
+            kept.push_back(d);
+            continue;
+        }
+        const auto twin = std::find_if(ranked.begin(), ranked.end(), [&](const Decoding& o) { return o.signTwinOf(d); });
+        if (twin == ranked.end()) {
+            kept.push_back(d);
+            continue;
+        }
+        const bool isNamed = named && (*named == d.type || *named == twin->type);
+        const bool keep = isNamed ? *named == d.type : d.score >= twin->score;
+        Decoding one = keep ? d : *twin;
+        one.signAlike = true;
+        if (std::none_of(kept.begin(), kept.end(), [&](const Decoding& k) {
+                return k.type == one.type && k.order == one.order && k.phase == one.phase;
+            }))
+            kept.push_back(one);
+    }
+    return kept;
+}
+
 } // namespace GuessDetail

@@ -3,6 +3,7 @@
 #include "layout/GuessDecode.h"
 #include "layout/GuessSampler.h"
 
+#include <optional>
 #include <vector>
 
 namespace GuessDetail
@@ -11,5 +12,12 @@ namespace GuessDetail
 // Step 1: every type, byte order and phase, rated (Decoding::smooth and
 // score) from chunks spread over the sampled file, best first.
 std::vector<Decoding> rateDecodings(Sampler& sampler);
+
+// Of two readings in chosen that show every sampled value alike signed and
+// unsigned, only one is kept: the named type where it is one of them, else
+// the better rated of the two in ranked; it is marked signAlike, so that its
+// reasons say the other reads the same.
+std::vector<Decoding> oneOfEachSignTwin(const std::vector<Decoding>& chosen, const std::vector<Decoding>& ranked,
+                                        std::optional<TVoxelDataType> named);
 
 } // namespace GuessDetail

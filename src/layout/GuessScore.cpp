@@ -2,6 +2,7 @@
 
 #include "layout/GuessDecode.h"
 
+#include <cmath>
 #include <algorithm>
 #include <cstdlib>
 #include <iterator>
@@ -78,6 +79,15 @@ double candidateScore(const Evidence& e, double fit, const NameHints& hints, con
     if (hints.byteOrder && multiByte && *hints.byteOrder != l.byteOrder)
         v *= NameOrderDiffers;
     return clamp01(v);
+}
+
+// A single slice's plain shape (see singleSliceShape).
+constexpr double PlainSliceAspect = 4.0;
+
+double singleSliceShape(std::int64_t width, std::int64_t height)
+{
+    const double aspect = static_cast<double>(std::max(width, height)) / static_cast<double>(std::min(width, height));
+    return aspect <= PlainSliceAspect ? 1.0 : std::sqrt(PlainSliceAspect / aspect);
 }
 
 } // namespace GuessDetail

@@ -72,4 +72,10 @@ inline constexpr std::int64_t CommonHeaders[] = {0, 256, 348, 352, 512, 1024, 20
 // more than one byte, so the order matters).
 double candidateScore(const Evidence& e, double fit, const NameHints& hints, const VolumeLayout& l, bool multiByte);
 
+// One slice filling the file is seldom much taller or wider than 4:1 (a
+// volume's slices read as one long strip are): its evidence is multiplied
+// by this factor, 1 up to that shape, then shrinking with the square root
+// of the excess.
+double singleSliceShape(std::int64_t width, std::int64_t height);
+
 } // namespace GuessDetail

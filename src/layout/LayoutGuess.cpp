@@ -83,17 +83,6 @@ constexpr double VolumesLineUp = 1.03;
 constexpr double ReasonEvidence = 0.3;
 constexpr double SmoothReason = 0.5;
 
-// One slice filling the file is seldom much taller or wider than this
-// (a volume's slices read as one long strip are): beyond it the slice's
-// evidence shrinks with the square root of the excess.
-constexpr double PlainSliceAspect = 4.0;
-
-double singleSliceShape(std::int64_t width, std::int64_t height)
-{
-    const double aspect = static_cast<double>(std::max(width, height)) / static_cast<double>(std::min(width, height));
-    return aspect <= PlainSliceAspect ? 1.0 : std::sqrt(PlainSliceAspect / aspect);
-}
-
 struct Scored
 {
     LayoutCandidate candidate;
@@ -101,23 +90,6 @@ struct Scored
     std::int64_t slices = 0; // slices in the file (all volumes)
     bool nameMatch = false;
 };
-
-std::string typeWords(const Decoding& d)
-{
-    std::string s(voxelTypeInfo(d.type)->shortName);
-    if (d.width > 1)
-        s += d.order == boBigEndian ? " big-endian" : " little-endian";
-    return s;
-}
-
-// The name of the other-signed type of d's width ("u16" for i16).
-std::string signTwinWords(const Decoding& d)
-{
-    for (const VoxelTypeInfo& info : VoxelTypes)
-        if (!info.isFloat && info.bytes == d.width && info.isSigned != voxelTypeInfo(d.type)->isSigned)
-            return std::string(info.shortName);
-    return {};
-}
 
 class Guesser
 {
@@ -170,7 +142,7 @@ public:
                     chosen.push_back(d);
             }
         }
-        dropSignTwins(chosen, decodings);
+        chosen = oneOfEachSignTwin(chosen, decodings, m_hints.dataType);
         for (const Decoding& d : chosen) {
             examine(d);
             // The body by the best decoding: from where it seems to start,
@@ -214,34 +186,6 @@ public:
     }
 
 private:
-    // Of two readings that show every sampled value alike signed and
-    // unsigned, only one is examined: the name's type where it names one of
-    // them, else the better rated; its reasons say the other reads the same.
-    void dropSignTwins(std::vector<Decoding>& chosen, const std::vector<Decoding>& ranked)
-    {
-        std::vector<Decoding> kept;
-        for (const Decoding& d : chosen) {
-            if (!d.signAlike) {
-                kept.push_back(d);
-                continue;
-            }
-            const auto twin = std::find_if(ranked.begin(), ranked.end(), [&](const Decoding& o) { return o.signTwinOf(d); });
-            if (twin == ranked.end()) {
-                kept.push_back(d);
-                continue;
-            }
-            const bool named = m_hints.dataType && (*m_hints.dataType == d.type || *m_hints.dataType == twin->type);
-            const bool keep = named ? *m_hints.dataType == d.type : d.score >= twin->score;
-            Decoding one = keep ? d : *twin;
-            one.signAlike = true;
-            if (std::none_of(kept.begin(), kept.end(), [&](const Decoding& k) {
-                    return k.type == one.type && k.order == one.order && k.phase == one.phase;
-                }))
-                kept.push_back(one);
-        }
-        chosen = std::move(kept);
-    }
-
     // Row lengths and rows per slice with their evidence, in voxels: the
     // same for every decoding of one width (the byte order, sign and phase
     // move no period), so worked out once per width.
@@ -461,7 +405,7 @@ private:
             append("rows repeat every " + std::to_string(l.dims[0] * d.width) + " bytes");
         if (slices > 1 && sliceEvidence >= ReasonEvidence)
             append("slices repeat every " + std::to_string(l.dims[1]) + " rows");
-        append((d.score >= SmoothReason ? "smooth as " : "") + typeWords(d));
+        append((d.score >= SmoothReason ? "smooth as " : "") + decodingWords(d));
         if (d.signAlike)
             append(signTwinWords(d) + " reads the same");
         if (m_origin + l.headerBytes > 0)
