@@ -245,10 +245,11 @@ private:
             double tallest = 0.0;
             const std::int64_t strongestRows = row.sliceRows.empty() ? 0 : row.sliceRows.front().first;
             if (!(strongest > 0.5) || strongestRows > TallSliceLook)
-                for (const auto& [k, e] : tallSlicePeriods(m_sampler, d, rowVoxels))
-                    if (std::none_of(row.sliceRows.begin(), row.sliceRows.end(), [&](const auto& r) { return r.first == k; })) {
-                        row.sliceRows.emplace_back(k, e);
-                        tallest = std::max(tallest, e);
+                for (const auto& tall : tallSlicePeriods(m_sampler, d, rowVoxels))
+                    if (std::none_of(row.sliceRows.begin(), row.sliceRows.end(),
+                                     [&](const auto& r) { return r.first == tall.first; })) {
+                        row.sliceRows.push_back(tall);
+                        tallest = std::max(tallest, tall.second);
                     }
             for (auto& [k, e] : row.sliceRows)
                 e = std::isfinite(e) ? clamp01(e) : UnmeasuredSlicePrior;
