@@ -79,6 +79,15 @@ namespace
 
 // The usage, the layout-file formats' names and extensions taken from their
 // table.
+// The short names of the voxel types in their order, sep between them.
+std::string voxelTypeNames(const char* sep)
+{
+    std::string names;
+    for (const VoxelTypeInfo& info : VoxelTypes)
+        names += (names.empty() ? "" : sep) + std::string(info.shortName);
+    return names;
+}
+
 std::string usageText()
 {
     const std::vector<const LayoutFileFormat*> writable = writableLayoutFileFormats();
@@ -94,8 +103,9 @@ std::string usageText()
     "       kelvox-render FILE [layout] --save-layout OUT" + layoutFileExtensionList(writable, "|", "|") + "\n"
     "FILE is a raw file, or a layout file (" + layoutFileExtensionList(layoutFileFormats(), " ", " ") +
     ") that states its layout.\n"
-    "  --dims D0xD1xD2         voxels per row, rows per slice, slices per volume (1 to 10000 each)\n"
-    "  --type T                u8 i16 i32 f32 u16 i8 u32 f64\n"
+    "  --dims D0xD1xD2         voxels per row, rows per slice, slices per volume (1 to " +
+    std::to_string(MaxShownDim) + " each)\n"
+    "  --type T                " + voxelTypeNames(" ") + "\n"
     "  --order little|big      byte order of multi-byte voxels\n"
     "  --header N              bytes before the first voxel (default 0)\n"
     "  --window MIN:MAX        black and white values: integers or decimals (u32: up to 4294967295)\n"
@@ -210,10 +220,7 @@ TVoxelDataType parseType(std::string_view text)
     TVoxelDataType type = vdtByte;
     if (voxelTypeFromShortName(text, type))
         return type;
-    std::string names;
-    for (const VoxelTypeInfo& info : VoxelTypes)
-        names += (names.empty() ? "" : "|") + std::string(info.shortName);
-    throw UsageError("--type: expected " + names + ", got \"" + std::string(text) + "\"");
+    throw UsageError("--type: expected " + voxelTypeNames("|") + ", got \"" + std::string(text) + "\"");
 }
 
 std::array<std::int32_t, 3> parseDims(std::string_view whole)
