@@ -11,6 +11,8 @@
 
 #include "volume/GzipStream.h"
 
+#include "support/ZlibReference.h"
+
 #include <zlib.h>
 
 #include <cstdint>
@@ -20,48 +22,6 @@
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-Bytes pack(const std::uint8_t* data, std::size_t size, int bits, int level)
-{
-    z_stream s{};
-    if (deflateInit2(&s, level, Z_DEFLATED, bits, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-        return {};
-    Bytes out(deflateBound(&s, size) + 32);
-    s.next_in = const_cast<std::uint8_t*>(data);
-    s.avail_in = static_cast<uInt>(size);
-    s.next_out = out.data();
-    s.avail_out = static_cast<uInt>(out.size());
-    deflate(&s, Z_FINISH);
-    out.resize(s.total_out);
-    deflateEnd(&s);
-    return out;
-}
-
-// Sequential inflate: every gzip member in turn, up to the first damage.
-Bytes inflateAll(const Bytes& packed, bool zlib)
-{
-    Bytes out;
-    z_stream s{};
-    inflateInit2(&s, zlib ? 15 : 31);
-    s.next_in = const_cast<std::uint8_t*>(packed.data());
-    s.avail_in = static_cast<uInt>(packed.size());
-    std::uint8_t buffer[16384];
-    for (;;) {
-        s.next_out = buffer;
-        s.avail_out = sizeof buffer;
-        const int ret = inflate(&s, Z_NO_FLUSH);
-        out.insert(out.end(), buffer, buffer + (sizeof buffer - s.avail_out));
-        if (ret == Z_STREAM_END && !zlib && s.avail_in >= 3 && s.next_in[0] == 0x1F && s.next_in[1] == 0x8B &&
-            s.next_in[2] == 8) {
-            inflateReset(&s);
-            continue;
-        }
-        if (ret != Z_OK || (out.size() > (std::size_t{64} << 20)))
-            break;
-    }
-    inflateEnd(&s);
-    return out;
-}
 
 } // namespace
 
@@ -85,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::size_t members = zlib ? 1 : 1 + ((data[0] >> 4) & 3);
         const std::size_t step = plain.size() / members + 1;
         for (std::size_t at = 0; at < plain.size(); at += step) {
-            const Bytes part = pack(plain.data() + at, std::min(step, plain.size() - at), zlib ? 15 : 31, level * 3);
+            const Bytes part = deflateWith({plain.data() + at, std::min(step, plain.size() - at)}, zlib ? 15 : 31,
+                                           level * 3, Z_DEFAULT_STRATEGY);
             packed.insert(packed.end(), part.begin(), part.end());
         }
         if (damageAt < packed.size() && (data[0] & 64))
@@ -95,13 +56,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
         packed.assign(data + 1, data + size);
     }
-    const Bytes expected = inflateAll(packed, zlib);
+    const GzipWrapper wrapper = zlib ? GzipWrapper::Zlib : GzipWrapper::Gzip;
+    const Bytes expected = sequentialInflate(packed, wrapper, std::size_t{64} << 20);
     if (expected.size() >= (std::size_t{64} << 20))
         return 0; // the reference stopped counting
     auto source = std::make_shared<MemoryByteSource>(packed.data(), packed.size());
     try {
         const GzipStream stream(source, 0, static_cast<std::int64_t>(packed.size()),
-                                zlib ? GzipWrapper::Zlib : GzipWrapper::Gzip, {}, 65536, 1.0);
+                                wrapper, {}, 65536, 1.0);
         if (stream.size() != static_cast<std::int64_t>(expected.size()))
             __builtin_trap();
         // Reads at positions spread over the data, the end and beyond.

@@ -387,14 +387,26 @@ Cases = [
     ("etopo60", "netCDF", "ferret-datasets", Ferret + "etopo60.cdf", read_netcdf_fixed("ROSE"), None),
 ]
 
-# Converted cases: (name, kind, from case, builder(voxels) -> (bytes, Layout)).
+# Converted cases, in the order they are defined: (name, kind, from case,
+# builder(voxels) -> (bytes, Layout)).
+Conversions = []
 
 
+def conversion(name, kind, source):
+    """Registers the decorated builder as the converted case name."""
+    def register(convert):
+        Conversions.append((name, kind, source, convert))
+        return convert
+    return register
+
+
+@conversion("pgm16-mr", "PGM 16-bit", "dicom-mr")
 def conv_pgm16(v):
     img = v[0, 0]
     return make_pgm(img, 65535), Layout([img.shape[1], img.shape[0], 1], 1, ">u2", None)
 
 
+@conversion("pgm8-etopo", "PGM 8-bit", "etopo40")
 def conv_pgm8(v):
     img = v[0, 0]
     lo, hi = float(np.nanmin(img)), float(np.nanmax(img))
@@ -402,74 +414,70 @@ def conv_pgm8(v):
     return make_pgm(img, 255), Layout([img.shape[1], img.shape[0], 1], 1, "u1", None)
 
 
+@conversion("tiff-dwi-s0", "TIFF", "dwi-s0")
 def conv_tiff_le(v):
     pages = v[0].astype("<u2")
     return make_tiff(pages, "<u2"), Layout([pages.shape[2], pages.shape[1], pages.shape[0]], 1, "<u2", 8)
 
 
+@conversion("tiff-etopo", "TIFF big-endian", "etopo20")
 def conv_tiff_be(v):
     pages = v[:, 0].astype(">f4")
     return make_tiff(pages, ">f4"), Layout([pages.shape[2], pages.shape[1], pages.shape[0]], 1, ">f4", 8)
 
 
+@conversion("nrrd-ascm", "NRRD", "dwi-ascm")
 def conv_nrrd(v):
     return make_nrrd(v[0], ">f4"), Layout(v.shape[:0:-1], 1, ">f4", None)
 
 
+@conversion("mha-example4d", "MetaImage", "nifti-example4d")
 def conv_mha(v):
     return make_mha(v[1], "<i2"), Layout(v.shape[:0:-1], 1, "<i2", None)
 
 
+@conversion("mrc-piesno", "MRC map", "dwi-piesno")
 def conv_mrc(v):
     return make_mrc(v[0]), Layout(v.shape[:0:-1], 1, "<f4", 1024)
 
 
+@conversion("npy-anatomical-be", "NumPy big-endian", "nifti-anatomical")
 def conv_npy_be(v):
     return make_npy(v[0].astype(">f4")), None
 
 
+@conversion("raw-u8-reoriented", "raw u8", "nifti-reoriented")
 def conv_raw_u8(v):
     vol = v[0].astype(np.float64)
     vol = np.round((vol - vol.min()) / (vol.max() - vol.min()) * 255.0).astype("u1")
     return write_raw(vol, "u1"), Layout(v.shape[:0:-1], 1, "u1", 0)
 
 
+@conversion("raw-u32-mosaic", "raw u32", "dicom-mosaic")
 def conv_raw_u32_top(v):
     # Counts near the top of an unsigned 32-bit range (an offset detector).
     vol = v.astype(np.int64) - int(v.min()) + 3000000000
     return write_raw(vol, "<u4"), Layout(v.shape[:0:-1], v.shape[0], "<u4", 0)
 
 
+@conversion("raw-f64-aniso", "raw f64 header+footer", "dwi-aniso")
 def conv_raw_f64_header_footer(v):
     header = b"RAWDUMP 1.0\n" + b"\0" * (4096 - 12)
     footer = b"END OF DATA\n" + bytes(range(256)) * 3
     return write_raw(v, ">f8", header, footer), Layout(v.shape[:0:-1], v.shape[0], ">f8", 4096)
 
 
+@conversion("raw-i8-functional", "raw i8", "nifti-functional")
 def conv_raw_i8(v):
     vol = np.clip(np.round(v.astype(np.float64) / 8.0), -128, 127).astype("i1")
     return write_raw(vol, "i1"), Layout(v.shape[:0:-1], v.shape[0], "i1", 0)
 
 
+@conversion("raw-i32-afni", "raw i32 big-endian", "afni-scaled")
 def conv_raw_i32_be(v):
     return write_raw(v, ">i4"), Layout(v.shape[:0:-1], v.shape[0], ">i4", 0)
 
 
-Conversions = [
-    ("pgm16-mr", "PGM 16-bit", "dicom-mr", conv_pgm16),
-    ("pgm8-etopo", "PGM 8-bit", "etopo40", conv_pgm8),
-    ("tiff-dwi-s0", "TIFF", "dwi-s0", conv_tiff_le),
-    ("tiff-etopo", "TIFF big-endian", "etopo20", conv_tiff_be),
-    ("nrrd-ascm", "NRRD", "dwi-ascm", conv_nrrd),
-    ("mha-example4d", "MetaImage", "nifti-example4d", conv_mha),
-    ("mrc-piesno", "MRC map", "dwi-piesno", conv_mrc),
-    ("npy-anatomical-be", "NumPy big-endian", "nifti-anatomical", conv_npy_be),
-    ("raw-u8-reoriented", "raw u8", "nifti-reoriented", conv_raw_u8),
-    ("raw-u32-mosaic", "raw u32", "dicom-mosaic", conv_raw_u32_top),
-    ("raw-f64-aniso", "raw f64 header+footer", "dwi-aniso", conv_raw_f64_header_footer),
-    ("raw-i8-functional", "raw i8", "nifti-functional", conv_raw_i8),
-    ("raw-i32-afni", "raw i32 big-endian", "afni-scaled", conv_raw_i32_be),
-]
 
 # SHA-256 of every case's bytes ("tools/field_corpus.py checksums" prints them).
 Checksums = {

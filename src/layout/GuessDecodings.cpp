@@ -17,38 +17,30 @@ namespace GuessDetail
 namespace
 {
 
-// A float reading with more than this share of insane values is rated 0 at
-// once: it is what the bits of integers mostly are as floats.
-constexpr double MostlyNaN = 0.9;
-// Each share of insane values that is no NaN in the file costs three times
-// its share of the smoothness: a wrong order makes many, a right one none.
-constexpr double WeirdPenalty = 3.0;
-// Decodings at least this share of the best quick rating are rated again
-// from the whole chunks; the others are noise already in the quick one.
-constexpr double SecondLookShare = 0.7;
-// Signed against unsigned is worth telling only for readings this close to
-// the best one.
-constexpr double SignLookShare = 0.85;
-// The reading that the wrap-around test rules out (decisive), or that is
-// only the lesser preference (a nudge).
-constexpr double WrongSignWraps = 0.8;
-constexpr double WrongSignByPreference = 0.95;
-// Values spread this much wider in one reading than in the other are one
-// compact range read the wrong way.
-constexpr double CompactFactor = 1.5;
-// A narrower reading at least this smooth, and within NarrowerMargin of a
+// Step 1's tuning, each value with its reason beside it.
+constexpr double MostlyNaN = 0.9; // a float reading with more than this share of insane values is rated 0 at
+                                  // once: it is what the bits of integers mostly are as floats
+constexpr double WeirdPenalty = 3.0; // each share of insane values that is no NaN in the file costs three times its
+                                     // share of the smoothness: a wrong order makes many, a right one none
+constexpr double SecondLookShare = 0.7; // decodings this near the best quick rating are rated again from the whole
+                                        // chunks; the others are noise already in the quick one
+constexpr double SignLookShare = 0.85; // signed against unsigned is worth telling only this close to the best
+constexpr double WrongSignWraps = 0.8; // the reading that the wrap-around test rules out (decisive)
+constexpr double WrongSignByPreference = 0.95; // the reading that is only the lesser preference (a nudge)
+constexpr double CompactFactor = 1.5; // values spread this much wider in one reading than in the other are one
+                                      // compact range read the wrong way
+// A narrower reading at least NarrowerSmooth, and within NarrowerMargin of a
 // wider one, means the wider reading pairs neighbours into one value.
 constexpr double NarrowerSmooth = 0.2;
 constexpr double NarrowerMargin = 0.1;
-constexpr double WiderThanData = 0.6;
+constexpr double WiderThanData = 0.6; // what the wider reading keeps of its score then
 // Float bits read as integers are smooth too: a float reading of the same
-// bytes at least this smooth and this share as smooth wins.
+// bytes at least SaneFloatSmooth and SaneFloatShare as smooth wins.
 constexpr double SaneFloatSmooth = 0.3;
 constexpr double SaneFloatShare = 0.8;
-constexpr double FloatBitsAsInteger = 0.5;
-// Per binary order of magnitude above the least of the same width: the
-// tie-break between byte orders when a byte is always zero.
-constexpr double MagnitudePenalty = 0.004;
+constexpr double FloatBitsAsInteger = 0.5; // what the integer reading keeps of its score then
+constexpr double MagnitudePenalty = 0.004; // per binary order of magnitude above the least of the same width: the
+                                           // tie-break between byte orders when a byte is always zero
 
 // Signed or unsigned: +2 / -2 when the other reading wraps around where the
 // values are continuous (noise about a wrap-around point makes that reading

@@ -44,6 +44,8 @@ struct RatingSums
     double nearSum = 0.0, nearCount = 0.0; // neighbours within a part
     double farSum = 0.0, farCount = 0.0; // values half the sample apart
     double mean = 0.0, deviation = 0.0; // mean absolute deviation (wanted only)
+
+    bool operator==(const RatingSums&) const = default; // bit for bit (a NaN equals nothing)
 };
 RatingSums ratingSums(double* v, double* w, const std::size_t* from, std::size_t parts, bool wantSpread);
 

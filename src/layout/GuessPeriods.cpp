@@ -9,25 +9,19 @@ namespace GuessDetail
 namespace
 {
 
-// A peak of the coarse table counts when its evidence comes this near the
-// period test's bar (the dense differences decide then).
-constexpr double CoarseSlack = 0.1;
-// A multiple of a period with at least this evidence, and at least half a
-// multiple's, is that period again.
-constexpr double HarmonicEvidence = 0.35;
-// A lag's coarse or dense mean needs this many pairs of values.
-constexpr double MinPairs = 16.0;
-// Differences are clipped at this many times their upper quartile: a few
-// times the noise, far below an edge between tissues.
-constexpr double ClipScales = 6.0;
-// Rows compared with the rows at every lag, per block.
-constexpr std::int64_t BaseRows = 32;
-// Tall slices: heights tried at most, rows compared per lag, voxels of each.
-constexpr std::size_t TallHeights = 4;
-constexpr std::int64_t TallPositions = 32;
-constexpr std::int64_t TallColumns = 24;
-// Peaks of the coarse table looked at for a fundamental period.
-constexpr std::size_t MaxPeaks = 256;
+// Steps 2 and 3's tuning, each value with its reason beside it.
+constexpr double CoarseSlack = 0.1; // a peak of the coarse table counts when its evidence comes this near the
+                                    // period test's bar (the dense differences decide then)
+constexpr double HarmonicEvidence = 0.35; // a multiple of a period with at least this evidence, and at least half
+                                          // a multiple's, is that period again
+constexpr double MinPairs = 16.0; // pairs of values a lag's coarse or dense mean needs
+constexpr double ClipScales = 6.0; // differences are clipped at this many times their upper quartile: a few
+                                   // times the noise, far below an edge between tissues
+constexpr std::int64_t BaseRows = 32; // rows compared with the rows at every lag, per block
+constexpr std::size_t TallHeights = 4; // heights tried at most for tall slices
+constexpr std::int64_t TallPositions = 32; // rows of a tall slice compared per lag
+constexpr std::int64_t TallColumns = 24; // voxels of each such row
+constexpr std::size_t MaxPeaks = 256; // peaks of the coarse table looked at for a fundamental period
 
 } // namespace
 

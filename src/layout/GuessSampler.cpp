@@ -82,44 +82,42 @@ std::span<const std::uint8_t> Sampler::bytes(std::int64_t offset, std::int64_t c
 
 std::span<const std::uint8_t> Sampler::head(std::int64_t count)
 {
-    count = std::min({count, EdgeBytes, m_size});
-    if (count <= 0)
-        return {};
-    if (m_size <= WholeFileLimit && !m_blocks.empty()) {
-        const std::span<const std::uint8_t> whole = m_blocks.front().data();
-        return whole.first(std::min(whole.size(), static_cast<std::size_t>(count)));
-    }
-    if (count > m_headAsked) {
-        m_headAsked = count;
-        const std::span<const std::uint8_t> got = bytes(0, count);
-        m_head.assign(got.begin(), got.end());
-    }
-    return std::span<const std::uint8_t>(m_head).first(std::min(m_head.size(), static_cast<std::size_t>(count)));
+    return edge(m_head, false, count);
 }
 
 std::span<const std::uint8_t> Sampler::tail(std::int64_t count)
 {
+    return edge(m_tail, true, count);
+}
+
+std::span<const std::uint8_t> Sampler::edge(Edge& kept, bool atEnd, std::int64_t count)
+{
     count = std::min({count, EdgeBytes, m_size});
     if (count <= 0)
         return {};
+    std::span<const std::uint8_t> have;
     if (m_size <= WholeFileLimit && !m_blocks.empty()) {
-        const std::span<const std::uint8_t> whole = m_blocks.front().data();
-        return static_cast<std::int64_t>(whole.size()) == m_size ? whole.last(static_cast<std::size_t>(count))
-                                                                 : std::span<const std::uint8_t>{};
+        have = m_blocks.front().data();
+        // A short read of the whole file is its start, not its end.
+        if (atEnd && static_cast<std::int64_t>(have.size()) != m_size)
+            return {};
+    } else {
+        if (count > kept.asked) {
+            kept.asked = count;
+            const std::span<const std::uint8_t> got = bytes(atEnd ? m_size - count : 0, count);
+            // Fewer bytes than asked (the budget spent) are the start of the
+            // tail, not its end: none then.
+            if (atEnd && static_cast<std::int64_t>(got.size()) != count)
+                kept.bytes.clear();
+            else
+                kept.bytes.assign(got.begin(), got.end());
+        }
+        have = kept.bytes;
     }
-    if (count > m_tailAsked) {
-        m_tailAsked = count;
-        const std::span<const std::uint8_t> got = bytes(m_size - count, count);
-        // Fewer bytes than asked (the budget spent) are the start of the
-        // tail, not its end: none then.
-        if (static_cast<std::int64_t>(got.size()) == count)
-            m_tail.assign(got.begin(), got.end());
-        else
-            m_tail.clear();
-    }
-    return static_cast<std::int64_t>(m_tail.size()) >= count
-               ? std::span<const std::uint8_t>(m_tail).last(static_cast<std::size_t>(count))
-               : std::span<const std::uint8_t>{};
+    const auto n = static_cast<std::size_t>(count);
+    if (!atEnd)
+        return have.first(std::min(have.size(), n));
+    return have.size() >= n ? have.last(n) : std::span<const std::uint8_t>{};
 }
 
 void Sampler::keep(std::int64_t offset, std::int64_t count)

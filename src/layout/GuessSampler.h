@@ -79,17 +79,24 @@ public:
     std::span<const std::uint8_t> tail(std::int64_t count);
 
 private:
+    // The bytes kept of one end of the file, and how many were asked for.
+    struct Edge
+    {
+        std::vector<std::uint8_t> bytes;
+        std::int64_t asked = 0;
+    };
+
     void keep(std::int64_t offset, std::int64_t count);
+    // head (atEnd false) or tail (atEnd true).
+    std::span<const std::uint8_t> edge(Edge& kept, bool atEnd, std::int64_t count);
 
     const LayoutSource& m_source;
     std::int64_t m_size;
     std::int64_t m_used = 0;
     std::vector<Block> m_blocks;
     std::vector<std::uint8_t> m_scratch;
-    std::vector<std::uint8_t> m_head;
-    std::vector<std::uint8_t> m_tail;
-    std::int64_t m_headAsked = 0;
-    std::int64_t m_tailAsked = 0;
+    Edge m_head;
+    Edge m_tail;
     std::map<std::pair<std::int64_t, std::int64_t>, std::vector<std::uint8_t>> m_small;
 };
 

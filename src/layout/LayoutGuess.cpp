@@ -40,15 +40,12 @@ using namespace GuessDetail;
 // best (the name's type in each phase within the share of its best).
 constexpr double MinDecodingScore = 0.05;
 constexpr double CloseDecodingShare = 0.5;
-// Row lengths within this share of the strongest are tried.
-constexpr double CloseRowShare = 0.75;
-// Rows per slice whose evidence is this near the strongest stay in the
-// running: in thick slices, rows one slice apart are hardly more alike than
-// rows a slice and a row apart.
-constexpr double SliceCloseCall = 0.08;
-// Slice evidence of rows per slice that cannot be measured (square slices,
-// the name's): fair, as square slices are the most common.
-constexpr double UnmeasuredSlicePrior = 0.45;
+constexpr double CloseRowShare = 0.75; // row lengths within this share of the strongest are tried
+constexpr double SliceCloseCall = 0.08; // rows per slice whose evidence is this near the strongest stay in the
+                                        // running: in thick slices, rows one slice apart are hardly more alike
+                                        // than rows a slice and a row apart
+constexpr double UnmeasuredSlicePrior = 0.45; // slice evidence of rows per slice that cannot be measured (square
+                                              // slices, the name's): fair, as square slices are the most common
 // One slice filling the file: fair without a slice period, poor against a
 // clear one (above 0.5).
 constexpr double SingleSlicePrior = 0.55;
@@ -57,16 +54,15 @@ constexpr double SingleSliceAgainstSlices = 0.3;
 // share of the best and at least MinVolumeScore.
 constexpr double VolumeLookShare = 0.6;
 constexpr double MinVolumeScore = 0.3;
-// Slices found in the kept blocks taller than this may be a taller slice
-// seen short (the blocks show slices up to MaxSliceRows rows).
-constexpr std::int64_t TallSliceLook = 3 * MaxSliceRows / 4;
+constexpr std::int64_t TallSliceLook = 3 * MaxSliceRows / 4; // slices found in the kept blocks taller than this
+                                                              // may be a taller slice seen short (the blocks
+                                                              // show slices up to MaxSliceRows rows)
 // A long period is looked at as up to MaxRowsInPeriod rows of a shorter
 // one with at least this evidence.
 constexpr std::int64_t MaxRowsInPeriod = 16;
 constexpr double ClearShorterRow = 0.35;
-// Row lengths within the found length / LongRowSlack of it are tried where
-// they divide the file's voxels.
-constexpr std::int64_t LongRowSlack = 512;
+constexpr std::int64_t LongRowSlack = 512; // row lengths within the found length / LongRowSlack of it are tried
+                                           // where they divide the file's voxels
 // Frames told by sharp edges between them: up to this many, with at least
 // this evidence.
 constexpr std::int64_t MaxEdgeFrames = 4;
@@ -77,8 +73,7 @@ constexpr double MinFrameEvidence = 0.5;
 constexpr std::size_t ManyVolumesLooks = 3;
 constexpr std::size_t ManyVolumeCounts = 24;
 constexpr std::size_t FewVolumeCounts = 3;
-// A candidate whose slices line up into volumes scores this much more.
-constexpr double VolumesLineUp = 1.03;
+constexpr double VolumesLineUp = 1.03; // a candidate whose slices line up into volumes scores this much more
 // Evidence worth naming in the reason, and the smoothness that is.
 constexpr double ReasonEvidence = 0.3;
 constexpr double SmoothReason = 0.5;

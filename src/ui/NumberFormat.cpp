@@ -20,9 +20,9 @@ constexpr int MaxDecimals = 20;
 constexpr double ExponentFormFrom = 1e18;
 // C's "%E" without a precision writes six decimals.
 constexpr int ExponentDecimals = 6;
-constexpr int ReadoutIndexWidth = 4;
-constexpr int NumberFieldWidth = 10;
-constexpr int IntensityLabelDecimals = 2;
+constexpr int ReadoutIndexWidth = 4; // the readout's indices as "%4d": the largest shown dimension's end at 9999
+constexpr int NumberFieldWidth = 10; // the readout's and the intensity label's numbers as "%10..." fields
+constexpr int IntensityLabelDecimals = 2; // the intensity label's range as "%10.2f"
 
 constexpr std::int32_t Int32Min = std::numeric_limits<std::int32_t>::min();
 constexpr std::int32_t Int32Max = std::numeric_limits<std::int32_t>::max();

@@ -4,9 +4,21 @@
 
 #include <cmath>
 #include <cstdint>
+#include <iomanip>
 #include <limits>
+#include <ostream>
 #include <string>
 #include <vector>
+
+namespace GuessDetail
+{
+// Shown where a variant's sums differ from the plain ones.
+void PrintTo(const RatingSums& s, std::ostream* os)
+{
+    *os << std::setprecision(17) << "values " << s.values << ", near " << s.nearSum << " / " << s.nearCount
+        << ", far " << s.farSum << " / " << s.farCount << ", mean " << s.mean << ", deviation " << s.deviation;
+}
+} // namespace GuessDetail
 
 namespace
 {
@@ -137,13 +149,7 @@ TEST_P(GuessKernelVariant, RatingSumsEqualThePlainSums)
             EXPECT_NEAR(r.deviation, deviation / static_cast<double>(n), 1e-9 * r.deviation);
             return;
         }
-        EXPECT_EQ(r.values, plain.values);
-        EXPECT_EQ(r.nearSum, plain.nearSum);
-        EXPECT_EQ(r.nearCount, plain.nearCount);
-        EXPECT_EQ(r.farSum, plain.farSum);
-        EXPECT_EQ(r.farCount, plain.farCount);
-        EXPECT_EQ(r.mean, plain.mean);
-        EXPECT_EQ(r.deviation, plain.deviation);
+        EXPECT_EQ(r, plain);
     });
 }
 

@@ -13,10 +13,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -25,17 +27,27 @@ namespace
 
 using namespace GuessDetail;
 
-// A phantom file and the guesser's sample of it.
+// The phantom's voxels of layout between the bytes before and after them.
+std::vector<std::uint8_t> voxelsBetween(std::vector<std::uint8_t> before, const VolumeLayout& layout,
+                                        const std::vector<std::uint8_t>& after = {})
+{
+    phantom::Spec spec;
+    spec.layout = layout;
+    const std::vector<std::uint8_t> voxels = phantom::make(spec);
+    before.insert(before.end(), voxels.begin(), voxels.end());
+    before.insert(before.end(), after.begin(), after.end());
+    return before;
+}
+
+// A file in memory and the guesser's sample of it.
 struct Sampled
 {
-    explicit Sampled(const VolumeLayout& layout)
+    explicit Sampled(std::vector<std::uint8_t> file) : bytes(std::move(file))
     {
-        phantom::Spec spec;
-        spec.layout = layout;
-        bytes = phantom::make(spec);
         source = std::make_unique<MemoryLayoutSource>(bytes.data(), bytes.size());
         sampler = std::make_unique<Sampler>(*source);
     }
+    explicit Sampled(const VolumeLayout& layout) : Sampled(voxelsBetween({}, layout)) {}
     std::vector<std::uint8_t> bytes;
     std::unique_ptr<MemoryLayoutSource> source;
     std::unique_ptr<Sampler> sampler;
@@ -49,6 +61,60 @@ Decoding decodingOf(TVoxelDataType type, TByteOrder order, int phase)
     d.width = voxelTypeInfo(type)->bytes;
     d.phase = phase;
     return d;
+}
+
+// A file of size bytes of a pattern that tells every offset from its
+// neighbours, made as it is read.
+class PatternSource final : public LayoutSource
+{
+public:
+    explicit PatternSource(std::int64_t size) : m_size(size) {}
+    static std::uint8_t byteAt(std::int64_t at) { return static_cast<std::uint8_t>(at * 7 + at / 251); }
+    std::int64_t size() const override { return m_size; }
+    std::size_t readAt(std::int64_t offset, std::uint8_t* dest, std::size_t count) const override
+    {
+        const auto n = static_cast<std::size_t>(std::clamp<std::int64_t>(m_size - offset, 0, static_cast<std::int64_t>(count)));
+        for (std::size_t i = 0; i < n; ++i)
+            dest[i] = byteAt(offset + static_cast<std::int64_t>(i));
+        return n;
+    }
+
+private:
+    std::int64_t m_size;
+};
+
+// bytes are the count bytes of a PatternSource at from.
+bool arePatternAt(std::span<const std::uint8_t> bytes, std::int64_t from, std::int64_t count)
+{
+    if (static_cast<std::int64_t>(bytes.size()) != count)
+        return false;
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        if (bytes[i] != PatternSource::byteAt(from + static_cast<std::int64_t>(i)))
+            return false;
+    return true;
+}
+
+// The sampler's ends of a file kept whole and of one read in blocks, asked
+// for more and then for fewer bytes; once the budget is spent, fewer of the
+// first bytes and none of the last (bytes short of the end are no tail).
+TEST(GuessSteps, SamplerGivesTheEndsOfTheFile)
+{
+    for (const std::int64_t size : {std::int64_t{5000}, WholeFileLimit + 3 * EdgeBytes + 5}) {
+        const PatternSource source(size);
+        Sampler sampler(source);
+        for (const std::int64_t count : {std::int64_t{100}, EdgeBytes + 1, std::int64_t{10}}) {
+            const std::int64_t n = std::min({count, EdgeBytes, size});
+            EXPECT_TRUE(arePatternAt(sampler.head(count), 0, n)) << size << ", " << count;
+            EXPECT_TRUE(arePatternAt(sampler.tail(count), size - n, n)) << size << ", " << count;
+        }
+    }
+    const PatternSource large(2 * GuessSampleLimit);
+    Sampler sampler(large);
+    const std::int64_t left = 50;
+    const std::int64_t spend = GuessSampleLimit - 2 * BlockBytes - left;
+    ASSERT_EQ(static_cast<std::int64_t>(sampler.bytes(GuessSampleLimit, spend).size()), spend);
+    EXPECT_TRUE(arePatternAt(sampler.head(100), 0, left));
+    EXPECT_TRUE(sampler.tail(100).empty());
 }
 
 // Step 1: the best decoding is the file's type and order, at the phase its
@@ -147,20 +213,13 @@ TEST(GuessSteps, DataStartAndEndAreWhereTheBytesStopDecodingLikeTheData)
     const VolumeLayout body = layoutOf({64, 64, 16}, vdtInt16, boLittleEndian, 0);
     const std::int64_t dataBytes = layoutDataBytes(body);
     for (const std::int64_t header : {std::int64_t{6301}, std::int64_t{69120}, std::int64_t{350001}}) {
-        std::vector<std::uint8_t> file = textLines(static_cast<std::size_t>(header));
-        phantom::Spec spec;
-        spec.layout = body;
-        const std::vector<std::uint8_t> voxels = phantom::make(spec);
-        file.insert(file.end(), voxels.begin(), voxels.end());
-        const std::vector<std::uint8_t> trailer = textLines(700);
-        file.insert(file.end(), trailer.begin(), trailer.end());
-        const MemoryLayoutSource source(file.data(), file.size());
-        Sampler sampler(source);
-        const DataStart start = findDataStart(sampler, decodingOf(vdtInt16, boLittleEndian, static_cast<int>(header % 2)));
+        const Sampled file(voxelsBetween(textLines(static_cast<std::size_t>(header)), body, textLines(700)));
+        const DataStart start =
+            findDataStart(*file.sampler, decodingOf(vdtInt16, boLittleEndian, static_cast<int>(header % 2)));
         EXPECT_LE(std::llabs(start.offset - header), start.precision) << header << ": " << start.offset;
         EXPECT_LE(std::llabs(start.end - (header + dataBytes)), start.precision) << header << ": " << start.end;
         // The whole guess lists exactly this layout first.
-        const std::vector<LayoutCandidate> guesses = guessLayout(source, "case.bin", 3);
+        const std::vector<LayoutCandidate> guesses = guessLayout(*file.source, "case.bin", 3);
         ASSERT_FALSE(guesses.empty());
         VolumeLayout want = body;
         want.headerBytes = header;
@@ -172,59 +231,47 @@ TEST(GuessSteps, PaddingIsTheRunOfAValueTheVoxelsNeverTake)
 {
     // A 2880-byte block of text padded with spaces, UInt-16 voxels well
     // above zero, zeros to the next block.
-    std::vector<std::uint8_t> file = textLines(2000);
-    file.resize(2880, ' ');
-    phantom::Spec spec;
-    spec.layout = layoutOf({100, 50, 1}, vdtUInt16, boBigEndian, 0);
-    const std::vector<std::uint8_t> voxels = phantom::make(spec);
-    file.insert(file.end(), voxels.begin(), voxels.end());
-    file.resize((file.size() + 2879) / 2880 * 2880, 0);
-    const MemoryLayoutSource source(file.data(), file.size());
-    Sampler sampler(source);
-    const DataStart start = findDataStart(sampler, decodingOf(vdtUInt16, boBigEndian, 0));
+    const VolumeLayout l = layoutOf({100, 50, 1}, vdtUInt16, boBigEndian, 0);
+    std::vector<std::uint8_t> text = textLines(2000);
+    text.resize(2880, ' ');
+    std::vector<std::uint8_t> blocks = voxelsBetween(std::move(text), l);
+    blocks.resize((blocks.size() + 2879) / 2880 * 2880, 0);
+    const Sampled padded(std::move(blocks));
+    const DataStart start = findDataStart(*padded.sampler, decodingOf(vdtUInt16, boBigEndian, 0));
     EXPECT_EQ(start.afterPadding, 2880);
     EXPECT_EQ(start.endBeforePadding, 2880 + 10000);
-    EXPECT_EQ(start.end, static_cast<std::int64_t>(file.size()));
+    EXPECT_EQ(start.end, static_cast<std::int64_t>(padded.bytes.size()));
     EXPECT_LE(start.offset, 2000 + start.precision);
 
     // Zeros the voxels do take (an empty background) are no padding.
-    std::vector<std::uint8_t> background(voxels.begin(), voxels.end());
+    std::vector<std::uint8_t> background = voxelsBetween({}, l);
     std::fill(background.begin(), background.begin() + 3000, 0);
     background.resize(background.size() + 4000, 0);
-    const MemoryLayoutSource bare(background.data(), background.size());
-    Sampler bareSampler(bare);
-    const DataStart none = findDataStart(bareSampler, decodingOf(vdtUInt16, boBigEndian, 0));
-    EXPECT_EQ(none.endBeforePadding, static_cast<std::int64_t>(background.size()));
+    const Sampled bare(std::move(background));
+    const DataStart none = findDataStart(*bare.sampler, decodingOf(vdtUInt16, boBigEndian, 0));
+    EXPECT_EQ(none.endBeforePadding, static_cast<std::int64_t>(bare.bytes.size()));
 }
 
 // A short magic line in a block of zeros, and a final record of text after
 // Float-64 voxels: the bytes of text read as values no volume holds.
 TEST(GuessSteps, AFewBytesOfTextBoundFloatVoxelsExactly)
 {
-    std::vector<std::uint8_t> file(4096, 0);
+    std::vector<std::uint8_t> head(4096, 0);
     const std::string magic = "DUMP 1.0\n";
-    std::copy(magic.begin(), magic.end(), file.begin());
-    phantom::Spec spec;
-    spec.layout = layoutOf({40, 30, 12}, vdtFloat64, boBigEndian, 0);
-    const std::vector<std::uint8_t> voxels = phantom::make(spec);
-    file.insert(file.end(), voxels.begin(), voxels.end());
-    const std::vector<std::uint8_t> last = textLines(100);
-    file.insert(file.end(), last.begin(), last.end());
-    const MemoryLayoutSource source(file.data(), file.size());
-    Sampler sampler(source);
-    const DataStart start = findDataStart(sampler, decodingOf(vdtFloat64, boBigEndian, 0));
+    std::copy(magic.begin(), magic.end(), head.begin());
+    const VolumeLayout l = layoutOf({40, 30, 12}, vdtFloat64, boBigEndian, 0);
+    const Sampled file(voxelsBetween(std::move(head), l, textLines(100)));
+    const DataStart start = findDataStart(*file.sampler, decodingOf(vdtFloat64, boBigEndian, 0));
     EXPECT_GT(start.offset, 0);
     EXPECT_LE(start.offset, 4096);
-    EXPECT_EQ(start.end, 4096 + static_cast<std::int64_t>(voxels.size()));
+    EXPECT_EQ(start.end, 4096 + layoutDataBytes(l));
 }
 
 // A directory of 12-byte entries after the voxels (tag, type, count,
 // value): small numbers, smooth enough, but repeating entry by entry.
 TEST(GuessSteps, RecordsAfterTheVoxelsAreTrailingBytes)
 {
-    phantom::Spec spec;
-    spec.layout = layoutOf({64, 64, 4}, vdtUInt16, boLittleEndian, 0);
-    std::vector<std::uint8_t> file = phantom::make(spec);
+    std::vector<std::uint8_t> file = voxelsBetween({}, layoutOf({64, 64, 4}, vdtUInt16, boLittleEndian, 0));
     const auto dataEnd = static_cast<std::int64_t>(file.size());
     const auto put = [&](std::uint32_t v, int bytes) {
         for (int b = 0; b < bytes; ++b)
@@ -238,31 +285,27 @@ TEST(GuessSteps, RecordsAfterTheVoxelsAreTrailingBytes)
         put(tag * 7 % 64, 4);
     }
     put(0, 4);
-    const MemoryLayoutSource source(file.data(), file.size());
-    Sampler sampler(source);
-    const DataStart start = findDataStart(sampler, decodingOf(vdtUInt16, boLittleEndian, 0));
+    const Sampled records(std::move(file));
+    const DataStart start = findDataStart(*records.sampler, decodingOf(vdtUInt16, boLittleEndian, 0));
     // Records begin mid-window: seen to a window more than text is.
     EXPECT_LE(std::llabs(start.end - dataEnd), 2 * start.precision) << start.end;
-    EXPECT_LT(start.end, static_cast<std::int64_t>(file.size()));
+    EXPECT_LT(start.end, static_cast<std::int64_t>(records.bytes.size()));
 }
 
 TEST(GuessSteps, NanRowsAreVoxelsNotAHeader)
 {
     const VolumeLayout l = layoutOf({192, 192, 1}, vdtFloat32, boLittleEndian, 0);
-    phantom::Spec spec;
-    spec.layout = l;
-    std::vector<std::uint8_t> file = phantom::make(spec);
+    std::vector<std::uint8_t> file = voxelsBetween({}, l);
     const float nan = std::numeric_limits<float>::quiet_NaN();
     for (std::size_t row = 0; row < 192; ++row)
         for (std::size_t x = 0; x < 192; ++x)
             if (row < 12 || row >= 180 || x < 6 || x >= 186)
                 std::memcpy(file.data() + (row * 192 + x) * 4, &nan, 4);
-    const MemoryLayoutSource source(file.data(), file.size());
-    Sampler sampler(source);
-    const DataStart start = findDataStart(sampler, decodingOf(vdtFloat32, boLittleEndian, 0));
+    const Sampled bordered(std::move(file));
+    const DataStart start = findDataStart(*bordered.sampler, decodingOf(vdtFloat32, boLittleEndian, 0));
     EXPECT_EQ(start.offset, 0);
-    EXPECT_EQ(start.end, static_cast<std::int64_t>(file.size()));
-    const std::vector<LayoutCandidate> guesses = guessLayout(source, "case.bin", 3);
+    EXPECT_EQ(start.end, static_cast<std::int64_t>(bordered.bytes.size()));
+    const std::vector<LayoutCandidate> guesses = guessLayout(*bordered.source, "case.bin", 3);
     ASSERT_FALSE(guesses.empty());
     EXPECT_EQ(guesses.front().layout, l) << guessLine(guesses.front());
 }
@@ -295,8 +338,6 @@ TEST(GuessSteps, UnitsArePlacedWhereTheBytesShowTheData)
     for (const Placement& p : placeUnits(2030, 100, d, start))
         EXPECT_EQ(p.header % 2, 1) << p.header;
 }
-
-// Step 5: two volumes of 16 slices are told from one volume of 32.
 
 // Step 5: two volumes of 16 slices are told from one volume of 32, and a
 // series of many short volumes is counted by its volume, not a multiple.

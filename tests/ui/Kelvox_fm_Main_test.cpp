@@ -1,6 +1,7 @@
 #include "ui/Kelvox_fm_Main.h"
 
 #include "support/MainWindowFixture.h"
+#include "support/ReadObservers.h"
 
 #include "layout/VolumeLayout.h"
 
@@ -1235,13 +1236,9 @@ TEST_F(MainWindow, FitShowsTheFourViewsWithoutScrollingAndFollowsTheAreaSize)
 // ---- Renders off the window's thread -------------------------------------
 
 // Slows every read of the renders down (or fails it) while installed.
-class SlowReads final : public FileReadObserver
+class SlowReads final : public InstalledReadObserver
 {
 public:
-    SlowReads() { TKelvoxDataMgr::SetReadObserver(this); }
-    ~SlowReads() { TKelvoxDataMgr::SetReadObserver(nullptr); }
-    SlowReads(const SlowReads&) = delete;
-    SlowReads& operator=(const SlowReads&) = delete;
     void beforeRead(std::int64_t, std::size_t) override
     {
         ++reads;

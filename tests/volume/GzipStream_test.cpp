@@ -2,6 +2,7 @@
 #include "volume/Kelvox_DataMgr.h"
 
 #include "support/TempDir.h"
+#include "support/ZlibReference.h"
 #include "support/VectorImage.h"
 
 #include <zlib.h>
@@ -37,48 +38,6 @@ Bytes volumeLike(std::size_t size, unsigned seed)
             b[i] = static_cast<std::uint8_t>((i % 512) / 3 + rng() % 4);
     }
     return b;
-}
-
-Bytes deflateWith(const Bytes& data, int windowBits, int level, int strategy)
-{
-    z_stream s{};
-    EXPECT_EQ(deflateInit2(&s, level, Z_DEFLATED, windowBits, 8, strategy), Z_OK);
-    Bytes out(deflateBound(&s, data.size()) + 64);
-    s.next_in = const_cast<Bytes::value_type*>(data.data());
-    s.avail_in = static_cast<uInt>(data.size());
-    s.next_out = out.data();
-    s.avail_out = static_cast<uInt>(out.size());
-    EXPECT_EQ(deflate(&s, Z_FINISH), Z_STREAM_END);
-    out.resize(s.total_out);
-    deflateEnd(&s);
-    return out;
-}
-
-// What zlib gives reading the stream start to end: every gzip member in
-// turn, up to the first damage.
-Bytes sequentialInflate(const Bytes& packed, GzipWrapper wrapper)
-{
-    Bytes out;
-    z_stream s{};
-    inflateInit2(&s, wrapper == GzipWrapper::Gzip ? 31 : 15);
-    s.next_in = const_cast<Bytes::value_type*>(packed.data());
-    s.avail_in = static_cast<uInt>(packed.size());
-    Bytes buffer(65536);
-    for (;;) {
-        s.next_out = buffer.data();
-        s.avail_out = static_cast<uInt>(buffer.size());
-        const int ret = inflate(&s, Z_NO_FLUSH);
-        out.insert(out.end(), buffer.data(), buffer.data() + (buffer.size() - s.avail_out));
-        if (ret == Z_STREAM_END && wrapper == GzipWrapper::Gzip && s.avail_in >= 3 && s.next_in[0] == 0x1F &&
-            s.next_in[1] == 0x8B && s.next_in[2] == 8) {
-            inflateReset(&s);
-            continue;
-        }
-        if (ret != Z_OK)
-            break;
-    }
-    inflateEnd(&s);
-    return out;
 }
 
 std::filesystem::path tempDir()

@@ -634,6 +634,20 @@ TEST_F(DataMgrTest, OpeningReplacesTheFileAndAFailureLeavesNone)
 
 // ---- colour rules -----------------------------------------------------------
 
+// One voxel of the given bytes rendered through the whole pipeline in view:
+// the pixel it shows.
+Rgb renderedVoxel(const std::vector<std::uint8_t>& bytes, TVoxelDataType type, TByteOrder order,
+                  std::int32_t intensityMin, std::int32_t intensityMax, TViewKind view = vkSlice)
+{
+    TempDir dir;
+    TKelvoxDataMgr mgr;
+    mgr.OpenFile(dir.write("v.raw", bytes));
+    mgr.SetParams(1, 1, 1, type, order, intensityMin, intensityMax);
+    VectorImage image;
+    mgr.RenderView(0, 0, view, image);
+    return image.at(0, 0);
+}
+
 struct GreyCase
 {
     std::int32_t intensityMin, intensityMax;
@@ -645,17 +659,13 @@ class GreyTable : public ::testing::TestWithParam<GreyCase>
 {
 };
 
-// One int32 voxel per case, rendered through the whole pipeline.
+// One int32 voxel per case.
 TEST_P(GreyTable, MapsValueToGreyLevel)
 {
     const GreyCase& c = GetParam();
-    TempDir dir;
-    TKelvoxDataMgr mgr;
-    mgr.OpenFile(dir.write("v.raw", bytesOf32({static_cast<std::uint32_t>(c.value)}, false)));
-    mgr.SetParams(1, 1, 1, vdtInt32, boLittleEndian, c.intensityMin, c.intensityMax);
-    VectorImage image;
-    mgr.RenderView(0, 0, vkSlice, image);
-    EXPECT_EQ(image.at(0, 0), grey(c.expected));
+    EXPECT_EQ(renderedVoxel(bytesOf32({static_cast<std::uint32_t>(c.value)}, false), vdtInt32, boLittleEndian,
+                            c.intensityMin, c.intensityMax),
+              grey(c.expected));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -689,15 +699,11 @@ class FloatColourTable : public ::testing::TestWithParam<FloatCase>
 TEST_P(FloatColourTable, PaintsNanRedInfinitiesClampedAndOverflowRed)
 {
     const FloatCase& c = GetParam();
-    TempDir dir;
-    TKelvoxDataMgr mgr;
-    mgr.OpenFile(dir.write("f.raw", bytesOfFloats({c.value}, true)));
-    mgr.SetParams(1, 1, 1, vdtFloat32, boBigEndian, c.intensityMin, c.intensityMax);
-    for (TViewKind view : {vkSlice, vkNextSlice, vkCrossSlice, vkOtherVolume}) {
-        VectorImage image;
-        mgr.RenderView(0, 0, view, image);
-        EXPECT_EQ(image.at(0, 0), c.expected) << "view " << int(view);
-    }
+    for (TViewKind view : {vkSlice, vkNextSlice, vkCrossSlice, vkOtherVolume})
+        EXPECT_EQ(renderedVoxel(bytesOfFloats({c.value}, true), vdtFloat32, boBigEndian, c.intensityMin,
+                                c.intensityMax, view),
+                  c.expected)
+            << "view " << int(view);
 }
 
 INSTANTIATE_TEST_SUITE_P(

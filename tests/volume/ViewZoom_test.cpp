@@ -1,6 +1,7 @@
 #include "volume/Kelvox_DataMgr.h"
 #include "volume/ViewZoom.h"
 
+#include "support/ReadObservers.h"
 #include "support/TempDir.h"
 #include "support/VectorImage.h"
 
@@ -12,23 +13,6 @@
 
 namespace
 {
-
-// Counts the reads and bytes asked of the file while installed.
-class CountingObserver final : public FileReadObserver
-{
-public:
-    CountingObserver() { TKelvoxDataMgr::SetReadObserver(this); }
-    ~CountingObserver() { TKelvoxDataMgr::SetReadObserver(nullptr); }
-    CountingObserver(const CountingObserver&) = delete;
-    CountingObserver& operator=(const CountingObserver&) = delete;
-    void beforeRead(std::int64_t, std::size_t bytes) override
-    {
-        ++reads;
-        this->bytes += bytes;
-    }
-    std::int64_t reads = 0;
-    std::int64_t bytes = 0;
-};
 
 // 37 x 29 x 11 voxels of random bytes with some NaN-like patterns, cut off
 // in the middle of slice 7 so that views at any step meet the file's end.
@@ -117,7 +101,7 @@ TEST(ZoomOutReads, OneReadPerShownRowOfAboutAKthOfTheBytes)
     mgr.OpenFile(path);
     mgr.SetParams(400, 300, 3, vdtFloat32, boLittleEndian, 0, 1);
     for (const std::int32_t k : {1, 4, 16}) {
-        CountingObserver counted;
+        CountingReads counted;
         VectorImage image;
         mgr.RenderView(0, 1, vkSlice, image, k);
         const std::int64_t rows = (300 + k - 1) / k;
@@ -128,7 +112,7 @@ TEST(ZoomOutReads, OneReadPerShownRowOfAboutAKthOfTheBytes)
         EXPECT_EQ(counted.bytes, k == 1 ? 400 * 300 * 4 : rows * rowBytes) << k;
         EXPECT_LE(counted.bytes, 400 * 300 * 4 / k + rowBytes) << k;
 
-        CountingObserver crossCounted;
+        CountingReads crossCounted;
         mgr.RenderView(0, 5, vkCrossSlice, image, k);
         EXPECT_EQ(crossCounted.reads, (3 + k - 1) / k) << k;
     }
@@ -141,7 +125,7 @@ TEST(ZoomOutReads, ASupersededRenderReadsNoFurtherAndShowsNothing)
     TKelvoxDataMgr mgr;
     mgr.OpenFile(path);
     mgr.SetParams(64, 64, 1, vdtByte, boLittleEndian, 0, 10);
-    CountingObserver counted;
+    CountingReads counted;
     int asked = 0;
     mgr.Superseded = [&] { return ++asked > 3; };
     VectorImage image;
