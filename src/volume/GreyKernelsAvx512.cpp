@@ -187,18 +187,28 @@ struct SingleWindow
     KELVOX_AVX512 __m512 t(__m512 v) const { return _mm512_mul_ps(_mm512_sub_ps(v, lo), scale); }
 };
 
-// Int-16 / UInt-16: two loads of 32 values, widened sixteen at a time.
-template <bool Range, bool Unsigned>
-struct Voxels16
+// What the voxels taken in single precision hold: the window, the byte
+// order and the caller's range of values V.
+template <typename V>
+struct SingleVoxels
 {
-    using Value = std::conditional_t<Unsigned, std::uint16_t, std::int16_t>;
-    static constexpr std::size_t Bytes = 2;
-    static constexpr bool MaySpecial = false;
-
+    using Value = V;
     SingleWindow window;
     bool big;
     Value* mn;
     Value* mx;
+};
+
+// Int-16 / UInt-16: two loads of 32 values, widened sixteen at a time.
+template <bool Range, bool Unsigned>
+struct Voxels16 : SingleVoxels<std::conditional_t<Unsigned, std::uint16_t, std::int16_t>>
+{
+    using typename Voxels16::SingleVoxels::Value;
+    using Voxels16::SingleVoxels::window, Voxels16::SingleVoxels::big, Voxels16::SingleVoxels::mn,
+        Voxels16::SingleVoxels::mx;
+    static constexpr std::size_t Bytes = 2;
+    static constexpr bool MaySpecial = false;
+
     __m512i low = _mm512_set1_epi16(static_cast<short>(Range ? *mn : 0));
     __m512i high = _mm512_set1_epi16(static_cast<short>(Range ? *mx : 0));
 
@@ -237,19 +247,22 @@ struct Voxels16
     }
 };
 
-// Int-32: sixteen values a load, converted to their nearest floats.
-template <bool Range>
-struct Voxels32
+// Int-32 (converted to their nearest floats) and Float-32: sixteen values a
+// load. The range is met in the lanes as integers or floats, kept in one
+// register kind. For floats min_ps(v, m) is "v < m ? v : m", NaN passing
+// by, lane by lane; only the sign of a zero extreme can differ from a scan
+// in order.
+template <bool Range, bool Float>
+struct Voxels32 : SingleVoxels<std::conditional_t<Float, float, std::int32_t>>
 {
+    using typename Voxels32::SingleVoxels::Value;
+    using Voxels32::SingleVoxels::window, Voxels32::SingleVoxels::big, Voxels32::SingleVoxels::mn,
+        Voxels32::SingleVoxels::mx;
     static constexpr std::size_t Bytes = 4;
-    static constexpr bool MaySpecial = false;
+    static constexpr bool MaySpecial = Float;
 
-    SingleWindow window;
-    bool big;
-    std::int32_t* mn;
-    std::int32_t* mx;
-    __m512i low = _mm512_set1_epi32(Range ? *mn : 0);
-    __m512i high = _mm512_set1_epi32(Range ? *mx : 0);
+    __m512i low = _mm512_set1_epi32(Range ? std::bit_cast<std::int32_t>(*mn) : 0);
+    __m512i high = _mm512_set1_epi32(Range ? std::bit_cast<std::int32_t>(*mx) : 0);
 
     KELVOX_AVX512 void block(const std::uint8_t* p, __m512* t)
     {
@@ -257,14 +270,23 @@ struct Voxels32
             __m512i x = _mm512_loadu_si512(p + 64 * k);
             if (big)
                 x = swapOrder<4>(x);
-            if constexpr (Range) {
-                low = _mm512_min_epi32(low, x);
-                high = _mm512_max_epi32(high, x);
+            if constexpr (Float) {
+                const __m512 v = _mm512_castsi512_ps(x);
+                if constexpr (Range) {
+                    low = _mm512_castps_si512(_mm512_min_ps(v, _mm512_castsi512_ps(low)));
+                    high = _mm512_castps_si512(_mm512_max_ps(v, _mm512_castsi512_ps(high)));
+                }
+                t[k] = window.t(v);
+            } else {
+                if constexpr (Range) {
+                    low = _mm512_min_epi32(low, x);
+                    high = _mm512_max_epi32(high, x);
+                }
+                t[k] = window.t(_mm512_cvtepi32_ps(x));
             }
-            t[k] = window.t(_mm512_cvtepi32_ps(x));
         }
     }
-    std::int32_t load(const std::uint8_t* p) const { return static_cast<std::int32_t>(load32(p, big)); }
+    Value load(const std::uint8_t* p) const { return std::bit_cast<Value>(load32(p, big)); }
     double value(const std::uint8_t* p) const { return static_cast<double>(static_cast<float>(load(p))); }
     void meet(const std::uint8_t* p)
     {
@@ -274,53 +296,14 @@ struct Voxels32
     KELVOX_AVX512 void finish()
     {
         if constexpr (Range) {
-            const std::int32_t l = _mm512_reduce_min_epi32(low), h = _mm512_reduce_max_epi32(high);
-            Rule::meet(l, *mn, *mx);
-            Rule::meet(h, *mn, *mx);
-        }
-    }
-};
-
-// Float-32: min_ps(v, m) is "v < m ? v : m", NaN passing by, lane by lane;
-// only the sign of a zero extreme can differ from a scan in order.
-template <bool Range>
-struct VoxelsF32
-{
-    static constexpr std::size_t Bytes = 4;
-    static constexpr bool MaySpecial = true;
-
-    SingleWindow window;
-    bool big;
-    float* mn;
-    float* mx;
-    __m512 low = _mm512_set1_ps(Range ? *mn : 0.0f);
-    __m512 high = _mm512_set1_ps(Range ? *mx : 0.0f);
-
-    KELVOX_AVX512 void block(const std::uint8_t* p, __m512* t)
-    {
-        for (int k = 0; k < 4; ++k) {
-            __m512i x = _mm512_loadu_si512(p + 64 * k);
-            if (big)
-                x = swapOrder<4>(x);
-            const __m512 v = _mm512_castsi512_ps(x);
-            if constexpr (Range) {
-                low = _mm512_min_ps(v, low);
-                high = _mm512_max_ps(v, high);
+            Value l, h;
+            if constexpr (Float) {
+                l = _mm512_reduce_min_ps(_mm512_castsi512_ps(low));
+                h = _mm512_reduce_max_ps(_mm512_castsi512_ps(high));
+            } else {
+                l = _mm512_reduce_min_epi32(low);
+                h = _mm512_reduce_max_epi32(high);
             }
-            t[k] = window.t(v);
-        }
-    }
-    float load(const std::uint8_t* p) const { return std::bit_cast<float>(load32(p, big)); }
-    double value(const std::uint8_t* p) const { return static_cast<double>(load(p)); }
-    void meet(const std::uint8_t* p)
-    {
-        if constexpr (Range)
-            Rule::meet(load(p), *mn, *mx);
-    }
-    KELVOX_AVX512 void finish()
-    {
-        if constexpr (Range) {
-            const float l = _mm512_reduce_min_ps(low), h = _mm512_reduce_max_ps(high);
             *mn = l < *mn ? l : *mn;
             *mx = h > *mx ? h : *mx;
         }
@@ -393,6 +376,10 @@ template <bool Range>
 using Int16Voxels = Voxels16<Range, false>;
 template <bool Range>
 using UInt16Voxels = Voxels16<Range, true>;
+template <bool Range>
+using Int32Voxels = Voxels32<Range, false>;
+template <bool Range>
+using Float32Voxels = Voxels32<Range, true>;
 
 } // namespace
 
@@ -450,16 +437,16 @@ KELVOX_AVX512 void pixelsFromInt32(const std::uint8_t* src, std::size_t n, bool 
                                    std::uint8_t* dst, std::int32_t* mn, std::int32_t* mx)
 {
     if (window.lo == 0.0)
-        return paintRanged<Voxels32, false>(mn && mx, src, n, window, dst, SingleWindow(window), bigEndian, mn, mx);
-    paintRanged<Voxels32, true>(mn && mx, src, n, window, dst, SingleWindow(window), bigEndian, mn, mx);
+        return paintRanged<Int32Voxels, false>(mn && mx, src, n, window, dst, SingleWindow(window), bigEndian, mn, mx);
+    paintRanged<Int32Voxels, true>(mn && mx, src, n, window, dst, SingleWindow(window), bigEndian, mn, mx);
 }
 
 KELVOX_AVX512 void pixelsFromFloat32(const std::uint8_t* src, std::size_t n, bool bigEndian, Window window,
                                      std::uint8_t* dst, float* mn, float* mx)
 {
     if (window.lo == 0.0)
-        return paintRanged<VoxelsF32, false>(mn && mx, src, n, window, dst, SingleWindow(window), bigEndian, mn, mx);
-    paintRanged<VoxelsF32, true>(mn && mx, src, n, window, dst, SingleWindow(window), bigEndian, mn, mx);
+        return paintRanged<Float32Voxels, false>(mn && mx, src, n, window, dst, SingleWindow(window), bigEndian, mn, mx);
+    paintRanged<Float32Voxels, true>(mn && mx, src, n, window, dst, SingleWindow(window), bigEndian, mn, mx);
 }
 
 KELVOX_AVX512 void pixelsFromFloat64(const std::uint8_t* src, std::size_t n, bool bigEndian, Window window,

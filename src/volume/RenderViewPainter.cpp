@@ -390,61 +390,64 @@ private:
 // of the values met, not folded into the start pair.
 constexpr float NoneMet = std::numeric_limits<float>::infinity();
 
-class Float64Painter final : public VoxelPainter
+// The painters whose range is that of the values met as floats: Float-64
+// and the types painted by their description.
+class FloatRangePainter : public VoxelPainter
 {
 public:
-    Float64Painter(bool big, Window window, bool takeRange)
-        : m_big(big), m_window(window), m_takeRange(takeRange)
-    {
-    }
-    void paint(const std::uint8_t* src, std::size_t n, std::uint8_t* dst) override
-    {
-        GreyKernels::pixelsFromFloat64(src, n, m_big, m_window, dst, m_takeRange ? &m_lo : nullptr,
-                                       m_takeRange ? &m_hi : nullptr);
-    }
-    void observe(ObservedRange& range, const DataRuns& dataRuns) const override
-    {
-        if (m_takeRange && m_lo <= m_hi)
-            takeFloatRange(range, m_lo, m_hi, vdtFloat64, m_big, dataRuns);
-    }
-
-private:
-    bool m_big;
-    Window m_window;
-    bool m_takeRange;
-    float m_lo = NoneMet, m_hi = -NoneMet;
-};
-
-// Any type through the loops of its description: Int-8, UInt-32, and
-// UInt-16 where the vector units give no quicker route.
-class ByRulePainter final : public VoxelPainter
-{
-public:
-    ByRulePainter(TVoxelDataType type, bool big, Window window, bool takeRange)
-        : m_type(type), m_big(big), m_window(window), m_takeRange(takeRange)
-    {
-    }
-    void paint(const std::uint8_t* src, std::size_t n, std::uint8_t* dst) override
-    {
-        paintThroughGrey(src, n, static_cast<std::size_t>(bytesPerVoxelOf(m_type)), dst,
-                         [&](const std::uint8_t* s, std::size_t c, std::uint8_t* grey, std::uint8_t* red) {
-                             return GreyKernels::fromVoxels(m_type, s, c, m_big, m_window, grey, red,
-                                                            m_takeRange ? &m_lo : nullptr,
-                                                            m_takeRange ? &m_hi : nullptr);
-                         });
-    }
     void observe(ObservedRange& range, const DataRuns& dataRuns) const override
     {
         if (m_takeRange && m_lo <= m_hi)
             takeFloatRange(range, m_lo, m_hi, m_type, m_big, dataRuns);
     }
 
-private:
+protected:
+    FloatRangePainter(TVoxelDataType type, bool big, Window window, bool takeRange)
+        : m_type(type), m_big(big), m_window(window), m_takeRange(takeRange)
+    {
+    }
+    float* lowest() { return m_takeRange ? &m_lo : nullptr; }
+    float* highest() { return m_takeRange ? &m_hi : nullptr; }
+
     TVoxelDataType m_type;
     bool m_big;
     Window m_window;
+
+private:
     bool m_takeRange;
     float m_lo = NoneMet, m_hi = -NoneMet;
+};
+
+class Float64Painter final : public FloatRangePainter
+{
+public:
+    Float64Painter(bool big, Window window, bool takeRange)
+        : FloatRangePainter(vdtFloat64, big, window, takeRange)
+    {
+    }
+    void paint(const std::uint8_t* src, std::size_t n, std::uint8_t* dst) override
+    {
+        GreyKernels::pixelsFromFloat64(src, n, m_big, m_window, dst, lowest(), highest());
+    }
+};
+
+// Any type through the loops of its description: Int-8, UInt-32, and
+// UInt-16 where the vector units give no quicker route.
+class ByRulePainter final : public FloatRangePainter
+{
+public:
+    ByRulePainter(TVoxelDataType type, bool big, Window window, bool takeRange)
+        : FloatRangePainter(type, big, window, takeRange)
+    {
+    }
+    void paint(const std::uint8_t* src, std::size_t n, std::uint8_t* dst) override
+    {
+        paintThroughGrey(src, n, static_cast<std::size_t>(bytesPerVoxelOf(m_type)), dst,
+                         [&](const std::uint8_t* s, std::size_t c, std::uint8_t* grey, std::uint8_t* red) {
+                             return GreyKernels::fromVoxels(m_type, s, c, m_big, m_window, grey, red, lowest(),
+                                                            highest());
+                         });
+    }
 };
 
 } // namespace

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <limits>
 #include <tuple>
+#include <type_traits>
 #include <vector>
 
 namespace
@@ -57,21 +58,27 @@ const std::pair<std::int32_t, std::int32_t> Windows[]{
 using GreyKernels::VectorUnits;
 constexpr VectorUnits EveryUnits[]{VectorUnits::Plain, VectorUnits::Avx2, VectorUnits::Avx512};
 
-// Forces the loops of units; false where the processor lacks them.
-bool forced(VectorUnits units)
-{
-    return GreyKernels::useVectorUnits(units) == units;
-}
-
-class DirectPixels : public ::testing::TestWithParam<std::tuple<std::pair<std::int32_t, std::int32_t>, VectorUnits>>
+// Tests whose parameter names the loops (alone or last in a tuple) run with
+// those loops forced, and are skipped where the processor lacks them.
+template <class Param>
+class ForcedUnits : public ::testing::TestWithParam<Param>
 {
 protected:
     void SetUp() override
     {
-        if (!forced(std::get<1>(GetParam())))
+        VectorUnits units;
+        if constexpr (std::is_same_v<Param, VectorUnits>)
+            units = this->GetParam();
+        else
+            units = std::get<std::tuple_size_v<Param> - 1>(this->GetParam());
+        if (GreyKernels::useVectorUnits(units) != units)
             GTEST_SKIP() << "these vector units are missing here";
     }
     void TearDown() override { GreyKernels::useVectorUnits(true); }
+};
+
+class DirectPixels : public ForcedUnits<std::tuple<std::pair<std::int32_t, std::int32_t>, VectorUnits>>
+{
 };
 
 TEST_P(DirectPixels, BytesMatchTheRuleAndTheirRange)
@@ -425,15 +432,8 @@ TypedValues typedValues(TVoxelDataType type, GreyKernels::Window w)
 }
 
 class EveryTypeByItsDescription
-    : public ::testing::TestWithParam<std::tuple<TVoxelDataType, std::pair<std::int32_t, std::int32_t>, VectorUnits>>
+    : public ForcedUnits<std::tuple<TVoxelDataType, std::pair<std::int32_t, std::int32_t>, VectorUnits>>
 {
-protected:
-    void SetUp() override
-    {
-        if (!forced(std::get<2>(GetParam())))
-            GTEST_SKIP() << "these vector units are missing here";
-    }
-    void TearDown() override { GreyKernels::useVectorUnits(true); }
 };
 
 TEST_P(EveryTypeByItsDescription, GreyRedAndRangeFollowTheRule)
@@ -512,15 +512,8 @@ TEST(GreyKernels, SinglePrecisionRouteTakesEveryRendererWindow)
     GreyKernels::useVectorUnits(true);
 }
 
-class WidenPixels : public ::testing::TestWithParam<VectorUnits>
+class WidenPixels : public ForcedUnits<VectorUnits>
 {
-protected:
-    void SetUp() override
-    {
-        if (!forced(GetParam()))
-            GTEST_SKIP() << "these vector units are missing here";
-    }
-    void TearDown() override { GreyKernels::useVectorUnits(true); }
 };
 
 TEST_P(WidenPixels, GivesOpaqueWordsOfEveryRunLength)
@@ -547,32 +540,27 @@ INSTANTIATE_TEST_SUITE_P(VectorAndPlainLoops, WidenPixels, ::testing::ValuesIn(E
 
 // Runs of arbitrary bit patterns (so NaNs, infinities, denormals and values
 // far beyond the window among them) at odd byte offsets into odd pixel
-// offsets, in both byte orders, against the rule: a vector loop that loads
-// or stores on alignment, or folds its lanes' range wrongly, shows here.
-class UnalignedRuns : public ::testing::TestWithParam<std::tuple<TVoxelDataType, VectorUnits>>
+// offsets, in both byte orders, longer and shorter than a vector step,
+// against the rule; the range starts empty (lowest above highest). A vector
+// loop that loads or stores on alignment, or folds its lanes' range wrongly,
+// shows here.
+class UnalignedRuns : public ForcedUnits<std::tuple<TVoxelDataType, VectorUnits>>
 {
-protected:
-    void SetUp() override
-    {
-        if (!forced(std::get<1>(GetParam())))
-            GTEST_SKIP() << "these vector units are missing here";
-    }
-    void TearDown() override { GreyKernels::useVectorUnits(true); }
 };
 
 TEST_P(UnalignedRuns, DirectLoopsMatchTheRuleAndTheRange)
 {
     const TVoxelDataType type = std::get<0>(GetParam());
     const int bytes = bytesPerVoxelOf(type);
-    constexpr std::size_t N = 64 * 5 + 37;
+    constexpr std::size_t Longest = 64 * 5 + 37;
     std::uint64_t seed = 99;
-    std::vector<std::uint64_t> bits(N);
+    std::vector<std::uint64_t> bits(Longest);
     for (std::uint64_t& b : bits) {
         seed = seed * 6364136223846793005u + 1442695040888963407u;
         b = seed >> (64 - 8 * bytes);
     }
     // Narrow integers spread over the window too, not only over the type.
-    for (std::size_t i = 0; i < N && bytes < 4; i += 2)
+    for (std::size_t i = 0; i < Longest && bytes < 4; i += 2)
         bits[i] = static_cast<std::uint64_t>(static_cast<std::int64_t>(bits[i] % 4000) - 1000) & ((1ull << (8 * bytes)) - 1);
     const auto held = [&](std::uint64_t b) -> double {
         switch (type) {
@@ -587,7 +575,7 @@ TEST_P(UnalignedRuns, DirectLoopsMatchTheRuleAndTheRange)
     for (const auto& [low, high] : {std::pair{0, 255}, std::pair{0, 3000}, std::pair{-1000, 3000}, std::pair{300, -300}}) {
         const GreyKernels::Window w = windowOf(low, high);
         for (const bool big : {false, true}) {
-            for (const std::size_t offset : {std::size_t{1}, std::size_t{3}}) {
+            for (const auto& [offset, N] : {std::pair<std::size_t, std::size_t>{1, Longest}, {3, Longest}, {1, 37}}) {
                 std::vector<std::uint8_t> raw(offset + N * static_cast<std::size_t>(bytes));
                 for (std::size_t i = 0; i < N; ++i)
                     putValue(raw.data() + offset + i * static_cast<std::size_t>(bytes), bytes, bits[i], big);
