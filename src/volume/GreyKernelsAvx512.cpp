@@ -112,6 +112,18 @@ KELVOX_AVX512 inline __m512i swapOrder(__m512i v)
     return _mm512_shuffle_epi8(v, _mm512_loadu_si512(SwapOrder<Bytes>.data()));
 }
 
+// Bytes just copied out of the page cache are not in the core's own caches
+// (measured: read back at under half the speed of bytes just written), and
+// the processor's own prefetching starts too late for loops this short: the
+// lines a step will need a page ahead are asked for now.
+constexpr std::size_t PrefetchDistance = 4096;
+
+KELVOX_AVX512 inline void prefetchAhead(const std::uint8_t* p, std::size_t bytes)
+{
+    for (std::size_t at = 0; at < bytes; at += 64)
+        _mm_prefetch(reinterpret_cast<const char*>(p + PrefetchDistance + at), _MM_HINT_T0);
+}
+
 // How a step's voxels reach the pixels:
 //   voxels.block(p, t)  t of the 64 voxels at p (register k: voxels 16k ..
 //                       16k + 15), their range met on the way;
@@ -128,6 +140,7 @@ KELVOX_AVX512 void paintSteps(Voxels& voxels, const std::uint8_t* src, std::size
     std::size_t i = 0;
     for (; i + Step <= n; i += Step) {
         const std::uint8_t* p = src + Bytes * i;
+        prefetchAhead(p, Bytes * Step);
         __m512 t[4];
         voxels.block(p, t);
         __mmask16 bad[4];
@@ -145,7 +158,7 @@ KELVOX_AVX512 void paintSteps(Voxels& voxels, const std::uint8_t* src, std::size
         const __m512i grey =
             _mm512_packus_epi16(_mm512_packs_epi32(g[0], g[1]), _mm512_packs_epi32(g[2], g[3]));
         storePixels(out, grey, PackedOrder.data());
-        if ((bad[0] | bad[1] | bad[2] | bad[3]) != 0) {
+        if (!_kortestz_mask16_u8(_kor_mask16(bad[0], bad[1]), _kor_mask16(bad[2], bad[3]))) {
             for (int k = 0; k < 4; ++k) {
                 for (unsigned b = bad[k]; b != 0; b &= b - 1) {
                     const std::size_t at = 16 * static_cast<std::size_t>(k) + static_cast<std::size_t>(std::countr_zero(b));
@@ -175,33 +188,35 @@ KELVOX_AVX512 void foldLanes(__m512i low, __m512i high, T* mn, T* mx)
     }
 }
 
-// The window as single-precision constants: t = (v - lo) * scale.
+// The window as single-precision constants: t = (v - lo) * scale, or
+// v * scale where the low end is 0 (v - 0 is v itself).
+template <bool AtZero>
 struct SingleWindow
 {
     __m512 lo, scale;
 
-    KELVOX_AVX512 explicit SingleWindow(Window w)
+    KELVOX_AVX512 SingleWindow(Window w)
         : lo(_mm512_set1_ps(static_cast<float>(w.lo))), scale(_mm512_set1_ps(static_cast<float>(w.scale)))
     {
     }
-    KELVOX_AVX512 __m512 t(__m512 v) const { return _mm512_mul_ps(_mm512_sub_ps(v, lo), scale); }
+    KELVOX_AVX512 __m512 t(__m512 v) const { return _mm512_mul_ps(AtZero ? v : _mm512_sub_ps(v, lo), scale); }
 };
 
 // What the voxels taken in single precision hold: the window, the byte
 // order and the caller's range of values V.
-template <typename V>
+template <typename V, bool AtZero>
 struct SingleVoxels
 {
     using Value = V;
-    SingleWindow window;
+    SingleWindow<AtZero> window;
     bool big;
     Value* mn;
     Value* mx;
 };
 
 // Int-16 / UInt-16: two loads of 32 values, widened sixteen at a time.
-template <bool Range, bool Unsigned>
-struct Voxels16 : SingleVoxels<std::conditional_t<Unsigned, std::uint16_t, std::int16_t>>
+template <bool Range, bool AtZero, bool Unsigned>
+struct Voxels16 : SingleVoxels<std::conditional_t<Unsigned, std::uint16_t, std::int16_t>, AtZero>
 {
     using typename Voxels16::SingleVoxels::Value;
     using Voxels16::SingleVoxels::window, Voxels16::SingleVoxels::big, Voxels16::SingleVoxels::mn,
@@ -252,8 +267,8 @@ struct Voxels16 : SingleVoxels<std::conditional_t<Unsigned, std::uint16_t, std::
 // register kind. For floats min_ps(v, m) is "v < m ? v : m", NaN passing
 // by, lane by lane; only the sign of a zero extreme can differ from a scan
 // in order.
-template <bool Range, bool Float>
-struct Voxels32 : SingleVoxels<std::conditional_t<Float, float, std::int32_t>>
+template <bool Range, bool AtZero, bool Float>
+struct Voxels32 : SingleVoxels<std::conditional_t<Float, float, std::int32_t>, AtZero>
 {
     using typename Voxels32::SingleVoxels::Value;
     using Voxels32::SingleVoxels::window, Voxels32::SingleVoxels::big, Voxels32::SingleVoxels::mn,
@@ -313,7 +328,7 @@ struct Voxels32 : SingleVoxels<std::conditional_t<Float, float, std::int32_t>>
 // Float-64: t is taken in double as the rule says and rounded to a float,
 // eight at a time. The range is met in doubles and rounded once at the end:
 // rounding to the nearest float keeps the order.
-template <bool Range>
+template <bool Range, bool AtZero>
 struct VoxelsF64
 {
     static constexpr std::size_t Bytes = 8;
@@ -336,7 +351,7 @@ struct VoxelsF64
             low = _mm512_min_pd(v, low);
             high = _mm512_max_pd(v, high);
         }
-        return _mm512_cvtpd_ps(_mm512_mul_pd(_mm512_sub_pd(v, lo), scale));
+        return _mm512_cvtpd_ps(_mm512_mul_pd(AtZero ? v : _mm512_sub_pd(v, lo), scale));
     }
     KELVOX_AVX512 void block(const std::uint8_t* p, __m512* t)
     {
@@ -359,27 +374,31 @@ struct VoxelsF64
     }
 };
 
-// Runs paintSteps with the range taken or not.
-template <template <bool> class Voxels, bool Checked, typename... Args>
-KELVOX_AVX512 void paintRanged(bool range, const std::uint8_t* src, std::size_t n, Window w, std::uint8_t* dst,
+// Runs paintSteps with the range taken or not, and the low end at 0 or not.
+template <template <bool, bool> class Voxels, bool Checked, typename... Args>
+KELVOX_AVX512 void paintRanged(bool range, Window w, const std::uint8_t* src, std::size_t n, std::uint8_t* dst,
                                Args... args)
 {
-    if (range) {
-        Voxels<true> voxels{args...};
-        return paintSteps<Voxels<true>, Checked>(voxels, src, n, w, dst);
-    }
-    Voxels<false> voxels{args...};
-    paintSteps<Voxels<false>, Checked>(voxels, src, n, w, dst);
+    const auto paint = [&](auto ranged, auto atZero) KELVOX_AVX512 {
+        using Chosen = Voxels<decltype(ranged)::value, decltype(atZero)::value>;
+        Chosen voxels{args...};
+        paintSteps<Chosen, Checked>(voxels, src, n, w, dst);
+    };
+    using Yes = std::true_type;
+    using No = std::false_type;
+    if (w.lo == 0.0)
+        return range ? paint(Yes{}, Yes{}) : paint(No{}, Yes{});
+    return range ? paint(Yes{}, No{}) : paint(No{}, No{});
 }
 
-template <bool Range>
-using Int16Voxels = Voxels16<Range, false>;
-template <bool Range>
-using UInt16Voxels = Voxels16<Range, true>;
-template <bool Range>
-using Int32Voxels = Voxels32<Range, false>;
-template <bool Range>
-using Float32Voxels = Voxels32<Range, true>;
+template <bool Range, bool AtZero>
+using Int16Voxels = Voxels16<Range, AtZero, false>;
+template <bool Range, bool AtZero>
+using UInt16Voxels = Voxels16<Range, AtZero, true>;
+template <bool Range, bool AtZero>
+using Int32Voxels = Voxels32<Range, AtZero, false>;
+template <bool Range, bool AtZero>
+using Float32Voxels = Voxels32<Range, AtZero, true>;
 
 } // namespace
 
@@ -403,6 +422,7 @@ KELVOX_AVX512 void pixelsFromTable8(const std::uint8_t* src, std::size_t n, cons
     __m512i high = _mm512_set1_epi8(static_cast<char>(range ? *mx : 0));
     std::size_t i = 0;
     for (; i + Step <= n; i += Step) {
+        prefetchAhead(src + i, Step);
         const __m512i x = _mm512_loadu_si512(src + i);
         low = _mm512_min_epu8(low, x);
         high = _mm512_max_epu8(high, x);
@@ -422,13 +442,13 @@ KELVOX_AVX512 void pixelsFromTable8(const std::uint8_t* src, std::size_t n, cons
 KELVOX_AVX512 void pixelsFromInt16(const std::uint8_t* src, std::size_t n, bool bigEndian, Window window,
                                    std::uint8_t* dst, std::int16_t* mn, std::int16_t* mx)
 {
-    paintRanged<Int16Voxels, false>(mn && mx, src, n, window, dst, SingleWindow(window), bigEndian, mn, mx);
+    paintRanged<Int16Voxels, false>(mn && mx, window, src, n, dst, window, bigEndian, mn, mx);
 }
 
 KELVOX_AVX512 void pixelsFromUInt16(const std::uint8_t* src, std::size_t n, bool bigEndian, Window window,
                                     std::uint8_t* dst, std::uint16_t* mn, std::uint16_t* mx)
 {
-    paintRanged<UInt16Voxels, false>(mn && mx, src, n, window, dst, SingleWindow(window), bigEndian, mn, mx);
+    paintRanged<UInt16Voxels, false>(mn && mx, window, src, n, dst, window, bigEndian, mn, mx);
 }
 
 // With the window's low end at 0, v - lo is v itself and the single product
@@ -437,22 +457,22 @@ KELVOX_AVX512 void pixelsFromInt32(const std::uint8_t* src, std::size_t n, bool 
                                    std::uint8_t* dst, std::int32_t* mn, std::int32_t* mx)
 {
     if (window.lo == 0.0)
-        return paintRanged<Int32Voxels, false>(mn && mx, src, n, window, dst, SingleWindow(window), bigEndian, mn, mx);
-    paintRanged<Int32Voxels, true>(mn && mx, src, n, window, dst, SingleWindow(window), bigEndian, mn, mx);
+        return paintRanged<Int32Voxels, false>(mn && mx, window, src, n, dst, window, bigEndian, mn, mx);
+    paintRanged<Int32Voxels, true>(mn && mx, window, src, n, dst, window, bigEndian, mn, mx);
 }
 
 KELVOX_AVX512 void pixelsFromFloat32(const std::uint8_t* src, std::size_t n, bool bigEndian, Window window,
                                      std::uint8_t* dst, float* mn, float* mx)
 {
     if (window.lo == 0.0)
-        return paintRanged<Float32Voxels, false>(mn && mx, src, n, window, dst, SingleWindow(window), bigEndian, mn, mx);
-    paintRanged<Float32Voxels, true>(mn && mx, src, n, window, dst, SingleWindow(window), bigEndian, mn, mx);
+        return paintRanged<Float32Voxels, false>(mn && mx, window, src, n, dst, window, bigEndian, mn, mx);
+    paintRanged<Float32Voxels, true>(mn && mx, window, src, n, dst, window, bigEndian, mn, mx);
 }
 
 KELVOX_AVX512 void pixelsFromFloat64(const std::uint8_t* src, std::size_t n, bool bigEndian, Window window,
                                      std::uint8_t* dst, float* mn, float* mx)
 {
-    paintRanged<VoxelsF64, false>(mn && mx, src, n, window, dst, _mm512_set1_pd(window.lo),
+    paintRanged<VoxelsF64, false>(mn && mx, window, src, n, dst, _mm512_set1_pd(window.lo),
                                   _mm512_set1_pd(window.scale), bigEndian, mn, mx);
 }
 
