@@ -1260,6 +1260,37 @@ void rangeVoxelsOf(const std::uint8_t* src, std::size_t n, bool bigEndian, float
     mx = hi;
 }
 
+// Index of the first float voxel of the n at src that is a zero of either
+// sign (n if none): whole blocks are tested at once, so that the search runs
+// at the speed of the memory.
+template <typename Bits>
+std::size_t firstZeroOf(const std::uint8_t* src, std::size_t n, bool big)
+{
+    // The raw bits of a zero of either sign, loaded in the machine's order,
+    // are zero apart from the sign bit.
+    constexpr Bits SignBit = Bits{1} << (8 * sizeof(Bits) - 1);
+    const Bits sign = big ? static_cast<Bits>(0x80) : SignBit;
+    const auto isZero = [&](std::size_t i) {
+        Bits raw;
+        std::memcpy(&raw, src + i * sizeof(Bits), sizeof raw);
+        return (raw & ~sign) == 0;
+    };
+    constexpr std::size_t Block = 64;
+    std::size_t i = 0;
+    for (; i + Block <= n; i += Block) {
+        bool any = false;
+        for (std::size_t j = 0; j < Block; ++j)
+            any |= isZero(i + j);
+        if (any)
+            break;
+    }
+    for (; i < n; ++i) {
+        if (isZero(i))
+            return i;
+    }
+    return n;
+}
+
 } // namespace
 
 bool fromVoxels(TVoxelDataType type, const std::uint8_t* src, std::size_t n, bool bigEndian, Window window,
@@ -1279,6 +1310,15 @@ bool fromVoxels(TVoxelDataType type, const std::uint8_t* src, std::size_t n, boo
             std::memset(red, 0, n);
             return false;
         });
+}
+
+std::size_t firstFloatZero(const std::uint8_t* src, std::size_t n, int bytes, bool bigEndian)
+{
+#if KELVOX_HAVE_AVX2_PATH
+    if (HasAvx512)
+        return Avx512::firstFloatZero(src, n, bytes, bigEndian);
+#endif
+    return bytes == 4 ? firstZeroOf<std::uint32_t>(src, n, bigEndian) : firstZeroOf<std::uint64_t>(src, n, bigEndian);
 }
 
 void rangeVoxels(TVoxelDataType type, const std::uint8_t* src, std::size_t n, bool bigEndian, float& mn, float& mx)

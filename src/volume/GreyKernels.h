@@ -129,6 +129,10 @@ bool fromVoxels(TVoxelDataType type, const std::uint8_t* src, std::size_t n, boo
 void rangeVoxels(TVoxelDataType type, const std::uint8_t* src, std::size_t n, bool bigEndian, float& mn,
                  float& mx);
 
+// Index of the first of the n float voxels of `bytes` bytes (4 or 8) at src
+// that is a zero of either sign; n if none.
+std::size_t firstFloatZero(const std::uint8_t* src, std::size_t n, int bytes, bool bigEndian);
+
 // Range of the voxels, folded into mn and mx. For floats each value is met
 // as "if v < mn then mn := v" (NaNs pass by), in lanes: the result is that of
 // a scan in order except for the sign of a zero extreme.

@@ -476,6 +476,38 @@ KELVOX_AVX512 void pixelsFromFloat64(const std::uint8_t* src, std::size_t n, boo
                                   _mm512_set1_pd(window.scale), bigEndian, mn, mx);
 }
 
+// Four registers a step: a lane whose bits are zero apart from the sign
+// bit (the top bit of its first byte where the order is big-endian) is a zero.
+KELVOX_AVX512 std::size_t firstFloatZero(const std::uint8_t* src, std::size_t n, int bytes, bool bigEndian)
+{
+    const std::size_t per = 64 / static_cast<std::size_t>(bytes);
+    const __m512i bits = bytes == 4 ? _mm512_set1_epi32(bigEndian ? static_cast<int>(0xFFFFFF7Fu) : 0x7FFFFFFF)
+                                    : _mm512_set1_epi64(bigEndian ? static_cast<long long>(0xFFFFFFFFFFFFFF7Full)
+                                                                  : 0x7FFFFFFFFFFFFFFFll);
+    const auto zeros = [&](const std::uint8_t* p) KELVOX_AVX512 {
+        const __m512i x = _mm512_loadu_si512(p);
+        return bytes == 4 ? static_cast<std::uint64_t>(_mm512_testn_epi32_mask(x, bits))
+                          : static_cast<std::uint64_t>(_mm512_testn_epi64_mask(x, bits));
+    };
+    std::size_t i = 0;
+    for (; i + 4 * per <= n; i += 4 * per) {
+        const std::uint8_t* p = src + i * static_cast<std::size_t>(bytes);
+        prefetchAhead(p, 256);
+        if ((zeros(p) | zeros(p + 64) | zeros(p + 128) | zeros(p + 192)) != 0)
+            break;
+    }
+    for (; i + per <= n; i += per) {
+        if (const std::uint64_t found = zeros(src + i * static_cast<std::size_t>(bytes)); found != 0)
+            return i + static_cast<std::size_t>(std::countr_zero(found));
+    }
+    for (; i < n; ++i) {
+        const std::uint64_t v = loadVoxelBits(src + i * static_cast<std::size_t>(bytes), bytes, bigEndian);
+        if ((v & ~(std::uint64_t{1} << (8 * bytes - 1))) == 0)
+            return i;
+    }
+    return n;
+}
+
 } // namespace GreyKernels::Avx512
 
 #else
@@ -500,6 +532,10 @@ void pixelsFromUInt16(const std::uint8_t*, std::size_t, bool, Window, std::uint8
 void pixelsFromInt32(const std::uint8_t*, std::size_t, bool, Window, std::uint8_t*, std::int32_t*, std::int32_t*) {}
 void pixelsFromFloat32(const std::uint8_t*, std::size_t, bool, Window, std::uint8_t*, float*, float*) {}
 void pixelsFromFloat64(const std::uint8_t*, std::size_t, bool, Window, std::uint8_t*, float*, float*) {}
+std::size_t firstFloatZero(const std::uint8_t*, std::size_t n, int, bool)
+{
+    return n;
+}
 
 } // namespace GreyKernels::Avx512
 

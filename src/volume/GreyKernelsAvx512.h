@@ -37,4 +37,7 @@ void pixelsFromFloat32(const std::uint8_t* src, std::size_t n, bool bigEndian, W
 void pixelsFromFloat64(const std::uint8_t* src, std::size_t n, bool bigEndian, Window window, std::uint8_t* dst,
                        float* mn, float* mx);
 
+// As GreyKernels::firstFloatZero.
+std::size_t firstFloatZero(const std::uint8_t* src, std::size_t n, int bytes, bool bigEndian);
+
 } // namespace GreyKernels::Avx512

@@ -51,37 +51,6 @@ void paintThroughGrey(const std::uint8_t* src, std::size_t n, std::size_t bytesP
     }
 }
 
-// Index of the first float voxel of the n at src that is a zero of either
-// sign (n if none): whole blocks are tested at once, so that the search runs
-// at the speed of the memory.
-template <typename Bits>
-std::size_t firstZero(const std::uint8_t* src, std::size_t n, bool big)
-{
-    // The raw bits of a zero of either sign, loaded in the machine's order,
-    // are zero apart from the sign bit.
-    constexpr Bits SignBit = Bits{1} << (8 * sizeof(Bits) - 1);
-    const Bits sign = big ? static_cast<Bits>(0x80) : SignBit;
-    const auto isZero = [&](std::size_t i) {
-        Bits raw;
-        std::memcpy(&raw, src + i * sizeof(Bits), sizeof raw);
-        return (raw & ~sign) == 0;
-    };
-    constexpr std::size_t Block = 64;
-    std::size_t i = 0;
-    for (; i + Block <= n; i += Block) {
-        bool any = false;
-        for (std::size_t j = 0; j < Block; ++j)
-            any |= isZero(i + j);
-        if (any)
-            break;
-    }
-    for (; i < n; ++i) {
-        if (isZero(i))
-            return i;
-    }
-    return n;
-}
-
 // Float ranges are met lane by lane; only the sign of a zero extreme can
 // differ from a scan in order: it is that of the first zero met. Each run is
 // searched for it while its bytes are still in the cache, from the first run
@@ -103,8 +72,7 @@ public:
             m_settled = true;
             return;
         }
-        const std::size_t at = info->bytes == 4 ? firstZero<std::uint32_t>(src, n, big)
-                                                : firstZero<std::uint64_t>(src, n, big);
+        const std::size_t at = GreyKernels::firstFloatZero(src, n, info->bytes, big);
         if (at < n) {
             m_zero = static_cast<float>(voxelValue(src + at * info->bytes, type, big)); // keeps the sign
             m_settled = true;

@@ -650,4 +650,37 @@ INSTANTIATE_TEST_SUITE_P(TypesAndLoops, UnalignedRuns,
                                                               vdtFloat64),
                                             ::testing::ValuesIn(EveryUnits)));
 
+// The first float zero of either sign, where a run holds one at the start,
+// inside a vector step, in the tail, or none (only values next to zero: the
+// smallest denormals and a sign bit alone in another byte order).
+class FirstFloatZero : public ForcedUnits<std::tuple<int, VectorUnits>>
+{
+};
+
+TEST_P(FirstFloatZero, FindsTheFirstZeroOfEitherSign)
+{
+    const int bytes = std::get<0>(GetParam());
+    constexpr std::size_t N = 64 * 4 + 21;
+    const std::uint64_t sign = std::uint64_t{1} << (8 * bytes - 1);
+    for (const bool big : {false, true}) {
+        for (const std::size_t at : {std::size_t{0}, std::size_t{1}, std::size_t{77}, std::size_t{200}, N - 1, N}) {
+            for (const std::uint64_t zero : {std::uint64_t{0}, sign}) {
+                std::vector<std::uint8_t> raw(static_cast<std::size_t>(bytes) * N + 1);
+                for (std::size_t i = 0; i < N; ++i) {
+                    const std::uint64_t bits = i == at ? zero : (i % 3 == 0 ? 1 : (i % 3 == 1 ? sign | 1 : 0x80));
+                    putValue(raw.data() + 1 + i * static_cast<std::size_t>(bytes), bytes, bits, big);
+                }
+                // A later zero of the other sign must not be taken for it.
+                if (at + 5 < N)
+                    putValue(raw.data() + 1 + (at + 5) * static_cast<std::size_t>(bytes), bytes, zero ^ sign, big);
+                EXPECT_EQ(GreyKernels::firstFloatZero(raw.data() + 1, N, bytes, big), at)
+                    << bytes << " bytes, big " << big << ", zero at " << at;
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(WidthsAndLoops, FirstFloatZero,
+                         ::testing::Combine(::testing::Values(4, 8), ::testing::ValuesIn(EveryUnits)));
+
 } // namespace
