@@ -13,9 +13,19 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <ostream>
 #include <tuple>
 #include <type_traits>
 #include <vector>
+
+namespace GreyKernels
+{
+// The loops by name in the parameters of the tests.
+void PrintTo(VectorUnits units, std::ostream* os)
+{
+    *os << (units == VectorUnits::Plain ? "plain" : (units == VectorUnits::Avx2 ? "AVX2" : "AVX-512"));
+}
+} // namespace GreyKernels
 
 namespace
 {
