@@ -328,16 +328,20 @@ struct Voxels32 : SingleVoxels<std::conditional_t<Float, float, std::int32_t>, A
 // Float-64: t is taken in double as the rule says and rounded to a float,
 // eight at a time. The range is met in doubles and rounded once at the end:
 // rounding to the nearest float keeps the order.
-template <bool Range, bool AtZero>
-struct VoxelsF64
+struct DoubleVoxels
 {
-    static constexpr std::size_t Bytes = 8;
-    static constexpr bool MaySpecial = true;
-
     __m512d lo, scale;
     bool big;
     float* mn;
     float* mx;
+};
+
+template <bool Range, bool AtZero>
+struct VoxelsF64 : DoubleVoxels
+{
+    static constexpr std::size_t Bytes = 8;
+    static constexpr bool MaySpecial = true;
+
     __m512d low = _mm512_set1_pd(std::numeric_limits<double>::infinity());
     __m512d high = _mm512_set1_pd(-std::numeric_limits<double>::infinity());
 
@@ -381,7 +385,7 @@ KELVOX_AVX512 void paintRanged(bool range, Window w, const std::uint8_t* src, st
 {
     const auto paint = [&](auto ranged, auto atZero) KELVOX_AVX512 {
         using Chosen = Voxels<decltype(ranged)::value, decltype(atZero)::value>;
-        Chosen voxels{args...};
+        Chosen voxels{{args...}};
         paintSteps<Chosen, Checked>(voxels, src, n, w, dst);
     };
     using Yes = std::true_type;
