@@ -1,4 +1,6 @@
 #include "volume/GreyKernels.h"
+#include "volume/GreyKernelsAvx512.h"
+#include "volume/GreyKernelsRule.h"
 
 #include <algorithm>
 #include <bit>
@@ -21,53 +23,7 @@ namespace GreyKernels
 namespace
 {
 
-// The smallest double whose rounding to a float overflows: FLT_MAX plus half
-// a unit in its last place (2^128 - 2^103).
-constexpr double FloatOverflow = 0x1.ffffffp127;
-// Adding and taking away 2^23 rounds a float in 0..2^23 to an integer,
-// halves to the even neighbour, under the default rounding mode.
-constexpr float RoundToEven = 8388608.0f;
-
-inline std::uint16_t load16(const std::uint8_t* p, bool bigEndian)
-{
-    std::uint16_t v;
-    std::memcpy(&v, p, sizeof v);
-    return bigEndian ? __builtin_bswap16(v) : v;
-}
-
-inline std::uint32_t load32(const std::uint8_t* p, bool bigEndian)
-{
-    std::uint32_t v;
-    std::memcpy(&v, p, sizeof v);
-    return bigEndian ? __builtin_bswap32(v) : v;
-}
-
-// The scalar pixel rule for one value, taken as the double v (a float, an
-// integer's nearest float or a Float-64 voxel); red reports NaN and overflow.
-inline std::uint8_t greyOfValue(double v, Window w, std::uint8_t& red)
-{
-    const double t = (v - w.lo) * w.scale;
-    const bool overflows = !(std::fabs(t) < FloatOverflow);
-    const bool finite = std::fabs(v) <= std::numeric_limits<double>::max();
-    red = (v != v) | (overflows & finite);
-    // A NaN falls to 0 here; the caller paints it red.
-    const double clamped = t >= 0.0 ? (t <= 255.0 ? t : 255.0) : 0.0;
-    const float rounded = (static_cast<float>(clamped) + RoundToEven) - RoundToEven;
-    return static_cast<std::uint8_t>(static_cast<std::int32_t>(rounded));
-}
-
-// The nearest float of a Float-64 value as the observed range records it.
-inline float nearestFloat(double v)
-{
-    if (std::fabs(v) >= FloatOverflow)
-        return v > 0 ? std::numeric_limits<float>::infinity() : -std::numeric_limits<float>::infinity();
-    return static_cast<float>(v);
-}
-
-inline std::uint8_t greyOf(float v, Window w, std::uint8_t& red)
-{
-    return greyOfValue(static_cast<double>(v), w, red);
-}
+using namespace Rule;
 
 // Values u in 0..top standing for v = u - bias: whether 2^23 + bias + lo is a
 // float and u - (bias + lo) = v - lo is exact in a float for every u, so that
@@ -146,7 +102,10 @@ const ByteForm& byteForm(Window w)
 #if KELVOX_HAVE_AVX2_PATH
 
 const bool CpuHasAvx2 = __builtin_cpu_supports("avx2");
+const bool CpuHasAvx512 = CpuHasAvx2 && Avx512::available();
 bool HasAvx2 = CpuHasAvx2;
+// The AVX-512 loops take the windows they serve; the AVX2 ones the rest.
+bool HasAvx512 = CpuHasAvx512;
 
 // Reverses the bytes of each 32-bit / 16-bit element of a 128-bit lane.
 __attribute__((target("avx2"))) inline __m256i swap32(__m256i v)
@@ -451,13 +410,6 @@ __attribute__((target("avx2"))) inline void storePixels32(std::uint8_t* out, __m
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 80), _mm256_extracti128_si256(c, 1));
 }
 
-inline void storePixel(std::uint8_t* out, std::uint8_t g)
-{
-    out[0] = g;
-    out[1] = g;
-    out[2] = g;
-}
-
 template <bool Range>
 __attribute__((target("avx2"))) void pixelsFromUInt8Avx2(const std::uint8_t* src, std::size_t n, Window w,
                                                         std::uint8_t* dst, std::uint8_t* mn, std::uint8_t* mx)
@@ -716,15 +668,6 @@ __attribute__((target("avx2"))) void pixelsFromInt32Avx2(const std::uint8_t* src
     }
 }
 
-inline void storeRuled(std::uint8_t* out, double v, Window w)
-{
-    std::uint8_t red;
-    const std::uint8_t g = greyOfValue(v, w, red);
-    out[0] = red ? 255 : g;
-    out[1] = red ? 0 : g;
-    out[2] = red ? 0 : g;
-}
-
 template <bool Range>
 __attribute__((target("avx2"))) void pixelsFromFloat32Avx2(const std::uint8_t* src, std::size_t n, bool big, Window w,
                                                           std::uint8_t* dst, float* mn, float* mx)
@@ -910,15 +853,21 @@ constexpr bool HasAvx2 = false;
 
 } // namespace
 
-bool useVectorUnits(bool enable)
+VectorUnits useVectorUnits(VectorUnits units)
 {
 #if KELVOX_HAVE_AVX2_PATH
-    HasAvx2 = enable && CpuHasAvx2;
-    return HasAvx2;
+    HasAvx2 = units >= VectorUnits::Avx2 && CpuHasAvx2;
+    HasAvx512 = units >= VectorUnits::Avx512 && CpuHasAvx512;
+    return HasAvx512 ? VectorUnits::Avx512 : (HasAvx2 ? VectorUnits::Avx2 : VectorUnits::Plain);
 #else
-    (void)enable;
-    return CpuHasAvx2;
+    (void)units;
+    return VectorUnits::Plain;
 #endif
+}
+
+bool useVectorUnits(bool enable)
+{
+    return useVectorUnits(enable ? VectorUnits::Avx512 : VectorUnits::Plain) != VectorUnits::Plain;
 }
 
 void fromUInt8(const std::uint8_t* src, std::size_t n, Window window, std::uint8_t* grey)
@@ -1028,6 +977,10 @@ void widenPixels(const std::uint8_t* rgb, std::size_t n, std::uint32_t* xrgb)
 
 bool directUInt8(Window window)
 {
+#if KELVOX_HAVE_AVX2_PATH
+    if (HasAvx512)
+        return true;
+#endif
     return HasAvx2 && (singleIsExact(window, 0.0, 255.0) || byteForm(window).found);
 }
 
@@ -1041,6 +994,8 @@ void pixelsFromUInt8(const std::uint8_t* src, std::size_t n, Window window, std:
 {
     const bool range = mn && mx;
 #if KELVOX_HAVE_AVX2_PATH
+    if (HasAvx512)
+        return Avx512::pixelsFromTable8(src, n, byteForm(window).table, dst, mn, mx);
     if (HasAvx2) {
         if (const ByteForm& form = byteForm(window); form.found) {
             if (range)
@@ -1071,6 +1026,8 @@ void pixelsFromInt16(const std::uint8_t* src, std::size_t n, bool bigEndian, Win
     const bool range = mn && mx;
 #if KELVOX_HAVE_AVX2_PATH
     if (directInt16(window)) {
+        if (HasAvx512)
+            return Avx512::pixelsFromInt16(src, n, bigEndian, window, dst, mn, mx);
         if (range)
             return pixelsFromInt16Avx2<true>(src, n, bigEndian, window, dst, mn, mx);
         return pixelsFromInt16Avx2<false>(src, n, bigEndian, window, dst, mn, mx);
@@ -1098,6 +1055,8 @@ void pixelsFromUInt16(const std::uint8_t* src, std::size_t n, bool bigEndian, Wi
     const bool range = mn && mx;
 #if KELVOX_HAVE_AVX2_PATH
     if (directUInt16(window)) {
+        if (HasAvx512)
+            return Avx512::pixelsFromUInt16(src, n, bigEndian, window, dst, mn, mx);
         if (range)
             return pixels16Avx2<true, true>(src, n, bigEndian, window, dst, mn, mx);
         return pixels16Avx2<false, true>(src, n, bigEndian, window, dst, mn, mx);
@@ -1122,6 +1081,8 @@ void pixelsFromFloat64(const std::uint8_t* src, std::size_t n, bool bigEndian, W
 {
     const bool range = mn && mx;
 #if KELVOX_HAVE_AVX2_PATH
+    if (HasAvx512)
+        return Avx512::pixelsFromFloat64(src, n, bigEndian, window, dst, mn, mx);
     if (HasAvx2) {
         if (range)
             return pixelsFromFloat64Avx2<true>(src, n, bigEndian, window, dst, mn, mx);
@@ -1154,6 +1115,8 @@ void pixelsFromInt32(const std::uint8_t* src, std::size_t n, bool bigEndian, Win
     const bool range = mn && mx;
 #if KELVOX_HAVE_AVX2_PATH
     if (directSingle(window)) {
+        if (HasAvx512)
+            return Avx512::pixelsFromInt32(src, n, bigEndian, window, dst, mn, mx);
         if (range)
             return pixelsFromInt32Avx2<true>(src, n, bigEndian, window, dst, mn, mx);
         return pixelsFromInt32Avx2<false>(src, n, bigEndian, window, dst, mn, mx);
@@ -1177,6 +1140,8 @@ void pixelsFromFloat32(const std::uint8_t* src, std::size_t n, bool bigEndian, W
     const bool range = mn && mx;
 #if KELVOX_HAVE_AVX2_PATH
     if (directSingle(window)) {
+        if (HasAvx512)
+            return Avx512::pixelsFromFloat32(src, n, bigEndian, window, dst, mn, mx);
         if (range)
             return pixelsFromFloat32Avx2<true>(src, n, bigEndian, window, dst, mn, mx);
         return pixelsFromFloat32Avx2<false>(src, n, bigEndian, window, dst, mn, mx);
@@ -1295,6 +1260,37 @@ void rangeVoxelsOf(const std::uint8_t* src, std::size_t n, bool bigEndian, float
     mx = hi;
 }
 
+// Index of the first float voxel of the n at src that is a zero of either
+// sign (n if none): whole blocks are tested at once, so that the search runs
+// at the speed of the memory.
+template <typename Bits>
+std::size_t firstZeroOf(const std::uint8_t* src, std::size_t n, bool big)
+{
+    // The raw bits of a zero of either sign, loaded in the machine's order,
+    // are zero apart from the sign bit.
+    constexpr Bits SignBit = Bits{1} << (8 * sizeof(Bits) - 1);
+    const Bits sign = big ? static_cast<Bits>(0x80) : SignBit;
+    const auto isZero = [&](std::size_t i) {
+        Bits raw;
+        std::memcpy(&raw, src + i * sizeof(Bits), sizeof raw);
+        return (raw & ~sign) == 0;
+    };
+    constexpr std::size_t Block = 64;
+    std::size_t i = 0;
+    for (; i + Block <= n; i += Block) {
+        bool any = false;
+        for (std::size_t j = 0; j < Block; ++j)
+            any |= isZero(i + j);
+        if (any)
+            break;
+    }
+    for (; i < n; ++i) {
+        if (isZero(i))
+            return i;
+    }
+    return n;
+}
+
 } // namespace
 
 bool fromVoxels(TVoxelDataType type, const std::uint8_t* src, std::size_t n, bool bigEndian, Window window,
@@ -1314,6 +1310,15 @@ bool fromVoxels(TVoxelDataType type, const std::uint8_t* src, std::size_t n, boo
             std::memset(red, 0, n);
             return false;
         });
+}
+
+std::size_t firstFloatZero(const std::uint8_t* src, std::size_t n, int bytes, bool bigEndian)
+{
+#if KELVOX_HAVE_AVX2_PATH
+    if (HasAvx512)
+        return Avx512::firstFloatZero(src, n, bytes, bigEndian);
+#endif
+    return bytes == 4 ? firstZeroOf<std::uint32_t>(src, n, bigEndian) : firstZeroOf<std::uint64_t>(src, n, bigEndian);
 }
 
 void rangeVoxels(TVoxelDataType type, const std::uint8_t* src, std::size_t n, bool bigEndian, float& mn, float& mx)

@@ -6,8 +6,8 @@
 #include <cstdint>
 
 // The renderer's inner loops over one run of voxels: raw file bytes in,
-// grey levels (0..255) out. Where the processor has AVX2 they run eight
-// voxels at a time with exactly the arithmetic of the scalar loops (double
+// grey levels (0..255) out. Where the processor has AVX2 (AVX-512) they run
+// eight (sixteen) voxels at a time with exactly the arithmetic of the scalar loops (double
 // products, float rounding, halves to even), so the pixels never differ.
 namespace GreyKernels
 {
@@ -20,9 +20,22 @@ struct Window
     double scale;
 };
 
-// Chooses the AVX2 loops (when the processor has them) or the plain ones;
-// returns whether the AVX2 loops are now in use. The plain loops are the
-// default only where AVX2 is missing; tests compare the two.
+// The loops in use, each level serving what the one above it leaves: the
+// AVX-512 loops take the pixel loops of the types and windows they state,
+// the AVX2 ones the rest, the plain ones all without vector units.
+enum class VectorUnits
+{
+    Plain,
+    Avx2,
+    Avx512
+};
+
+// Chooses the loops of units, or the best below them the processor has;
+// returns the loops now in use. The best there is is the default; tests
+// force each in turn and compare them.
+VectorUnits useVectorUnits(VectorUnits units);
+// The best loops there are (enable) or the plain ones; returns whether
+// vector loops are now in use.
 bool useVectorUnits(bool enable);
 
 // Integer voxels never overflow the scaled range (|v - lo| <= 2^33,
@@ -115,6 +128,10 @@ bool fromVoxels(TVoxelDataType type, const std::uint8_t* src, std::size_t n, boo
 // Nothing for a type outside 0..7.
 void rangeVoxels(TVoxelDataType type, const std::uint8_t* src, std::size_t n, bool bigEndian, float& mn,
                  float& mx);
+
+// Index of the first of the n float voxels of `bytes` bytes (4 or 8) at src
+// that is a zero of either sign; n if none.
+std::size_t firstFloatZero(const std::uint8_t* src, std::size_t n, int bytes, bool bigEndian);
 
 // Range of the voxels, folded into mn and mx. For floats each value is met
 // as "if v < mn then mn := v" (NaNs pass by), in lanes: the result is that of

@@ -496,15 +496,7 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
     // slice views all positions beyond the data come after it) the value 0
     // of the positions beyond the data.
     if (observe) {
-        painter->observe(range, [&](const DataRunVisitor& visit) {
-            for (std::int64_t y = 0; y < height; ++y) {
-                const std::size_t n = dataInRow(y);
-                if (n == 0 && !r.perRow)
-                    break; // slice views at 1:1 hold their data as one prefix
-                if (n > 0)
-                    visit(data + static_cast<std::size_t>(y * width * bpv), n);
-            }
-        });
+        painter->observe(range);
         if (count < pixels)
             range.meet(0.0f);
         ObservedMin = range.min;

@@ -22,10 +22,11 @@ class ViewImage;
 inline constexpr std::int32_t ViewBufferSize = 4194304;
 
 // A slice view at 1:1 is read in pieces of this many bytes (the last one
-// shorter), each painted while its bytes are still in the processor's cache
-// (half a typical second-level cache: smaller pieces pay more for their
-// reads than they gain where a read is a costly call).
-inline constexpr std::size_t ReadPieceBytes = std::size_t{512} << 10;
+// shorter), each painted right after its read, while its bytes are still in
+// the last-level cache (a read from the page cache leaves them there, not
+// nearer: smaller pieces gain nothing and pay for more reads, which are
+// costly calls), and so that a newer render can stop a large one.
+inline constexpr std::size_t ReadPieceBytes = std::size_t{2048} << 10;
 
 // Sees every read a render makes of the volume file, before it happens (a
 // test or a benchmark counts them or slows them down). Called on the thread

@@ -51,65 +51,45 @@ void paintThroughGrey(const std::uint8_t* src, std::size_t n, std::size_t bytesP
     }
 }
 
-// Index of the first float voxel of the n at src that is a zero of either
-// sign (n if none): whole blocks are tested at once, so that the search runs
-// at the speed of the memory.
-template <typename Bits>
-std::size_t firstZero(const std::uint8_t* src, std::size_t n, bool big)
-{
-    // The raw bits of a zero of either sign, loaded in the machine's order,
-    // are zero apart from the sign bit.
-    constexpr Bits SignBit = Bits{1} << (8 * sizeof(Bits) - 1);
-    const Bits sign = big ? static_cast<Bits>(0x80) : SignBit;
-    const auto isZero = [&](std::size_t i) {
-        Bits raw;
-        std::memcpy(&raw, src + i * sizeof(Bits), sizeof raw);
-        return (raw & ~sign) == 0;
-    };
-    constexpr std::size_t Block = 64;
-    std::size_t i = 0;
-    for (; i + Block <= n; i += Block) {
-        bool any = false;
-        for (std::size_t j = 0; j < Block; ++j)
-            any |= isZero(i + j);
-        if (any)
-            break;
-    }
-    for (; i < n; ++i) {
-        if (isZero(i))
-            return i;
-    }
-    return n;
-}
-
 // Float ranges are met lane by lane; only the sign of a zero extreme can
-// differ from a scan in order: it is that of the first zero met. Integer
-// types (painted by their description) only have the zero +0.
-void takeFloatRange(ObservedRange& range, float lo, float hi, TVoxelDataType type, bool big,
-                    const DataRuns& dataRuns)
+// differ from a scan in order: it is that of the first zero met. Each run is
+// searched for it while its bytes are still in the cache, from the first run
+// after which an end of the range is zero (an earlier zero would have made
+// one zero then) until it is found; once the range spans both signs, no
+// zero can become an end. Integer types only have the zero +0.
+class FirstZero
 {
-    const VoxelTypeInfo* info = voxelTypeInfo(type);
-    if ((lo == 0.0f || hi == 0.0f) && info && info->isFloat) {
-        bool found = false;
-        float zero = 0.0f;
-        dataRuns([&](const std::uint8_t* src, std::size_t n) {
-            if (found)
-                return;
-            const std::size_t at = info->bytes == 4 ? firstZero<std::uint32_t>(src, n, big)
-                                                    : firstZero<std::uint64_t>(src, n, big);
-            if (at < n) {
-                zero = static_cast<float>(voxelValue(src + at * info->bytes, type, big)); // keeps the sign
-                found = true;
-            }
-        });
-        if (lo == 0.0f)
-            lo = zero;
-        if (hi == 0.0f)
-            hi = zero;
+public:
+    // After a run of n voxels at src was painted and the range is lo .. hi.
+    void afterRun(const std::uint8_t* src, std::size_t n, float lo, float hi, TVoxelDataType type, bool big)
+    {
+        if (m_settled || (lo != 0.0f && hi != 0.0f)) {
+            m_settled = m_settled || (lo < 0.0f && hi > 0.0f);
+            return;
+        }
+        const VoxelTypeInfo* info = voxelTypeInfo(type);
+        if (!info || !info->isFloat) {
+            m_settled = true;
+            return;
+        }
+        const std::size_t at = GreyKernels::firstFloatZero(src, n, info->bytes, big);
+        if (at < n) {
+            m_zero = static_cast<float>(voxelValue(src + at * info->bytes, type, big)); // keeps the sign
+            m_settled = true;
+        }
     }
-    range.min = lo;
-    range.max = hi;
-}
+
+    // The range lo .. hi, a zero end taking the sign of the first zero.
+    void take(ObservedRange& range, float lo, float hi) const
+    {
+        range.min = lo == 0.0f ? m_zero : lo;
+        range.max = hi == 0.0f ? m_zero : hi;
+    }
+
+private:
+    bool m_settled = false;
+    float m_zero = 0.0f;
+};
 
 // Integer ranges: integer to float is monotonic, so the floats of the range
 // are the range of the floats. Every value of these types lies within the
@@ -136,7 +116,7 @@ public:
         std::memset(dst, m_grey, 3 * n);
         m_any = m_any || n > 0;
     }
-    void observe(ObservedRange& range, const DataRuns&) const override
+    void observe(ObservedRange& range) const override
     {
         if (m_takeRange && m_any)
             range.meet(0.0f);
@@ -174,7 +154,7 @@ public:
             return false;
         });
     }
-    void observe(ObservedRange& range, const DataRuns&) const override
+    void observe(ObservedRange& range) const override
     {
         if (m_takeRange && m_any)
             meetIntegerRange(range, m_min, m_max);
@@ -220,7 +200,7 @@ public:
             return false;
         });
     }
-    void observe(ObservedRange& range, const DataRuns&) const override
+    void observe(ObservedRange& range) const override
     {
         if (m_takeRange && m_any)
             meetIntegerRange(range, m_min, m_max);
@@ -285,7 +265,8 @@ struct Int32Kernels
         GreyKernels::fromInt32(src, n, big, w, grey);
         return false;
     }
-    static void observe(ObservedRange& range, Value mn, Value mx, bool, const DataRuns&)
+    static constexpr bool Float = false;
+    static void observe(ObservedRange& range, Value mn, Value mx, const FirstZero&)
     {
         meetIntegerRange(range, mn, mx);
     }
@@ -311,9 +292,10 @@ struct Float32Kernels
     {
         return GreyKernels::fromFloat32(src, n, big, w, grey, red);
     }
-    static void observe(ObservedRange& range, Value mn, Value mx, bool big, const DataRuns& dataRuns)
+    static constexpr bool Float = true;
+    static void observe(ObservedRange& range, Value mn, Value mx, const FirstZero& zero)
     {
-        takeFloatRange(range, mn, mx, vdtFloat32, big, dataRuns);
+        zero.take(range, mn, mx);
     }
 };
 
@@ -333,18 +315,23 @@ public:
         if (m_direct) {
             Kernels::pixels(src, n, m_big, m_window, dst, m_takeRange ? &m_min : nullptr,
                             m_takeRange ? &m_max : nullptr);
-            return;
+        } else {
+            if (m_takeRange)
+                Kernels::range(src, n, m_big, m_min, m_max);
+            paintThroughGrey(src, n, 4, dst,
+                             [&](const std::uint8_t* s, std::size_t c, std::uint8_t* grey, std::uint8_t* red) {
+                                 return Kernels::grey(s, c, m_big, m_window, grey, red);
+                             });
         }
-        if (m_takeRange)
-            Kernels::range(src, n, m_big, m_min, m_max);
-        paintThroughGrey(src, n, 4, dst, [&](const std::uint8_t* s, std::size_t c, std::uint8_t* grey, std::uint8_t* red) {
-            return Kernels::grey(s, c, m_big, m_window, grey, red);
-        });
+        if constexpr (Kernels::Float) {
+            if (m_takeRange)
+                m_firstZero.afterRun(src, n, m_min, m_max, vdtFloat32, m_big);
+        }
     }
-    void observe(ObservedRange& range, const DataRuns& dataRuns) const override
+    void observe(ObservedRange& range) const override
     {
         if (m_takeRange && m_any)
-            Kernels::observe(range, m_min, m_max, m_big, dataRuns);
+            Kernels::observe(range, m_min, m_max, m_firstZero);
     }
 
 private:
@@ -355,6 +342,7 @@ private:
     bool m_any = false;
     Value m_min = Kernels::StartMin;
     Value m_max = Kernels::StartMax;
+    FirstZero m_firstZero;
 };
 
 class UInt16Painter final : public VoxelPainter
@@ -370,7 +358,7 @@ public:
         GreyKernels::pixelsFromUInt16(src, n, m_big, m_window, dst, m_takeRange ? &m_min : nullptr,
                                       m_takeRange ? &m_max : nullptr);
     }
-    void observe(ObservedRange& range, const DataRuns&) const override
+    void observe(ObservedRange& range) const override
     {
         if (m_takeRange && m_any)
             meetIntegerRange(range, m_min, m_max);
@@ -390,61 +378,73 @@ private:
 // of the values met, not folded into the start pair.
 constexpr float NoneMet = std::numeric_limits<float>::infinity();
 
-class Float64Painter final : public VoxelPainter
+// The painters whose range is that of the values met as floats: Float-64
+// and the types painted by their description.
+class FloatRangePainter : public VoxelPainter
+{
+public:
+    void observe(ObservedRange& range) const override
+    {
+        if (m_takeRange && m_lo <= m_hi)
+            m_firstZero.take(range, m_lo, m_hi);
+    }
+
+protected:
+    FloatRangePainter(TVoxelDataType type, bool big, Window window, bool takeRange)
+        : m_type(type), m_big(big), m_window(window), m_takeRange(takeRange)
+    {
+    }
+    float* lowest() { return m_takeRange ? &m_lo : nullptr; }
+    float* highest() { return m_takeRange ? &m_hi : nullptr; }
+    // After each run painted.
+    void painted(const std::uint8_t* src, std::size_t n)
+    {
+        if (m_takeRange)
+            m_firstZero.afterRun(src, n, m_lo, m_hi, m_type, m_big);
+    }
+
+    TVoxelDataType m_type;
+    bool m_big;
+    Window m_window;
+
+private:
+    bool m_takeRange;
+    float m_lo = NoneMet, m_hi = -NoneMet;
+    FirstZero m_firstZero;
+};
+
+class Float64Painter final : public FloatRangePainter
 {
 public:
     Float64Painter(bool big, Window window, bool takeRange)
-        : m_big(big), m_window(window), m_takeRange(takeRange)
+        : FloatRangePainter(vdtFloat64, big, window, takeRange)
     {
     }
     void paint(const std::uint8_t* src, std::size_t n, std::uint8_t* dst) override
     {
-        GreyKernels::pixelsFromFloat64(src, n, m_big, m_window, dst, m_takeRange ? &m_lo : nullptr,
-                                       m_takeRange ? &m_hi : nullptr);
+        GreyKernels::pixelsFromFloat64(src, n, m_big, m_window, dst, lowest(), highest());
+        painted(src, n);
     }
-    void observe(ObservedRange& range, const DataRuns& dataRuns) const override
-    {
-        if (m_takeRange && m_lo <= m_hi)
-            takeFloatRange(range, m_lo, m_hi, vdtFloat64, m_big, dataRuns);
-    }
-
-private:
-    bool m_big;
-    Window m_window;
-    bool m_takeRange;
-    float m_lo = NoneMet, m_hi = -NoneMet;
 };
 
 // Any type through the loops of its description: Int-8, UInt-32, and
 // UInt-16 where the vector units give no quicker route.
-class ByRulePainter final : public VoxelPainter
+class ByRulePainter final : public FloatRangePainter
 {
 public:
     ByRulePainter(TVoxelDataType type, bool big, Window window, bool takeRange)
-        : m_type(type), m_big(big), m_window(window), m_takeRange(takeRange)
+        : FloatRangePainter(type, big, window, takeRange)
     {
     }
     void paint(const std::uint8_t* src, std::size_t n, std::uint8_t* dst) override
     {
         paintThroughGrey(src, n, static_cast<std::size_t>(bytesPerVoxelOf(m_type)), dst,
                          [&](const std::uint8_t* s, std::size_t c, std::uint8_t* grey, std::uint8_t* red) {
-                             return GreyKernels::fromVoxels(m_type, s, c, m_big, m_window, grey, red,
-                                                            m_takeRange ? &m_lo : nullptr,
-                                                            m_takeRange ? &m_hi : nullptr);
+                             return GreyKernels::fromVoxels(m_type, s, c, m_big, m_window, grey, red, lowest(),
+                                                            highest());
                          });
+        painted(src, n);
     }
-    void observe(ObservedRange& range, const DataRuns& dataRuns) const override
-    {
-        if (m_takeRange && m_lo <= m_hi)
-            takeFloatRange(range, m_lo, m_hi, m_type, m_big, dataRuns);
-    }
-
-private:
-    TVoxelDataType m_type;
-    bool m_big;
-    Window m_window;
-    bool m_takeRange;
-    float m_lo = NoneMet, m_hi = -NoneMet;
 };
 
 } // namespace

@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 
 // The smallest and largest value a slice render met, as 32-bit floats. A
@@ -24,11 +23,6 @@ struct ObservedRange
     }
 };
 
-// Calls visit(src, n) for every run of n voxels of data a view holds, in
-// scan order; float ranges use it to find the sign of a zero extreme.
-using DataRunVisitor = std::function<void(const std::uint8_t* src, std::size_t n)>;
-using DataRuns = std::function<void(const DataRunVisitor& visit)>;
-
 // Paints runs of raw voxels of one type as pixels under the intensity window
 // and meets their range on the way. A render hands it the view's voxels in
 // scan order, in runs of any length (a run may span rows where the
@@ -47,8 +41,8 @@ public:
 
     // Folds the range of every voxel painted into range as a scan in order
     // meets it (nothing without the range taken, or when nothing was
-    // painted). dataRuns visits the same voxels again, in the same order.
-    virtual void observe(ObservedRange& range, const DataRuns& dataRuns) const = 0;
+    // painted). The runs must have been painted in scan order.
+    virtual void observe(ObservedRange& range) const = 0;
 
     // The painter for voxels of type (any value: one outside 0..7 paints
     // every voxel as the value 0) in the byte order, under the intensity

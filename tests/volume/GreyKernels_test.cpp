@@ -1,5 +1,6 @@
 // The renderer's direct pixel loops and the pixel widening, against the
-// pixel rule written out plainly, with the vector units on and off.
+// pixel rule written out plainly, with each set of loops forced in turn:
+// plain, AVX2 and AVX-512 (those the processor lacks are skipped).
 
 #include "volume/GreyKernels.h"
 
@@ -12,8 +13,19 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <ostream>
 #include <tuple>
+#include <type_traits>
 #include <vector>
+
+namespace GreyKernels
+{
+// The loops by name in the parameters of the tests.
+void PrintTo(VectorUnits units, std::ostream* os)
+{
+    *os << (units == VectorUnits::Plain ? "plain" : (units == VectorUnits::Avx2 ? "AVX2" : "AVX-512"));
+}
+} // namespace GreyKernels
 
 namespace
 {
@@ -53,10 +65,30 @@ const std::pair<std::int32_t, std::int32_t> Windows[]{
     {8355840, -8421376},   {8355841, -8421375}, {8388608, -8388608}, {8388609, -8388607},
 };
 
-class DirectPixels : public ::testing::TestWithParam<std::tuple<std::pair<std::int32_t, std::int32_t>, bool>>
+using GreyKernels::VectorUnits;
+constexpr VectorUnits EveryUnits[]{VectorUnits::Plain, VectorUnits::Avx2, VectorUnits::Avx512};
+
+// Tests whose parameter names the loops (alone or last in a tuple) run with
+// those loops forced, and are skipped where the processor lacks them.
+template <class Param>
+class ForcedUnits : public ::testing::TestWithParam<Param>
 {
 protected:
+    void SetUp() override
+    {
+        VectorUnits units;
+        if constexpr (std::is_same_v<Param, VectorUnits>)
+            units = this->GetParam();
+        else
+            units = std::get<std::tuple_size_v<Param> - 1>(this->GetParam());
+        if (GreyKernels::useVectorUnits(units) != units)
+            GTEST_SKIP() << "these vector units are missing here";
+    }
     void TearDown() override { GreyKernels::useVectorUnits(true); }
+};
+
+class DirectPixels : public ForcedUnits<std::tuple<std::pair<std::int32_t, std::int32_t>, VectorUnits>>
+{
 };
 
 TEST_P(DirectPixels, BytesMatchTheRuleAndTheirRange)
@@ -122,7 +154,7 @@ TEST_P(DirectPixels, Int16InBothByteOrdersMatchTheRuleAndTheirRange)
 }
 
 INSTANTIATE_TEST_SUITE_P(WindowsAndLoops, DirectPixels,
-                         ::testing::Combine(::testing::ValuesIn(Windows), ::testing::Bool()));
+                         ::testing::Combine(::testing::ValuesIn(Windows), ::testing::ValuesIn(EveryUnits)));
 
 TEST_P(DirectPixels, UInt16InBothByteOrdersMatchTheRuleAndTheirRange)
 {
@@ -410,10 +442,8 @@ TypedValues typedValues(TVoxelDataType type, GreyKernels::Window w)
 }
 
 class EveryTypeByItsDescription
-    : public ::testing::TestWithParam<std::tuple<TVoxelDataType, std::pair<std::int32_t, std::int32_t>, bool>>
+    : public ForcedUnits<std::tuple<TVoxelDataType, std::pair<std::int32_t, std::int32_t>, VectorUnits>>
 {
-protected:
-    void TearDown() override { GreyKernels::useVectorUnits(true); }
 };
 
 TEST_P(EveryTypeByItsDescription, GreyRedAndRangeFollowTheRule)
@@ -474,10 +504,10 @@ TEST_P(EveryTypeByItsDescription, GreyRedAndRangeFollowTheRule)
 
 INSTANTIATE_TEST_SUITE_P(TypesWindowsAndLoops, EveryTypeByItsDescription,
                          ::testing::Combine(::testing::Values(vdtInt8, vdtUInt32, vdtFloat64),
-                                            ::testing::ValuesIn(Windows), ::testing::Bool()));
+                                            ::testing::ValuesIn(Windows), ::testing::ValuesIn(EveryUnits)));
 
 INSTANTIATE_TEST_SUITE_P(WindowsAndLoops, SinglePrecisionPixels,
-                         ::testing::Combine(::testing::ValuesIn(Windows), ::testing::Bool()));
+                         ::testing::Combine(::testing::ValuesIn(Windows), ::testing::ValuesIn(EveryUnits)));
 
 TEST(GreyKernels, SinglePrecisionRouteTakesEveryRendererWindow)
 {
@@ -492,10 +522,8 @@ TEST(GreyKernels, SinglePrecisionRouteTakesEveryRendererWindow)
     GreyKernels::useVectorUnits(true);
 }
 
-class WidenPixels : public ::testing::TestWithParam<bool>
+class WidenPixels : public ForcedUnits<VectorUnits>
 {
-protected:
-    void TearDown() override { GreyKernels::useVectorUnits(true); }
 };
 
 TEST_P(WidenPixels, GivesOpaqueWordsOfEveryRunLength)
@@ -516,6 +544,153 @@ TEST_P(WidenPixels, GivesOpaqueWordsOfEveryRunLength)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(VectorAndPlainLoops, WidenPixels, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(VectorAndPlainLoops, WidenPixels, ::testing::ValuesIn(EveryUnits));
+
+// ---- every direct loop from unaligned starts ------------------------------
+
+// Runs of arbitrary bit patterns (so NaNs, infinities, denormals and values
+// far beyond the window among them) at odd byte offsets into odd pixel
+// offsets, in both byte orders, longer and shorter than a vector step,
+// against the rule; the range starts empty (lowest above highest). A vector
+// loop that loads or stores on alignment, or folds its lanes' range wrongly,
+// shows here.
+class UnalignedRuns : public ForcedUnits<std::tuple<TVoxelDataType, VectorUnits>>
+{
+};
+
+TEST_P(UnalignedRuns, DirectLoopsMatchTheRuleAndTheRange)
+{
+    const TVoxelDataType type = std::get<0>(GetParam());
+    const int bytes = bytesPerVoxelOf(type);
+    constexpr std::size_t Longest = 64 * 5 + 37;
+    std::uint64_t seed = 99;
+    std::vector<std::uint64_t> bits(Longest);
+    for (std::uint64_t& b : bits) {
+        seed = seed * 6364136223846793005u + 1442695040888963407u;
+        b = seed >> (64 - 8 * bytes);
+    }
+    // Narrow integers spread over the window too, not only over the type.
+    for (std::size_t i = 0; i < Longest && bytes < 4; i += 2)
+        bits[i] = static_cast<std::uint64_t>(static_cast<std::int64_t>(bits[i] % 4000) - 1000) & ((1ull << (8 * bytes)) - 1);
+    const auto held = [&](std::uint64_t b) -> double {
+        switch (type) {
+        case vdtByte: return static_cast<double>(b);
+        case vdtInt16: return static_cast<std::int16_t>(b);
+        case vdtUInt16: return static_cast<double>(b);
+        case vdtInt32: return static_cast<float>(static_cast<std::int32_t>(b));
+        case vdtFloat32: return std::bit_cast<float>(static_cast<std::uint32_t>(b));
+        default: return std::bit_cast<double>(b);
+        }
+    };
+    for (const auto& [low, high] : {std::pair{0, 255}, std::pair{0, 3000}, std::pair{-1000, 3000}, std::pair{300, -300}}) {
+        const GreyKernels::Window w = windowOf(low, high);
+        for (const bool big : {false, true}) {
+            for (const auto& [offset, N] : {std::pair<std::size_t, std::size_t>{1, Longest}, {3, Longest}, {1, 37}}) {
+                std::vector<std::uint8_t> raw(offset + N * static_cast<std::size_t>(bytes));
+                for (std::size_t i = 0; i < N; ++i)
+                    putValue(raw.data() + offset + i * static_cast<std::size_t>(bytes), bytes, bits[i], big);
+                std::vector<std::uint8_t> pixels(3 * N + offset + 1, 0xEE);
+                const std::uint8_t* src = raw.data() + offset;
+                std::uint8_t* dst = pixels.data() + offset;
+                double mn = 0, mx = 0;
+                switch (type) {
+                case vdtByte: {
+                    std::uint8_t a = 255, b = 0;
+                    GreyKernels::pixelsFromUInt8(src, N, w, dst, &a, &b);
+                    mn = a, mx = b;
+                    break;
+                }
+                case vdtInt16: {
+                    std::int16_t a = 32767, b = -32768;
+                    GreyKernels::pixelsFromInt16(src, N, big, w, dst, &a, &b);
+                    mn = a, mx = b;
+                    break;
+                }
+                case vdtUInt16: {
+                    std::uint16_t a = 65535, b = 0;
+                    GreyKernels::pixelsFromUInt16(src, N, big, w, dst, &a, &b);
+                    mn = a, mx = b;
+                    break;
+                }
+                case vdtInt32: {
+                    std::int32_t a = IntMax, b = IntMin;
+                    GreyKernels::pixelsFromInt32(src, N, big, w, dst, &a, &b);
+                    mn = a, mx = b;
+                    break;
+                }
+                case vdtFloat32: {
+                    float a = std::numeric_limits<float>::infinity(), b = -a;
+                    GreyKernels::pixelsFromFloat32(src, N, big, w, dst, &a, &b);
+                    mn = a, mx = b;
+                    break;
+                }
+                default: {
+                    float a = std::numeric_limits<float>::infinity(), b = -a;
+                    GreyKernels::pixelsFromFloat64(src, N, big, w, dst, &a, &b);
+                    mn = a, mx = b;
+                    break;
+                }
+                }
+                double lowest = std::numeric_limits<double>::infinity(), highest = -lowest;
+                for (std::size_t i = 0; i < N; ++i) {
+                    const double v = held(bits[i]);
+                    // Integers' range is exact; Float-64 values' as their nearest floats.
+                    const double r = type == vdtInt32 ? static_cast<std::int32_t>(bits[i])
+                        : type != vdtFloat64      ? v
+                        : std::fabs(v) >= 0x1.ffffffp127 ? (v > 0 ? 1.0 : -1.0) * std::numeric_limits<double>::infinity()
+                                                         : static_cast<float>(v);
+                    lowest = r < lowest ? r : lowest;
+                    highest = r > highest ? r : highest;
+                    const auto expected = rulePixelOf(v, w);
+                    ASSERT_EQ(dst[3 * i], expected[0]) << "voxel " << i << " value " << v << " big " << big;
+                    ASSERT_EQ(dst[3 * i + 1], expected[1]) << "voxel " << i << " value " << v;
+                    ASSERT_EQ(dst[3 * i + 2], expected[2]) << "voxel " << i << " value " << v;
+                }
+                EXPECT_EQ(mn, lowest) << "window " << low << " big " << big;
+                EXPECT_EQ(mx, highest) << "window " << low << " big " << big;
+                EXPECT_EQ(pixels[offset - 1], 0xEE) << "written before the run";
+                EXPECT_EQ(pixels.back(), 0xEE) << "written past the run";
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(TypesAndLoops, UnalignedRuns,
+                         ::testing::Combine(::testing::Values(vdtByte, vdtInt16, vdtUInt16, vdtInt32, vdtFloat32,
+                                                              vdtFloat64),
+                                            ::testing::ValuesIn(EveryUnits)));
+
+// The first float zero of either sign, where a run holds one at the start,
+// inside a vector step, in the tail, or none (only values next to zero: the
+// smallest denormals and a sign bit alone in another byte order).
+class FirstFloatZero : public ForcedUnits<std::tuple<int, VectorUnits>>
+{
+};
+
+TEST_P(FirstFloatZero, FindsTheFirstZeroOfEitherSign)
+{
+    const int bytes = std::get<0>(GetParam());
+    constexpr std::size_t N = 64 * 4 + 21;
+    const std::uint64_t sign = std::uint64_t{1} << (8 * bytes - 1);
+    for (const bool big : {false, true}) {
+        for (const std::size_t at : {std::size_t{0}, std::size_t{1}, std::size_t{77}, std::size_t{200}, N - 1, N}) {
+            for (const std::uint64_t zero : {std::uint64_t{0}, sign}) {
+                std::vector<std::uint8_t> raw(static_cast<std::size_t>(bytes) * N + 1);
+                for (std::size_t i = 0; i < N; ++i) {
+                    const std::uint64_t bits = i == at ? zero : (i % 3 == 0 ? 1 : (i % 3 == 1 ? sign | 1 : 0x80));
+                    putValue(raw.data() + 1 + i * static_cast<std::size_t>(bytes), bytes, bits, big);
+                }
+                // A later zero of the other sign must not be taken for it.
+                if (at + 5 < N)
+                    putValue(raw.data() + 1 + (at + 5) * static_cast<std::size_t>(bytes), bytes, zero ^ sign, big);
+                EXPECT_EQ(GreyKernels::firstFloatZero(raw.data() + 1, N, bytes, big), at)
+                    << bytes << " bytes, big " << big << ", zero at " << at;
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(WidthsAndLoops, FirstFloatZero,
+                         ::testing::Combine(::testing::Values(4, 8), ::testing::ValuesIn(EveryUnits)));
 
 } // namespace
