@@ -49,6 +49,11 @@ constexpr double AfterTextPlace = 1.0;
 constexpr double StatedOffsetPlace = 0.4;
 constexpr double SeenStartPlace = 0.75;
 constexpr double EndsFilePlace = 0.55;
+// Three or four numbers whose product ends the file soon after them (the
+// header ends within NearStatement bytes of its statement) are seldom a
+// chance.
+constexpr double ListEndsFilePlace = 0.9;
+constexpr std::int64_t NearStatement = 1024;
 constexpr double FittingSlicesPlace = 0.9;
 // Binary numbers are read this far past where the voxels seem to start.
 constexpr std::int64_t SeenSlack = 64;
@@ -192,6 +197,9 @@ public:
 
     void add(const StatedNumber* const* parts, int count, bool counted)
     {
+        // A count and the numbers it counts are the shorter statement after it.
+        if (parts[0]->value == count - 1 || parts[0]->value == count)
+            return;
         std::array<std::int64_t, 4> dims{1, 1, 1, 1};
         for (int k = 0; k < count; ++k)
             dims[static_cast<std::size_t>(k)] = parts[k]->value;
@@ -431,6 +439,8 @@ std::vector<StatedPlace> placeStatedDims(const std::vector<StatedDims>& statemen
             p.width = width;
             p.credence = 0.5 + 0.5 * credence * s.trust;
             p.said = {s.dims[0], s.dims[1]};
+            p.statedAt = s.offset;
+            p.statedEnd = s.end;
             found.emplace_back(p, s.offset);
         };
         // Slice counts for two numbers: one, one per repeat, and (where the
@@ -452,7 +462,9 @@ std::vector<StatedPlace> placeStatedDims(const std::vector<StatedDims>& statemen
             std::int64_t data = 0;
             if (mulFits(unit, z, size, data) && 2 * data >= size && size - data >= s.end)
                 place(z, size - data,
-                      (seenStart(size - data) ? SeenEndsFilePlace : EndsFilePlace) *
+                      (seenStart(size - data)                             ? SeenEndsFilePlace
+                       : !pair && size - data - s.end <= NearStatement ? ListEndsFilePlace
+                                                                         : EndsFilePlace) *
                           (k < slices.size() ? 1.0 : FittingSlicesPlace));
         }
         if (s.text && s.textEnd >= s.end && s.textEnd > 0)

@@ -92,9 +92,16 @@ constexpr std::size_t StatedPlacesPerWidth = 8;
 constexpr std::size_t StatedLooks = 8;
 constexpr std::size_t StatedDecodings = 2;
 constexpr double StatedPlaceFit = 0.95;
+// A stated layout's fit shrinks by this much times the share of the bytes
+// after its header it leaves over.
+constexpr double StatedTrailingWeight = 0.1;
 // Of each stated layout's data the first this many bytes are read to
 // measure it.
 constexpr std::int64_t StatedRegionBytes = 16384;
+// A statement this credible makes the bytes it lies in a header: a
+// candidate that reads them as voxels has this header evidence.
+constexpr double CredibleStatement = 0.9;
+constexpr double HeaderReadAsVoxels = 0.0;
 // Pairs of values a stated period is measured from at least.
 constexpr std::int64_t MinStatedPairs = 64;
 // Bytes of one value that make an edge where they begin.
@@ -422,7 +429,7 @@ private:
         e.name = nameEvidence(m_hints, s.nameMatch);
         if (!stated)
             stated = statedPlaceOf(l);
-        e.header = stated ? stated->credence : HeaderSilent;
+        e.header = stated ? stated->credence : readsStatement(l) ? HeaderReadAsVoxels : HeaderSilent;
         s.candidate.score = candidateScore(e, fit, m_hints, l, d.width > 1);
 
         std::string reason;
@@ -475,17 +482,26 @@ private:
         }
     }
 
-    // The statement that places l (its dimensions and volumes, or the same
-    // slices in one volume), the most credible; none when none does.
+    // The statement that places l (its dimensions and volumes), the most
+    // credible; none when none does.
     const StatedPlace* statedPlaceOf(const VolumeLayout& l) const
     {
         const StatedPlace* found = nullptr;
         const int width = static_cast<int>(bytesPerVoxelOf(l.dataType));
         for (const StatedPlace& p : m_stated)
-            if (p.width == width && p.dims[0] == l.dims[0] && p.dims[1] == l.dims[1] &&
-                p.dims[2] * p.volumes == l.dims[2] * l.volumes && (!found || p.credence > found->credence))
+            if (p.width == width && p.dims == l.dims && p.volumes == l.volumes && (!found || p.credence > found->credence))
                 found = &p;
         return found;
+    }
+
+    // Whether l's voxels cover a credible statement (the header's text or
+    // its counted dimensions are no voxels).
+    bool readsStatement(const VolumeLayout& l) const
+    {
+        const std::int64_t end = l.headerBytes + layoutDataBytes(l);
+        return std::any_of(m_stated.begin(), m_stated.end(), [&](const StatedPlace& p) {
+            return p.credence >= CredibleStatement && p.statedAt < end && p.statedEnd > l.headerBytes;
+        });
     }
 
     // Each stated layout, read by the best decodings of its width, scored
@@ -537,7 +553,11 @@ private:
                 double sliceEvidence = SingleSlicePrior * singleSliceShape(l.dims[0], l.dims[1]);
                 if (l.dims[2] * l.volumes > 1)
                     sliceEvidence = measuredOr(statedPeriod(values, l.dims[0] * l.dims[1]), UnmeasuredSlicePrior);
-                const double fit = std::max(headerFit(l.headerBytes, start), StatedPlaceFit);
+                // Data that fills what follows the header fits best.
+                const std::int64_t after = m_sampler.size() - l.headerBytes;
+                const double filled = static_cast<double>(layoutDataBytes(l)) / static_cast<double>(after);
+                const double fit = std::max(headerFit(l.headerBytes, start), StatedPlaceFit) *
+                                   (1.0 - StatedTrailingWeight * (1.0 - filled));
                 add(d, l, rowEvidence, sliceEvidence, fit, l.volumes > 1 ? 1 : l.dims[2], &p);
             }
         }

@@ -14,9 +14,9 @@ namespace
 // floor: a change that ranks fewer true layouts first or in the top three
 // fails here. Raise them whenever the guesser gets better; the aim is the
 // target figures below.
-constexpr int NeutralFirstFloor = 25;
-constexpr int NeutralTopThreeFloor = 32;
-constexpr int HonestFirstFloor = 34;
+constexpr int NeutralFirstFloor = 28;
+constexpr int NeutralTopThreeFloor = 34;
+constexpr int HonestFirstFloor = 37;
 constexpr int HonestTopThreeFloor = 41;
 
 // What the guesser should reach: neutral names 90 % first and all in the top
