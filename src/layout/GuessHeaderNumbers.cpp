@@ -64,6 +64,8 @@ constexpr std::int64_t BlankGap = 16;
 // How credible a statement is: one that gives its own count first ("NAXIS
 // = 2", a list's length) most, then text values, then three or four binary
 // numbers; two binary numbers (found everywhere in binary headers) least.
+// Of equal credence, the earlier statement first, and of one place, the one
+// of more numbers.
 // Read reversed (slowest first) a little less than as written.
 constexpr double CountedTrust = 1.0;
 constexpr double TextTrust = 0.9;
@@ -440,6 +442,7 @@ std::vector<StatedPlace> placeStatedDims(const std::vector<StatedDims>& statemen
             p.credence = 0.5 + 0.5 * credence * s.trust;
             p.said = {s.dims[0], s.dims[1]};
             p.statedAt = s.offset;
+            p.count = s.count;
             p.statedEnd = s.end;
             found.emplace_back(p, s.offset);
         };
@@ -495,9 +498,12 @@ std::vector<StatedPlace> placeStatedDims(const std::vector<StatedDims>& statemen
             }
         }
     }
-    // Best first (the earlier statement on a tie), each layout once.
+    // Best first (the earlier statement on a tie, then the one of more
+    // numbers), each layout once.
     std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
-        return a.first.credence != b.first.credence ? a.first.credence > b.first.credence : a.second < b.second;
+        if (a.first.credence != b.first.credence)
+            return a.first.credence > b.first.credence;
+        return a.second != b.second ? a.second < b.second : a.first.count > b.first.count;
     });
     for (std::size_t i = 0; i < found.size() && out.size() < maxPlaces; ++i) {
         const StatedPlace& p = found[i].first;

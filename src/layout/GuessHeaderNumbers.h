@@ -84,6 +84,7 @@ struct StatedPlace
     int width = 1; // bytes per voxel
     double credence = 0.0; // 0.5 .. 1: how credible the statement and its place are
     std::array<std::int64_t, 2> said{0, 0}; // the first two numbers as stated, for the reason's words
+    int count = 0; // numbers stated
     std::int64_t statedAt = 0; // the statement's bytes [statedAt, statedEnd)
     std::int64_t statedEnd = 0;
 };

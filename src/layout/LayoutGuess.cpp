@@ -124,7 +124,7 @@ public:
     // origin and fileSize: where the source lies in the file it is a part
     // of (for the reason's words on headers and trailing bytes).
     Guesser(const LayoutSource& source, std::string_view fileName, std::int64_t origin = 0, std::int64_t fileSize = -1)
-        : m_source(source), m_sampler(source), m_hints(parseNameHints(fileName)), m_origin(origin),
+        : m_sampler(source), m_hints(parseNameHints(fileName)), m_origin(origin),
           m_fileSize(fileSize < 0 ? source.size() : fileSize)
     {
     }
@@ -615,7 +615,6 @@ private:
         return reinterpret_cast<double*>(m_scratch->data());
     }
 
-    const LayoutSource& m_source;
     Sampler m_sampler;
     NameHints m_hints;
     std::unique_ptr<BlockMemory> m_scratch; // see scratch()
