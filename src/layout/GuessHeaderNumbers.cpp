@@ -28,9 +28,6 @@ constexpr std::size_t TextRun = 4;
 // MaxBinaryDim (no row or slice longer is looked for).
 constexpr std::int64_t MinPairVoxels = 64;
 constexpr std::int64_t MaxBinaryDim = 16384;
-// A binary list's count lies this close before it (a count of two, common
-// everywhere, counts only in text).
-constexpr std::int64_t CountGap = 8;
 // Text numbers have at most this many digits.
 constexpr std::size_t MaxDigits = 10;
 // Slice counts tried from other stated numbers, per statement and width.
@@ -62,14 +59,15 @@ constexpr std::int64_t SmallestShare = 32;
 // Blank bytes a header may end with after its last unlike ones.
 constexpr std::int64_t BlankGap = 16;
 // How credible a statement is: one that gives its own count first ("NAXIS
-// = 2", a list's length) most, then text values, then three or four binary
-// numbers; two binary numbers (found everywhere in binary headers) least.
+// = 2", a list's length) most, then text values, then two binary numbers
+// (rows and columns); three or four binary numbers without their count
+// least (tables of small numbers are everywhere in binary headers).
 // Of equal credence, the earlier statement first, and of one place, the one
 // of more numbers.
 // Read reversed (slowest first) a little less than as written.
 constexpr double CountedTrust = 1.0;
 constexpr double TextTrust = 0.9;
-constexpr double BinaryListTrust = 0.8;
+constexpr double BinaryListTrust = 0.6;
 constexpr double BinaryPairTrust = 0.65;
 constexpr double ReversedTrust = 0.95;
 
@@ -280,7 +278,7 @@ private:
     std::vector<StatedDims> m_out;
 };
 
-// Whether the number of form before parts[0] within span is count.
+// Whether the number before list[first] within span is count.
 bool countedBy(const std::vector<const StatedNumber*>& list, std::size_t first, int count, std::int64_t span)
 {
     for (std::size_t k = first; k-- > 0;) {
@@ -329,13 +327,13 @@ void binaryStatements(const std::vector<const StatedNumber*>& list, bool wide, C
                 if (!mulFits(list[i]->value, list[j]->value, MaxStatedDim * MaxStatedDim, product))
                     continue;
                 parts[2] = list[k];
-                out.add(parts, 3, countedBy(list, i, 3, CountGap));
+                out.add(parts, 3, countedBy(list, i, 3, list[i]->end - list[i]->offset));
                 for (std::size_t m = k + 1;
                      m < list.size() && list[m]->offset - list[k]->offset <= BinaryListSpan; ++m) {
                     if (list[m]->offset < list[k]->end || (!wide && list[m]->offset - list[k]->offset != stride))
                         continue;
                     parts[3] = list[m];
-                    out.add(parts, 4, countedBy(list, i, 4, CountGap));
+                    out.add(parts, 4, countedBy(list, i, 4, list[i]->end - list[i]->offset));
                 }
             }
         }
@@ -443,6 +441,7 @@ std::vector<StatedPlace> placeStatedDims(const std::vector<StatedDims>& statemen
             p.said = {s.dims[0], s.dims[1]};
             p.statedAt = s.offset;
             p.count = s.count;
+            p.form = s.form;
             p.statedEnd = s.end;
             found.emplace_back(p, s.offset);
         };

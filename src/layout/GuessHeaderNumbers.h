@@ -55,7 +55,8 @@ std::vector<StatedNumber> statedNumbers(std::span<const std::uint8_t> bytes, std
                                         bool withBinary, std::size_t maxNumbers = 65536);
 
 // Two to four numbers of one form stated near each other (text: within a
-// card of 96 bytes each; binary: within 32 bytes each), read fastest first.
+// card of 96 bytes each; binary: within 16 bytes for two, 24 for more),
+// read fastest first.
 struct StatedDims
 {
     std::array<std::int64_t, 4> dims{1, 1, 1, 1}; // row, rows per slice, slices, volumes
@@ -85,6 +86,7 @@ struct StatedPlace
     double credence = 0.0; // 0.5 .. 1: how credible the statement and its place are
     std::array<std::int64_t, 2> said{0, 0}; // the first two numbers as stated, for the reason's words
     int count = 0; // numbers stated
+    NumberForm form = NumberForm::Text; // how they are written
     std::int64_t statedAt = 0; // the statement's bytes [statedAt, statedEnd)
     std::int64_t statedEnd = 0;
 };

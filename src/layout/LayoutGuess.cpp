@@ -102,10 +102,15 @@ constexpr std::int64_t StatedRegionBytes = 16384;
 // candidate that reads them as voxels has this header evidence.
 constexpr double CredibleStatement = 0.9;
 constexpr double HeaderReadAsVoxels = 0.0;
+// A binary statement read in the other byte order than its data's keeps this
+// share of its credence.
+constexpr double OtherOrderShare = 0.5;
 // Pairs of values a stated period is measured from at least.
 constexpr std::int64_t MinStatedPairs = 64;
-// Bytes of one value that make an edge where they begin.
+// Bytes of one value that make an edge where they begin, when another
+// byte lies at most EdgeSlack bytes before.
 constexpr std::int64_t EdgeRunBytes = 64;
+constexpr std::int64_t EdgeSlack = 8;
 // Evidence worth naming in the reason, and the smoothness that is.
 constexpr double ReasonEvidence = 0.3;
 constexpr double SmoothReason = 0.5;
@@ -464,17 +469,17 @@ private:
     {
         const HeaderStatements h = readHeaderStatements(m_sampler, start);
         for (const int width : {1, 2, 4, 8}) {
-            // A run of one voxel value begins at h, after a voxel of another
-            // (data of one value, such as an empty image, after a header).
+            // A run of one byte value begins at h or a few bytes before it
+            // (the end of a length field before data of one value, such as
+            // an empty image).
             const auto edgeAt = [&](std::int64_t at) {
-                const std::span<const std::uint8_t> b = m_sampler.bytes(at - width, width + EdgeRunBytes);
-                if (at < width || b.size() < static_cast<std::size_t>(width + EdgeRunBytes) ||
-                    std::equal(b.begin(), b.begin() + width, b.begin() + width))
+                const std::span<const std::uint8_t> b = m_sampler.bytes(at - EdgeSlack, EdgeSlack + EdgeRunBytes);
+                if (at < EdgeSlack || b.size() < static_cast<std::size_t>(EdgeSlack + EdgeRunBytes))
                     return false;
-                for (std::size_t k = static_cast<std::size_t>(2 * width); k < b.size(); ++k)
-                    if (b[k] != b[k - static_cast<std::size_t>(width)])
-                        return false;
-                return true;
+                const auto run = b.begin() + EdgeSlack;
+                if (std::any_of(run, b.end(), [&](std::uint8_t v) { return v != *run; }))
+                    return false;
+                return std::any_of(b.begin(), run, [&](std::uint8_t v) { return v != *run; });
             };
             for (const StatedPlace& p :
                  placeStatedDims(h.statements, h.numbers, m_sampler.size(), width, start, edgeAt, StatedPlacesPerWidth))
@@ -482,14 +487,15 @@ private:
         }
     }
 
-    // The statement that places l (its dimensions and volumes), the most
-    // credible; none when none does.
+    // The statement that places l (its dimensions, volumes and header), the
+    // most credible; none when none does.
     const StatedPlace* statedPlaceOf(const VolumeLayout& l) const
     {
         const StatedPlace* found = nullptr;
         const int width = static_cast<int>(bytesPerVoxelOf(l.dataType));
         for (const StatedPlace& p : m_stated)
-            if (p.width == width && p.dims == l.dims && p.volumes == l.volumes && (!found || p.credence > found->credence))
+            if (p.width == width && p.dims == l.dims && p.volumes == l.volumes && p.header == l.headerBytes &&
+                (!found || p.credence > found->credence))
                 found = &p;
         return found;
     }
@@ -550,15 +556,21 @@ private:
                 l.byteOrder = d.width == 1 ? boLittleEndian : d.order;
                 const std::vector<double> values = decodeRun(region, 0, d, region.size());
                 const double rowEvidence = measuredOr(statedPeriod(values, l.dims[0]), UnmeasuredSlicePrior);
-                double sliceEvidence = SingleSlicePrior * singleSliceShape(l.dims[0], l.dims[1]);
+                // Slices seldom much taller or wider than 4:1, stated or not.
+                double sliceEvidence = SingleSlicePrior;
                 if (l.dims[2] * l.volumes > 1)
                     sliceEvidence = measuredOr(statedPeriod(values, l.dims[0] * l.dims[1]), UnmeasuredSlicePrior);
+                sliceEvidence *= singleSliceShape(l.dims[0], l.dims[1]);
                 // Data that fills what follows the header fits best.
                 const std::int64_t after = m_sampler.size() - l.headerBytes;
                 const double filled = static_cast<double>(layoutDataBytes(l)) / static_cast<double>(after);
                 const double fit = std::max(headerFit(l.headerBytes, start), StatedPlaceFit) *
                                    (1.0 - StatedTrailingWeight * (1.0 - filled));
-                add(d, l, rowEvidence, sliceEvidence, fit, l.volumes > 1 ? 1 : l.dims[2], &p);
+                // A binary header's byte order is most often its data's.
+                StatedPlace ordered = p;
+                if (p.form != NumberForm::Text && d.width > 1 && (p.form == NumberForm::U16Big || p.form == NumberForm::U32Big) != d.bigEndian())
+                    ordered.credence = HeaderSilent + OtherOrderShare * (p.credence - HeaderSilent);
+                add(d, l, rowEvidence, sliceEvidence, fit, l.volumes > 1 ? 1 : l.dims[2], &ordered);
             }
         }
     }
