@@ -23,6 +23,7 @@ constexpr std::int64_t BinaryListSpan = 24;
 constexpr std::size_t ProseRun = 32;
 constexpr std::size_t ShortProseRun = 8;
 constexpr std::size_t TextRun = 4;
+constexpr std::size_t ShortValueRun = 16;
 // Two binary numbers state a slice of at least this many voxels (smaller
 // pairs are everywhere in binary headers); binary dimensions are at most
 // MaxBinaryDim (no row or slice longer is looked for).
@@ -52,8 +53,10 @@ constexpr double EndsFilePlace = 0.55;
 constexpr double ListEndsFilePlace = 0.9;
 constexpr std::int64_t NearStatement = 1024;
 constexpr double FittingSlicesPlace = 0.9;
-// Binary numbers are read this far past where the voxels seem to start.
+// Binary numbers are read this far past where the voxels seem to start,
+// and this far into a file whose header is not seen.
 constexpr std::int64_t SeenSlack = 64;
+constexpr std::int64_t UnseenBinaryBytes = 4096;
 // A stated layout's data is at least this share of the file.
 constexpr std::int64_t SmallestShare = 32;
 // Blank bytes a header may end with after its last unlike ones.
@@ -124,7 +127,10 @@ void addText(std::span<const std::uint8_t> bytes, std::int64_t at, std::int64_t 
             ++runEnd;
         }
         prose = runEnd - runStart >= ProseRun || (prose && runEnd - runStart >= ShortProseRun);
-        for (std::size_t k = runStart; k < runEnd && out.size() < maxNumbers;) {
+        // Outside prose only a value that opens a short run (a binary
+        // record's text field, "176 "), of two digits or more.
+        const std::size_t scanEnd = prose ? runEnd : runStart + std::min<std::size_t>(runEnd - runStart, MaxDigits);
+        for (std::size_t k = runStart; k < scanEnd && out.size() < maxNumbers;) {
             if (!digit(bytes[k])) {
                 ++k;
                 continue;
@@ -132,6 +138,8 @@ void addText(std::span<const std::uint8_t> bytes, std::int64_t at, std::int64_t 
             std::size_t j = k;
             while (j < runEnd && digit(bytes[j]))
                 ++j;
+            if (!prose && (k != runStart || j - k < 2 || runEnd - runStart > ShortValueRun))
+                break;
             if (j - k <= MaxDigits && isValue(bytes, runStart, k, j, runEnd)) {
                 std::int64_t v = 0;
                 for (std::size_t d = k; d < j; ++d)
@@ -521,9 +529,11 @@ HeaderStatements readHeaderStatements(Sampler& sampler, const DataStart& start)
     const std::int64_t headBytes = std::min(size, StatementBytes);
     const std::span<const std::uint8_t> head = sampler.head(headBytes);
     out.numbers = statedNumbers(head, 0, size, false);
-    // Binary numbers up to where the voxels seem to start, when that is seen.
-    const std::int64_t binaryHead =
-        std::min(start.offset > 0 ? start.offset + start.precision + SeenSlack : BinaryStatementBytes, BinaryStatementBytes);
+    // Binary numbers up to where the voxels seem to start, when that is
+    // seen; else in the first UnseenBinaryBytes (a header of many fields
+    // before voxels of one value, which no decoding tells from padding).
+    const std::int64_t binaryHead = std::min(
+        start.offset > 0 ? start.offset + start.precision + SeenSlack : UnseenBinaryBytes, BinaryStatementBytes);
     for (const StatedNumber& n : statedNumbers(head.first(std::min<std::size_t>(head.size(), static_cast<std::size_t>(binaryHead))), 0, size, true))
         if (n.form != NumberForm::Text)
             out.numbers.push_back(n);

@@ -90,6 +90,10 @@ constexpr double VolumesLineUp = 1.03;
 // puts it).
 constexpr std::size_t StatedPlacesPerWidth = 8;
 constexpr std::size_t StatedLooks = 8;
+// Stated layouts less credible (two binary numbers ending the file after
+// some header, offsets a table of numbers states) are evidence for the
+// bytes' candidates only, not candidates of their own.
+constexpr double MinStatedCredence = 0.7;
 constexpr std::size_t StatedDecodings = 2;
 constexpr double StatedPlaceFit = 0.95;
 // A stated layout's fit shrinks by this much times the share of the bytes
@@ -519,7 +523,8 @@ private:
     {
         std::vector<const StatedPlace*> order;
         for (const StatedPlace& p : m_stated)
-            order.push_back(&p);
+            if (p.credence >= MinStatedCredence)
+                order.push_back(&p);
         std::stable_sort(order.begin(), order.end(),
                          [](const StatedPlace* a, const StatedPlace* b) { return a->credence > b->credence; });
         if (order.size() > StatedLooks)
