@@ -522,7 +522,7 @@ std::vector<StatedPlace> placeStatedDims(const std::vector<StatedDims>& statemen
     return out;
 }
 
-HeaderStatements readHeaderStatements(Sampler& sampler, const DataStart& start)
+HeaderStatements readHeaderStatements(Sampler& sampler, const DataStart& start, bool voxelsFromStart)
 {
     HeaderStatements out;
     const std::int64_t size = sampler.size();
@@ -532,8 +532,10 @@ HeaderStatements readHeaderStatements(Sampler& sampler, const DataStart& start)
     // Binary numbers up to where the voxels seem to start, when that is
     // seen; else in the first UnseenBinaryBytes (a header of many fields
     // before voxels of one value, which no decoding tells from padding).
-    const std::int64_t binaryHead = std::min(
-        start.offset > 0 ? start.offset + start.precision + SeenSlack : UnseenBinaryBytes, BinaryStatementBytes);
+    const std::int64_t binaryHead = std::min(start.offset > 0 ? start.offset + start.precision + SeenSlack
+                                             : voxelsFromStart ? 0
+                                                               : UnseenBinaryBytes,
+                                             BinaryStatementBytes);
     for (const StatedNumber& n : statedNumbers(head.first(std::min<std::size_t>(head.size(), static_cast<std::size_t>(binaryHead))), 0, size, true))
         if (n.form != NumberForm::Text)
             out.numbers.push_back(n);

@@ -121,8 +121,9 @@ struct HeaderStatements
 
 // The numbers and statements of a file's head and tail, read through the
 // sampler's kept head and tail: text in either, binary numbers only before
-// where start sees the voxels begin (or in the first BinaryStatementBytes
-// when it sees no header) and in the trailing bytes it sees.
-HeaderStatements readHeaderStatements(Sampler& sampler, const DataStart& start);
+// where start sees the voxels begin (when it sees no header, in the first
+// few KiB unless voxelsFromStart: the bytes decode smoothly from the first)
+// and in the trailing bytes it sees.
+HeaderStatements readHeaderStatements(Sampler& sampler, const DataStart& start, bool voxelsFromStart);
 
 } // namespace GuessDetail

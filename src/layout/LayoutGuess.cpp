@@ -184,7 +184,7 @@ public:
         // guess reads the header).
         const DataStart first = findDataStart(m_sampler, chosen.empty() ? decodings.front() : chosen.front());
         if (m_origin == 0)
-            placeStatements(first);
+            placeStatements(first, !chosen.empty() && chosen.front().score >= SmoothReason);
         for (const Decoding& d : chosen) {
             examine(d, &d == &chosen.front() ? &first : nullptr);
             // The body by the best decoding: from where it seems to start,
@@ -469,9 +469,11 @@ private:
     }
 
     // The layouts the header's statements give, for every voxel width.
-    void placeStatements(const DataStart& start)
+    // voxelsFromStart: the best decoding reads the bytes smoothly (from the
+    // first, where start sees no header).
+    void placeStatements(const DataStart& start, bool voxelsFromStart)
     {
-        const HeaderStatements h = readHeaderStatements(m_sampler, start);
+        const HeaderStatements h = readHeaderStatements(m_sampler, start, voxelsFromStart);
         for (const int width : {1, 2, 4, 8}) {
             // A run of one byte value begins at h or a few bytes before it
             // (the end of a length field before data of one value, such as
