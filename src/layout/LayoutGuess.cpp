@@ -119,6 +119,14 @@ constexpr std::int64_t EdgeSlack = 8;
 constexpr double ReasonEvidence = 0.3;
 constexpr double SmoothReason = 0.5;
 
+// Whether a candidate's row and slice evidence were measured (else they are
+// priors, which its reason does not name).
+struct Measured
+{
+    bool rows = true;
+    bool slices = true;
+};
+
 struct Scored
 {
     LayoutCandidate candidate;
@@ -424,7 +432,7 @@ private:
 
     // stated: the candidate is a header's statement placed in the file.
     void add(const Decoding& d, const VolumeLayout& l, double rowEvidence, double sliceEvidence, double fit,
-             std::int64_t slices, const StatedPlace* stated = nullptr)
+             std::int64_t slices, const StatedPlace* stated = nullptr, Measured measured = {})
     {
         Scored s;
         s.decoding = d;
@@ -452,9 +460,9 @@ private:
         if (s.nameMatch)
             append("name says " + std::to_string(l.dims[0]) + "x" + std::to_string(l.dims[1]) + "x" +
                    std::to_string(l.dims[2]));
-        if (rowEvidence >= ReasonEvidence)
+        if (measured.rows && rowEvidence >= ReasonEvidence)
             append("rows repeat every " + std::to_string(l.dims[0] * d.width) + " bytes");
-        if (slices > 1 && sliceEvidence >= ReasonEvidence)
+        if (measured.slices && slices > 1 && sliceEvidence >= ReasonEvidence)
             append("slices repeat every " + std::to_string(l.dims[1]) + " rows");
         append((d.score >= SmoothReason ? "smooth as " : "") + decodingWords(d));
         if (d.signAlike)
@@ -562,11 +570,15 @@ private:
                 l.dataType = d.type;
                 l.byteOrder = d.width == 1 ? boLittleEndian : d.order;
                 const std::vector<double> values = decodeRun(region, 0, d, region.size());
-                const double rowEvidence = measuredOr(statedPeriod(values, l.dims[0]), UnmeasuredSlicePrior);
+                const double rowPeriod = statedPeriod(values, l.dims[0]);
+                const double rowEvidence = measuredOr(rowPeriod, UnmeasuredSlicePrior);
                 // Slices seldom much taller or wider than 4:1, stated or not.
                 double sliceEvidence = SingleSlicePrior;
-                if (l.dims[2] * l.volumes > 1)
-                    sliceEvidence = measuredOr(statedPeriod(values, l.dims[0] * l.dims[1]), UnmeasuredSlicePrior);
+                double slicePeriod = std::nan("");
+                if (l.dims[2] * l.volumes > 1) {
+                    slicePeriod = statedPeriod(values, l.dims[0] * l.dims[1]);
+                    sliceEvidence = measuredOr(slicePeriod, UnmeasuredSlicePrior);
+                }
                 sliceEvidence *= singleSliceShape(l.dims[0], l.dims[1]);
                 // Data that fills what follows the header fits best.
                 const std::int64_t after = m_sampler.size() - l.headerBytes;
@@ -577,7 +589,8 @@ private:
                 StatedPlace ordered = p;
                 if (p.form != NumberForm::Text && d.width > 1 && (p.form == NumberForm::U16Big || p.form == NumberForm::U32Big) != d.bigEndian())
                     ordered.credence = HeaderSilent + OtherOrderShare * (p.credence - HeaderSilent);
-                add(d, l, rowEvidence, sliceEvidence, fit, l.volumes > 1 ? 1 : l.dims[2], &ordered);
+                add(d, l, rowEvidence, sliceEvidence, fit, l.volumes > 1 ? 1 : l.dims[2], &ordered,
+                    {std::isfinite(rowPeriod), std::isfinite(slicePeriod)});
             }
         }
     }
