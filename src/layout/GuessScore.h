@@ -21,16 +21,21 @@ struct Evidence
     double rows = 0.0; // step 2: the row length as a period of the values
     double slices = 0.0; // step 3: the rows per slice as a period of the rows (or its prior)
     double name = 0.5; // the file name's dimensions (see nameEvidence)
+    double header = 0.0; // the numbers the header states (GuessHeaderNumbers): the credence of one that places
+                         // this layout, HeaderSilent when none does
 };
 
 // The type and order decide whether anything shows at all, so they weigh
 // most; a wrong row length shears every slice, so it comes next.
-inline constexpr double DecodingWeight = 0.35;
-inline constexpr double RowWeight = 0.30;
+inline constexpr double DecodingWeight = 0.2625;
+inline constexpr double RowWeight = 0.225;
 // A wrong slice height still shows the right slices cut differently.
-inline constexpr double SliceWeight = 0.20;
+inline constexpr double SliceWeight = 0.15;
 // Names are often right but say nothing of most files.
-inline constexpr double NameWeight = 0.15;
+inline constexpr double NameWeight = 0.1125;
+// Dimensions a header states, placed where they fit the file, are what a
+// person reads in a hex dump; most headers state them, raw files do not.
+inline constexpr double HeaderWeight = 0.25;
 
 // Every part with its weight, in the order they are summed; the weights
 // make 1.
@@ -44,7 +49,13 @@ inline constexpr WeightedPart EvidenceWeights[] = {
     {&Evidence::rows, RowWeight},
     {&Evidence::slices, SliceWeight},
     {&Evidence::name, NameWeight},
+    {&Evidence::header, HeaderWeight},
 };
+static_assert(DecodingWeight + RowWeight + SliceWeight + NameWeight + HeaderWeight > 0.9999 &&
+              DecodingWeight + RowWeight + SliceWeight + NameWeight + HeaderWeight < 1.0001);
+
+// Header evidence of a candidate no statement places.
+inline constexpr double HeaderSilent = 0.5;
 
 // Name evidence: the name states these dimensions, states others, or none.
 inline constexpr double NameAgrees = 1.0;

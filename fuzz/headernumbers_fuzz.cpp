@@ -1,0 +1,47 @@
+// Fuzzes the reading of the numbers a header states: arbitrary bytes as a
+// file's head at an arbitrary offset of a file of an arbitrary size. It must
+// never fault, and every place must fit in the file without covering its
+// statement, with a credence in 0.5 .. 1.
+
+#include "layout/GuessHeaderNumbers.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    using namespace GuessDetail;
+    if (size < 8)
+        return 0;
+    // The first eight bytes: the file's size (scaled) and the head's offset.
+    std::uint32_t sizeBits = 0;
+    std::uint32_t atBits = 0;
+    std::memcpy(&sizeBits, data, 4);
+    std::memcpy(&atBits, data + 4, 4);
+    const std::span<const std::uint8_t> bytes(data + 8, size - 8);
+    const std::int64_t at = atBits % 4096;
+    const std::int64_t fileSize = at + static_cast<std::int64_t>(bytes.size()) + static_cast<std::int64_t>(sizeBits);
+    const std::vector<StatedNumber> numbers = statedNumbers(bytes, at, fileSize, true, 4096);
+    for (const StatedNumber& n : numbers)
+        if (n.value < 1 || n.value > fileSize || n.offset < at || n.end > at + static_cast<std::int64_t>(bytes.size()))
+            std::abort();
+    const std::vector<StatedDims> statements = statedDims(numbers, 512);
+    DataStart start;
+    start.offset = start.afterPadding = static_cast<std::int64_t>(sizeBits % 8192);
+    start.precision = 8;
+    start.end = start.endBeforePadding = fileSize;
+    for (const int width : {1, 2, 4, 8}) {
+        const auto edgeAt = [&](std::int64_t h) { return h % 512 == 0; };
+        for (const StatedPlace& p : placeStatedDims(statements, numbers, fileSize, width, start, edgeAt, 16)) {
+            std::int64_t data = 0;
+            if (p.header < 0 || p.volumes < 1 || p.dims[0] < 2 || p.dims[1] < 2 || p.dims[2] < 1 ||
+                __builtin_mul_overflow(p.dims[0] * p.dims[1], p.dims[2] * p.volumes * width, &data) ||
+                p.header + data > fileSize || (p.header < p.statedEnd && p.header + data > p.statedAt) ||
+                !(p.credence > 0.5 && p.credence <= 1.0))
+                std::abort();
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,567 @@
+#include "layout/GuessHeaderNumbers.h"
+
+#include <algorithm>
+#include <functional>
+#include <cstdlib>
+#include <tuple>
+
+namespace GuessDetail
+{
+namespace
+{
+
+// Numbers of one statement lie this close (first byte to first byte): text
+// within a card or a line, two binary ones within a small record.
+constexpr std::int64_t TextSpan = 96;
+constexpr std::int64_t BinaryPairSpan = 16;
+// Three or four binary numbers: Int-32s within this of each other (lengths
+// between names), Int-16s at one stride up to this (an array of them).
+constexpr std::int64_t BinaryListSpan = 24;
+// Text a header writes: a printable run this long, or this long with a
+// letter, '=' or ':' in it (a value's short text between binary fields
+// only counts as a slice count).
+constexpr std::size_t ProseRun = 32;
+constexpr std::size_t ShortProseRun = 8;
+constexpr std::size_t TextRun = 4;
+constexpr std::size_t ShortValueRun = 16;
+// Two binary numbers state a slice of at least this many voxels (smaller
+// pairs are everywhere in binary headers); binary dimensions are at most
+// MaxBinaryDim (no row or slice longer is looked for).
+constexpr std::int64_t MinPairVoxels = 64;
+constexpr std::int64_t MaxBinaryDim = 16384;
+// Text numbers have at most this many digits.
+constexpr std::size_t MaxDigits = 10;
+// Slice counts tried from other stated numbers, per statement and width.
+constexpr std::size_t MaxSliceCounts = 4;
+// Offsets tried from stated numbers, per statement, width and slice count.
+constexpr std::size_t MaxStatedOffsets = 2;
+
+// How credible a place is (see placeStatedDims). Any product small enough
+// ends the file after some header, so that alone says little; ending it
+// where the bytes begin to look like voxels, or starting right after the
+// statement's text, ties the statement to the file. Less: at an offset the
+// header states, or where the bytes begin to look like voxels with bytes
+// left at the end; as many slices as fit there, a little less again.
+constexpr double SeenEndsFilePlace = 1.0;
+constexpr double AfterTextPlace = 1.0;
+constexpr double StatedOffsetPlace = 0.4;
+constexpr double SeenStartPlace = 0.75;
+constexpr double EndsFilePlace = 0.55;
+// Three or four numbers whose product ends the file soon after them (the
+// header ends within NearStatement bytes of its statement) are seldom a
+// chance.
+constexpr double ListEndsFilePlace = 0.9;
+constexpr std::int64_t NearStatement = 1024;
+constexpr double FittingSlicesPlace = 0.9;
+// Binary numbers are read this far past where the voxels seem to start,
+// and this far into a file whose header is not seen.
+constexpr std::int64_t SeenSlack = 64;
+constexpr std::int64_t UnseenBinaryBytes = 4096;
+// A stated layout's data is at least this share of the file.
+constexpr std::int64_t SmallestShare = 32;
+// Blank bytes a header may end with after its last unlike ones.
+constexpr std::int64_t BlankGap = 16;
+// How credible a statement is: one that gives its own count first ("NAXIS
+// = 2", a list's length) most, then text values, then two binary numbers
+// (rows and columns); three or four binary numbers without their count
+// least (tables of small numbers are everywhere in binary headers).
+// Of equal credence, the earlier statement first, and of one place, the one
+// of more numbers.
+// Read reversed (slowest first) a little less than as written.
+constexpr double CountedTrust = 1.0;
+constexpr double TextTrust = 0.9;
+constexpr double BinaryListTrust = 0.6;
+constexpr double BinaryPairTrust = 0.65;
+constexpr double ReversedTrust = 0.95;
+
+bool printable(std::uint8_t b)
+{
+    return (b >= 0x20 && b < 0x7F) || b == '\t' || b == '\n' || b == '\r';
+}
+
+bool digit(std::uint8_t b)
+{
+    return b >= '0' && b <= '9';
+}
+
+bool wordByte(std::uint8_t b)
+{
+    return digit(b) || (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || b == '_' || b == '.';
+}
+
+// A digit run at [i, j) of a printable run [runStart, runEnd) is a value:
+// not inside a word, a signed number or a fraction, and after a separator
+// that introduces values (or another number, or the run's start).
+bool isValue(std::span<const std::uint8_t> bytes, std::size_t runStart, std::size_t i, std::size_t j,
+             std::size_t runEnd)
+{
+    if (i > runStart && (wordByte(bytes[i - 1]) || bytes[i - 1] == '-' || bytes[i - 1] == '+'))
+        return false;
+    if (j < runEnd && (wordByte(bytes[j])))
+        return false;
+    std::size_t k = i;
+    while (k > runStart && (bytes[k - 1] == ' ' || bytes[k - 1] == '\t'))
+        --k;
+    if (k == runStart)
+        return true;
+    const std::uint8_t before = bytes[k - 1];
+    return digit(before) || before == '=' || before == ':' || before == '(' || before == '[' || before == ',' ||
+           before == '\n' || before == '\r';
+}
+
+void addText(std::span<const std::uint8_t> bytes, std::int64_t at, std::int64_t fileSize,
+             std::vector<StatedNumber>& out, std::size_t maxNumbers)
+{
+    std::size_t i = 0;
+    while (i < bytes.size() && out.size() < maxNumbers) {
+        if (!printable(bytes[i])) {
+            ++i;
+            continue;
+        }
+        const std::size_t runStart = i;
+        std::size_t runEnd = i;
+        bool prose = false;
+        while (runEnd < bytes.size() && printable(bytes[runEnd])) {
+            const std::uint8_t b = bytes[runEnd];
+            prose = prose || b == '=' || b == ':' || (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z');
+            ++runEnd;
+        }
+        prose = runEnd - runStart >= ProseRun || (prose && runEnd - runStart >= ShortProseRun);
+        // Outside prose only a value that opens a short run (a binary
+        // record's text field, "176 "), of two digits or more.
+        const std::size_t scanEnd = prose ? runEnd : runStart + std::min<std::size_t>(runEnd - runStart, MaxDigits);
+        for (std::size_t k = runStart; k < scanEnd && out.size() < maxNumbers;) {
+            if (!digit(bytes[k])) {
+                ++k;
+                continue;
+            }
+            std::size_t j = k;
+            while (j < runEnd && digit(bytes[j]))
+                ++j;
+            if (!prose && (k != runStart || j - k < 2 || runEnd - runStart > ShortValueRun))
+                break;
+            if (j - k <= MaxDigits && isValue(bytes, runStart, k, j, runEnd)) {
+                std::int64_t v = 0;
+                for (std::size_t d = k; d < j; ++d)
+                    v = v * 10 + (bytes[d] - '0');
+                // (A run cut by the end of the bytes has no known end.)
+                const bool cut = runEnd == bytes.size() && at + static_cast<std::int64_t>(runEnd) < fileSize;
+                if (v >= 1 && v <= fileSize)
+                    out.push_back({v, at + static_cast<std::int64_t>(k), at + static_cast<std::int64_t>(j),
+                                   NumberForm::Text, cut ? -1 : at + static_cast<std::int64_t>(runEnd), prose});
+            }
+            k = j;
+        }
+        i = runEnd;
+    }
+}
+
+void addBinary(std::span<const std::uint8_t> bytes, std::int64_t at, std::int64_t fileSize,
+               std::vector<StatedNumber>& out, std::size_t maxNumbers)
+{
+    const std::size_t n = bytes.size();
+    // Bytes of text (a run of TextRun printable bytes) are no binary numbers.
+    std::vector<bool> text(n, false);
+    for (std::size_t i = 0; i < n;) {
+        std::size_t j = i;
+        while (j < n && printable(bytes[j]))
+            ++j;
+        if (j - i >= TextRun)
+            std::fill(text.begin() + static_cast<std::ptrdiff_t>(i), text.begin() + static_cast<std::ptrdiff_t>(j), true);
+        i = j + 1;
+    }
+    for (std::size_t i = 0; i + 1 < n && out.size() + 4 <= maxNumbers; ++i) {
+        const std::int64_t p = at + static_cast<std::int64_t>(i);
+        if (p % 2 != 0 || text[i] || text[i + 1])
+            continue;
+        const std::uint32_t b0 = bytes[i], b1 = bytes[i + 1];
+        const auto add = [&](std::int64_t v, int width, NumberForm form) {
+            if (v >= 1 && v <= fileSize)
+                out.push_back({v, p, p + width, form, -1, false});
+        };
+        add(b0 | (b1 << 8), 2, NumberForm::U16Little);
+        add((b0 << 8) | b1, 2, NumberForm::U16Big);
+        if (p % 4 != 0 || i + 3 >= n || text[i + 2] || text[i + 3])
+            continue;
+        const std::uint32_t b2 = bytes[i + 2], b3 = bytes[i + 3];
+        add(static_cast<std::int64_t>(b0 | (b1 << 8) | (b2 << 16) | (b3 << 24)), 4, NumberForm::U32Little);
+        add(static_cast<std::int64_t>((b0 << 24) | (b1 << 16) | (b2 << 8) | b3), 4, NumberForm::U32Big);
+    }
+}
+
+bool mulFits(std::int64_t a, std::int64_t b, std::int64_t limit, std::int64_t& out)
+{
+    return !__builtin_mul_overflow(a, b, &out) && out <= limit;
+}
+
+// Collects statements, each set of numbers once per form (the first, with
+// how often it repeats).
+class Collector
+{
+public:
+    Collector(std::size_t maxStatements) : m_max(maxStatements) {}
+
+    bool full() const { return m_out.size() >= RawPerStatement * m_max; }
+
+    void add(const StatedNumber* const* parts, int count, bool counted)
+    {
+        // A count and the numbers it counts are the shorter statement after it.
+        if (parts[0]->value == count - 1 || parts[0]->value == count)
+            return;
+        std::array<std::int64_t, 4> dims{1, 1, 1, 1};
+        for (int k = 0; k < count; ++k)
+            dims[static_cast<std::size_t>(k)] = parts[k]->value;
+        for (const bool reversed : {false, true}) {
+            StatedDims s;
+            s.count = count;
+            for (int k = 0; k < count; ++k)
+                s.dims[static_cast<std::size_t>(k)] = dims[static_cast<std::size_t>(reversed ? count - 1 - k : k)];
+            if (reversed && s.dims == dims)
+                break; // reads the same both ways
+            if (s.dims[0] < 2 || s.dims[1] < 2 || full())
+                continue;
+            s.offset = parts[0]->offset;
+            s.end = parts[count - 1]->end;
+            s.textEnd = parts[0]->textEnd;
+            s.counted = counted;
+            s.form = parts[0]->form;
+            s.text = s.form == NumberForm::Text;
+            s.trust = (counted ? CountedTrust : s.text ? TextTrust : count >= 3 ? BinaryListTrust : BinaryPairTrust) *
+                      (reversed ? ReversedTrust : 1.0);
+            m_out.push_back(s);
+        }
+    }
+
+    // Each set of numbers once per form: the first, with how often it is
+    // stated again after it (not overlapping), most trusted of its readings
+    // as counted; in order of offsets, at most the maximum.
+    std::vector<StatedDims> take()
+    {
+        // Sorted by a packed key (every number is at most MaxStatedDim,
+        // sixteen bits), then by offset.
+        std::vector<std::pair<std::tuple<std::uint64_t, std::int64_t, std::int64_t>, std::size_t>> order;
+        order.reserve(m_out.size());
+        for (std::size_t i = 0; i < m_out.size(); ++i) {
+            const StatedDims& s = m_out[i];
+            std::uint64_t packed = 0;
+            for (const std::int64_t d : s.dims)
+                packed = (packed << 16) | static_cast<std::uint64_t>(d & 0xFFFF);
+            const std::int64_t kind = static_cast<std::int64_t>(s.count) << 8 | static_cast<std::int64_t>(s.form);
+            order.push_back({{packed, kind, s.offset}, i});
+        }
+        std::sort(order.begin(), order.end());
+        std::vector<StatedDims> merged;
+        std::int64_t lastEnd = 0;
+        std::uint64_t lastKey = 0;
+        std::int64_t lastKind = -1;
+        for (const auto& [key, index] : order) {
+            const StatedDims& s = m_out[index];
+            const auto [packed, kind, offset] = key;
+            if (!merged.empty() && packed == lastKey && kind == lastKind) {
+                StatedDims& first = merged.back();
+                if (s.offset >= lastEnd) {
+                    ++first.repeats;
+                    lastEnd = s.end;
+                }
+                first.counted = first.counted || s.counted;
+                first.trust = std::max(first.trust, s.trust);
+                continue;
+            }
+            merged.push_back(s);
+            lastEnd = s.end;
+            lastKey = packed;
+            lastKind = kind;
+        }
+        std::stable_sort(merged.begin(), merged.end(),
+                         [](const StatedDims& a, const StatedDims& b) { return a.offset < b.offset; });
+        if (merged.size() > m_max)
+            merged.resize(m_max);
+        return merged;
+    }
+
+private:
+    // Statements kept before repeats are merged, per statement returned.
+    static constexpr std::size_t RawPerStatement = 2;
+    std::size_t m_max;
+    std::vector<StatedDims> m_out;
+};
+
+// Whether the number before list[first] within span is count.
+bool countedBy(const std::vector<const StatedNumber*>& list, std::size_t first, int count, std::int64_t span)
+{
+    for (std::size_t k = first; k-- > 0;) {
+        if (list[first]->offset - list[k]->offset > span)
+            return false;
+        if (list[k]->end <= list[first]->offset)
+            return list[k]->value == count;
+    }
+    return false;
+}
+
+void textStatements(const std::vector<const StatedNumber*>& list, Collector& out)
+{
+    for (std::size_t i = 0; i < list.size() && !out.full(); ++i) {
+        const StatedNumber* parts[4] = {list[i], nullptr, nullptr, nullptr};
+        for (int count = 2; count <= 4; ++count) {
+            const std::size_t k = i + static_cast<std::size_t>(count) - 1;
+            if (k >= list.size() || list[k]->textEnd != list[i]->textEnd ||
+                list[k]->offset - list[k - 1]->offset > TextSpan)
+                break;
+            parts[count - 1] = list[k];
+            out.add(parts, count, countedBy(list, i, count, TextSpan));
+        }
+    }
+}
+
+void binaryStatements(const std::vector<const StatedNumber*>& list, bool wide, Collector& out)
+{
+    std::int64_t product = 0;
+    for (std::size_t i = 0; i < list.size() && !out.full(); ++i) {
+        const StatedNumber* parts[4] = {list[i], nullptr, nullptr, nullptr};
+        for (std::size_t j = i + 1; j < list.size() && list[j]->offset - list[i]->offset <= BinaryPairSpan; ++j) {
+            if (list[j]->offset < list[i]->end)
+                continue;
+            parts[1] = list[j];
+            if (list[i]->value >= 2 && list[j]->value >= 2 && list[i]->value * list[j]->value >= MinPairVoxels)
+                out.add(parts, 2, false);
+            if (list[j]->offset - list[i]->offset > BinaryListSpan)
+                continue;
+            const std::int64_t stride = list[j]->offset - list[i]->offset;
+            // Three and four: Int-32s at any gaps within the span, Int-16s
+            // at one stride.
+            for (std::size_t k = j + 1; k < list.size() && list[k]->offset - list[j]->offset <= BinaryListSpan; ++k) {
+                if (list[k]->offset < list[j]->end || (!wide && list[k]->offset - list[j]->offset != stride))
+                    continue;
+                if (!mulFits(list[i]->value, list[j]->value, MaxStatedDim * MaxStatedDim, product))
+                    continue;
+                parts[2] = list[k];
+                out.add(parts, 3, countedBy(list, i, 3, list[i]->end - list[i]->offset));
+                for (std::size_t m = k + 1;
+                     m < list.size() && list[m]->offset - list[k]->offset <= BinaryListSpan; ++m) {
+                    if (list[m]->offset < list[k]->end || (!wide && list[m]->offset - list[k]->offset != stride))
+                        continue;
+                    parts[3] = list[m];
+                    out.add(parts, 4, countedBy(list, i, 4, list[i]->end - list[i]->offset));
+                }
+            }
+        }
+    }
+}
+
+} // namespace
+
+std::vector<StatedNumber> statedNumbers(std::span<const std::uint8_t> bytes, std::int64_t at, std::int64_t fileSize,
+                                        bool withBinary, std::size_t maxNumbers)
+{
+    std::vector<StatedNumber> out;
+    if (at < 0 || fileSize < 1)
+        return out;
+    addText(bytes, at, fileSize, out, maxNumbers);
+    if (withBinary)
+        addBinary(bytes, at, fileSize, out, maxNumbers);
+    std::stable_sort(out.begin(), out.end(),
+                     [](const StatedNumber& a, const StatedNumber& b) { return a.offset < b.offset; });
+    return out;
+}
+
+std::vector<StatedDims> statedDims(const std::vector<StatedNumber>& numbers, std::size_t maxStatements)
+{
+    Collector out(maxStatements);
+    for (const NumberForm form :
+         {NumberForm::Text, NumberForm::U16Little, NumberForm::U16Big, NumberForm::U32Little, NumberForm::U32Big}) {
+        std::vector<const StatedNumber*> list;
+        for (const StatedNumber& n : numbers)
+            if (n.form == form && n.value <= (form == NumberForm::Text ? MaxStatedDim : MaxBinaryDim) &&
+                (form != NumberForm::Text || n.prose))
+                list.push_back(&n);
+        if (form == NumberForm::Text)
+            textStatements(list, out);
+        else
+            binaryStatements(list, form == NumberForm::U32Little || form == NumberForm::U32Big, out);
+    }
+    return out.take();
+}
+
+std::vector<StatedPlace> placeStatedDims(const std::vector<StatedDims>& statements,
+                                         const std::vector<StatedNumber>& numbers, std::int64_t size, int width,
+                                         const DataStart& start, const std::function<bool(std::int64_t)>& edgeAt,
+                                         std::size_t maxPlaces)
+{
+    const std::int64_t dataStart = start.offset;
+    // Where the bytes begin to look like voxels, give or take their
+    // precision (and a few blank bytes after), or an edge between unlike
+    // bytes and a run of one value.
+    const auto seenStart = [&](std::int64_t h) {
+        return (start.offset > 0 && h >= start.offset - start.precision &&
+                h <= start.offset + start.precision + BlankGap) ||
+               (start.afterPadding > 0 && std::llabs(h - start.afterPadding) <= start.precision) || (edgeAt && edgeAt(h));
+    };
+    std::vector<StatedPlace> out;
+    if (size < 1 || width < 1 || maxPlaces == 0)
+        return out;
+    // Stated numbers by value: slice counts (text only: binary ones would
+    // have been stated with the dims) and offsets (Int-32s).
+    std::vector<std::int64_t> textValues, offsets;
+    for (const StatedNumber& n : numbers) {
+        if (n.form == NumberForm::U32Little || n.form == NumberForm::U32Big)
+            offsets.push_back(n.value);
+        if (n.form == NumberForm::Text)
+            textValues.push_back(n.value);
+    }
+    for (std::vector<std::int64_t>* v : {&textValues, &offsets}) {
+        std::sort(v->begin(), v->end());
+        v->erase(std::unique(v->begin(), v->end()), v->end());
+    }
+    const auto valuesIn = [](const std::vector<std::int64_t>& values, std::int64_t lo, std::int64_t hi,
+                             std::size_t most) {
+        std::vector<std::int64_t> found;
+        for (auto it = std::lower_bound(values.begin(), values.end(), lo);
+             it != values.end() && *it <= hi && found.size() < most; ++it)
+            found.push_back(*it);
+        return found;
+    };
+
+    // Every place with the statement's offset; the best of each layout is
+    // kept below.
+    std::vector<std::pair<StatedPlace, std::int64_t>> found;
+
+    for (const StatedDims& s : statements) {
+        std::int64_t unit = 0; // bytes of what is stated
+        if (!mulFits(s.dims[0], s.dims[1], size, unit) || !mulFits(unit, s.dims[2], size, unit) ||
+            !mulFits(unit, s.dims[3], size, unit) || !mulFits(unit, width, size, unit))
+            continue;
+        const auto place = [&](std::int64_t slices, std::int64_t header, double credence) {
+            std::int64_t data = 0;
+            if (header < 0 || slices < 1 || !mulFits(unit, slices, size - header, data))
+                return;
+            // Never over the statement; a binary statement's data is most
+            // of what follows the header.
+            if (header < s.end && header + data > s.offset)
+                return;
+            if ((!s.text && size - header - data > data) || data * SmallestShare < size)
+                return;
+            StatedPlace p;
+            p.dims = {s.dims[0], s.dims[1], s.count >= 3 ? s.dims[2] : slices};
+            p.volumes = s.dims[3];
+            p.header = header;
+            p.width = width;
+            p.credence = 0.5 + 0.5 * credence * s.trust;
+            p.said = {s.dims[0], s.dims[1]};
+            p.statedAt = s.offset;
+            p.count = s.count;
+            p.form = s.form;
+            p.statedEnd = s.end;
+            found.emplace_back(p, s.offset);
+        };
+        // Slice counts for two numbers: one, one per repeat, and (where the
+        // data ends the file) another stated number. Three or four numbers
+        // state them.
+        const bool pair = s.count == 2;
+        std::vector<std::int64_t> slices{1};
+        if (pair && s.repeats > 1)
+            slices.push_back(s.repeats);
+        // Ending the file exactly, the statement in the header, the data at
+        // least half the file.
+        std::vector<std::int64_t> endSlices = slices;
+        if (pair)
+            for (const std::int64_t z : valuesIn(textValues, std::max<std::int64_t>((size / 2 + unit - 1) / unit, 2),
+                                                 (size - s.end) / unit, MaxSliceCounts))
+                endSlices.push_back(z);
+        for (std::size_t k = 0; k < endSlices.size(); ++k) {
+            const std::int64_t z = endSlices[k];
+            std::int64_t data = 0;
+            if (mulFits(unit, z, size, data) && 2 * data >= size && size - data >= s.end)
+                place(z, size - data,
+                      (seenStart(size - data)                             ? SeenEndsFilePlace
+                       : !pair && size - data - s.end <= NearStatement ? ListEndsFilePlace
+                                                                         : EndsFilePlace) *
+                          (k < slices.size() ? 1.0 : FittingSlicesPlace));
+        }
+        if (s.text && s.textEnd >= s.end && s.textEnd > 0)
+            for (const std::int64_t z : slices)
+                place(z, s.textEnd, AfterTextPlace);
+        // After the header the bytes show: also as many slices as fit.
+        if (dataStart > 0 && dataStart < size) {
+            for (const std::int64_t z : slices)
+                place(z, dataStart, SeenStartPlace);
+            if (pair)
+                place((size - dataStart) / unit, dataStart, SeenStartPlace * FittingSlicesPlace);
+        }
+        // At an offset a binary header states (an Int-32), for three or
+        // four binary numbers: the largest that leave the data most of what
+        // follows.
+        if (!s.text && s.count >= 3) {
+            std::vector<std::int64_t> fitting = slices;
+            if (pair)
+                fitting.push_back((size - s.end) / unit);
+            for (const std::int64_t z : fitting) {
+                std::int64_t data = 0;
+                if (!mulFits(unit, z, size, data))
+                    continue;
+                const auto lo = std::lower_bound(offsets.begin(), offsets.end(), std::max<std::int64_t>(1, size - 2 * data));
+                auto hi = std::upper_bound(offsets.begin(), offsets.end(), size - data);
+                for (std::size_t k = 0; k < MaxStatedOffsets && hi != lo; ++k)
+                    place(z, *--hi, StatedOffsetPlace);
+            }
+        }
+    }
+    // Best first (the earlier statement on a tie, then the one of more
+    // numbers), each layout once.
+    std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
+        if (a.first.credence != b.first.credence)
+            return a.first.credence > b.first.credence;
+        return a.second != b.second ? a.second < b.second : a.first.count > b.first.count;
+    });
+    for (std::size_t i = 0; i < found.size() && out.size() < maxPlaces; ++i) {
+        const StatedPlace& p = found[i].first;
+        if (std::none_of(out.begin(), out.end(), [&](const StatedPlace& o) {
+                return o.dims == p.dims && o.volumes == p.volumes && o.header == p.header;
+            }))
+            out.push_back(p);
+    }
+    return out;
+}
+
+HeaderStatements readHeaderStatements(Sampler& sampler, const DataStart& start, bool voxelsFromStart)
+{
+    HeaderStatements out;
+    const std::int64_t size = sampler.size();
+    const std::int64_t headBytes = std::min(size, StatementBytes);
+    const std::span<const std::uint8_t> head = sampler.head(headBytes);
+    out.numbers = statedNumbers(head, 0, size, false);
+    // Binary numbers up to where the voxels seem to start, when that is
+    // seen; else in the first UnseenBinaryBytes (a header of many fields
+    // before voxels of one value, which no decoding tells from padding).
+    const std::int64_t binaryHead = std::min(start.offset > 0 ? start.offset + start.precision + SeenSlack
+                                             : voxelsFromStart ? 0
+                                                               : UnseenBinaryBytes,
+                                             BinaryStatementBytes);
+    for (const StatedNumber& n : statedNumbers(head.first(std::min<std::size_t>(head.size(), static_cast<std::size_t>(binaryHead))), 0, size, true))
+        if (n.form != NumberForm::Text)
+            out.numbers.push_back(n);
+    const std::int64_t tailBytes = std::min(size - headBytes, StatementBytes);
+    if (tailBytes > 0) {
+        const std::span<const std::uint8_t> tail = sampler.tail(tailBytes);
+        const std::int64_t at = size - static_cast<std::int64_t>(tail.size());
+        for (const StatedNumber& n : statedNumbers(tail, at, size, false))
+            out.numbers.push_back(n);
+        // Binary ones only in trailing bytes that are seen.
+        const std::int64_t from = start.end - start.precision - SeenSlack;
+        const std::size_t binary =
+            start.end < size ? std::min<std::size_t>(tail.size(), static_cast<std::size_t>(std::min(size - from, BinaryStatementBytes))) : 0;
+        for (const StatedNumber& n : statedNumbers(tail.last(binary), size - static_cast<std::int64_t>(binary), size, true))
+            if (n.form != NumberForm::Text)
+                out.numbers.push_back(n);
+    }
+    std::stable_sort(out.numbers.begin(), out.numbers.end(),
+                     [](const StatedNumber& a, const StatedNumber& b) { return a.offset < b.offset; });
+    out.statements = statedDims(out.numbers);
+    return out;
+}
+
+std::string statedWords(const StatedPlace& place)
+{
+    return "the header states " + std::to_string(place.said[0]) + " x " + std::to_string(place.said[1]);
+}
+
+} // namespace GuessDetail

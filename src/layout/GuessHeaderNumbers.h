@@ -1,0 +1,129 @@
+#pragma once
+
+#include "layout/GuessDataStart.h"
+#include "layout/GuessSampler.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+// The numbers a header states. Real headers write the voxels' dimensions
+// into the bytes before the data (or after it): as text ("NAXIS1  =  62",
+// "256 256", "(256, 256)", "sizes: 58 58 24") or as binary integers (a run
+// of Int-16 dims, rows and columns a few bytes apart, big-endian Int-32
+// lengths). A person reading a hex dump finds the layout there; so does this
+// step. Nothing here knows a named format: only numbers, their places and
+// whether their product fits the file.
+
+namespace GuessDetail
+{
+
+enum class NumberForm : std::uint8_t
+{
+    Text,
+    U16Little,
+    U16Big,
+    U32Little,
+    U32Big,
+};
+
+struct StatedNumber
+{
+    std::int64_t value = 0;
+    std::int64_t offset = 0; // in the file
+    std::int64_t end = 0; // one past its last byte
+    NumberForm form = NumberForm::Text;
+    std::int64_t textEnd = -1; // text: the end of its printable run
+    bool prose = false; // text: in a run a header writes (see statedNumbers); else a slice count only
+};
+
+// Binary numbers up to this are read as dimensions; larger ones only as
+// offsets.
+inline constexpr std::int64_t MaxStatedDim = 65535;
+
+// The numbers in bytes lying at file offset `at`: decimal integers written
+// as values in printable runs (after '=', ':', '(', ',', a line start or
+// another number; not part of a word, a sign or a fraction), and unsigned
+// 16-bit (at even offsets) and 32-bit (at offsets of four) integers in both
+// byte orders, from 1 to the file's size. withBinary false: text only. At
+// most maxNumbers, in order of their offsets.
+std::vector<StatedNumber> statedNumbers(std::span<const std::uint8_t> bytes, std::int64_t at, std::int64_t fileSize,
+                                        bool withBinary, std::size_t maxNumbers = 65536);
+
+// Two to four numbers of one form stated near each other (text: within a
+// card of 96 bytes each; binary: within 16 bytes for two, 24 for more),
+// read fastest first.
+struct StatedDims
+{
+    std::array<std::int64_t, 4> dims{1, 1, 1, 1}; // row, rows per slice, slices, volumes
+    int count = 0; // numbers stated (2 .. 4)
+    std::int64_t offset = 0; // the statement's first byte
+    std::int64_t end = 0; // one past its last
+    std::int64_t textEnd = -1; // text: the end of its printable run
+    bool counted = false; // the number just before it is its count ("NAXIS = 2")
+    bool text = false;
+    NumberForm form = NumberForm::Text;
+    int repeats = 1; // times the same numbers are stated in the same form (one per slice)
+    double trust = 0.0; // 0 .. 1: how credible the statement is by its form
+};
+
+// Every statement of numbers (at most maxStatements), in both readings: as
+// written and reversed (slowest first, as C order writes); a reading whose
+// row or rows per slice is 1 is none.
+std::vector<StatedDims> statedDims(const std::vector<StatedNumber>& numbers, std::size_t maxStatements = 4096);
+
+// A layout a statement gives, placed in a file.
+struct StatedPlace
+{
+    std::array<std::int64_t, 3> dims{1, 1, 1};
+    std::int64_t volumes = 1;
+    std::int64_t header = 0;
+    int width = 1; // bytes per voxel
+    double credence = 0.0; // 0.5 .. 1: how credible the statement and its place are
+    std::array<std::int64_t, 2> said{0, 0}; // the first two numbers as stated, for the reason's words
+    int count = 0; // numbers stated
+    NumberForm form = NumberForm::Text; // how they are written
+    std::int64_t statedAt = 0; // the statement's bytes [statedAt, statedEnd)
+    std::int64_t statedEnd = 0;
+};
+
+// Where the data a statement describes may lie in a file of size bytes, for
+// voxels of width bytes: ending the file exactly (the statement in the
+// header before it), right after the statement's printable run, after
+// dataStart (where the bytes begin to look like voxels), or at an offset the
+// header states. Two stated numbers take a slice count from another stated
+// number where that ends the file exactly, else one slice (or one per
+// repeat). The data never covers the statement, and a binary statement's
+// data is most of the file or of what follows the header. Best first, each
+// layout once, at most maxPlaces.
+std::vector<StatedPlace> placeStatedDims(const std::vector<StatedDims>& statements,
+                                         const std::vector<StatedNumber>& numbers, std::int64_t size, int width,
+                                         const DataStart& start, const std::function<bool(std::int64_t)>& edgeAt,
+                                         std::size_t maxPlaces = 16);
+
+// "the header states 62 x 44"
+std::string statedWords(const StatedPlace& place);
+
+// Numbers are looked for within this many bytes of either end of the file,
+// binary ones within the first BinaryStatementBytes of those.
+inline constexpr std::int64_t StatementBytes = 65536;
+inline constexpr std::int64_t BinaryStatementBytes = 16384;
+
+struct HeaderStatements
+{
+    std::vector<StatedNumber> numbers;
+    std::vector<StatedDims> statements;
+};
+
+// The numbers and statements of a file's head and tail, read through the
+// sampler's kept head and tail: text in either, binary numbers only before
+// where start sees the voxels begin (when it sees no header, in the first
+// few KiB unless voxelsFromStart: the bytes decode smoothly from the first)
+// and in the trailing bytes it sees.
+HeaderStatements readHeaderStatements(Sampler& sampler, const DataStart& start, bool voxelsFromStart);
+
+} // namespace GuessDetail
