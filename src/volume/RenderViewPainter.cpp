@@ -101,6 +101,33 @@ void meetIntegerRange(ObservedRange& range, T mn, T mx)
     range.meet(static_cast<float>(mx));
 }
 
+// The painters of integer types whose range is the least and greatest
+// value met, kept as T.
+template <typename T>
+class IntegerRangePainter : public VoxelPainter
+{
+public:
+    void observe(ObservedRange& range) const override
+    {
+        if (m_takeRange && m_any)
+            meetIntegerRange(range, m_min, m_max);
+    }
+
+protected:
+    explicit IntegerRangePainter(bool takeRange)
+        : m_takeRange(takeRange)
+    {
+    }
+    // Where the loops keep the range: nowhere when it is not taken.
+    T* minOut() { return m_takeRange ? &m_min : nullptr; }
+    T* maxOut() { return m_takeRange ? &m_max : nullptr; }
+
+    bool m_takeRange;
+    bool m_any = false;
+    T m_min = std::numeric_limits<T>::max();
+    T m_max = std::numeric_limits<T>::min();
+};
+
 // A type outside 0..7 decodes every voxel as 0.
 class UnknownTypePainter final : public VoxelPainter
 {
@@ -130,11 +157,11 @@ private:
 
 // Bytes go straight to pixels where the vector units give the rule's grey
 // levels quickly, through a 256-entry table otherwise.
-class BytePainter final : public VoxelPainter
+class BytePainter final : public IntegerRangePainter<std::uint8_t>
 {
 public:
     BytePainter(Window window, bool takeRange)
-        : m_window(window), m_takeRange(takeRange), m_direct(GreyKernels::directUInt8(window))
+        : IntegerRangePainter(takeRange), m_window(window), m_direct(GreyKernels::directUInt8(window))
     {
         if (!m_direct)
             GreyKernels::greyOfIntegers(0, m_table.size(), window, m_table.data());
@@ -143,8 +170,7 @@ public:
     {
         m_any = m_any || n > 0;
         if (m_direct) {
-            GreyKernels::pixelsFromUInt8(src, n, m_window, dst, m_takeRange ? &m_min : nullptr,
-                                         m_takeRange ? &m_max : nullptr);
+            GreyKernels::pixelsFromUInt8(src, n, m_window, dst, minOut(), maxOut());
             return;
         }
         if (m_takeRange)
@@ -154,18 +180,10 @@ public:
             return false;
         });
     }
-    void observe(ObservedRange& range) const override
-    {
-        if (m_takeRange && m_any)
-            meetIntegerRange(range, m_min, m_max);
-    }
 
 private:
     Window m_window;
-    bool m_takeRange;
     bool m_direct;
-    bool m_any = false;
-    std::uint8_t m_min = 255, m_max = 0;
     std::array<std::uint8_t, 256> m_table{};
 };
 
@@ -174,11 +192,11 @@ private:
 // 65536 values whose entries are computed for the values met so far: each
 // run first widens the covered range to its own, so the table never needs
 // the whole view's range before the first run is painted.
-class Int16Painter final : public VoxelPainter
+class Int16Painter final : public IntegerRangePainter<std::int16_t>
 {
 public:
     Int16Painter(bool big, Window window, bool takeRange)
-        : m_big(big), m_window(window), m_takeRange(takeRange), m_direct(GreyKernels::directInt16(window))
+        : IntegerRangePainter(takeRange), m_big(big), m_window(window), m_direct(GreyKernels::directInt16(window))
     {
     }
     void paint(const std::uint8_t* src, std::size_t n, std::uint8_t* dst) override
@@ -187,8 +205,7 @@ public:
             return;
         m_any = true;
         if (m_direct) {
-            GreyKernels::pixelsFromInt16(src, n, m_big, m_window, dst, m_takeRange ? &m_min : nullptr,
-                                         m_takeRange ? &m_max : nullptr);
+            GreyKernels::pixelsFromInt16(src, n, m_big, m_window, dst, minOut(), maxOut());
             return;
         }
         std::int16_t lo = std::numeric_limits<std::int16_t>::max();
@@ -199,11 +216,6 @@ public:
             GreyKernels::fromTable16(s, c, m_big, m_table.data(), Bias, grey);
             return false;
         });
-    }
-    void observe(ObservedRange& range) const override
-    {
-        if (m_takeRange && m_any)
-            meetIntegerRange(range, m_min, m_max);
     }
 
 private:
@@ -236,11 +248,7 @@ private:
 
     bool m_big;
     Window m_window;
-    bool m_takeRange;
     bool m_direct;
-    bool m_any = false;
-    std::int16_t m_min = std::numeric_limits<std::int16_t>::max();
-    std::int16_t m_max = std::numeric_limits<std::int16_t>::min();
     std::array<std::uint8_t, 65536> m_table{};
 };
 
@@ -345,32 +353,22 @@ private:
     FirstZero m_firstZero;
 };
 
-class UInt16Painter final : public VoxelPainter
+class UInt16Painter final : public IntegerRangePainter<std::uint16_t>
 {
 public:
     UInt16Painter(bool big, Window window, bool takeRange)
-        : m_big(big), m_window(window), m_takeRange(takeRange)
+        : IntegerRangePainter(takeRange), m_big(big), m_window(window)
     {
     }
     void paint(const std::uint8_t* src, std::size_t n, std::uint8_t* dst) override
     {
         m_any = m_any || n > 0;
-        GreyKernels::pixelsFromUInt16(src, n, m_big, m_window, dst, m_takeRange ? &m_min : nullptr,
-                                      m_takeRange ? &m_max : nullptr);
-    }
-    void observe(ObservedRange& range) const override
-    {
-        if (m_takeRange && m_any)
-            meetIntegerRange(range, m_min, m_max);
+        GreyKernels::pixelsFromUInt16(src, n, m_big, m_window, dst, minOut(), maxOut());
     }
 
 private:
     bool m_big;
     Window m_window;
-    bool m_takeRange;
-    bool m_any = false;
-    std::uint16_t m_min = std::numeric_limits<std::uint16_t>::max();
-    std::uint16_t m_max = 0;
 };
 
 // UInt-32 and Float-64 values lie beyond the start pair's +-2^31: the range
