@@ -5,6 +5,7 @@
 #include "layout/GuessDecodings.h"
 #include "layout/GuessHeaderNumbers.h"
 #include "layout/GuessPeriods.h"
+#include "layout/GuessRowLengths.h"
 #include "layout/GuessSampler.h"
 #include "layout/GuessScore.h"
 #include "layout/GuessStatedLayouts.h"
@@ -63,12 +64,6 @@ constexpr double MinVolumeScore = 0.3;
 constexpr std::int64_t TallSliceLook = 3 * MaxSliceRows / 4; // slices found in the kept blocks taller than this
                                                               // may be a taller slice seen short (the blocks
                                                               // show slices up to MaxSliceRows rows)
-// A long period is looked at as up to MaxRowsInPeriod rows of a shorter
-// one with at least this evidence.
-constexpr std::int64_t MaxRowsInPeriod = 16;
-constexpr double ClearShorterRow = 0.35;
-constexpr std::int64_t LongRowSlack = 512; // row lengths within the found length / LongRowSlack of it are tried
-                                           // where they divide the file's voxels
 // Frames told by sharp edges between them: up to this many, with at least
 // this evidence.
 constexpr std::int64_t MaxEdgeFrames = 4;
@@ -231,7 +226,7 @@ private:
             for (std::int64_t q = length - 3; q <= length + 3; ++q)
                 if (q > 0 && q != length && q % 8 == 0)
                     addRowLength(rows, voxelDiff, q);
-        addDividingRowLengths(rows, found, voxelDiff, d.width);
+        addDividingRowLengths(rows, found, voxelDiff, d.width, m_sampler.size());
         addShorterRows(rows, found, voxelDiff);
         for (const NameHints::Dims& t : m_hints.triples)
             addRowLength(rows, voxelDiff, t.dims[0]);
@@ -287,64 +282,6 @@ private:
             // One slice filling the file.
             addGeometry(d, row.rowVoxels, row.rowEvidence, 0, row.singleSliceEvidence, true);
         }
-    }
-
-    // A long row repeats almost as well several voxels beside its length
-    // (the values change little along a few voxels of a long row), more
-    // than the round lengths above cover: lengths near it that divide the
-    // voxels of the file, with a common header or none, are tried too.
-    void addDividingRowLengths(std::vector<std::pair<std::int64_t, double>>& rows,
-                               const std::vector<std::pair<std::int64_t, double>>& found, const LagDiffs& diff, int width)
-    {
-        for (const auto& [length, evidence] : found) {
-            const std::int64_t near = std::max<std::int64_t>(3, length / LongRowSlack);
-            if (near <= 3)
-                continue;
-            for (std::int64_t q = length - near; q <= length + near; ++q)
-                for (const std::int64_t h : CommonHeaders)
-                    if (q > 1 && q != length && m_sampler.size() > h && (m_sampler.size() - h) % (q * width) == 0) {
-                        addRowLength(rows, diff, q);
-                        break;
-                    }
-        }
-    }
-
-    // A period longer than the first look's rows may be a few rows of a
-    // smooth slice (the rows half way are shifted, so the period test
-    // favours the multiple): a divisor of it that is a clear period itself
-    // is tried as the row.
-    static void addShorterRows(std::vector<std::pair<std::int64_t, double>>& rows,
-                               const std::vector<std::pair<std::int64_t, double>>& found, const LagDiffs& diff)
-    {
-        for (const auto& [length, evidence] : found) {
-            if (length <= ShortRowVoxels)
-                continue;
-            for (std::int64_t times = 2; times <= MaxRowsInPeriod; ++times) {
-                const std::int64_t near = length / times;
-                std::int64_t best = 0;
-                double bestEvidence = std::max(0.5 * evidence, ClearShorterRow);
-                for (std::int64_t r = near - 2; r <= near + 2; ++r) {
-                    const double e = diff.evidence(r);
-                    if (std::isfinite(e) && e >= bestEvidence) {
-                        bestEvidence = e;
-                        best = r;
-                    }
-                }
-                if (best > 0)
-                    addRowLength(rows, diff, best);
-            }
-        }
-    }
-
-    static void addRowLength(std::vector<std::pair<std::int64_t, double>>& list, const LagDiffs& diff,
-                             std::int64_t length)
-    {
-        if (length < 1)
-            return;
-        for (const auto& [l, e] : list)
-            if (l == length)
-                return;
-        list.emplace_back(length, diff.evidence(length));
     }
 
     void addGeometry(const Decoding& d, std::int64_t rowVoxels, double rowEvidence, std::int64_t sliceRows,
