@@ -14,9 +14,8 @@ namespace
 // within a card or a line, two binary ones within a small record.
 constexpr std::int64_t TextSpan = 96;
 constexpr std::int64_t BinaryPairSpan = 16;
-// Three or four binary numbers: Int-32s within this of each other (lengths
-// between names), Int-16s at one stride up to this (an array of them).
-constexpr std::int64_t BinaryListSpan = 24;
+constexpr std::int64_t BinaryListSpan = 24; // three or four binary numbers: Int-32s within this of each other (lengths
+                                            // between names), Int-16s at one stride up to this (an array of them)
 // Text a header writes: a printable run this long, or this long with a
 // letter, '=' or ':' in it (a value's short text between binary fields
 // only counts as a slice count).
@@ -29,8 +28,7 @@ constexpr std::size_t ShortValueRun = 16;
 // MaxBinaryDim (no row or slice longer is looked for).
 constexpr std::int64_t MinPairVoxels = 64;
 constexpr std::int64_t MaxBinaryDim = 16384;
-// Text numbers have at most this many digits.
-constexpr std::size_t MaxDigits = 10;
+constexpr std::size_t MaxDigits = 10; // text numbers have at most this many digits
 // Binary numbers are read this far past where the voxels seem to start,
 // and this far into a file whose header is not seen.
 constexpr std::int64_t SeenSlack = 64;
@@ -254,8 +252,8 @@ public:
     }
 
 private:
-    // Statements kept before repeats are merged, per statement returned.
-    static constexpr std::size_t RawPerStatement = 2;
+    static constexpr std::size_t RawPerStatement = 2; // statements kept before repeats are merged, per statement
+                                                      // returned
     std::size_t m_max;
     std::vector<StatedDims> m_out;
 };

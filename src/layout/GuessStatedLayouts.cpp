@@ -17,31 +17,25 @@ namespace GuessDetail
 namespace
 {
 
-// Slice counts tried from other stated numbers, per statement and width.
-constexpr std::size_t MaxSliceCounts = 4;
-// Offsets tried from stated numbers, per statement, width and slice count.
-constexpr std::size_t MaxStatedOffsets = 2;
-// How credible a place is (see placeStatedDims). Any product small enough
-// ends the file after some header, so that alone says little; ending it
-// where the bytes begin to look like voxels, or starting right after the
-// statement's text, ties the statement to the file. Less: at an offset the
-// header states, or where the bytes begin to look like voxels with bytes
-// left at the end; as many slices as fit there, a little less again.
+constexpr std::size_t MaxSliceCounts = 4; // slice counts tried from other stated numbers, per statement and width
+constexpr std::size_t MaxStatedOffsets = 2; // offsets tried from stated numbers, per statement, width and slice count
+// How credible a place is (see placeStatedDims): ending the file where the
+// bytes begin to look like voxels, or starting right after the statement's
+// text, ties the statement to the file.
 constexpr double SeenEndsFilePlace = 1.0;
 constexpr double AfterTextPlace = 1.0;
-constexpr double StatedOffsetPlace = 0.4;
-constexpr double SeenStartPlace = 0.75;
-constexpr double EndsFilePlace = 0.55;
+constexpr double EndsFilePlace = 0.55; // any product small enough ends the file after some header, so that alone
+                                       // says little
+constexpr double StatedOffsetPlace = 0.4; // less: at an offset the header states
+constexpr double SeenStartPlace = 0.75; // less: where the bytes begin to look like voxels with bytes left at the end
+constexpr double FittingSlicesPlace = 0.9; // as many slices as fit there, a little less again
 // Three or four numbers whose product ends the file soon after them (the
 // header ends within NearStatement bytes of its statement) are seldom a
 // chance.
 constexpr double ListEndsFilePlace = 0.9;
 constexpr std::int64_t NearStatement = 1024;
-constexpr double FittingSlicesPlace = 0.9;
-// A stated layout's data is at least this share of the file.
-constexpr std::int64_t SmallestShare = 32;
-// Blank bytes a header may end with after its last unlike ones.
-constexpr std::int64_t BlankGap = 16;
+constexpr std::int64_t SmallestShare = 32; // a stated layout's data is at least this share of the file
+constexpr std::int64_t BlankGap = 16; // blank bytes a header may end with after its last unlike ones
 // Stated layouts placed per voxel width, the most credible of them looked
 // at, each read by this many decodings,
 // and the header fit they have at least (the header is where its statement
@@ -54,21 +48,17 @@ constexpr std::size_t StatedLooks = 8;
 constexpr double MinStatedCredence = 0.7;
 constexpr std::size_t StatedDecodings = 2;
 constexpr double StatedPlaceFit = 0.95;
-// A stated layout's fit shrinks by this much times the share of the bytes
-// after its header it leaves over.
-constexpr double StatedTrailingWeight = 0.1;
-// Of each stated layout's data the first this many bytes are read to
-// measure it.
-constexpr std::int64_t StatedRegionBytes = 16384;
+constexpr double StatedTrailingWeight = 0.1; // a stated layout's fit shrinks by this much times the share of the bytes
+                                             // after its header it leaves over
+constexpr std::int64_t StatedRegionBytes = 16384; // of each stated layout's data the first this many bytes are read to
+                                                  // measure it
 // A statement this credible makes the bytes it lies in a header: a
 // candidate that reads them as voxels has this header evidence.
 constexpr double CredibleStatement = 0.9;
 constexpr double HeaderReadAsVoxels = 0.0;
-// A binary statement read in the other byte order than its data's keeps this
-// share of its credence.
-constexpr double OtherOrderShare = 0.5;
-// Pairs of values a stated period is measured from at least.
-constexpr std::int64_t MinStatedPairs = 64;
+constexpr double OtherOrderShare = 0.5; // a binary statement read in the other byte order than its data's keeps this
+                                        // share of its credence
+constexpr std::int64_t MinStatedPairs = 64; // pairs of values a stated period is measured from at least
 // Bytes of one value that make an edge where they begin, when another
 // byte lies at most EdgeSlack bytes before.
 constexpr std::int64_t EdgeRunBytes = 64;
