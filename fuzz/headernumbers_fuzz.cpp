@@ -4,6 +4,7 @@
 // statement, with a credence in 0.5 .. 1.
 
 #include "layout/GuessHeaderNumbers.h"
+#include "layout/GuessStatedLayouts.h"
 
 #include <cstddef>
 #include <cstdint>

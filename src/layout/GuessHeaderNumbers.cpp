@@ -14,9 +14,8 @@ namespace
 // within a card or a line, two binary ones within a small record.
 constexpr std::int64_t TextSpan = 96;
 constexpr std::int64_t BinaryPairSpan = 16;
-// Three or four binary numbers: Int-32s within this of each other (lengths
-// between names), Int-16s at one stride up to this (an array of them).
-constexpr std::int64_t BinaryListSpan = 24;
+constexpr std::int64_t BinaryListSpan = 24; // three or four binary numbers: Int-32s within this of each other (lengths
+                                            // between names), Int-16s at one stride up to this (an array of them)
 // Text a header writes: a printable run this long, or this long with a
 // letter, '=' or ':' in it (a value's short text between binary fields
 // only counts as a slice count).
@@ -29,38 +28,11 @@ constexpr std::size_t ShortValueRun = 16;
 // MaxBinaryDim (no row or slice longer is looked for).
 constexpr std::int64_t MinPairVoxels = 64;
 constexpr std::int64_t MaxBinaryDim = 16384;
-// Text numbers have at most this many digits.
-constexpr std::size_t MaxDigits = 10;
-// Slice counts tried from other stated numbers, per statement and width.
-constexpr std::size_t MaxSliceCounts = 4;
-// Offsets tried from stated numbers, per statement, width and slice count.
-constexpr std::size_t MaxStatedOffsets = 2;
-
-// How credible a place is (see placeStatedDims). Any product small enough
-// ends the file after some header, so that alone says little; ending it
-// where the bytes begin to look like voxels, or starting right after the
-// statement's text, ties the statement to the file. Less: at an offset the
-// header states, or where the bytes begin to look like voxels with bytes
-// left at the end; as many slices as fit there, a little less again.
-constexpr double SeenEndsFilePlace = 1.0;
-constexpr double AfterTextPlace = 1.0;
-constexpr double StatedOffsetPlace = 0.4;
-constexpr double SeenStartPlace = 0.75;
-constexpr double EndsFilePlace = 0.55;
-// Three or four numbers whose product ends the file soon after them (the
-// header ends within NearStatement bytes of its statement) are seldom a
-// chance.
-constexpr double ListEndsFilePlace = 0.9;
-constexpr std::int64_t NearStatement = 1024;
-constexpr double FittingSlicesPlace = 0.9;
+constexpr std::size_t MaxDigits = 10; // text numbers have at most this many digits
 // Binary numbers are read this far past where the voxels seem to start,
 // and this far into a file whose header is not seen.
 constexpr std::int64_t SeenSlack = 64;
 constexpr std::int64_t UnseenBinaryBytes = 4096;
-// A stated layout's data is at least this share of the file.
-constexpr std::int64_t SmallestShare = 32;
-// Blank bytes a header may end with after its last unlike ones.
-constexpr std::int64_t BlankGap = 16;
 // How credible a statement is: one that gives its own count first ("NAXIS
 // = 2", a list's length) most, then text values, then two binary numbers
 // (rows and columns); three or four binary numbers without their count
@@ -280,8 +252,8 @@ public:
     }
 
 private:
-    // Statements kept before repeats are merged, per statement returned.
-    static constexpr std::size_t RawPerStatement = 2;
+    static constexpr std::size_t RawPerStatement = 2; // statements kept before repeats are merged, per statement
+                                                      // returned
     std::size_t m_max;
     std::vector<StatedDims> m_out;
 };
@@ -382,146 +354,6 @@ std::vector<StatedDims> statedDims(const std::vector<StatedNumber>& numbers, std
     return out.take();
 }
 
-std::vector<StatedPlace> placeStatedDims(const std::vector<StatedDims>& statements,
-                                         const std::vector<StatedNumber>& numbers, std::int64_t size, int width,
-                                         const DataStart& start, const std::function<bool(std::int64_t)>& edgeAt,
-                                         std::size_t maxPlaces)
-{
-    const std::int64_t dataStart = start.offset;
-    // Where the bytes begin to look like voxels, give or take their
-    // precision (and a few blank bytes after), or an edge between unlike
-    // bytes and a run of one value.
-    const auto seenStart = [&](std::int64_t h) {
-        return (start.offset > 0 && h >= start.offset - start.precision &&
-                h <= start.offset + start.precision + BlankGap) ||
-               (start.afterPadding > 0 && std::llabs(h - start.afterPadding) <= start.precision) || (edgeAt && edgeAt(h));
-    };
-    std::vector<StatedPlace> out;
-    if (size < 1 || width < 1 || maxPlaces == 0)
-        return out;
-    // Stated numbers by value: slice counts (text only: binary ones would
-    // have been stated with the dims) and offsets (Int-32s).
-    std::vector<std::int64_t> textValues, offsets;
-    for (const StatedNumber& n : numbers) {
-        if (n.form == NumberForm::U32Little || n.form == NumberForm::U32Big)
-            offsets.push_back(n.value);
-        if (n.form == NumberForm::Text)
-            textValues.push_back(n.value);
-    }
-    for (std::vector<std::int64_t>* v : {&textValues, &offsets}) {
-        std::sort(v->begin(), v->end());
-        v->erase(std::unique(v->begin(), v->end()), v->end());
-    }
-    const auto valuesIn = [](const std::vector<std::int64_t>& values, std::int64_t lo, std::int64_t hi,
-                             std::size_t most) {
-        std::vector<std::int64_t> found;
-        for (auto it = std::lower_bound(values.begin(), values.end(), lo);
-             it != values.end() && *it <= hi && found.size() < most; ++it)
-            found.push_back(*it);
-        return found;
-    };
-
-    // Every place with the statement's offset; the best of each layout is
-    // kept below.
-    std::vector<std::pair<StatedPlace, std::int64_t>> found;
-
-    for (const StatedDims& s : statements) {
-        std::int64_t unit = 0; // bytes of what is stated
-        if (!mulFits(s.dims[0], s.dims[1], size, unit) || !mulFits(unit, s.dims[2], size, unit) ||
-            !mulFits(unit, s.dims[3], size, unit) || !mulFits(unit, width, size, unit))
-            continue;
-        const auto place = [&](std::int64_t slices, std::int64_t header, double credence) {
-            std::int64_t data = 0;
-            if (header < 0 || slices < 1 || !mulFits(unit, slices, size - header, data))
-                return;
-            // Never over the statement; a binary statement's data is most
-            // of what follows the header.
-            if (header < s.end && header + data > s.offset)
-                return;
-            if ((!s.text && size - header - data > data) || data * SmallestShare < size)
-                return;
-            StatedPlace p;
-            p.dims = {s.dims[0], s.dims[1], s.count >= 3 ? s.dims[2] : slices};
-            p.volumes = s.dims[3];
-            p.header = header;
-            p.width = width;
-            p.credence = 0.5 + 0.5 * credence * s.trust;
-            p.said = {s.dims[0], s.dims[1]};
-            p.statedAt = s.offset;
-            p.count = s.count;
-            p.form = s.form;
-            p.statedEnd = s.end;
-            found.emplace_back(p, s.offset);
-        };
-        // Slice counts for two numbers: one, one per repeat, and (where the
-        // data ends the file) another stated number. Three or four numbers
-        // state them.
-        const bool pair = s.count == 2;
-        std::vector<std::int64_t> slices{1};
-        if (pair && s.repeats > 1)
-            slices.push_back(s.repeats);
-        // Ending the file exactly, the statement in the header, the data at
-        // least half the file.
-        std::vector<std::int64_t> endSlices = slices;
-        if (pair)
-            for (const std::int64_t z : valuesIn(textValues, std::max<std::int64_t>((size / 2 + unit - 1) / unit, 2),
-                                                 (size - s.end) / unit, MaxSliceCounts))
-                endSlices.push_back(z);
-        for (std::size_t k = 0; k < endSlices.size(); ++k) {
-            const std::int64_t z = endSlices[k];
-            std::int64_t data = 0;
-            if (mulFits(unit, z, size, data) && 2 * data >= size && size - data >= s.end)
-                place(z, size - data,
-                      (seenStart(size - data)                             ? SeenEndsFilePlace
-                       : !pair && size - data - s.end <= NearStatement ? ListEndsFilePlace
-                                                                         : EndsFilePlace) *
-                          (k < slices.size() ? 1.0 : FittingSlicesPlace));
-        }
-        if (s.text && s.textEnd >= s.end && s.textEnd > 0)
-            for (const std::int64_t z : slices)
-                place(z, s.textEnd, AfterTextPlace);
-        // After the header the bytes show: also as many slices as fit.
-        if (dataStart > 0 && dataStart < size) {
-            for (const std::int64_t z : slices)
-                place(z, dataStart, SeenStartPlace);
-            if (pair)
-                place((size - dataStart) / unit, dataStart, SeenStartPlace * FittingSlicesPlace);
-        }
-        // At an offset a binary header states (an Int-32), for three or
-        // four binary numbers: the largest that leave the data most of what
-        // follows.
-        if (!s.text && s.count >= 3) {
-            std::vector<std::int64_t> fitting = slices;
-            if (pair)
-                fitting.push_back((size - s.end) / unit);
-            for (const std::int64_t z : fitting) {
-                std::int64_t data = 0;
-                if (!mulFits(unit, z, size, data))
-                    continue;
-                const auto lo = std::lower_bound(offsets.begin(), offsets.end(), std::max<std::int64_t>(1, size - 2 * data));
-                auto hi = std::upper_bound(offsets.begin(), offsets.end(), size - data);
-                for (std::size_t k = 0; k < MaxStatedOffsets && hi != lo; ++k)
-                    place(z, *--hi, StatedOffsetPlace);
-            }
-        }
-    }
-    // Best first (the earlier statement on a tie, then the one of more
-    // numbers), each layout once.
-    std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
-        if (a.first.credence != b.first.credence)
-            return a.first.credence > b.first.credence;
-        return a.second != b.second ? a.second < b.second : a.first.count > b.first.count;
-    });
-    for (std::size_t i = 0; i < found.size() && out.size() < maxPlaces; ++i) {
-        const StatedPlace& p = found[i].first;
-        if (std::none_of(out.begin(), out.end(), [&](const StatedPlace& o) {
-                return o.dims == p.dims && o.volumes == p.volumes && o.header == p.header;
-            }))
-            out.push_back(p);
-    }
-    return out;
-}
-
 HeaderStatements readHeaderStatements(Sampler& sampler, const DataStart& start, bool voxelsFromStart)
 {
     HeaderStatements out;
@@ -557,11 +389,6 @@ HeaderStatements readHeaderStatements(Sampler& sampler, const DataStart& start, 
                      [](const StatedNumber& a, const StatedNumber& b) { return a.offset < b.offset; });
     out.statements = statedDims(out.numbers);
     return out;
-}
-
-std::string statedWords(const StatedPlace& place)
-{
-    return "the header states " + std::to_string(place.said[0]) + " x " + std::to_string(place.said[1]);
 }
 
 } // namespace GuessDetail

@@ -6,7 +6,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -75,38 +74,6 @@ struct StatedDims
 // written and reversed (slowest first, as C order writes); a reading whose
 // row or rows per slice is 1 is none.
 std::vector<StatedDims> statedDims(const std::vector<StatedNumber>& numbers, std::size_t maxStatements = 4096);
-
-// A layout a statement gives, placed in a file.
-struct StatedPlace
-{
-    std::array<std::int64_t, 3> dims{1, 1, 1};
-    std::int64_t volumes = 1;
-    std::int64_t header = 0;
-    int width = 1; // bytes per voxel
-    double credence = 0.0; // 0.5 .. 1: how credible the statement and its place are
-    std::array<std::int64_t, 2> said{0, 0}; // the first two numbers as stated, for the reason's words
-    int count = 0; // numbers stated
-    NumberForm form = NumberForm::Text; // how they are written
-    std::int64_t statedAt = 0; // the statement's bytes [statedAt, statedEnd)
-    std::int64_t statedEnd = 0;
-};
-
-// Where the data a statement describes may lie in a file of size bytes, for
-// voxels of width bytes: ending the file exactly (the statement in the
-// header before it), right after the statement's printable run, after
-// dataStart (where the bytes begin to look like voxels), or at an offset the
-// header states. Two stated numbers take a slice count from another stated
-// number where that ends the file exactly, else one slice (or one per
-// repeat). The data never covers the statement, and a binary statement's
-// data is most of the file or of what follows the header. Best first, each
-// layout once, at most maxPlaces.
-std::vector<StatedPlace> placeStatedDims(const std::vector<StatedDims>& statements,
-                                         const std::vector<StatedNumber>& numbers, std::int64_t size, int width,
-                                         const DataStart& start, const std::function<bool(std::int64_t)>& edgeAt,
-                                         std::size_t maxPlaces = 16);
-
-// "the header states 62 x 44"
-std::string statedWords(const StatedPlace& place);
 
 // Numbers are looked for within this many bytes of either end of the file,
 // binary ones within the first BinaryStatementBytes of those.

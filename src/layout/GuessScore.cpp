@@ -19,10 +19,8 @@ constexpr double CommonHeaderFit = 0.98;
 constexpr double SmallHeaderFit = 0.9;
 constexpr double LargeHeaderFit = 0.6;
 constexpr std::int64_t SmallHeaderBytes = 65536;
-// The bytes say the voxels start elsewhere (a rough run ends away from h).
-constexpr double StartsElsewhere = 0.85;
-// The first bytes look like voxels already, yet the header is not empty.
-constexpr double VoxelsFromStart = 0.9;
+constexpr double StartsElsewhere = 0.85; // the bytes say the voxels start elsewhere (a rough run ends away from h)
+constexpr double VoxelsFromStart = 0.9; // the first bytes look like voxels already, yet the header is not empty
 // The name states another type / byte order: names are hints, not rules.
 constexpr double NameTypeDiffers = 0.85;
 constexpr double NameOrderDiffers = 0.9;
@@ -81,8 +79,7 @@ double candidateScore(const Evidence& e, double fit, const NameHints& hints, con
     return clamp01(v);
 }
 
-// A single slice's plain shape (see singleSliceShape).
-constexpr double PlainSliceAspect = 4.0;
+constexpr double PlainSliceAspect = 4.0; // a single slice's plain shape (see singleSliceShape)
 
 double singleSliceShape(std::int64_t width, std::int64_t height)
 {

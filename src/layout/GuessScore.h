@@ -29,13 +29,10 @@ struct Evidence
 // most; a wrong row length shears every slice, so it comes next.
 inline constexpr double DecodingWeight = 0.2625;
 inline constexpr double RowWeight = 0.225;
-// A wrong slice height still shows the right slices cut differently.
-inline constexpr double SliceWeight = 0.15;
-// Names are often right but say nothing of most files.
-inline constexpr double NameWeight = 0.1125;
-// Dimensions a header states, placed where they fit the file, are what a
-// person reads in a hex dump; most headers state them, raw files do not.
-inline constexpr double HeaderWeight = 0.25;
+inline constexpr double SliceWeight = 0.15; // a wrong slice height still shows the right slices cut differently
+inline constexpr double NameWeight = 0.1125; // names are often right but say nothing of most files
+inline constexpr double HeaderWeight = 0.25; // dimensions a header states, placed where they fit the file, are what a
+                                             // person reads in a hex dump; most headers state them, raw files do not
 
 // Every part with its weight, in the order they are summed; the weights
 // make 1.
@@ -54,8 +51,7 @@ inline constexpr WeightedPart EvidenceWeights[] = {
 static_assert(DecodingWeight + RowWeight + SliceWeight + NameWeight + HeaderWeight > 0.9999 &&
               DecodingWeight + RowWeight + SliceWeight + NameWeight + HeaderWeight < 1.0001);
 
-// Header evidence of a candidate no statement places.
-inline constexpr double HeaderSilent = 0.5;
+inline constexpr double HeaderSilent = 0.5; // header evidence of a candidate no statement places
 
 // Name evidence: the name states these dimensions, states others, or none.
 inline constexpr double NameAgrees = 1.0;
@@ -72,9 +68,8 @@ double nameEvidence(const NameHints& hints, bool match);
 // How well a header of h bytes fits (0 .. 1), given where the voxels seem
 // to start: no header is the most common, then the usual sizes.
 double headerFit(std::int64_t h, const DataStart& start);
-// A header of the usual sizes, with bytes left over after the last whole
-// slice, fits this much less than headerFit says.
-inline constexpr double TrailingBytesFit = 0.7;
+inline constexpr double TrailingBytesFit = 0.7; // a header of the usual sizes, with bytes left over after the last
+                                                // whole slice, fits this much less than headerFit says
 // The usual header sizes (none, NIfTI-1 and Analyze headers, blocks).
 inline constexpr std::int64_t CommonHeaders[] = {0, 256, 348, 352, 512, 1024, 2048, 4096, 8192};
 

@@ -13,14 +13,11 @@ namespace GuessDetail
 namespace
 {
 
-// Slices one volume apart must differ at most half as much as the slices
-// half and one and a half volumes apart.
-constexpr double MinVolumeEvidence = 0.5;
-// The share of the clearest volume's evidence that a shorter volume needs.
-constexpr double NearlyAsClear = 0.85;
-// A frame boundary this many times sharper than the typical change from
-// row to row is full evidence of frames.
-constexpr double SharpEdge = 8.0;
+constexpr double MinVolumeEvidence = 0.5; // slices one volume apart must differ at most half as much as the slices half
+                                          // and one and a half volumes apart
+constexpr double NearlyAsClear = 0.85; // the share of the clearest volume's evidence that a shorter volume needs
+constexpr double SharpEdge = 8.0; // a frame boundary this many times sharper than the typical change from row to row is
+                                  // full evidence of frames
 // Frames are told in slices of up to MaxFrameRows rows, FrameColumns of each
 // read, each frame at least MinFrameRows rows.
 constexpr std::int64_t MaxFrameRows = 4096;

@@ -5,8 +5,10 @@
 #include "layout/GuessDecodings.h"
 #include "layout/GuessHeaderNumbers.h"
 #include "layout/GuessPeriods.h"
+#include "layout/GuessRowLengths.h"
 #include "layout/GuessSampler.h"
 #include "layout/GuessScore.h"
+#include "layout/GuessStatedLayouts.h"
 #include "layout/GuessVolumes.h"
 #include "layout/NameHints.h"
 #include "layout/StatedLayout.h"
@@ -62,12 +64,6 @@ constexpr double MinVolumeScore = 0.3;
 constexpr std::int64_t TallSliceLook = 3 * MaxSliceRows / 4; // slices found in the kept blocks taller than this
                                                               // may be a taller slice seen short (the blocks
                                                               // show slices up to MaxSliceRows rows)
-// A long period is looked at as up to MaxRowsInPeriod rows of a shorter
-// one with at least this evidence.
-constexpr std::int64_t MaxRowsInPeriod = 16;
-constexpr double ClearShorterRow = 0.35;
-constexpr std::int64_t LongRowSlack = 512; // row lengths within the found length / LongRowSlack of it are tried
-                                           // where they divide the file's voxels
 // Frames told by sharp edges between them: up to this many, with at least
 // this evidence.
 constexpr std::int64_t MaxEdgeFrames = 4;
@@ -79,37 +75,6 @@ constexpr std::size_t ManyVolumesLooks = 3;
 constexpr std::size_t ManyVolumeCounts = 24;
 constexpr std::size_t FewVolumeCounts = 3;
 constexpr double VolumesLineUp = 1.03; // a candidate whose slices line up into volumes scores this much more
-// Stated layouts placed per voxel width, the most credible of them looked
-// at, each read by this many decodings,
-// and the header fit they have at least (the header is where its statement
-// puts it).
-constexpr std::size_t StatedPlacesPerWidth = 8;
-constexpr std::size_t StatedLooks = 8;
-// Stated layouts less credible (two binary numbers ending the file after
-// some header, offsets a table of numbers states) are evidence for the
-// bytes' candidates only, not candidates of their own.
-constexpr double MinStatedCredence = 0.7;
-constexpr std::size_t StatedDecodings = 2;
-constexpr double StatedPlaceFit = 0.95;
-// A stated layout's fit shrinks by this much times the share of the bytes
-// after its header it leaves over.
-constexpr double StatedTrailingWeight = 0.1;
-// Of each stated layout's data the first this many bytes are read to
-// measure it.
-constexpr std::int64_t StatedRegionBytes = 16384;
-// A statement this credible makes the bytes it lies in a header: a
-// candidate that reads them as voxels has this header evidence.
-constexpr double CredibleStatement = 0.9;
-constexpr double HeaderReadAsVoxels = 0.0;
-// A binary statement read in the other byte order than its data's keeps this
-// share of its credence.
-constexpr double OtherOrderShare = 0.5;
-// Pairs of values a stated period is measured from at least.
-constexpr std::int64_t MinStatedPairs = 64;
-// Bytes of one value that make an edge where they begin, when another
-// byte lies at most EdgeSlack bytes before.
-constexpr std::int64_t EdgeRunBytes = 64;
-constexpr std::int64_t EdgeSlack = 8;
 // Evidence worth naming in the reason, and the smoothness that is.
 constexpr double ReasonEvidence = 0.3;
 constexpr double SmoothReason = 0.5;
@@ -187,7 +152,7 @@ public:
         // guess reads the header).
         const DataStart first = findDataStart(m_sampler, chosen.empty() ? decodings.front() : chosen.front());
         if (m_origin == 0)
-            placeStatements(first, !chosen.empty() && chosen.front().score >= SmoothReason);
+            m_stated.place(m_sampler, first, !chosen.empty() && chosen.front().score >= SmoothReason);
         for (const Decoding& d : chosen) {
             examine(d, &d == &chosen.front() ? &first : nullptr);
             // The body by the best decoding: from where it seems to start,
@@ -198,7 +163,9 @@ public:
                             {std::max<std::int64_t>(0, m_start.afterPadding - m_start.precision),
                              m_start.endBeforePadding}};
         }
-        addStatedLayouts(first);
+        for (const StatedCandidate& c : m_stated.candidates(m_sampler, first, {UnmeasuredSlicePrior, SingleSlicePrior}))
+            add(c.decoding, c.layout, c.rowEvidence, c.sliceEvidence, c.fit, c.slices, &c.place,
+                {c.rowsMeasured, c.slicesMeasured});
         // Volumes only for the candidates that could rank.
         std::stable_sort(m_found.begin(), m_found.end(),
                          [](const Scored& a, const Scored& b) { return a.candidate.score > b.candidate.score; });
@@ -259,7 +226,7 @@ private:
             for (std::int64_t q = length - 3; q <= length + 3; ++q)
                 if (q > 0 && q != length && q % 8 == 0)
                     addRowLength(rows, voxelDiff, q);
-        addDividingRowLengths(rows, found, voxelDiff, d.width);
+        addDividingRowLengths(rows, found, voxelDiff, d.width, m_sampler.size());
         addShorterRows(rows, found, voxelDiff);
         for (const NameHints::Dims& t : m_hints.triples)
             addRowLength(rows, voxelDiff, t.dims[0]);
@@ -315,64 +282,6 @@ private:
             // One slice filling the file.
             addGeometry(d, row.rowVoxels, row.rowEvidence, 0, row.singleSliceEvidence, true);
         }
-    }
-
-    // A long row repeats almost as well several voxels beside its length
-    // (the values change little along a few voxels of a long row), more
-    // than the round lengths above cover: lengths near it that divide the
-    // voxels of the file, with a common header or none, are tried too.
-    void addDividingRowLengths(std::vector<std::pair<std::int64_t, double>>& rows,
-                               const std::vector<std::pair<std::int64_t, double>>& found, const LagDiffs& diff, int width)
-    {
-        for (const auto& [length, evidence] : found) {
-            const std::int64_t near = std::max<std::int64_t>(3, length / LongRowSlack);
-            if (near <= 3)
-                continue;
-            for (std::int64_t q = length - near; q <= length + near; ++q)
-                for (const std::int64_t h : CommonHeaders)
-                    if (q > 1 && q != length && m_sampler.size() > h && (m_sampler.size() - h) % (q * width) == 0) {
-                        addRowLength(rows, diff, q);
-                        break;
-                    }
-        }
-    }
-
-    // A period longer than the first look's rows may be a few rows of a
-    // smooth slice (the rows half way are shifted, so the period test
-    // favours the multiple): a divisor of it that is a clear period itself
-    // is tried as the row.
-    static void addShorterRows(std::vector<std::pair<std::int64_t, double>>& rows,
-                               const std::vector<std::pair<std::int64_t, double>>& found, const LagDiffs& diff)
-    {
-        for (const auto& [length, evidence] : found) {
-            if (length <= ShortRowVoxels)
-                continue;
-            for (std::int64_t times = 2; times <= MaxRowsInPeriod; ++times) {
-                const std::int64_t near = length / times;
-                std::int64_t best = 0;
-                double bestEvidence = std::max(0.5 * evidence, ClearShorterRow);
-                for (std::int64_t r = near - 2; r <= near + 2; ++r) {
-                    const double e = diff.evidence(r);
-                    if (std::isfinite(e) && e >= bestEvidence) {
-                        bestEvidence = e;
-                        best = r;
-                    }
-                }
-                if (best > 0)
-                    addRowLength(rows, diff, best);
-            }
-        }
-    }
-
-    static void addRowLength(std::vector<std::pair<std::int64_t, double>>& list, const LagDiffs& diff,
-                             std::int64_t length)
-    {
-        if (length < 1)
-            return;
-        for (const auto& [l, e] : list)
-            if (l == length)
-                return;
-        list.emplace_back(length, diff.evidence(length));
     }
 
     void addGeometry(const Decoding& d, std::int64_t rowVoxels, double rowEvidence, std::int64_t sliceRows,
@@ -440,8 +349,8 @@ private:
         e.slices = sliceEvidence;
         e.name = nameEvidence(m_hints, s.nameMatch);
         if (!stated)
-            stated = statedPlaceOf(l);
-        e.header = stated ? stated->credence : readsStatement(l) ? HeaderReadAsVoxels : HeaderSilent;
+            stated = m_stated.placeOf(l);
+        e.header = stated ? stated->credence : m_stated.unplacedEvidence(l);
         s.candidate.score = candidateScore(e, fit, m_hints, l, d.width > 1);
 
         std::string reason;
@@ -470,151 +379,6 @@ private:
         s.candidate.reason = std::move(reason);
         m_found.push_back(std::move(s));
     }
-
-    // The layouts the header's statements give, for every voxel width.
-    // voxelsFromStart: the best decoding reads the bytes smoothly (from the
-    // first, where start sees no header).
-    void placeStatements(const DataStart& start, bool voxelsFromStart)
-    {
-        const HeaderStatements h = readHeaderStatements(m_sampler, start, voxelsFromStart);
-        for (const int width : {1, 2, 4, 8}) {
-            // A run of one byte value begins at h or a few bytes before it
-            // (the end of a length field before data of one value, such as
-            // an empty image).
-            const auto edgeAt = [&](std::int64_t at) {
-                const std::span<const std::uint8_t> b = m_sampler.bytes(at - EdgeSlack, EdgeSlack + EdgeRunBytes);
-                if (at < EdgeSlack || b.size() < static_cast<std::size_t>(EdgeSlack + EdgeRunBytes))
-                    return false;
-                const auto run = b.begin() + EdgeSlack;
-                if (std::any_of(run, b.end(), [&](std::uint8_t v) { return v != *run; }))
-                    return false;
-                return std::any_of(b.begin(), run, [&](std::uint8_t v) { return v != *run; });
-            };
-            for (const StatedPlace& p :
-                 placeStatedDims(h.statements, h.numbers, m_sampler.size(), width, start, edgeAt, StatedPlacesPerWidth))
-                m_stated.push_back(p);
-        }
-    }
-
-    // The statement that places l (its dimensions, volumes and header), the
-    // most credible; none when none does.
-    const StatedPlace* statedPlaceOf(const VolumeLayout& l) const
-    {
-        const StatedPlace* found = nullptr;
-        const int width = static_cast<int>(bytesPerVoxelOf(l.dataType));
-        for (const StatedPlace& p : m_stated)
-            if (p.width == width && p.dims == l.dims && p.volumes == l.volumes && p.header == l.headerBytes &&
-                (!found || p.credence > found->credence))
-                found = &p;
-        return found;
-    }
-
-    // Whether l's voxels cover a credible statement (the header's text or
-    // its counted dimensions are no voxels).
-    bool readsStatement(const VolumeLayout& l) const
-    {
-        const std::int64_t end = l.headerBytes + layoutDataBytes(l);
-        return std::any_of(m_stated.begin(), m_stated.end(), [&](const StatedPlace& p) {
-            return p.credence >= CredibleStatement && p.statedAt < end && p.statedEnd > l.headerBytes;
-        });
-    }
-
-    // Each stated layout, read by the best decodings of its width, scored
-    // by the same evidence as the bytes' candidates, all measured in the
-    // first StatedRegionBytes of its own data (in a small file the header
-    // and other parts would drown them): the row and slice periods where
-    // they can be measured, fair priors where not (data of one value).
-    void addStatedLayouts(const DataStart& start)
-    {
-        std::vector<const StatedPlace*> order;
-        for (const StatedPlace& p : m_stated)
-            if (p.credence >= MinStatedCredence)
-                order.push_back(&p);
-        std::stable_sort(order.begin(), order.end(),
-                         [](const StatedPlace* a, const StatedPlace* b) { return a->credence > b->credence; });
-        if (order.size() > StatedLooks)
-            order.resize(StatedLooks);
-        // The decodings of each region, rated once (they rate every width).
-        std::map<std::pair<std::int64_t, std::int64_t>, std::vector<Decoding>> rated;
-        for (const StatedPlace* const place : order) {
-            const StatedPlace& p = *place;
-            VolumeLayout l;
-            l.headerBytes = p.header;
-            l.dims = p.dims;
-            l.volumes = p.volumes;
-            l.dataType = p.width == 1 ? vdtByte : p.width == 2 ? vdtInt16 : p.width == 4 ? vdtInt32 : vdtFloat64;
-            const std::int64_t bytes = std::min(layoutDataBytes(l), StatedRegionBytes);
-            const std::span<const std::uint8_t> data = m_sampler.bytes(p.header, bytes);
-            if (static_cast<std::int64_t>(data.size()) < bytes)
-                continue;
-            const std::vector<std::uint8_t> region(data.begin(), data.end());
-            auto it = rated.find({p.header, bytes});
-            if (it == rated.end()) {
-                const MemoryLayoutSource source(region.data(), region.size());
-                Sampler sampler(source);
-                it = rated.emplace(std::make_pair(p.header, bytes), rateDecodings(sampler)).first;
-            }
-            std::vector<const Decoding*> taken;
-            for (const Decoding& d : it->second) {
-                if (taken.size() >= StatedDecodings)
-                    break;
-                if (d.width != p.width || d.phase != 0 ||
-                    std::any_of(taken.begin(), taken.end(), [&](const Decoding* t) { return t->signTwinOf(d); }))
-                    continue;
-                taken.push_back(&d);
-                l.dataType = d.type;
-                l.byteOrder = d.width == 1 ? boLittleEndian : d.order;
-                const std::vector<double> values = decodeRun(region, 0, d, region.size());
-                const double rowPeriod = statedPeriod(values, l.dims[0]);
-                const double rowEvidence = measuredOr(rowPeriod, UnmeasuredSlicePrior);
-                // Slices seldom much taller or wider than 4:1, stated or not.
-                double sliceEvidence = SingleSlicePrior;
-                double slicePeriod = std::nan("");
-                if (l.dims[2] * l.volumes > 1) {
-                    slicePeriod = statedPeriod(values, l.dims[0] * l.dims[1]);
-                    sliceEvidence = measuredOr(slicePeriod, UnmeasuredSlicePrior);
-                }
-                sliceEvidence *= singleSliceShape(l.dims[0], l.dims[1]);
-                // Data that fills what follows the header fits best.
-                const std::int64_t after = m_sampler.size() - l.headerBytes;
-                const double filled = static_cast<double>(layoutDataBytes(l)) / static_cast<double>(after);
-                const double fit = std::max(headerFit(l.headerBytes, start), StatedPlaceFit) *
-                                   (1.0 - StatedTrailingWeight * (1.0 - filled));
-                // A binary header's byte order is most often its data's.
-                StatedPlace ordered = p;
-                if (p.form != NumberForm::Text && d.width > 1 && (p.form == NumberForm::U16Big || p.form == NumberForm::U32Big) != d.bigEndian())
-                    ordered.credence = HeaderSilent + OtherOrderShare * (p.credence - HeaderSilent);
-                add(d, l, rowEvidence, sliceEvidence, fit, l.volumes > 1 ? 1 : l.dims[2], &ordered,
-                    {std::isfinite(rowPeriod), std::isfinite(slicePeriod)});
-            }
-        }
-    }
-
-    // The period evidence of lag in values (as the row and slice steps
-    // measure it, from the mean difference of the values lag apart); NaN
-    // where too few pairs lie that far apart or nothing differs.
-    static double statedPeriod(const std::vector<double>& values, std::int64_t lag)
-    {
-        const auto meanDiff = [&](std::int64_t l) {
-            const auto n = static_cast<std::int64_t>(values.size());
-            if (l < 1 || n - l < MinStatedPairs)
-                return std::nan("");
-            double sum = 0.0;
-            std::int64_t count = 0;
-            for (std::int64_t i = 0; i + l < n; ++i) {
-                const double a = values[static_cast<std::size_t>(i)];
-                const double b = values[static_cast<std::size_t>(i + l)];
-                if (std::isfinite(a) && std::isfinite(b)) {
-                    sum += std::fabs(a - b);
-                    ++count;
-                }
-            }
-            return count >= MinStatedPairs ? sum / static_cast<double>(count) : std::nan("");
-        };
-        return periodEvidence(meanDiff, lag);
-    }
-
-    static double measuredOr(double evidence, double prior) { return std::isfinite(evidence) ? clamp01(evidence) : prior; }
 
     // Splits the file's slices into volumes when the content shows a volume
     // boundary; only for the candidates that could rank.
@@ -651,7 +415,7 @@ private:
     std::vector<std::pair<std::int64_t, std::int64_t>> m_bodies;
     std::map<int, std::vector<RowPlan>> m_plans; // by voxel width
     std::vector<Scored> m_found;
-    std::vector<StatedPlace> m_stated; // the header's statements placed in the file
+    StatedLayouts m_stated; // the header's statements placed in the file
 };
 
 // A header or trailing bytes that fill much of a small file disturb every

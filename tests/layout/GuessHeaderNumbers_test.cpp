@@ -2,6 +2,7 @@
 // grouped into statements, placed where their data fits the file.
 
 #include "layout/GuessHeaderNumbers.h"
+#include "layout/GuessStatedLayouts.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,100 @@
+#pragma once
+
+#include "layout/GuessDecode.h"
+#include "layout/GuessHeaderNumbers.h"
+#include "layout/VolumeLayout.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// The layouts a header's statements give (GuessHeaderNumbers reads them):
+// placed where they fit the file, then read and measured in their own data
+// as candidates of their own, and weighed as evidence for the bytes'
+// candidates they agree with.
+
+namespace GuessDetail
+{
+
+// A layout a statement gives, placed in a file.
+struct StatedPlace
+{
+    std::array<std::int64_t, 3> dims{1, 1, 1};
+    std::int64_t volumes = 1;
+    std::int64_t header = 0;
+    int width = 1; // bytes per voxel
+    double credence = 0.0; // 0.5 .. 1: how credible the statement and its place are
+    std::array<std::int64_t, 2> said{0, 0}; // the first two numbers as stated, for the reason's words
+    int count = 0; // numbers stated
+    NumberForm form = NumberForm::Text; // how they are written
+    std::int64_t statedAt = 0; // the statement's bytes [statedAt, statedEnd)
+    std::int64_t statedEnd = 0;
+};
+
+// Where the data a statement describes may lie in a file of size bytes, for
+// voxels of width bytes: ending the file exactly (the statement in the
+// header before it), right after the statement's printable run, after
+// dataStart (where the bytes begin to look like voxels), or at an offset the
+// header states. Two stated numbers take a slice count from another stated
+// number where that ends the file exactly, else one slice (or one per
+// repeat). The data never covers the statement, and a binary statement's
+// data is most of the file or of what follows the header. Best first, each
+// layout once, at most maxPlaces.
+std::vector<StatedPlace> placeStatedDims(const std::vector<StatedDims>& statements,
+                                         const std::vector<StatedNumber>& numbers, std::int64_t size, int width,
+                                         const DataStart& start, const std::function<bool(std::int64_t)>& edgeAt,
+                                         std::size_t maxPlaces = 16);
+
+// "the header states 62 x 44"
+std::string statedWords(const StatedPlace& place);
+
+// A stated layout read by one decoding and measured in the first bytes of
+// its own data, for the guesser to score like the bytes' candidates.
+struct StatedCandidate
+{
+    Decoding decoding;
+    VolumeLayout layout;
+    double rowEvidence = 0.0;
+    double sliceEvidence = 0.0;
+    double fit = 0.0;
+    std::int64_t slices = 1; // slices in the file (all volumes)
+    StatedPlace place; // its credence as read in the decoding's byte order
+    bool rowsMeasured = false; // else rowEvidence is a prior
+    bool slicesMeasured = false; // else sliceEvidence is a prior
+};
+
+// The guesser's priors for evidence that cannot be measured.
+struct StatedPriors
+{
+    double unmeasured = 0.0; // a period that cannot be measured
+    double singleSlice = 0.0; // one slice, without a slice period
+};
+
+// The header's statements placed in one file.
+class StatedLayouts
+{
+public:
+    // Reads the statements of the sampler's file and places them for every
+    // voxel width. voxelsFromStart: the best decoding reads the bytes
+    // smoothly (from the first, where start sees no header).
+    void place(Sampler& sampler, const DataStart& start, bool voxelsFromStart);
+
+    // The statement that places l (its dimensions, volumes and header), the
+    // most credible; none when none does.
+    const StatedPlace* placeOf(const VolumeLayout& l) const;
+
+    // The header evidence of a layout no statement places: none where its
+    // voxels cover a credible statement, else silence.
+    double unplacedEvidence(const VolumeLayout& l) const;
+
+    // The most credible stated layouts as candidates, each read by the best
+    // decodings of its width.
+    std::vector<StatedCandidate> candidates(Sampler& sampler, const DataStart& start, StatedPriors priors) const;
+
+private:
+    std::vector<StatedPlace> m_places;
+};
+
+} // namespace GuessDetail
