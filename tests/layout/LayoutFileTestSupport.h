@@ -2,6 +2,7 @@
 
 #include "support/Commands.h"
 #include "support/TempDir.h"
+#include "support/ZlibReference.h"
 #include "volume/VolumeFile.h"
 #include "volume/VoxelType.h"
 
@@ -97,21 +98,10 @@ inline std::string packedBytes(const std::string& bytes, VolumeEncoding encoding
 {
     if (encoding != VolumeEncoding::Gzip && encoding != VolumeEncoding::Zlib)
         return bytes;
-    z_stream z{};
     // windowBits 15 + 16: a gzip wrapper; 15: a zlib one.
-    if (deflateInit2(&z, 6, Z_DEFLATED, encoding == VolumeEncoding::Gzip ? 31 : 15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-        throw std::runtime_error("deflateInit2 failed");
-    std::string out(deflateBound(&z, static_cast<uLong>(bytes.size())), '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-    z.avail_in = static_cast<uInt>(bytes.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = static_cast<uInt>(out.size());
-    const int done = deflate(&z, Z_FINISH);
-    deflateEnd(&z);
-    if (done != Z_STREAM_END)
-        throw std::runtime_error("deflate failed");
-    out.resize(z.total_out);
-    return out;
+    const auto packed = deflateWith({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()},
+                                    encoding == VolumeEncoding::Gzip ? 31 : 15, 6, Z_DEFAULT_STRATEGY);
+    return {packed.begin(), packed.end()};
 }
 
 } // namespace LayoutFileTest

@@ -9,6 +9,7 @@
 
 #include "support/LayoutBuilders.h"
 #include "support/MainWindowFixture.h"
+#include "support/ReadObservers.h"
 
 #include <QAction>
 #include <QApplication>
@@ -84,24 +85,14 @@ TEST(MiddleSliceThumbnail, UsesTheSlicesOwnRangeScaledTo96)
 // A thumbnail of a large slice reads only the rows it can show.
 TEST(MiddleSliceThumbnail, ReadsOnlyTheRowsItShows)
 {
-    struct Counter final : FileReadObserver
-    {
-        void beforeRead(std::int64_t, std::size_t count) override
-        {
-            ++reads;
-            bytes += static_cast<std::int64_t>(count);
-        }
-        std::int64_t reads = 0, bytes = 0;
-    } counter;
     QTemporaryDir dir;
     QByteArray bytes(2000 * 2000, '\0');
     for (int i = 0; i < bytes.size(); ++i)
         bytes[i] = static_cast<char>(i % 2000 < 1000 ? 10 : 200);
     TKelvoxDataMgr mgr;
     mgr.OpenFile(writeFile(dir, QStringLiteral("big.raw"), bytes).toStdString());
-    TKelvoxDataMgr::SetReadObserver(&counter);
+    CountingReads counter;
     const QImage t = middleSliceThumbnail(mgr, layoutOf({2000, 2000, 1}, vdtByte, boLittleEndian, 0));
-    TKelvoxDataMgr::SetReadObserver(nullptr);
     EXPECT_EQ(t.size(), QSize(96, 96));
     // Two renders (range, then pixels) of every 20th row: 100 rows each.
     EXPECT_EQ(counter.reads, 200);
