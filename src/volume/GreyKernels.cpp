@@ -581,6 +581,16 @@ constexpr float EdgeMargin = 1.0f / 4096.0f;
 // Beyond this |t| single precision proves nothing about overflow.
 constexpr float SingleLimit = 0x1p100f;
 
+// Grey levels of eight t that are the rule's own (or already held to
+// -0.75 .. 255.75): clamped to 0..255 and rounded to an integer, halves to
+// even, as the rule does.
+__attribute__((target("avx2"))) inline __m256i greyOfRuleT8(__m256 t)
+{
+    const __m256 clamped = _mm256_min_ps(_mm256_max_ps(t, _mm256_setzero_ps()), _mm256_set1_ps(255.0f));
+    const __m256 magic = _mm256_set1_ps(RoundToEven);
+    return _mm256_cvttps_epi32(_mm256_sub_ps(_mm256_add_ps(clamped, magic), magic));
+}
+
 // Eight values through the pixel rule in single precision: grey levels as
 // int32 lanes. Lanes whose result is not proven to be the rule's get their
 // bit set in bad; the caller redoes them with the scalar rule. Values that
@@ -599,9 +609,7 @@ __attribute__((target("avx2"))) inline __m256i greyOfSingle8(__m256 v, __m256 lo
     if constexpr (!Finite) // NaN, infinity and possible overflow go the scalar way
         ok = _mm256_and_ps(ok, _mm256_cmp_ps(_mm256_and_ps(t, absMask), _mm256_set1_ps(SingleLimit), _CMP_LT_OQ));
     bad = static_cast<unsigned>(~_mm256_movemask_ps(ok)) & 0xFFu;
-    const __m256 clamped = _mm256_min_ps(_mm256_max_ps(held, _mm256_setzero_ps()), _mm256_set1_ps(255.0f));
-    const __m256 magic = _mm256_set1_ps(RoundToEven);
-    return _mm256_cvttps_epi32(_mm256_sub_ps(_mm256_add_ps(clamped, magic), magic));
+    return greyOfRuleT8(held);
 }
 
 // 32 four-byte voxels loaded so that packGrey puts them in order: register k
@@ -619,7 +627,10 @@ inline std::size_t quadIndex(int k, int j)
     return static_cast<std::size_t>(j < 4 ? 4 * k + j : 16 + 4 * k + (j - 4));
 }
 
-template <bool Range>
+// AtZero: the window's low end is 0, so v - lo is v itself and the single
+// product of two floats, exact in double, rounds to the rule's t: no lane
+// needs proving.
+template <bool Range, bool AtZero>
 __attribute__((target("avx2"))) void pixelsFromInt32Avx2(const std::uint8_t* src, std::size_t n, bool big, Window w,
                                                         std::uint8_t* dst, std::int32_t* mn, std::int32_t* mx)
 {
@@ -635,15 +646,19 @@ __attribute__((target("avx2"))) void pixelsFromInt32Avx2(const std::uint8_t* src
         unsigned bad[4];
         for (int k = 0; k < 4; ++k) {
             const __m256i x = loadQuads(p, k, big);
+            bad[k] = 0;
             if constexpr (Range) {
                 low = _mm256_min_epi32(low, x);
                 high = _mm256_max_epi32(high, x);
             }
-            r[k] = greyOfSingle8<true>(_mm256_cvtepi32_ps(x), lo, scale, bad[k]);
+            if constexpr (AtZero)
+                r[k] = greyOfRuleT8(_mm256_mul_ps(_mm256_cvtepi32_ps(x), scale));
+            else
+                r[k] = greyOfSingle8<true>(_mm256_cvtepi32_ps(x), lo, scale, bad[k]);
         }
         std::uint8_t* out = dst + 3 * i;
         storePixels32(out, packGrey(r[0], r[1], r[2], r[3]));
-        if ((bad[0] | bad[1] | bad[2] | bad[3]) != 0) {
+        if (!AtZero && (bad[0] | bad[1] | bad[2] | bad[3]) != 0) {
             for (int k = 0; k < 4; ++k) {
                 for (unsigned b = bad[k]; b != 0; b &= b - 1) {
                     const std::size_t at = quadIndex(k, std::countr_zero(b));
@@ -1117,9 +1132,12 @@ void pixelsFromInt32(const std::uint8_t* src, std::size_t n, bool bigEndian, Win
     if (directSingle(window)) {
         if (HasAvx512)
             return Avx512::pixelsFromInt32(src, n, bigEndian, window, dst, mn, mx);
+        const bool atZero = window.lo == 0.0;
         if (range)
-            return pixelsFromInt32Avx2<true>(src, n, bigEndian, window, dst, mn, mx);
-        return pixelsFromInt32Avx2<false>(src, n, bigEndian, window, dst, mn, mx);
+            return atZero ? pixelsFromInt32Avx2<true, true>(src, n, bigEndian, window, dst, mn, mx)
+                          : pixelsFromInt32Avx2<true, false>(src, n, bigEndian, window, dst, mn, mx);
+        return atZero ? pixelsFromInt32Avx2<false, true>(src, n, bigEndian, window, dst, mn, mx)
+                      : pixelsFromInt32Avx2<false, false>(src, n, bigEndian, window, dst, mn, mx);
     }
 #endif
     if (range)

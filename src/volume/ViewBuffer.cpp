@@ -3,10 +3,8 @@
 #include <new>
 
 ViewBuffer::ViewBuffer(std::size_t initialCapacity)
-    : m_data(static_cast<std::uint8_t*>(std::calloc(initialCapacity == 0 ? 1 : initialCapacity, 1)))
-    , m_capacity(initialCapacity)
 {
-    if (!m_data)
+    if (!allocate(initialCapacity))
         throw std::bad_alloc();
 }
 
@@ -16,11 +14,20 @@ bool ViewBuffer::reserve(std::size_t wanted)
         return true;
     if (wanted > MaxCapacity)
         return false;
+    return allocate(wanted);
+}
+
+bool ViewBuffer::allocate(std::size_t capacity)
+{
     // calloc: fresh pages come zeroed from the system without being touched.
-    auto* grown = static_cast<std::uint8_t*>(std::calloc(wanted, 1));
+    // The block is a page longer than asked so that the bytes can start on
+    // a page.
+    auto* grown = static_cast<std::uint8_t*>(std::calloc(capacity + Alignment, 1));
     if (!grown)
         return false;
     m_data.reset(grown);
-    m_capacity = wanted;
+    const auto address = reinterpret_cast<std::uintptr_t>(grown);
+    m_start = grown + (Alignment - address % Alignment) % Alignment;
+    m_capacity = capacity;
     return true;
 }

@@ -116,6 +116,22 @@ TEST_F(DataMgrTest, StartsWithDefaultGeometryAndNoBlocks)
     EXPECT_GE(mgr.ViewBuffers[vkSlice].capacity(), static_cast<std::size_t>(ViewBufferSize));
 }
 
+// The pixel loops read the buffer in 64-byte steps that must not straddle
+// cache lines: the bytes start on a page, zeroed, and stay so on growth.
+TEST(ViewBufferMemory, StartsOnAPageZeroedAtEveryCapacity)
+{
+    ViewBuffer buffer(12345);
+    for (const std::size_t capacity : {std::size_t{12345}, std::size_t{3} << 20, (std::size_t{5} << 20) + 7}) {
+        ASSERT_TRUE(buffer.reserve(capacity));
+        EXPECT_EQ(buffer.capacity(), capacity);
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(buffer.data()) % ViewBuffer::Alignment, 0u) << capacity;
+        const std::span<const std::uint8_t> bytes = buffer.bytes();
+        EXPECT_EQ(bytes.data(), buffer.data());
+        EXPECT_EQ(std::count(bytes.begin(), bytes.end(), 0), static_cast<std::ptrdiff_t>(capacity)) << capacity;
+        std::fill_n(buffer.data(), capacity, std::uint8_t{0xA5});
+    }
+}
+
 struct OffsetCase
 {
     std::int32_t d0, d1, d2;
