@@ -245,6 +245,13 @@ std::string statedWords(const StatedPlace& place)
 void StatedLayouts::place(Sampler& sampler, const DataStart& start, bool voxelsFromStart)
 {
     const HeaderStatements h = readHeaderStatements(sampler, start, voxelsFromStart);
+    // The type the text states, in the same head and tail.
+    const std::int64_t size = sampler.size();
+    const std::int64_t headBytes = std::min(size, StatementBytes);
+    m_types = statedTypes(sampler.head(headBytes), 0);
+    if (const std::int64_t tailBytes = std::min(size - headBytes, StatementBytes); tailBytes > 0)
+        for (const StatedType& t : statedTypes(sampler.tail(tailBytes), size - tailBytes))
+            m_types.push_back(t);
     for (const int width : {1, 2, 4, 8}) {
         // A run of one byte value begins at h or a few bytes before it
         // (the end of a length field before data of one value, such as
@@ -322,12 +329,32 @@ std::vector<StatedCandidate> StatedLayouts::candidates(Sampler& sampler, const D
             Sampler regionSampler(source);
             it = rated.emplace(std::make_pair(p.header, bytes), rateDecodings(regionSampler)).first;
         }
+        // The decodings of its width, weighed by how the header's type
+        // statement agrees with them (which alone decides between readings
+        // of one value).
+        struct Weighed
+        {
+            double score;
+            double factor;
+            const Decoding* decoding;
+        };
+        std::vector<Weighed> ofWidth;
+        for (const Decoding& d : it->second)
+            if (d.width == p.width && d.phase == 0) {
+                l.dataType = d.type;
+                l.byteOrder = d.order;
+                const double factor = typeFactor(l);
+                ofWidth.push_back({d.score * factor, factor, &d});
+            }
+        std::stable_sort(ofWidth.begin(), ofWidth.end(), [](const Weighed& a, const Weighed& b) {
+            return a.score != b.score ? a.score > b.score : a.factor > b.factor;
+        });
         std::vector<const Decoding*> taken;
-        for (const Decoding& d : it->second) {
+        for (const Weighed& w : ofWidth) {
+            const Decoding& d = *w.decoding;
             if (taken.size() >= StatedDecodings)
                 break;
-            if (d.width != p.width || d.phase != 0 ||
-                std::any_of(taken.begin(), taken.end(), [&](const Decoding* t) { return t->signTwinOf(d); }))
+            if (std::any_of(taken.begin(), taken.end(), [&](const Decoding* t) { return t->signTwinOf(d); }))
                 continue;
             taken.push_back(&d);
             l.dataType = d.type;

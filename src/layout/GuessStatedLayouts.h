@@ -2,6 +2,7 @@
 
 #include "layout/GuessDecode.h"
 #include "layout/GuessHeaderNumbers.h"
+#include "layout/GuessStatedType.h"
 #include "layout/VolumeLayout.h"
 
 #include <cstddef>
@@ -89,12 +90,17 @@ public:
     // voxels cover a credible statement, else silence.
     double unplacedEvidence(const VolumeLayout& l) const;
 
+    // How l's type and order agree with those the header states in its text
+    // (statedTypeFactor): 1 when they agree or none is stated.
+    double typeFactor(const VolumeLayout& l) const { return statedTypeFactor(m_types, l); }
+
     // The most credible stated layouts as candidates, each read by the best
-    // decodings of its width.
+    // decodings of its width (those of the stated type first).
     std::vector<StatedCandidate> candidates(Sampler& sampler, const DataStart& start, StatedPriors priors) const;
 
 private:
     std::vector<StatedPlace> m_places;
+    std::vector<StatedType> m_types; // the type and order the header's text states
 };
 
 } // namespace GuessDetail

@@ -351,6 +351,7 @@ private:
         if (!stated)
             stated = m_stated.placeOf(l);
         e.header = stated ? stated->credence : m_stated.unplacedEvidence(l);
+        e.statedType = m_stated.typeFactor(l);
         s.candidate.score = candidateScore(e, fit, m_hints, l, d.width > 1);
 
         std::string reason;
