@@ -56,9 +56,13 @@ constexpr std::int64_t StatedRegionBytes = 16384; // of each stated layout's dat
 // candidate that reads them as voxels has this header evidence.
 constexpr double CredibleStatement = 0.9;
 constexpr double HeaderReadAsVoxels = 0.0;
+constexpr std::int64_t PrintableDataBytes = 64; // data may begin with this many printable bytes (as
+                                                // readsStatedType allows)
 constexpr double OtherOrderShare = 0.5; // a binary statement read in the other byte order than its data's keeps this
                                         // share of its credence
 constexpr std::int64_t MinStatedPairs = 64; // pairs of values a stated period is measured from at least
+constexpr double WrongOrderSteps = 16.0; // neighbours' steps this many times those of the other order: noise read in
+                                        // the wrong order (which makes them about 256 times as large)
 // Bytes of one value that make an edge where they begin, when another
 // byte lies at most EdgeSlack bytes before.
 constexpr std::int64_t EdgeRunBytes = 64;
@@ -91,6 +95,31 @@ double statedPeriod(const std::vector<double>& values, std::int64_t lag)
         return count >= MinStatedPairs ? sum / static_cast<double>(count) : std::nan("");
     };
     return periodEvidence(meanDiff, lag);
+}
+
+// The layout of a place, read as the first type of its width.
+VolumeLayout placedLayout(const StatedPlace& p)
+{
+    VolumeLayout l;
+    l.headerBytes = p.header;
+    l.dims = p.dims;
+    l.volumes = p.volumes;
+    l.dataType = p.width == 1 ? vdtByte : p.width == 2 ? vdtInt16 : p.width == 4 ? vdtInt32 : vdtFloat64;
+    return l;
+}
+
+// The mean step between neighbouring values (finite ones, at least
+// MinStatedPairs of them), else NaN.
+double neighbourStep(const std::vector<double>& values)
+{
+    double sum = 0.0;
+    std::int64_t count = 0;
+    for (std::size_t i = 1; i < values.size(); ++i)
+        if (std::isfinite(values[i]) && std::isfinite(values[i - 1])) {
+            sum += std::fabs(values[i] - values[i - 1]);
+            ++count;
+        }
+    return count >= MinStatedPairs ? sum / static_cast<double>(count) : std::nan("");
 }
 
 double measuredOr(double evidence, double prior) { return std::isfinite(evidence) ? clamp01(evidence) : prior; }
@@ -166,6 +195,7 @@ std::vector<StatedPlace> placeStatedDims(const std::vector<StatedDims>& statemen
             p.count = s.count;
             p.form = s.form;
             p.statedEnd = s.end;
+            p.textEnd = s.textEnd;
             found.emplace_back(p, s.offset);
         };
         // Slice counts for two numbers: one, one per repeat, and (where the
@@ -265,9 +295,12 @@ void StatedLayouts::place(Sampler& sampler, const DataStart& start, bool voxelsF
                 return false;
             return std::any_of(b.begin(), run, [&](std::uint8_t v) { return v != *run; });
         };
+        // (Never where the data covers the header's text of a type: a
+        // statement repeated for the next part of the file is no slice.)
         for (const StatedPlace& p :
              placeStatedDims(h.statements, h.numbers, sampler.size(), width, start, edgeAt, StatedPlacesPerWidth))
-            m_places.push_back(p);
+            if (!readsStatedType(m_types, placedLayout(p)))
+                m_places.push_back(p);
     }
 }
 
@@ -289,7 +322,13 @@ double StatedLayouts::unplacedEvidence(const VolumeLayout& l) const
     const bool readsStatement = std::any_of(m_places.begin(), m_places.end(), [&](const StatedPlace& p) {
         return p.credence >= CredibleStatement && p.statedAt < end && p.statedEnd > l.headerBytes;
     });
-    return readsStatement ? HeaderReadAsVoxels : HeaderSilent;
+    // (Voxels that begin a little before a header's text ends are data
+    // whose first bytes happen to be printable.)
+    const bool inText = std::any_of(m_places.begin(), m_places.end(), [&](const StatedPlace& p) {
+        return p.credence >= CredibleStatement && p.form == NumberForm::Text && p.statedAt < l.headerBytes &&
+               p.textEnd - l.headerBytes > PrintableDataBytes;
+    });
+    return readsStatement || inText || readsStatedType(m_types, l) ? HeaderReadAsVoxels : HeaderSilent;
 }
 
 // Each stated layout is scored by the same evidence as the bytes'
@@ -313,11 +352,7 @@ std::vector<StatedCandidate> StatedLayouts::candidates(Sampler& sampler, const D
     std::map<std::pair<std::int64_t, std::int64_t>, std::vector<Decoding>> rated;
     for (const StatedPlace* const place : order) {
         const StatedPlace& p = *place;
-        VolumeLayout l;
-        l.headerBytes = p.header;
-        l.dims = p.dims;
-        l.volumes = p.volumes;
-        l.dataType = p.width == 1 ? vdtByte : p.width == 2 ? vdtInt16 : p.width == 4 ? vdtInt32 : vdtFloat64;
+        VolumeLayout l = placedLayout(p);
         const std::int64_t bytes = std::min(layoutDataBytes(l), StatedRegionBytes);
         const std::span<const std::uint8_t> data = sampler.bytes(p.header, bytes);
         if (static_cast<std::int64_t>(data.size()) < bytes)
@@ -379,6 +414,17 @@ std::vector<StatedCandidate> StatedLayouts::candidates(Sampler& sampler, const D
             StatedPlace ordered = p;
             if (p.form != NumberForm::Text && d.width > 1 && (p.form == NumberForm::U16Big || p.form == NumberForm::U32Big) != d.bigEndian())
                 ordered.credence = HeaderSilent + OtherOrderShare * (p.credence - HeaderSilent);
+            // Noise read in the wrong byte order jumps by the low byte's
+            // noise times 256: the order whose neighbours differ far more
+            // than in the other is no statement's data.
+            if (d.width > 1) {
+                Decoding other = d;
+                other.order = d.bigEndian() ? boLittleEndian : boBigEndian;
+                const double here = neighbourStep(values);
+                const double there = neighbourStep(decodeRun(region, 0, other, region.size()));
+                if (here > WrongOrderSteps * there)
+                    ordered.credence = HeaderSilent + OtherOrderShare * (ordered.credence - HeaderSilent);
+            }
             out.push_back({d, l, rowEvidence, sliceEvidence, fit, l.volumes > 1 ? 1 : l.dims[2], ordered,
                            std::isfinite(rowPeriod), std::isfinite(slicePeriod)});
         }

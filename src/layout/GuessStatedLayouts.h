@@ -32,6 +32,7 @@ struct StatedPlace
     NumberForm form = NumberForm::Text; // how they are written
     std::int64_t statedAt = 0; // the statement's bytes [statedAt, statedEnd)
     std::int64_t statedEnd = 0;
+    std::int64_t textEnd = -1; // text: the end of the statement's printable run (the header's text)
 };
 
 // Where the data a statement describes may lie in a file of size bytes, for
@@ -87,12 +88,16 @@ public:
     const StatedPlace* placeOf(const VolumeLayout& l) const;
 
     // The header evidence of a layout no statement places: none where its
-    // voxels cover a credible statement, else silence.
+    // voxels cover a credible statement or a statement of the type, or
+    // begin well inside a credible statement's text, else silence.
     double unplacedEvidence(const VolumeLayout& l) const;
 
     // How l's type and order agree with those the header states in its text
     // (statedTypeFactor): 1 when they agree or none is stated.
-    double typeFactor(const VolumeLayout& l) const { return statedTypeFactor(m_types, l); }
+    double typeFactor(const VolumeLayout& l, bool signAlike = false) const
+    {
+        return statedTypeFactor(m_types, l, signAlike);
+    }
 
     // The most credible stated layouts as candidates, each read by the best
     // decodings of its width (those of the stated type first).

@@ -19,13 +19,14 @@ constexpr std::size_t MaxValueWords = 3;
 // A maximum value follows the dimensions within this many bytes of the
 // first of them.
 constexpr std::size_t MaxValueSpan = 32;
+constexpr std::int64_t PrintableDataBytes = 64; // data may begin with this many printable bytes
 // Statements within this many bytes of the first are one header's.
 constexpr std::int64_t OneHeader = 1024;
 // A candidate whose type or order differs from the header's statement
 // scores less by these factors: its width most (every voxel is read from
 // the wrong bytes), then floats against integers, then the byte order; the
 // sign least (many values read the same either way).
-constexpr double WidthDiffers = 0.7;
+constexpr double WidthDiffers = 0.6;
 constexpr double KindDiffers = 0.75;
 constexpr double OrderDiffers = 0.8;
 constexpr double SignDiffers = 0.97;
@@ -144,7 +145,7 @@ std::vector<std::string> wordsIn(std::string_view text, std::size_t from, std::s
 }
 
 // The key before a separator at sep: its last word and up to two more
-// joined by single spaces, lower case, run together.
+// joined by single spaces, lower case, joined by '_'.
 std::string keyBefore(std::string_view text, std::size_t runStart, std::size_t sep)
 {
     std::size_t i = sep;
@@ -159,7 +160,7 @@ std::string keyBefore(std::string_view text, std::size_t runStart, std::size_t s
         std::string word;
         for (std::size_t k = j; k < i; ++k)
             word += lower(text[k]);
-        key = word + key;
+        key = key.empty() ? word : word + "_" + key;
         if (j < runStart + 2 || text[j - 1] != ' ' || !alnum(text[j - 2]))
             break;
         i = j - 1;
@@ -170,6 +171,41 @@ std::string keyBefore(std::string_view text, std::size_t runStart, std::size_t s
 bool orderKey(std::string_view key)
 {
     return contains(key, "endian") || contains(key, "order") || contains(key, "byte");
+}
+
+// Whether a part of key (between '_', '-') passes test: "SAMPLE_BITS",
+// "ByteOrderMSB", not "pixelsBINAXIS" or "ORBIT".
+template<typename Test>
+bool anyPart(std::string_view key, Test test)
+{
+    std::size_t from = 0;
+    while (from <= key.size()) {
+        std::size_t to = key.find_first_of("_-", from);
+        if (to == std::string_view::npos)
+            to = key.size();
+        if (test(key.substr(from, to - from)))
+            return true;
+        from = to + 1;
+    }
+    return false;
+}
+
+bool bitKey(std::string_view key)
+{
+    return anyPart(key, [](std::string_view part) { return part.starts_with("bit") || contains(part, "bits"); });
+}
+
+// A key whose truth states the order: "ByteOrderMSB", "big_endian".
+bool bigKey(std::string_view key)
+{
+    return contains(key, "bigendian") ||
+           anyPart(key, [](std::string_view part) { return part.ends_with("msb") || part == "big"; });
+}
+
+bool littleKey(std::string_view key)
+{
+    return contains(key, "littleendian") ||
+           anyPart(key, [](std::string_view part) { return part.ends_with("lsb") || part == "little"; });
 }
 
 // What the value at text[from, to) states under key; false when nothing.
@@ -183,7 +219,7 @@ bool readValue(std::string_view text, std::size_t from, std::size_t to, std::str
     if (typeCode(text.substr(0, to), i, out) > 0)
         return true;
     // A bit count: 8 to 64 bits of integers, negative counts floats.
-    if (contains(key, "bit") && (digit(text[i]) || text[i] == '-' || text[i] == '+')) {
+    if (bitKey(key) && (digit(text[i]) || text[i] == '-' || text[i] == '+')) {
         const bool negative = text[i] == '-';
         std::size_t j = text[i] == '-' || text[i] == '+' ? i + 1 : i;
         int bits = 0;
@@ -206,13 +242,12 @@ bool readValue(std::string_view text, std::size_t from, std::size_t to, std::str
     if (words.empty())
         return false;
     // "ByteOrderMSB = True", "little_endian: false".
-    const bool bigKey = contains(key, "msb") || contains(key, "bigendian");
-    const bool littleKey = contains(key, "lsb") || contains(key, "littleendian");
-    if (bigKey != littleKey) {
+    const bool big = bigKey(key);
+    if (big != littleKey(key)) {
         const bool yes = words[0] == "true" || words[0] == "yes" || words[0] == "1";
         const bool no = words[0] == "false" || words[0] == "no" || words[0] == "0";
         if (yes || no) {
-            out.order = yes == bigKey ? StatedOrder::Big : StatedOrder::Little;
+            out.order = yes == big ? StatedOrder::Big : StatedOrder::Little;
             return true;
         }
     }
@@ -281,9 +316,11 @@ bool maximumAfterDims(std::string_view text, std::size_t i, std::size_t j, std::
 void readRun(std::string_view text, std::size_t runStart, std::size_t runEnd, std::int64_t at,
              std::vector<StatedType>& out, std::size_t maxStatements)
 {
+    const std::int64_t textEnd = runEnd < text.size() ? at + static_cast<std::int64_t>(runEnd) : -1;
     const auto add = [&](StatedType s, std::size_t offset) {
         if (out.size() < maxStatements) {
             s.offset = at + static_cast<std::int64_t>(offset);
+            s.textEnd = textEnd;
             out.push_back(s);
         }
     };
@@ -321,7 +358,7 @@ void readRun(std::string_view text, std::size_t runStart, std::size_t runEnd, st
                     s.order = key == "big" ? StatedOrder::Big : StatedOrder::Little;
                     add(s, i);
                 } else if (v > j && v < runEnd && text[v] != '=' && text[v] != ':' &&
-                           (contains(key, "bit") || contains(key, "type") || contains(key, "endian")) &&
+                           (bitKey(key) || contains(key, "type") || contains(key, "endian")) &&
                            readValue(text.substr(0, runEnd), v, runEnd, key, s)) {
                     // "bits 16", "endian big": a key and its value after blanks.
                     add(s, i);
@@ -333,22 +370,30 @@ void readRun(std::string_view text, std::size_t runStart, std::size_t runEnd, st
 }
 
 // The statement of one part (states) that speaks for data after header
-// bytes: the last before it; when none lies before, the first of those
-// near the file's first statement (one header's).
+// bytes: of the last header's statements before it (those within OneHeader
+// before the last statement there), the last; when none lies before, the
+// first of those near the file's first statement.
 const StatedType* chosen(const std::vector<StatedType>& statements, std::int64_t header,
                          bool (*states)(const StatedType&))
 {
     if (statements.empty())
         return nullptr;
-    const bool anyBefore = statements.front().offset < header;
-    const StatedType* found = nullptr;
-    for (const StatedType& s : statements) {
-        if (anyBefore ? s.offset >= header : s.offset - statements.front().offset > OneHeader)
-            break;
-        if (states(s) && (anyBefore || !found))
-            found = &s;
+    if (statements.front().offset >= header) {
+        for (const StatedType& s : statements) {
+            if (s.offset - statements.front().offset > OneHeader)
+                break;
+            if (states(s))
+                return &s;
+        }
+        return nullptr;
     }
-    return found;
+    std::size_t last = 0;
+    while (last + 1 < statements.size() && statements[last + 1].offset < header)
+        ++last;
+    for (std::size_t i = last + 1; i-- > 0 && statements[last].offset - statements[i].offset <= OneHeader;)
+        if (states(statements[i]))
+            return &statements[i];
+    return nullptr;
 }
 
 bool statesWidth(const StatedType& s)
@@ -388,13 +433,22 @@ std::vector<StatedType> statedTypes(std::span<const std::uint8_t> bytes, std::in
     return out;
 }
 
+bool readsStatedType(const std::vector<StatedType>& statements, const VolumeLayout& l)
+{
+    const std::int64_t end = l.headerBytes + layoutDataBytes(l);
+    return std::any_of(statements.begin(), statements.end(), [&](const StatedType& t) {
+        return (t.offset >= l.headerBytes && t.offset < end) ||
+               (t.offset < l.headerBytes && t.textEnd - l.headerBytes > PrintableDataBytes);
+    });
+}
+
 int statedWidth(const std::vector<StatedType>& statements, std::int64_t header)
 {
     const StatedType* s = chosen(statements, header, statesWidth);
     return s ? s->width : 0;
 }
 
-double statedTypeFactor(const std::vector<StatedType>& statements, const VolumeLayout& l)
+double statedTypeFactor(const std::vector<StatedType>& statements, const VolumeLayout& l, bool signAlike)
 {
     const VoxelTypeInfo* info = voxelTypeInfo(l.dataType);
     if (!info || statements.empty())
@@ -406,8 +460,8 @@ double statedTypeFactor(const std::vector<StatedType>& statements, const VolumeL
     if (const StatedType* k = chosen(statements, l.headerBytes, statesKind)) {
         if ((k->kind == StatedKind::Float) != info->isFloat)
             factor *= KindDiffers;
-        else if ((k->kind == StatedKind::Signed && !info->isSigned) ||
-                 (k->kind == StatedKind::Unsigned && info->isSigned))
+        else if (!signAlike && ((k->kind == StatedKind::Signed && !info->isSigned) ||
+                                (k->kind == StatedKind::Unsigned && info->isSigned)))
             factor *= SignDiffers;
     }
     if (const StatedType* o = chosen(statements, l.headerBytes, statesOrder); o && info->bytes > 1)

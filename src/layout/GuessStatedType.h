@@ -43,6 +43,7 @@ struct StatedType
     StatedKind kind = StatedKind::Any;
     StatedOrder order = StatedOrder::Any;
     std::int64_t offset = 0; // in the file
+    std::int64_t textEnd = -1; // the end of its printable run (the header's text), -1 where the bytes cut it
 };
 
 // The statements in bytes lying at file offset `at`, in order of offsets, at
@@ -54,7 +55,14 @@ std::vector<StatedType> statedTypes(std::span<const std::uint8_t> bytes, std::in
 // agreeing or silent 1, else a factor below 1 per part that differs.
 // The last statement before its data speaks (a file of several headers
 // describes the data after the last), else the file's first.
-double statedTypeFactor(const std::vector<StatedType>& statements, const VolumeLayout& l);
+// signAlike: the data reads the same with either sign, so the sign is no
+// difference.
+double statedTypeFactor(const std::vector<StatedType>& statements, const VolumeLayout& l, bool signAlike = false);
+
+// Whether l's voxels cover a statement or begin well inside the text of
+// one (more than a few printable bytes before the text ends): it reads a
+// header as voxels.
+bool readsStatedType(const std::vector<StatedType>& statements, const VolumeLayout& l);
 
 // The width the header states for data after header bytes (0 when none is
 // stated), by the same choice as statedTypeFactor.
