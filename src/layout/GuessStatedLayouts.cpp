@@ -24,6 +24,8 @@ constexpr std::size_t MaxStatedOffsets = 2; // offsets tried from stated numbers
 // text, ties the statement to the file.
 constexpr double SeenEndsFilePlace = 1.0;
 constexpr double AfterTextPlace = 1.0;
+constexpr double PrintableEndPlace = 0.9; // (a share of AfterTextPlace) the text's end a few printable bytes after
+                                         // its padding
 constexpr double EndsFilePlace = 0.55; // any product small enough ends the file after some header, so that alone
                                        // says little
 constexpr double StatedOffsetPlace = 0.4; // less: at an offset the header states
@@ -223,8 +225,14 @@ std::vector<StatedPlace> placeStatedDims(const std::vector<StatedDims>& statemen
                           (k < slices.size() ? 1.0 : FittingSlicesPlace));
         }
         if (s.text && s.textEnd >= s.end && s.textEnd > 0)
-            for (const std::int64_t z : slices)
-                place(z, s.textEnd, AfterTextPlace);
+            for (const std::int64_t z : slices) {
+                // After blank padding and a few printable bytes, those are
+                // more likely the data's first than the header's last.
+                const bool padded = s.padEnd >= s.end;
+                place(z, s.textEnd, AfterTextPlace * (padded ? PrintableEndPlace : 1.0));
+                if (padded)
+                    place(z, s.padEnd, AfterTextPlace);
+            }
         // After the header the bytes show: also as many slices as fit.
         if (dataStart > 0 && dataStart < size) {
             for (const std::int64_t z : slices)

@@ -222,6 +222,7 @@ TEST(GuessStatedType, TheGuessReadsTheStatedType)
     const FileCase cases[] = {
         {"Float-32 mask", floatMask(), {128, 128, 1}, 80, vdtFloat32, boLittleEndian},
         {"blocked cards, noise", blockedCards(-31000), {60, 50, 1}, 5760, vdtInt16, boBigEndian},
+        {"blocked cards, printable first bytes", blockedCards(31000), {60, 50, 1}, 5760, vdtInt16, boBigEndian},
         {"ramp of another period", statedRamp(), {256, 256, 1}, 24, vdtUInt16, boBigEndian},
     };
     for (const FileCase& c : cases) {
