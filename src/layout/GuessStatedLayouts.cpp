@@ -50,6 +50,8 @@ constexpr std::size_t StatedLooks = 8;
 constexpr double MinStatedCredence = 0.7;
 constexpr std::size_t StatedDecodings = 2;
 constexpr double StatedPlaceFit = 0.95;
+constexpr double SilentRegion = 0.05; // a stated layout's bytes rate no decoding of its width this well: they are of
+                                     // one value, and the file's rating stands for theirs
 constexpr double StatedTrailingWeight = 0.1; // a stated layout's fit shrinks by this much times the share of the bytes
                                              // after its header it leaves over
 constexpr std::int64_t StatedRegionBytes = 16384; // of each stated layout's data the first this many bytes are read to
@@ -345,7 +347,8 @@ double StatedLayouts::unplacedEvidence(const VolumeLayout& l) const
 // and slice periods where they can be measured, fair priors where not (data
 // of one value).
 std::vector<StatedCandidate> StatedLayouts::candidates(Sampler& sampler, const DataStart& start,
-                                                       StatedPriors priors) const
+                                                       StatedPriors priors,
+                                                       const std::vector<Decoding>* fileDecodings) const
 {
     std::vector<StatedCandidate> out;
     std::vector<const StatedPlace*> order;
@@ -381,13 +384,28 @@ std::vector<StatedCandidate> StatedLayouts::candidates(Sampler& sampler, const D
             double factor;
             const Decoding* decoding;
         };
+        // (Only where the region's own bytes tell no decoding of the width
+        // from another: of one value.)
+        double regionBest = 0.0;
+        for (const Decoding& d : it->second)
+            if (d.width == p.width)
+                regionBest = std::max(regionBest, d.score);
+        const bool mostOfFile = 2 * layoutDataBytes(l) >= sampler.size() && regionBest < SilentRegion;
+        const auto asInFile = [&](const Decoding& d) {
+            Decoding scored = d;
+            if (fileDecodings && mostOfFile)
+                for (const Decoding& f : *fileDecodings)
+                    if (f.type == d.type && f.order == d.order && f.phase == p.header % d.width)
+                        scored.score = std::max(scored.score, f.score);
+            return scored;
+        };
         std::vector<Weighed> ofWidth;
         for (const Decoding& d : it->second)
             if (d.width == p.width && d.phase == 0) {
                 l.dataType = d.type;
                 l.byteOrder = d.order;
                 const double factor = typeFactor(l);
-                ofWidth.push_back({d.score * factor, factor, &d});
+                ofWidth.push_back({asInFile(d).score * factor, factor, &d});
             }
         std::stable_sort(ofWidth.begin(), ofWidth.end(), [](const Weighed& a, const Weighed& b) {
             return a.score != b.score ? a.score > b.score : a.factor > b.factor;
@@ -433,7 +451,7 @@ std::vector<StatedCandidate> StatedLayouts::candidates(Sampler& sampler, const D
                 if (here > WrongOrderSteps * there)
                     ordered.credence = HeaderSilent + OtherOrderShare * (ordered.credence - HeaderSilent);
             }
-            out.push_back({d, l, rowEvidence, sliceEvidence, fit, l.volumes > 1 ? 1 : l.dims[2], ordered,
+            out.push_back({asInFile(d), l, rowEvidence, sliceEvidence, fit, l.volumes > 1 ? 1 : l.dims[2], ordered,
                            std::isfinite(rowPeriod), std::isfinite(slicePeriod)});
         }
     }

@@ -101,7 +101,12 @@ public:
 
     // The most credible stated layouts as candidates, each read by the best
     // decodings of its width (those of the stated type first).
-    std::vector<StatedCandidate> candidates(Sampler& sampler, const DataStart& start, StatedPriors priors) const;
+    // fileDecodings (the file's, rated over all of it): a stated layout
+    // whose data is most of the file, and whose first bytes tell no
+    // decoding from another (of one value), reads as smoothly as the file
+    // does in the same decoding.
+    std::vector<StatedCandidate> candidates(Sampler& sampler, const DataStart& start, StatedPriors priors,
+                                            const std::vector<Decoding>* fileDecodings = nullptr) const;
 
 private:
     std::vector<StatedPlace> m_places;

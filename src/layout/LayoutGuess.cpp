@@ -169,7 +169,8 @@ public:
                             {std::max<std::int64_t>(0, m_start.afterPadding - m_start.precision),
                              m_start.endBeforePadding}};
         }
-        for (const StatedCandidate& c : m_stated.candidates(m_sampler, first, {UnmeasuredSlicePrior, SingleSlicePrior}))
+        for (const StatedCandidate& c :
+             m_stated.candidates(m_sampler, first, {UnmeasuredSlicePrior, SingleSlicePrior}, &decodings))
             add(c.decoding, c.layout, c.rowEvidence, c.sliceEvidence, c.fit, c.slices, &c.place,
                 {c.rowsMeasured, c.slicesMeasured});
         // Volumes only for the candidates that could rank.

@@ -153,17 +153,19 @@ void putBig16(std::vector<std::uint8_t>& b, std::uint16_t v)
     b.push_back(static_cast<std::uint8_t>(v & 0xFF));
 }
 
-// A mask of 0.0 and 1.0 (a small disc low in the image) in Float-32 after a
-// header stating '<f4': its first rows read as one value in any type.
-std::vector<std::uint8_t> floatMask()
+// A mask of 0.0 and 1.0 (a small disc low in an n x n image) in Float-32
+// after a header stating '<f4' and the shape: its first rows read as one
+// value in any type, and as a header of zeros.
+std::vector<std::uint8_t> floatMask(int n, int cy, int r)
 {
-    std::string head = std::string("\x93NUMPY\x01", 7) + '\0' + "{'descr': '<f4', 'fortran_order': False, 'shape': (128, 128), }";
+    std::string head = std::string("\x93NUMPY\x01", 7) + '\0' + "{'descr': '<f4', 'fortran_order': False, 'shape': (" +
+                       std::to_string(n) + ", " + std::to_string(n) + "), }";
     head.resize(79, ' ');
     head += '\n';
     std::vector<std::uint8_t> b = bytesOf(head);
-    for (int y = 0; y < 128; ++y)
-        for (int x = 0; x < 128; ++x) {
-            const float v = (x - 64) * (x - 64) + (y - 100) * (y - 100) < 10 * 10 ? 1.0F : 0.0F;
+    for (int y = 0; y < n; ++y)
+        for (int x = 0; x < n; ++x) {
+            const float v = (x - n / 2) * (x - n / 2) + (y - cy) * (y - cy) < r * r ? 1.0F : 0.0F;
             std::uint8_t raw[4];
             std::memcpy(raw, &v, 4);
             b.insert(b.end(), raw, raw + 4);
@@ -220,7 +222,8 @@ struct FileCase
 TEST(GuessStatedType, TheGuessReadsTheStatedType)
 {
     const FileCase cases[] = {
-        {"Float-32 mask", floatMask(), {128, 128, 1}, 80, vdtFloat32, boLittleEndian},
+        {"Float-32 mask", floatMask(128, 100, 10), {128, 128, 1}, 80, vdtFloat32, boLittleEndian},
+        {"Float-32 mask, zeros like a header", floatMask(256, 200, 20), {256, 256, 1}, 80, vdtFloat32, boLittleEndian},
         {"blocked cards, noise", blockedCards(-31000), {60, 50, 1}, 5760, vdtInt16, boBigEndian},
         {"blocked cards, printable first bytes", blockedCards(31000), {60, 50, 1}, 5760, vdtInt16, boBigEndian},
         {"ramp of another period", statedRamp(), {256, 256, 1}, 24, vdtUInt16, boBigEndian},
