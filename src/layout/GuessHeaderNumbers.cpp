@@ -385,6 +385,11 @@ void binaryStatements(const std::vector<const StatedNumber*>& list, bool wide, C
 
 } // namespace
 
+bool textByte(std::uint8_t b)
+{
+    return printable(b);
+}
+
 std::vector<StatedNumber> statedNumbers(std::span<const std::uint8_t> bytes, std::int64_t at, std::int64_t fileSize,
                                         bool withBinary, std::size_t maxNumbers)
 {

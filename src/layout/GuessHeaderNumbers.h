@@ -43,6 +43,9 @@ struct StatedNumber
                               // (data whose first bytes are printable), else -1
 };
 
+// A byte of text: printable ASCII, a tab or a line end.
+bool textByte(std::uint8_t b);
+
 // Binary numbers up to this are read as dimensions; larger ones only as
 // offsets.
 inline constexpr std::int64_t MaxStatedDim = 65535;

@@ -1,5 +1,7 @@
 #include "layout/GuessStatedType.h"
 
+#include "layout/GuessHeaderNumbers.h"
+
 #include <algorithm>
 #include <array>
 #include <string>
@@ -10,18 +12,14 @@ namespace GuessDetail
 namespace
 {
 
-// Text a header writes: printable runs at least this long.
-constexpr std::size_t MinRun = 8;
-// A key is the word before '=' or ':' and up to two more words joined to it
-// by single spaces ("data type"); a value its first few words.
-constexpr std::size_t MaxKeyWords = 3;
-constexpr std::size_t MaxValueWords = 3;
-// A maximum value follows the dimensions within this many bytes of the
-// first of them.
-constexpr std::size_t MaxValueSpan = 32;
+constexpr std::size_t MinRun = 8; // text a header writes: printable runs at least this long
+constexpr std::size_t MaxKeyWords = 3; // a key: the word before '=' or ':' and up to two more joined to it by
+                                       // single spaces ("data type")
+constexpr std::size_t MaxValueWords = 3; // a value: its first few words ("MET_SHORT", "unsigned short")
+constexpr std::size_t MaxValueSpan = 32; // a maximum value follows the dimensions within this many bytes of the
+                                         // first of them
 constexpr std::int64_t PrintableDataBytes = 64; // data may begin with this many printable bytes
-// Statements within this many bytes of the first are one header's.
-constexpr std::int64_t OneHeader = 1024;
+constexpr std::int64_t OneHeader = 1024; // statements within this many bytes of the first are one header's
 // A candidate whose type or order differs from the header's statement
 // scores less by these factors: its width most (every voxel is read from
 // the wrong bytes), then floats against integers, then the byte order; the
@@ -30,11 +28,6 @@ constexpr double WidthDiffers = 0.6;
 constexpr double KindDiffers = 0.75;
 constexpr double OrderDiffers = 0.8;
 constexpr double SignDiffers = 0.97;
-
-bool printable(std::uint8_t b)
-{
-    return (b >= 0x20 && b < 0x7F) || b == '\t' || b == '\n' || b == '\r';
-}
 
 bool alnum(char c)
 {
@@ -417,18 +410,12 @@ std::vector<StatedType> statedTypes(std::span<const std::uint8_t> bytes, std::in
 {
     std::vector<StatedType> out;
     const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    std::size_t i = 0;
-    while (i < bytes.size() && out.size() < maxStatements) {
-        if (!printable(bytes[i])) {
-            ++i;
-            continue;
-        }
-        std::size_t j = i;
-        while (j < bytes.size() && printable(bytes[j]))
+    // Each run of text bytes at least MinRun long.
+    for (std::size_t i = 0, j = 0; i < bytes.size() && out.size() < maxStatements; i = j + 1) {
+        for (j = i; j < bytes.size() && textByte(bytes[j]);)
             ++j;
         if (j - i >= MinRun)
             readRun(text, i, j, at, out, maxStatements);
-        i = j;
     }
     return out;
 }

@@ -23,12 +23,7 @@ std::vector<std::uint8_t> bytesOf(const std::string& text)
 
 VolumeLayout typed(TVoxelDataType type, TByteOrder order, std::int64_t header = 0)
 {
-    VolumeLayout l;
-    l.dims = {4, 4, 1};
-    l.dataType = type;
-    l.byteOrder = order;
-    l.headerBytes = header;
-    return l;
+    return {.dims = {4, 4, 1}, .dataType = type, .byteOrder = order, .headerBytes = header};
 }
 
 // "i16 big", ... for every type and order that reads at factor 1 under the
