@@ -1,10 +1,12 @@
-// Fuzzes the reading of the numbers a header states: arbitrary bytes as a
-// file's head at an arbitrary offset of a file of an arbitrary size. It must
-// never fault, and every place must fit in the file without covering its
-// statement, with a credence in 0.5 .. 1.
+// Fuzzes the reading of the numbers and the type a header states: arbitrary
+// bytes as a file's head at an arbitrary offset of a file of an arbitrary
+// size. It must never fault, every place must fit in the file without
+// covering its statement, with a credence in 0.5 .. 1, and every stated type
+// must lie in the bytes and state a voxel width, with factors in (0, 1].
 
 #include "layout/GuessHeaderNumbers.h"
 #include "layout/GuessStatedLayouts.h"
+#include "layout/GuessStatedType.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -28,6 +30,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const StatedNumber& n : numbers)
         if (n.value < 1 || n.value > fileSize || n.offset < at || n.end > at + static_cast<std::int64_t>(bytes.size()))
             std::abort();
+    const std::vector<StatedType> types = statedTypes(bytes, at, 64);
+    for (const StatedType& t : types) {
+        if (t.offset < at || t.offset >= at + static_cast<std::int64_t>(bytes.size()) ||
+            (t.width != 0 && t.width != 1 && t.width != 2 && t.width != 4 && t.width != 8))
+            std::abort();
+        for (const VoxelTypeInfo& info : VoxelTypes) {
+            VolumeLayout l;
+            l.dataType = info.type;
+            l.headerBytes = t.offset;
+            const double f = statedTypeFactor(types, l);
+            if (!(f > 0.0 && f <= 1.0))
+                std::abort();
+        }
+    }
     const std::vector<StatedDims> statements = statedDims(numbers, 512);
     DataStart start;
     start.offset = start.afterPadding = static_cast<std::int64_t>(sizeBits % 8192);

@@ -29,6 +29,10 @@ constexpr std::size_t ShortValueRun = 16;
 constexpr std::int64_t MinPairVoxels = 64;
 constexpr std::int64_t MaxBinaryDim = 16384;
 constexpr std::size_t MaxDigits = 10; // text numbers have at most this many digits
+// Text padded with this many blanks or more, then fewer than PrintableLead
+// printable bytes: the data begins after the blanks.
+constexpr std::size_t PadBlanks = 16;
+constexpr std::size_t PrintableLead = 64;
 // Binary numbers are read this far past where the voxels seem to start,
 // and this far into a file whose header is not seen.
 constexpr std::int64_t SeenSlack = 64;
@@ -45,6 +49,10 @@ constexpr double TextTrust = 0.9;
 constexpr double BinaryListTrust = 0.6;
 constexpr double BinaryPairTrust = 0.65;
 constexpr double ReversedTrust = 0.95;
+// Numbers each under a key of its own ("NAXIS1 = 62 NAXIS2 = 44", "width:
+// 62 height: 44") are written fastest first; a list in one value may be
+// either.
+constexpr double KeyedReversedTrust = 0.8;
 
 bool printable(std::uint8_t b)
 {
@@ -81,6 +89,41 @@ bool isValue(std::span<const std::uint8_t> bytes, std::size_t runStart, std::siz
            before == '\n' || before == '\r';
 }
 
+// The value at i follows a key's '=' or ':' directly (blanks aside), and a
+// key's word or quote that separator.
+bool keyedValue(std::span<const std::uint8_t> bytes, std::size_t runStart, std::size_t i)
+{
+    const auto blanksBefore = [&](std::size_t k) {
+        while (k > runStart && (bytes[k - 1] == ' ' || bytes[k - 1] == '\t'))
+            --k;
+        return k;
+    };
+    const std::size_t sep = blanksBefore(i);
+    if (sep == runStart || (bytes[sep - 1] != '=' && bytes[sep - 1] != ':'))
+        return false;
+    const std::size_t key = blanksBefore(sep - 1);
+    return key > runStart && (wordByte(bytes[key - 1]) || bytes[key - 1] == '\'' || bytes[key - 1] == '"');
+}
+
+// Where a text's blank padding (PadBlanks blanks or more, and the line
+// ends after them) ends, when fewer than PrintableLead printable bytes
+// follow it before the run ends: the data's first bytes, printable by
+// chance. Else -1.
+std::int64_t paddingEnd(std::span<const std::uint8_t> bytes, std::size_t runStart, std::size_t runEnd)
+{
+    std::size_t k = runEnd;
+    while (k > runStart && runEnd - k < PrintableLead && bytes[k - 1] != ' ')
+        --k;
+    std::size_t blanks = k;
+    while (blanks > runStart && bytes[blanks - 1] == ' ')
+        --blanks;
+    if (k == runEnd || k - blanks < PadBlanks)
+        return -1;
+    while (k < runEnd && (bytes[k] == '\n' || bytes[k] == '\r'))
+        ++k;
+    return k < runEnd ? static_cast<std::int64_t>(k) : -1;
+}
+
 void addText(std::span<const std::uint8_t> bytes, std::int64_t at, std::int64_t fileSize,
              std::vector<StatedNumber>& out, std::size_t maxNumbers)
 {
@@ -99,6 +142,7 @@ void addText(std::span<const std::uint8_t> bytes, std::int64_t at, std::int64_t 
             ++runEnd;
         }
         prose = runEnd - runStart >= ProseRun || (prose && runEnd - runStart >= ShortProseRun);
+        const std::int64_t padEnd = paddingEnd(bytes, runStart, runEnd);
         // Outside prose only a value that opens a short run (a binary
         // record's text field, "176 "), of two digits or more.
         const std::size_t scanEnd = prose ? runEnd : runStart + std::min<std::size_t>(runEnd - runStart, MaxDigits);
@@ -120,7 +164,9 @@ void addText(std::span<const std::uint8_t> bytes, std::int64_t at, std::int64_t 
                 const bool cut = runEnd == bytes.size() && at + static_cast<std::int64_t>(runEnd) < fileSize;
                 if (v >= 1 && v <= fileSize)
                     out.push_back({v, at + static_cast<std::int64_t>(k), at + static_cast<std::int64_t>(j),
-                                   NumberForm::Text, cut ? -1 : at + static_cast<std::int64_t>(runEnd), prose});
+                                   NumberForm::Text, cut ? -1 : at + static_cast<std::int64_t>(runEnd), prose,
+                                   keyedValue(bytes, runStart, k),
+                                   padEnd < 0 || cut ? -1 : at + padEnd});
             }
             k = j;
         }
@@ -195,11 +241,13 @@ public:
             s.offset = parts[0]->offset;
             s.end = parts[count - 1]->end;
             s.textEnd = parts[0]->textEnd;
+            s.padEnd = parts[0]->padEnd;
             s.counted = counted;
             s.form = parts[0]->form;
             s.text = s.form == NumberForm::Text;
+            s.keyed = std::all_of(parts, parts + count, [](const StatedNumber* n) { return n->keyed; });
             s.trust = (counted ? CountedTrust : s.text ? TextTrust : count >= 3 ? BinaryListTrust : BinaryPairTrust) *
-                      (reversed ? ReversedTrust : 1.0);
+                      (reversed ? (s.keyed ? KeyedReversedTrust : ReversedTrust) : 1.0);
             m_out.push_back(s);
         }
     }
@@ -272,15 +320,30 @@ bool countedBy(const std::vector<const StatedNumber*>& list, std::size_t first, 
 
 void textStatements(const std::vector<const StatedNumber*>& list, Collector& out)
 {
+    // Where a count ("NAXIS = 3") begins the numbers it counts (and they
+    // fill it): fewer of them, those from its second on, and numbers that
+    // end with the count are none of its statements.
+    std::vector<int> counting(list.size() + 1, 0);
+    for (std::size_t i = 0; i < list.size(); ++i)
+        for (int count = 2; count <= 4; ++count) {
+            const std::size_t k = i + static_cast<std::size_t>(count) - 1;
+            if (k < list.size() && list[k]->textEnd == list[i]->textEnd && countedBy(list, i, count, TextSpan))
+                counting[i] = count;
+        }
+    std::size_t counted = 0; // numbers before this one belong to a counted statement
     for (std::size_t i = 0; i < list.size() && !out.full(); ++i) {
+        if (i < counted)
+            continue;
+        counted = i + static_cast<std::size_t>(counting[i]);
         const StatedNumber* parts[4] = {list[i], nullptr, nullptr, nullptr};
         for (int count = 2; count <= 4; ++count) {
             const std::size_t k = i + static_cast<std::size_t>(count) - 1;
             if (k >= list.size() || list[k]->textEnd != list[i]->textEnd ||
-                list[k]->offset - list[k - 1]->offset > TextSpan)
+                list[k]->offset - list[k - 1]->offset > TextSpan || counting[k + 1] > 0)
                 break;
             parts[count - 1] = list[k];
-            out.add(parts, count, countedBy(list, i, count, TextSpan));
+            if (count >= counting[i])
+                out.add(parts, count, countedBy(list, i, count, TextSpan));
         }
     }
 }
@@ -321,6 +384,11 @@ void binaryStatements(const std::vector<const StatedNumber*>& list, bool wide, C
 }
 
 } // namespace
+
+bool textByte(std::uint8_t b)
+{
+    return printable(b);
+}
 
 std::vector<StatedNumber> statedNumbers(std::span<const std::uint8_t> bytes, std::int64_t at, std::int64_t fileSize,
                                         bool withBinary, std::size_t maxNumbers)

@@ -38,7 +38,13 @@ struct StatedNumber
     NumberForm form = NumberForm::Text;
     std::int64_t textEnd = -1; // text: the end of its printable run
     bool prose = false; // text: in a run a header writes (see statedNumbers); else a slice count only
+    bool keyed = false; // text: the value of a key of its own ("NAXIS1 = 62", "width: 62")
+    std::int64_t padEnd = -1; // text: where the run's blank padding ends when a few printable bytes follow it
+                              // (data whose first bytes are printable), else -1
 };
+
+// A byte of text: printable ASCII, a tab or a line end.
+bool textByte(std::uint8_t b);
 
 // Binary numbers up to this are read as dimensions; larger ones only as
 // offsets.
@@ -63,7 +69,9 @@ struct StatedDims
     std::int64_t offset = 0; // the statement's first byte
     std::int64_t end = 0; // one past its last
     std::int64_t textEnd = -1; // text: the end of its printable run
+    std::int64_t padEnd = -1; // text: see StatedNumber
     bool counted = false; // the number just before it is its count ("NAXIS = 2")
+    bool keyed = false; // text: each number the value of a key of its own, so read as written fastest first
     bool text = false;
     NumberForm form = NumberForm::Text;
     int repeats = 1; // times the same numbers are stated in the same form (one per slice)

@@ -71,7 +71,7 @@ double candidateScore(const Evidence& e, double fit, const NameHints& hints, con
     double weighted = 0.0;
     for (const WeightedPart& w : EvidenceWeights)
         weighted += w.weight * (e.*w.part);
-    double v = fit * weighted;
+    double v = fit * weighted * e.statedType;
     if (hints.dataType && *hints.dataType != l.dataType)
         v *= NameTypeDiffers;
     if (hints.byteOrder && multiByte && *hints.byteOrder != l.byteOrder)

@@ -23,6 +23,8 @@ struct Evidence
     double name = 0.5; // the file name's dimensions (see nameEvidence)
     double header = 0.0; // the numbers the header states (GuessHeaderNumbers): the credence of one that places
                          // this layout, HeaderSilent when none does
+    double statedType = 1.0; // a factor, not a weighed part: below 1 when the type or byte order differs from what
+                             // the header's text states (GuessStatedType), else 1
 };
 
 // The type and order decide whether anything shows at all, so they weigh

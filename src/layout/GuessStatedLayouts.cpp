@@ -24,6 +24,8 @@ constexpr std::size_t MaxStatedOffsets = 2; // offsets tried from stated numbers
 // text, ties the statement to the file.
 constexpr double SeenEndsFilePlace = 1.0;
 constexpr double AfterTextPlace = 1.0;
+constexpr double PrintableEndPlace = 0.9; // (a share of AfterTextPlace) the text's end a few printable bytes after
+                                         // its padding
 constexpr double EndsFilePlace = 0.55; // any product small enough ends the file after some header, so that alone
                                        // says little
 constexpr double StatedOffsetPlace = 0.4; // less: at an offset the header states
@@ -48,6 +50,8 @@ constexpr std::size_t StatedLooks = 8;
 constexpr double MinStatedCredence = 0.7;
 constexpr std::size_t StatedDecodings = 2;
 constexpr double StatedPlaceFit = 0.95;
+constexpr double SilentRegion = 0.05; // a stated layout's bytes rate no decoding of its width this well: they are of
+                                     // one value, and the file's rating stands for theirs
 constexpr double StatedTrailingWeight = 0.1; // a stated layout's fit shrinks by this much times the share of the bytes
                                              // after its header it leaves over
 constexpr std::int64_t StatedRegionBytes = 16384; // of each stated layout's data the first this many bytes are read to
@@ -56,9 +60,13 @@ constexpr std::int64_t StatedRegionBytes = 16384; // of each stated layout's dat
 // candidate that reads them as voxels has this header evidence.
 constexpr double CredibleStatement = 0.9;
 constexpr double HeaderReadAsVoxels = 0.0;
+constexpr std::int64_t PrintableDataBytes = 64; // data may begin with this many printable bytes (as
+                                                // readsStatedType allows)
 constexpr double OtherOrderShare = 0.5; // a binary statement read in the other byte order than its data's keeps this
                                         // share of its credence
 constexpr std::int64_t MinStatedPairs = 64; // pairs of values a stated period is measured from at least
+constexpr double WrongOrderSteps = 16.0; // neighbours' steps this many times those of the other order: noise read in
+                                        // the wrong order (which makes them about 256 times as large)
 // Bytes of one value that make an edge where they begin, when another
 // byte lies at most EdgeSlack bytes before.
 constexpr std::int64_t EdgeRunBytes = 64;
@@ -91,6 +99,31 @@ double statedPeriod(const std::vector<double>& values, std::int64_t lag)
         return count >= MinStatedPairs ? sum / static_cast<double>(count) : std::nan("");
     };
     return periodEvidence(meanDiff, lag);
+}
+
+// The layout of a place, read as the first type of its width.
+VolumeLayout placedLayout(const StatedPlace& p)
+{
+    VolumeLayout l;
+    l.headerBytes = p.header;
+    l.dims = p.dims;
+    l.volumes = p.volumes;
+    l.dataType = p.width == 1 ? vdtByte : p.width == 2 ? vdtInt16 : p.width == 4 ? vdtInt32 : vdtFloat64;
+    return l;
+}
+
+// The mean step between neighbouring values (finite ones, at least
+// MinStatedPairs of them), else NaN.
+double neighbourStep(const std::vector<double>& values)
+{
+    double sum = 0.0;
+    std::int64_t count = 0;
+    for (std::size_t i = 1; i < values.size(); ++i)
+        if (std::isfinite(values[i]) && std::isfinite(values[i - 1])) {
+            sum += std::fabs(values[i] - values[i - 1]);
+            ++count;
+        }
+    return count >= MinStatedPairs ? sum / static_cast<double>(count) : std::nan("");
 }
 
 double measuredOr(double evidence, double prior) { return std::isfinite(evidence) ? clamp01(evidence) : prior; }
@@ -166,6 +199,7 @@ std::vector<StatedPlace> placeStatedDims(const std::vector<StatedDims>& statemen
             p.count = s.count;
             p.form = s.form;
             p.statedEnd = s.end;
+            p.textEnd = s.textEnd;
             found.emplace_back(p, s.offset);
         };
         // Slice counts for two numbers: one, one per repeat, and (where the
@@ -193,8 +227,14 @@ std::vector<StatedPlace> placeStatedDims(const std::vector<StatedDims>& statemen
                           (k < slices.size() ? 1.0 : FittingSlicesPlace));
         }
         if (s.text && s.textEnd >= s.end && s.textEnd > 0)
-            for (const std::int64_t z : slices)
-                place(z, s.textEnd, AfterTextPlace);
+            for (const std::int64_t z : slices) {
+                // After blank padding and a few printable bytes, those are
+                // more likely the data's first than the header's last.
+                const bool padded = s.padEnd >= s.end;
+                place(z, s.textEnd, AfterTextPlace * (padded ? PrintableEndPlace : 1.0));
+                if (padded)
+                    place(z, s.padEnd, AfterTextPlace);
+            }
         // After the header the bytes show: also as many slices as fit.
         if (dataStart > 0 && dataStart < size) {
             for (const std::int64_t z : slices)
@@ -245,6 +285,13 @@ std::string statedWords(const StatedPlace& place)
 void StatedLayouts::place(Sampler& sampler, const DataStart& start, bool voxelsFromStart)
 {
     const HeaderStatements h = readHeaderStatements(sampler, start, voxelsFromStart);
+    // The type the text states, in the same head and tail.
+    const std::int64_t size = sampler.size();
+    const std::int64_t headBytes = std::min(size, StatementBytes);
+    m_types = statedTypes(sampler.head(headBytes), 0);
+    if (const std::int64_t tailBytes = std::min(size - headBytes, StatementBytes); tailBytes > 0)
+        for (const StatedType& t : statedTypes(sampler.tail(tailBytes), size - tailBytes))
+            m_types.push_back(t);
     for (const int width : {1, 2, 4, 8}) {
         // A run of one byte value begins at h or a few bytes before it
         // (the end of a length field before data of one value, such as
@@ -258,9 +305,12 @@ void StatedLayouts::place(Sampler& sampler, const DataStart& start, bool voxelsF
                 return false;
             return std::any_of(b.begin(), run, [&](std::uint8_t v) { return v != *run; });
         };
+        // (Never where the data covers the header's text of a type: a
+        // statement repeated for the next part of the file is no slice.)
         for (const StatedPlace& p :
              placeStatedDims(h.statements, h.numbers, sampler.size(), width, start, edgeAt, StatedPlacesPerWidth))
-            m_places.push_back(p);
+            if (!readsStatedType(m_types, placedLayout(p)))
+                m_places.push_back(p);
     }
 }
 
@@ -282,7 +332,13 @@ double StatedLayouts::unplacedEvidence(const VolumeLayout& l) const
     const bool readsStatement = std::any_of(m_places.begin(), m_places.end(), [&](const StatedPlace& p) {
         return p.credence >= CredibleStatement && p.statedAt < end && p.statedEnd > l.headerBytes;
     });
-    return readsStatement ? HeaderReadAsVoxels : HeaderSilent;
+    // (Voxels that begin a little before a header's text ends are data
+    // whose first bytes happen to be printable.)
+    const bool inText = std::any_of(m_places.begin(), m_places.end(), [&](const StatedPlace& p) {
+        return p.credence >= CredibleStatement && p.form == NumberForm::Text && p.statedAt < l.headerBytes &&
+               p.textEnd - l.headerBytes > PrintableDataBytes;
+    });
+    return readsStatement || inText || readsStatedType(m_types, l) ? HeaderReadAsVoxels : HeaderSilent;
 }
 
 // Each stated layout is scored by the same evidence as the bytes'
@@ -291,7 +347,8 @@ double StatedLayouts::unplacedEvidence(const VolumeLayout& l) const
 // and slice periods where they can be measured, fair priors where not (data
 // of one value).
 std::vector<StatedCandidate> StatedLayouts::candidates(Sampler& sampler, const DataStart& start,
-                                                       StatedPriors priors) const
+                                                       StatedPriors priors,
+                                                       const std::vector<Decoding>* fileDecodings) const
 {
     std::vector<StatedCandidate> out;
     std::vector<const StatedPlace*> order;
@@ -306,11 +363,7 @@ std::vector<StatedCandidate> StatedLayouts::candidates(Sampler& sampler, const D
     std::map<std::pair<std::int64_t, std::int64_t>, std::vector<Decoding>> rated;
     for (const StatedPlace* const place : order) {
         const StatedPlace& p = *place;
-        VolumeLayout l;
-        l.headerBytes = p.header;
-        l.dims = p.dims;
-        l.volumes = p.volumes;
-        l.dataType = p.width == 1 ? vdtByte : p.width == 2 ? vdtInt16 : p.width == 4 ? vdtInt32 : vdtFloat64;
+        VolumeLayout l = placedLayout(p);
         const std::int64_t bytes = std::min(layoutDataBytes(l), StatedRegionBytes);
         const std::span<const std::uint8_t> data = sampler.bytes(p.header, bytes);
         if (static_cast<std::int64_t>(data.size()) < bytes)
@@ -322,12 +375,47 @@ std::vector<StatedCandidate> StatedLayouts::candidates(Sampler& sampler, const D
             Sampler regionSampler(source);
             it = rated.emplace(std::make_pair(p.header, bytes), rateDecodings(regionSampler)).first;
         }
+        // The decodings of its width, weighed by how the header's type
+        // statement agrees with them (which alone decides between readings
+        // of one value).
+        struct Weighed
+        {
+            double score;
+            double factor;
+            const Decoding* decoding;
+        };
+        // (Only where the region's own bytes tell no decoding of the width
+        // from another: of one value.)
+        double regionBest = 0.0;
+        for (const Decoding& d : it->second)
+            if (d.width == p.width)
+                regionBest = std::max(regionBest, d.score);
+        const bool mostOfFile = 2 * layoutDataBytes(l) >= sampler.size() && regionBest < SilentRegion;
+        const auto asInFile = [&](const Decoding& d) {
+            Decoding scored = d;
+            if (fileDecodings && mostOfFile)
+                for (const Decoding& f : *fileDecodings)
+                    if (f.type == d.type && f.order == d.order && f.phase == p.header % d.width)
+                        scored.score = std::max(scored.score, f.score);
+            return scored;
+        };
+        std::vector<Weighed> ofWidth;
+        for (const Decoding& d : it->second)
+            if (d.width == p.width && d.phase == 0) {
+                l.dataType = d.type;
+                l.byteOrder = d.order;
+                const double factor = typeFactor(l);
+                ofWidth.push_back({asInFile(d).score * factor, factor, &d});
+            }
+        std::stable_sort(ofWidth.begin(), ofWidth.end(), [](const Weighed& a, const Weighed& b) {
+            return a.score != b.score ? a.score > b.score : a.factor > b.factor;
+        });
         std::vector<const Decoding*> taken;
-        for (const Decoding& d : it->second) {
+        for (const Weighed& w : ofWidth) {
+            const Decoding& d = *w.decoding;
             if (taken.size() >= StatedDecodings)
                 break;
-            if (d.width != p.width || d.phase != 0 ||
-                std::any_of(taken.begin(), taken.end(), [&](const Decoding* t) { return t->signTwinOf(d); }))
+            if (std::any_of(taken.begin(), taken.end(), [&](const Decoding* t) { return t->signTwinOf(d); }))
                 continue;
             taken.push_back(&d);
             l.dataType = d.type;
@@ -352,7 +440,18 @@ std::vector<StatedCandidate> StatedLayouts::candidates(Sampler& sampler, const D
             StatedPlace ordered = p;
             if (p.form != NumberForm::Text && d.width > 1 && (p.form == NumberForm::U16Big || p.form == NumberForm::U32Big) != d.bigEndian())
                 ordered.credence = HeaderSilent + OtherOrderShare * (p.credence - HeaderSilent);
-            out.push_back({d, l, rowEvidence, sliceEvidence, fit, l.volumes > 1 ? 1 : l.dims[2], ordered,
+            // Noise read in the wrong byte order jumps by the low byte's
+            // noise times 256: the order whose neighbours differ far more
+            // than in the other is no statement's data.
+            if (d.width > 1) {
+                Decoding other = d;
+                other.order = d.bigEndian() ? boLittleEndian : boBigEndian;
+                const double here = neighbourStep(values);
+                const double there = neighbourStep(decodeRun(region, 0, other, region.size()));
+                if (here > WrongOrderSteps * there)
+                    ordered.credence = HeaderSilent + OtherOrderShare * (ordered.credence - HeaderSilent);
+            }
+            out.push_back({asInFile(d), l, rowEvidence, sliceEvidence, fit, l.volumes > 1 ? 1 : l.dims[2], ordered,
                            std::isfinite(rowPeriod), std::isfinite(slicePeriod)});
         }
     }

@@ -2,6 +2,7 @@
 
 #include "layout/GuessDecode.h"
 #include "layout/GuessHeaderNumbers.h"
+#include "layout/GuessStatedType.h"
 #include "layout/VolumeLayout.h"
 
 #include <cstddef>
@@ -31,6 +32,7 @@ struct StatedPlace
     NumberForm form = NumberForm::Text; // how they are written
     std::int64_t statedAt = 0; // the statement's bytes [statedAt, statedEnd)
     std::int64_t statedEnd = 0;
+    std::int64_t textEnd = -1; // text: the end of the statement's printable run (the header's text)
 };
 
 // Where the data a statement describes may lie in a file of size bytes, for
@@ -86,15 +88,29 @@ public:
     const StatedPlace* placeOf(const VolumeLayout& l) const;
 
     // The header evidence of a layout no statement places: none where its
-    // voxels cover a credible statement, else silence.
+    // voxels cover a credible statement or a statement of the type, or
+    // begin well inside a credible statement's text, else silence.
     double unplacedEvidence(const VolumeLayout& l) const;
 
+    // How l's type and order agree with those the header states in its text
+    // (statedTypeFactor): 1 when they agree or none is stated.
+    double typeFactor(const VolumeLayout& l, bool signAlike = false) const
+    {
+        return statedTypeFactor(m_types, l, signAlike);
+    }
+
     // The most credible stated layouts as candidates, each read by the best
-    // decodings of its width.
-    std::vector<StatedCandidate> candidates(Sampler& sampler, const DataStart& start, StatedPriors priors) const;
+    // decodings of its width (those of the stated type first).
+    // fileDecodings (the file's, rated over all of it): a stated layout
+    // whose data is most of the file, and whose first bytes tell no
+    // decoding from another (of one value), reads as smoothly as the file
+    // does in the same decoding.
+    std::vector<StatedCandidate> candidates(Sampler& sampler, const DataStart& start, StatedPriors priors,
+                                            const std::vector<Decoding>* fileDecodings = nullptr) const;
 
 private:
     std::vector<StatedPlace> m_places;
+    std::vector<StatedType> m_types; // the type and order the header's text states
 };
 
 } // namespace GuessDetail

@@ -99,12 +99,18 @@ class Guesser
 {
 public:
     // origin and fileSize: where the source lies in the file it is a part
-    // of (for the reason's words on headers and trailing bytes).
-    Guesser(const LayoutSource& source, std::string_view fileName, std::int64_t origin = 0, std::int64_t fileSize = -1)
+    // of (for the reason's words on headers and trailing bytes); fileStated:
+    // that file's header statements, which weigh on this part's candidates
+    // as on the file's.
+    Guesser(const LayoutSource& source, std::string_view fileName, std::int64_t origin = 0, std::int64_t fileSize = -1,
+            const StatedLayouts* fileStated = nullptr)
         : m_sampler(source), m_hints(parseNameHints(fileName)), m_origin(origin),
-          m_fileSize(fileSize < 0 ? source.size() : fileSize)
+          m_fileSize(fileSize < 0 ? source.size() : fileSize), m_fileStated(fileStated)
     {
     }
+
+    // The header's statements placed in the file (after run).
+    const StatedLayouts& stated() const { return m_stated; }
 
     // Where the voxels seem to lie, between a header and trailing bytes,
     // by the best decoding, in two readings: [0, size) when neither is
@@ -163,7 +169,8 @@ public:
                             {std::max<std::int64_t>(0, m_start.afterPadding - m_start.precision),
                              m_start.endBeforePadding}};
         }
-        for (const StatedCandidate& c : m_stated.candidates(m_sampler, first, {UnmeasuredSlicePrior, SingleSlicePrior}))
+        for (const StatedCandidate& c :
+             m_stated.candidates(m_sampler, first, {UnmeasuredSlicePrior, SingleSlicePrior}, &decodings))
             add(c.decoding, c.layout, c.rowEvidence, c.sliceEvidence, c.fit, c.slices, &c.place,
                 {c.rowsMeasured, c.slicesMeasured});
         // Volumes only for the candidates that could rank.
@@ -348,9 +355,15 @@ private:
         e.rows = rowEvidence;
         e.slices = sliceEvidence;
         e.name = nameEvidence(m_hints, s.nameMatch);
+        // (A part of a file is weighed by the file's statements, where it
+        // lies in the file.)
+        const StatedLayouts& statements = m_fileStated ? *m_fileStated : m_stated;
+        VolumeLayout inFile = l;
+        inFile.headerBytes += m_origin;
         if (!stated)
-            stated = m_stated.placeOf(l);
-        e.header = stated ? stated->credence : m_stated.unplacedEvidence(l);
+            stated = statements.placeOf(inFile);
+        e.header = stated ? stated->credence : statements.unplacedEvidence(inFile);
+        e.statedType = statements.typeFactor(inFile, d.signAlike);
         s.candidate.score = candidateScore(e, fit, m_hints, l, d.width > 1);
 
         std::string reason;
@@ -416,6 +429,7 @@ private:
     std::map<int, std::vector<RowPlan>> m_plans; // by voxel width
     std::vector<Scored> m_found;
     StatedLayouts m_stated; // the header's statements placed in the file
+    const StatedLayouts* m_fileStated; // see the constructor
 };
 
 // A header or trailing bytes that fill much of a small file disturb every
@@ -424,14 +438,15 @@ private:
 // they are a small share and the sample lies elsewhere.)
 std::vector<LayoutCandidate> withBodyGuesses(std::vector<LayoutCandidate> guesses,
                                              std::pair<std::int64_t, std::int64_t> body, const LayoutSource& source,
-                                             std::string_view fileName, std::size_t maxCandidates)
+                                             std::string_view fileName, std::size_t maxCandidates,
+                                             const StatedLayouts& stated)
 {
     const std::int64_t size = source.size();
     const auto [begin, end] = body;
     if (size > WholeFileLimit || begin < 0 || end > size || end - begin < 2 || (begin == 0 && end == size))
         return guesses;
     const BodySource part(source, begin, end);
-    Guesser inner(part, fileName, begin, size);
+    Guesser inner(part, fileName, begin, size, &stated);
     return mergeBodyGuesses(std::move(guesses), inner.run(maxCandidates), begin, size, maxCandidates);
 }
 
@@ -445,7 +460,7 @@ std::vector<LayoutCandidate> guessLayout(const LayoutSource& source, std::string
     std::pair<std::int64_t, std::int64_t> done{0, counted.size()};
     for (const auto& body : guesser.bodies())
         if (body != done) {
-            guesses = withBodyGuesses(std::move(guesses), body, counted, fileName, maxCandidates);
+            guesses = withBodyGuesses(std::move(guesses), body, counted, fileName, maxCandidates, guesser.stated());
             done = body;
         }
     // A layout the name states in full and the size fits exactly is heard

@@ -134,6 +134,26 @@ TEST(GuessHeaderNumbers, GroupsNumbersIntoStatements)
     const auto counted = std::find_if(fits.begin(), fits.end(), [](const StatedDims& s) { return s.dims[0] == 62; });
     ASSERT_NE(counted, fits.end());
     EXPECT_TRUE(counted->counted);
+    // Each number a key's own value: read as written (fastest first) more
+    // than reversed; a list in one value either way nearly alike.
+    const auto trustOf = [](const std::vector<StatedDims>& s, std::array<std::int64_t, 4> dims) {
+        const auto it = std::find_if(s.begin(), s.end(), [&](const StatedDims& x) { return x.dims == dims; });
+        return it == s.end() ? -1.0 : it->trust;
+    };
+    EXPECT_TRUE(counted->keyed);
+    EXPECT_LT(trustOf(fits, {44, 62, 1, 1}), 0.9 * trustOf(fits, {62, 44, 1, 1}));
+    const std::vector<std::uint8_t> sizes = bytesOf("sizes: 58 40 24\nkind: scalar\n");
+    const std::vector<StatedDims> listed = statedDims(statedNumbers(sizes, 0, 1 << 20, false));
+    EXPECT_GT(trustOf(listed, {24, 40, 58, 1}), 0.9 * trustOf(listed, {58, 40, 24, 1}));
+    EXPECT_FALSE(std::any_of(listed.begin(), listed.end(), [](const StatedDims& x) { return x.keyed; }));
+    // A count's statement only: not fewer of its numbers, not from its
+    // second on, not numbers ending with the count.
+    const std::vector<std::uint8_t> cube =
+        bytesOf("BITPIX  =   32 / bits   NAXIS   =    3 / axes   NAXIS1  =   11   NAXIS2  =   10   NAXIS3  =    7   ");
+    const std::vector<StatedDims> axes = statedDims(statedNumbers(cube, 0, 1 << 20, false));
+    EXPECT_TRUE(states(axes, {11, 10, 7, 1}));
+    for (const std::array<std::int64_t, 4> part : {std::array<std::int64_t, 4>{11, 10, 1, 1}, {10, 7, 1, 1}, {32, 3, 1, 1}})
+        EXPECT_FALSE(states(axes, part)) << part[0] << " " << part[1];
 
     // A list of Int-16s after its count (4: 17 21 3 20), then the same pair
     // stated twice more far apart.
