@@ -4,6 +4,7 @@
 #include "layout/GuessDataStart.h"
 #include "layout/GuessDecodings.h"
 #include "layout/GuessPeriods.h"
+#include "layout/GuessRowLengths.h"
 #include "layout/GuessSampler.h"
 #include "layout/GuessScore.h"
 #include "layout/GuessVolumes.h"
@@ -180,6 +181,26 @@ TEST(GuessSteps, RowsOfSmallSlicesAreNotTheirSlices)
     }
 }
 
+// Step 2: a strong period that is a whole number of a shorter clear
+// period's rows (the volume of a series of short volumes, alike volume after
+// volume) brings that shorter period in as a row, with its evidence; without
+// a clear divisor nothing is added.
+TEST(GuessSteps, APeriodOfWholeRowsBringsItsRow)
+{
+    for (const bool clearRow : {true, false}) {
+        LagDiffs diffs;
+        diffs.measure = [clearRow](std::int64_t lag) { return clearRow && lag % 17 == 0 ? 0.4 : 1.0; };
+        RowLengths rows{{1071, 0.86}};
+        addShorterRows(rows, rows, diffs);
+        const auto row = std::find_if(rows.begin(), rows.end(), [](const auto& r) { return r.first == 17; });
+        EXPECT_EQ(row != rows.end(), clearRow);
+        if (row != rows.end()) {
+            EXPECT_DOUBLE_EQ(row->second, 0.86);
+        }
+        EXPECT_EQ(rows.size(), clearRow ? 2u : 1u);
+    }
+}
+
 // Step 4: a header of 1001 random bytes ends where the voxels start, within
 // the precision the step states; a file without one shows its voxels from
 // the start.
@@ -193,6 +214,28 @@ TEST(GuessSteps, DataStartFindsTheHeadersEnd)
     const Sampled bare(layoutOf({64, 64, 16}, vdtInt16, boLittleEndian, 0));
     const DataStart none = findDataStart(*bare.sampler, decodingOf(vdtInt16, boLittleEndian, 0));
     EXPECT_EQ(none.offset, 0);
+}
+
+// Step 4: a magic and an offset before the voxels, too short to make a
+// window unlike: the values far from the voxels after them end a header of
+// whole words (8 bytes), in either order and width.
+TEST(GuessSteps, DataStartFindsAShortHeader)
+{
+    struct Case
+    {
+        TVoxelDataType type;
+        TByteOrder order;
+        std::vector<std::uint8_t> head;
+    };
+    const Case cases[] = {{vdtUInt16, boLittleEndian, {'I', 'I', 42, 0, 8, 0, 5, 0}},
+                          {vdtFloat32, boBigEndian, {'M', 'M', 0, 42, 0, 0x23, 0xA0, 0xF8}},
+                          {vdtInt16, boBigEndian, {0x7F, 0xF0, 0x80, 0x01, 0, 0, 0, 0, 0x12, 0x34, 0xFF, 0xFF, 0, 1, 0, 2}}};
+    for (const Case& c : cases) {
+        const VolumeLayout l = layoutOf({64, 64, 8}, c.type, c.order, 0);
+        const Sampled file(voxelsBetween(c.head, l));
+        const DataStart start = findDataStart(*file.sampler, decodingOf(c.type, c.order, 0));
+        EXPECT_EQ(start.offset, static_cast<std::int64_t>(c.head.size())) << voxelTypeInfo(c.type)->shortName;
+    }
 }
 
 // Lines of a text header ("KEY     = value / words"), n bytes.
