@@ -199,24 +199,28 @@ double floatBitsShare(const double* values, std::size_t n)
 
 } // namespace
 
-std::vector<Decoding> rateDecodings(Sampler& sampler)
+std::vector<Decoding> rateDecodings(Sampler& sampler, std::int64_t begin, std::int64_t end)
 {
     constexpr int Chunks = 8;
     constexpr std::size_t ChunkVoxels = 1024;
     constexpr std::int64_t ChunkBytes = static_cast<std::int64_t>(ChunkVoxels) * 8 + 8;
 
     std::vector<std::pair<std::int64_t, std::vector<std::uint8_t>>> chunks;
-    const std::int64_t size = sampler.size();
+    end = end < 0 ? sampler.size() : std::min(end, sampler.size());
+    begin = std::clamp<std::int64_t>(begin, 0, end);
+    // Chunks start at offsets that are multiples of 8 (every phase is told
+    // from them alike).
+    const auto aligned = [&](std::int64_t at) { return std::max(begin, at - at % 8); };
+    const std::int64_t size = end - begin;
     if (size <= Chunks * ChunkBytes) {
         // Past the first eighth, where a header would be.
-        std::int64_t at = size / 8;
-        at -= at % 8;
-        const auto b = sampler.bytes(at, size - at);
+        const std::int64_t at = aligned(begin + size / 8);
+        const auto b = sampler.bytes(at, end - at);
         chunks.emplace_back(at, std::vector<std::uint8_t>(b.begin(), b.end()));
     } else {
         for (int c = 0; c < Chunks; ++c) {
-            std::int64_t at = static_cast<std::int64_t>(spreadAt(c) * static_cast<double>(size - ChunkBytes));
-            at -= at % 8;
+            const std::int64_t at =
+                aligned(begin + static_cast<std::int64_t>(spreadAt(c) * static_cast<double>(size - ChunkBytes)));
             const auto b = sampler.bytes(at, ChunkBytes);
             chunks.emplace_back(at, std::vector<std::uint8_t>(b.begin(), b.end()));
         }

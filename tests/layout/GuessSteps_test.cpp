@@ -145,6 +145,25 @@ TEST(GuessSteps, DecodingsRankTheFilesTypeFirst)
     }
 }
 
+// Step 1 over a part of the file: a preview in the other byte order before
+// the image rates nothing of the image's decoding.
+TEST(GuessSteps, DecodingsAreRatedWithinTheGivenBytes)
+{
+    const VolumeLayout preview = layoutOf({64, 64, 24}, vdtInt16, boBigEndian, 0);
+    const VolumeLayout image = layoutOf({64, 64, 24}, vdtInt16, boLittleEndian, 0);
+    const std::vector<std::uint8_t> head = voxelsBetween({}, preview);
+    const Sampled file(voxelsBetween(head, image));
+    const auto imageStart = static_cast<std::int64_t>(head.size());
+    const TByteOrder orders[] = {boBigEndian, boLittleEndian};
+    for (const std::int64_t part : {std::int64_t{0}, std::int64_t{1}}) {
+        const std::vector<Decoding> ranked =
+            rateDecodings(*file.sampler, part * imageStart, part == 0 ? imageStart : -1);
+        ASSERT_FALSE(ranked.empty());
+        EXPECT_EQ(ranked.front().order, orders[part]) << part;
+        EXPECT_EQ(ranked.front().width, 2) << part;
+    }
+}
+
 // Steps 2 and 3: rows of 97 voxels are a period of 97 (not 194, its
 // multiple, nor a lag beside it), and slices of 120 such rows one of 120.
 TEST(GuessSteps, PeriodsFindTheFundamentalRowAndSlice)
