@@ -14,8 +14,8 @@ namespace
 // floor: a change that ranks fewer true layouts first or in the top three
 // fails here. Raise them whenever the guesser gets better; the aim is the
 // target figures below.
-constexpr int NeutralFirstFloor = 35;
-constexpr int NeutralTopThreeFloor = 38;
+constexpr int NeutralFirstFloor = 36;
+constexpr int NeutralTopThreeFloor = 39;
 constexpr int HonestFirstFloor = 41;
 constexpr int HonestTopThreeFloor = 44;
 

@@ -184,6 +184,28 @@ TEST(GuessSteps, PeriodsFindTheFundamentalRowAndSlice)
     EXPECT_EQ(slices.front().first, 120);
 }
 
+// Step 2: two-valued data (a mask, a disk on an empty background) whose
+// first sampled voxels all lie in the background still shows its row: a
+// coarse table of zeros confirms no period that the dense one does not.
+TEST(GuessSteps, RowsOfATwoValuedImageAreFound)
+{
+    std::vector<std::uint8_t> bytes;
+    for (int y = 0; y < 256; ++y)
+        for (int x = 0; x < 256; ++x) {
+            const float v = (x - 128) * (x - 128) + (y - 118) * (y - 118) < 24 * 24 ? 1.0f : 0.0f;
+            std::uint8_t raw[4];
+            std::memcpy(raw, &v, 4);
+            bytes.insert(bytes.end(), raw, raw + 4);
+        }
+    const Sampled file(std::move(bytes));
+    std::vector<double> scratch(LagScratchDoubles + RowScratchDoubles);
+    const LagDiffs voxels =
+        voxelLagDiffs(*file.sampler, decodingOf(vdtFloat32, boLittleEndian, 0), scratch.data() + RowScratchDoubles);
+    const auto rows = strongestPeriods(voxels, 3);
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows.front().first, 256);
+}
+
 // Step 2: in volumes of small slices every multiple of the row near the
 // slice repeats too; those multiples are the slice, the row is the
 // shortest strong period.
