@@ -152,10 +152,11 @@ TEST(GuessClasses, TallSlicesAreFoundFromTheBytes)
 TEST(GuessClasses, FloatBitsAndClippedBytesKeepTheirType)
 {
     const std::array<std::int64_t, 3> dims{48, 40, 12};
-    // Noise in proportion to the signal, over a faint background.
+    // Noise in proportion to the signal, over an empty background.
     const auto decades = [](double x, double y, double z) {
         const double noise = std::sin(x * 12.9898 + y * 78.233 + z * 37.719) * 43758.5453;
-        return std::exp(12.0 * blob(x, y, z, 48, 40, 12)) * (0.2 + 2.0 * (noise - std::floor(noise)));
+        const double b = blob(x, y, z, 48, 40, 12);
+        return b < 0.2 ? 0.0 : std::exp(-5.0 + 5.0 * b) * (0.3 + 1.5 * (noise - std::floor(noise)));
     };
     // Regions beyond either end of the range, next to each other.
     const auto clipped = [](double x, double y, double z) {
