@@ -55,8 +55,10 @@ double clipLimit(std::span<double> diffs)
     }
     // No sampled neighbours differ (a background of one value, two-valued
     // data): nothing is clipped, else every lag would differ alike, by 0.
+    // (The greatest finite single: a weight of 0 times it stays 0, in the
+    // single-precision sums too.)
     if (!(scale > 0.0))
-        return std::numeric_limits<double>::infinity();
+        return std::numeric_limits<float>::max();
     return ClipScales * scale;
 }
 
