@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -228,6 +229,47 @@ bool smoothStep(double a, double b, double typical)
     return a == a && b == b && std::fabs(b - a) <= RoughFactor * typical;
 }
 
+// A short header (a magic and an offset, as many formats begin with): up to
+// ShortHeaderBytes before the voxels, too few to make a window unlike. Its
+// values lie far outside those of the voxels just after it (or no volume
+// holds them) where the voxels' own first values do not.
+constexpr std::int64_t ShortHeaderBytes = 16;
+constexpr std::int64_t ShortHeaderSizes[] = {8, 16}; // a header seen to end at or before one of these is taken
+                                                     // to end there: headers are whole numbers of words
+
+// The bytes of a short header before the voxels of the stretch told from
+// the file's start, 0 when there is none.
+std::int64_t shortHeader(const Stretch& start, const Decoding& d, double typical)
+{
+    const std::int64_t headVoxels = ShortHeaderBytes / d.width;
+    const auto n = static_cast<std::int64_t>(start.values.size());
+    if (start.first != d.phase || n < headVoxels + 2 * Window)
+        return 0;
+    double lo = std::numeric_limits<double>::infinity(), hi = -lo;
+    for (std::int64_t i = headVoxels; i < headVoxels + 2 * Window; ++i) {
+        const double v = start.values[static_cast<std::size_t>(i)];
+        if (v == v) {
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+        }
+    }
+    if (!(lo <= hi))
+        return 0;
+    const double reach = RoughFactor * typical + (hi - lo);
+    std::int64_t end = 0; // past the last voxel far from the data
+    for (std::int64_t i = 0; i < headVoxels; ++i) {
+        const double v = start.values[static_cast<std::size_t>(i)];
+        if (start.insane(i, d) || (v == v && (v < lo - reach || v > hi + reach)))
+            end = start.first + (i + 1) * d.width;
+    }
+    if (end == 0)
+        return 0;
+    for (const std::int64_t h : ShortHeaderSizes)
+        if (h >= end && h % d.width == d.phase)
+            return h;
+    return 0;
+}
+
 } // namespace
 
 DataStart findDataStart(Sampler& sampler, const Decoding& d)
@@ -311,6 +353,8 @@ DataStart findDataStart(Sampler& sampler, const Decoding& d)
             j = k - 1;
         }
     }
+    if (headerWindows == 0)
+        found.offset = shortHeader(start, d, typical);
     if (found.afterPadding == 0)
         found.afterPadding = found.offset;
     found.dataFromStart = headerWindows == 0 && start.kinds.size() >= 4 &&

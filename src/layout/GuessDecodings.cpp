@@ -39,10 +39,44 @@ constexpr double WiderThanData = 0.6; // what the wider reading keeps of its sco
 constexpr double SaneFloatSmooth = 0.3;
 constexpr double SaneFloatShare = 0.8;
 constexpr double FloatBitsAsInteger = 0.5; // what the integer reading keeps of its score then
+// Floats of everyday magnitudes (2^-20 .. 2^40) read as 32-bit integers are
+// all near +-10^9 (the exponent fills the top bits), with nothing small; a
+// smooth float reading of such integers wins whatever their smoothness
+// (positive floats read as integers are as monotonic as the floats).
+constexpr int UsualLeastExponent = -20;
+constexpr int UsualGreatestExponent = 40;
+constexpr double FloatBitsShare = 0.9; // of the values that are not zero
+constexpr double FloatBitsNonZero = 0.125; // the least share of values not zero that tells anything
 constexpr double MagnitudePenalty = 0.004; // per binary order of magnitude above the least of the same width: the
                                            // tie-break between byte orders when a byte is always zero
 
-// Signed or unsigned: +2 / -2 when the other reading wraps around where the
+// Values clipped to a type's range pile up at both of its ends: many at the
+// least and at the greatest value, few just inside them.
+struct EndCounts
+{
+    std::int64_t least = 0, aboveLeast = 0, greatest = 0, belowGreatest = 0;
+
+    void add(double v, double low, double high)
+    {
+        least += v == low;
+        aboveLeast += v == low + 1.0;
+        greatest += v == high;
+        belowGreatest += v == high - 1.0;
+    }
+    bool clipped(std::int64_t total) const
+    {
+        constexpr double PileShare = 0.01; // each end holds at least this share of the values
+        constexpr std::int64_t PileOverInside = 8; // and this many times the value just inside it
+        const auto pile = [&](std::int64_t end, std::int64_t inside) {
+            return static_cast<double>(end) >= PileShare * static_cast<double>(total) && end >= PileOverInside * (inside + 1);
+        };
+        return pile(least, aboveLeast) && pile(greatest, belowGreatest);
+    }
+};
+
+// Signed or unsigned: +2 / -2 when the values are clipped at both ends of
+// one reading's range and not of the other's (data saturated in its type),
+// else +2 / -2 when the other reading wraps around where the
 // values are continuous (noise about a wrap-around point makes that reading
 // jump back and forth across nearly the whole range), +1 / -1 by preference
 // otherwise: bytes unsigned; wider integers the reading whose values lie
@@ -59,6 +93,8 @@ int signedVerdict(Sampler& sampler, const Decoding& asSigned, double signedSprea
     std::int64_t signedJumps = 0, unsignedJumps = 0;
     constexpr std::int64_t Runs = 8; // per block, spread over it
     std::vector<double> u;
+    EndCounts signedEnds, unsignedEnds;
+    std::int64_t total = 0;
     for (const Block& b : sampler.blocks())
     for (std::int64_t run = 0; run < Runs; ++run) {
         const auto from = static_cast<std::size_t>(static_cast<std::int64_t>(b.data().size()) / Runs * run);
@@ -70,9 +106,15 @@ int signedVerdict(Sampler& sampler, const Decoding& asSigned, double signedSprea
         for (std::size_t k = 0; k < s.size(); ++k) {
             u[k] = s[k] + range * static_cast<double>(s[k] < 0.0);
             alike = alike && !(s[k] < 0.0);
+            signedEnds.add(s[k], -range / 2, range / 2 - 1.0);
+            unsignedEnds.add(u[k], 0.0, range - 1.0);
         }
+        total += static_cast<std::int64_t>(s.size());
         countWrapJumps(s.data(), u.data(), s.size(), range, signedJumps, unsignedJumps);
     }
+    const bool signedClipped = signedEnds.clipped(total), unsignedClipped = unsignedEnds.clipped(total);
+    if (signedClipped != unsignedClipped)
+        return signedClipped ? 2 : -2;
     if (unsignedJumps > 2 * signedJumps + 2) // clearly more wraps one way
         return 2;
     if (signedJumps > 2 * unsignedJumps + 2)
@@ -136,26 +178,49 @@ std::int64_t countNaNPatterns(const std::uint8_t* p, std::size_t n, const Decodi
 }
 
 
+// Of the n 32-bit integer values that are not zero, the share whose bits
+// read as floats of a usual magnitude (see UsualLeastExponent); 0 when too
+// few are not zero to tell.
+double floatBitsShare(const double* values, std::size_t n)
+{
+    std::size_t nonZero = 0, usual = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto bits = static_cast<std::uint32_t>(static_cast<std::int64_t>(values[i]));
+        if ((bits & 0x7FFFFFFFu) == 0)
+            continue;
+        ++nonZero;
+        const int exponent = static_cast<int>((bits >> 23) & 0xFFu) - 127;
+        usual += exponent >= UsualLeastExponent && exponent <= UsualGreatestExponent;
+    }
+    if (static_cast<double>(nonZero) < FloatBitsNonZero * static_cast<double>(n) || nonZero == 0)
+        return 0.0;
+    return static_cast<double>(usual) / static_cast<double>(nonZero);
+}
+
 } // namespace
 
-std::vector<Decoding> rateDecodings(Sampler& sampler)
+std::vector<Decoding> rateDecodings(Sampler& sampler, std::int64_t begin, std::int64_t end)
 {
     constexpr int Chunks = 8;
     constexpr std::size_t ChunkVoxels = 1024;
     constexpr std::int64_t ChunkBytes = static_cast<std::int64_t>(ChunkVoxels) * 8 + 8;
 
     std::vector<std::pair<std::int64_t, std::vector<std::uint8_t>>> chunks;
-    const std::int64_t size = sampler.size();
+    end = end < 0 ? sampler.size() : std::min(end, sampler.size());
+    begin = std::clamp<std::int64_t>(begin, 0, end);
+    // Chunks start at offsets that are multiples of 8 (every phase is told
+    // from them alike).
+    const auto aligned = [&](std::int64_t at) { return std::max(begin, at - at % 8); };
+    const std::int64_t size = end - begin;
     if (size <= Chunks * ChunkBytes) {
         // Past the first eighth, where a header would be.
-        std::int64_t at = size / 8;
-        at -= at % 8;
-        const auto b = sampler.bytes(at, size - at);
+        const std::int64_t at = aligned(begin + size / 8);
+        const auto b = sampler.bytes(at, end - at);
         chunks.emplace_back(at, std::vector<std::uint8_t>(b.begin(), b.end()));
     } else {
         for (int c = 0; c < Chunks; ++c) {
-            std::int64_t at = static_cast<std::int64_t>(spreadAt(c) * static_cast<double>(size - ChunkBytes));
-            at -= at % 8;
+            const std::int64_t at =
+                aligned(begin + static_cast<std::int64_t>(spreadAt(c) * static_cast<double>(size - ChunkBytes)));
             const auto b = sampler.bytes(at, ChunkBytes);
             chunks.emplace_back(at, std::vector<std::uint8_t>(b.begin(), b.end()));
         }
@@ -172,6 +237,7 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
     {
         double spread = 0.0; // mean absolute deviation of the values
         double logMagnitude = 0.0;
+        double floatBits = 0.0; // 32-bit integers: the share of those not zero whose bits are usual floats
     };
     const auto rate = [&](Decoding& d, std::size_t voxels) {
         const VoxelTypeInfo& info = *voxelTypeInfo(d.type);
@@ -230,6 +296,8 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
         // never NaN).
         figures.spread = sums.deviation;
         figures.logMagnitude = measured > 0 ? magnitude / static_cast<double>(measured) : 0.0;
+        if (!info.isFloat && d.width == 4)
+            figures.floatBits = floatBitsShare(all.data(), n);
         return figures;
     };
 
@@ -241,6 +309,7 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
     std::vector<Decoding> decodings;
     std::vector<double> logMagnitude;
     std::vector<double> spread;
+    std::vector<double> floatBits;
     for (const VoxelTypeInfo& info : VoxelTypes) {
         const int orders = info.bytes == 1 ? 1 : 2;
         for (int o = 0; o < orders; ++o) {
@@ -254,6 +323,7 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
                 decodings.push_back(d);
                 spread.push_back(f.spread);
                 logMagnitude.push_back(f.logMagnitude);
+                floatBits.push_back(f.floatBits);
             }
         }
     }
@@ -266,6 +336,7 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
         const Figures f = rate(decodings[i], ChunkVoxels);
         spread[i] = f.spread;
         logMagnitude[i] = f.logMagnitude;
+        floatBits[i] = f.floatBits;
     }
     // Signed against unsigned (see signedVerdict), only where it matters.
     // Both readings are the same bytes, differing only in where they wrap
@@ -317,7 +388,7 @@ std::vector<Decoding> rateDecodings(Sampler& sampler)
             for (std::size_t j = 0; j < decodings.size(); ++j) {
                 const Decoding& f = decodings[j];
                 if (f.type == vdtFloat32 && f.order == d.order && f.phase == d.phase && base[j] > SaneFloatSmooth &&
-                    base[j] >= SaneFloatShare * base[i])
+                    (base[j] >= SaneFloatShare * base[i] || floatBits[i] >= FloatBitsShare))
                     d.score *= FloatBitsAsInteger;
             }
         }

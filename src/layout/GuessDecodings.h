@@ -10,8 +10,9 @@ namespace GuessDetail
 {
 
 // Step 1: every type, byte order and phase, rated (Decoding::smooth and
-// score) from chunks spread over the sampled file, best first.
-std::vector<Decoding> rateDecodings(Sampler& sampler);
+// score) from chunks spread over the sampled file, best first; over the
+// bytes [begin, end) of it where given (end < 0: the file's end).
+std::vector<Decoding> rateDecodings(Sampler& sampler, std::int64_t begin = 0, std::int64_t end = -1);
 
 // Of two readings in chosen that show every sampled value alike signed and
 // unsigned, only one is kept: the named type where it is one of them, else

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <limits>
 
 namespace GuessDetail
 {
@@ -22,6 +23,10 @@ constexpr std::size_t TallHeights = 4; // heights tried at most for tall slices
 constexpr std::int64_t TallPositions = 32; // rows of a tall slice compared per lag
 constexpr std::int64_t TallColumns = 24; // voxels of each such row
 constexpr std::size_t MaxPeaks = 256; // peaks of the coarse table looked at for a fundamental period
+// Peaks of the coarse table with this evidence are tried with the dense
+// differences up to this many, however many fail.
+constexpr double NearlyFullEvidence = 0.95;
+constexpr std::size_t NearlyFullPeaksTried = 16;
 
 } // namespace
 
@@ -48,6 +53,12 @@ double clipLimit(std::span<double> diffs)
             sum += d;
         scale = sum / static_cast<double>(diffs.size());
     }
+    // No sampled neighbours differ (a background of one value, two-valued
+    // data): nothing is clipped, else every lag would differ alike, by 0.
+    // (The greatest finite single: a weight of 0 times it stays 0, in the
+    // single-precision sums too.)
+    if (!(scale > 0.0))
+        return std::numeric_limits<float>::max();
     return ClipScales * scale;
 }
 
@@ -72,7 +83,13 @@ std::vector<std::pair<std::int64_t, double>> strongestPeriods(const LagDiffs& di
     // A multiple of a clear shorter period is that period again (two
     // volumes repeat every volume, but their slices every slice; a slice
     // repeats every row).
-    const auto dropHarmonics = [](std::vector<std::pair<std::int64_t, double>>& list) {
+    // Only a period the dense differences confirm makes others its
+    // multiples (a coarse table from an empty background confirms lag 2).
+    const auto confirmedBase = [&](std::int64_t lag) {
+        const double e = diffs.evidence(lag);
+        return std::isfinite(e) && e >= HarmonicEvidence;
+    };
+    const auto dropHarmonics = [&](std::vector<std::pair<std::int64_t, double>>& list) {
         std::vector<std::pair<std::int64_t, double>> kept;
         for (const auto& item : list) {
             const std::int64_t l = item.first;
@@ -86,7 +103,7 @@ std::vector<std::pair<std::int64_t, double>> strongestPeriods(const LagDiffs& di
                 for (std::int64_t p = std::max<std::int64_t>(2, q.first - beside); p <= q.first + beside; ++p) {
                     const std::int64_t times = std::llround(static_cast<double>(l) / static_cast<double>(p));
                     if (times >= 2 && std::llabs(l - p * times) <= 3)
-                        return true;
+                        return confirmedBase(q.first);
                 }
                 return false;
             });
@@ -101,11 +118,17 @@ std::vector<std::pair<std::int64_t, double>> strongestPeriods(const LagDiffs& di
     if (peaks.size() > MaxPeaks)
         peaks.resize(MaxPeaks);
     dropHarmonics(peaks);
-    if (peaks.size() > count + 1)
-        peaks.resize(count + 1);
 
+    // The strongest count + 1 peaks, as the dense differences confirm them.
+    // A coarse table from a few positions in an empty background gives many
+    // lags nearly full evidence; the dense test tells them apart, a few
+    // more peaks at most.
     std::vector<std::pair<std::int64_t, double>> found;
+    std::size_t confirmed = 0, tried = 0;
     for (const auto& [coarseLag, e] : peaks) {
+        if (confirmed > count || tried >= (e >= NearlyFullEvidence ? NearlyFullPeaksTried : count + 1))
+            break;
+        ++tried;
         std::int64_t lag = coarseLag;
         double least = diffs.dense(lag);
         for (std::int64_t l = std::max<std::int64_t>(2, coarseLag - 3); l <= coarseLag + 3; ++l) {
@@ -123,6 +146,7 @@ std::vector<std::pair<std::int64_t, double>> strongestPeriods(const LagDiffs& di
                 found.emplace_back(l, ev);
         };
         add(lag, refined);
+        ++confirmed;
         // Lags nearly as good stay in the running: the size decides.
         if (closeCall > 0.0) {
             for (std::int64_t l = std::max<std::int64_t>(2, lag - 2); l <= lag + 2; ++l) {

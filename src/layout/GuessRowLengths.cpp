@@ -14,8 +14,33 @@ namespace
 // one with at least this evidence.
 constexpr std::int64_t MaxRowsInPeriod = 16;
 constexpr double ClearShorterRow = 0.35;
+constexpr std::int64_t MinRowOfPeriod = 3; // shorter periods are pairs of values (complex numbers, vectors)
+constexpr std::int64_t MinRowsOfPeriod = 8; // see addRowOfPeriod
 constexpr std::int64_t LongRowSlack = 512; // row lengths within the found length / LongRowSlack of it are tried
                                            // where they divide the file's voxels
+
+// A period that is a whole number of rows (at least MinRowsOfPeriod) of a
+// shorter clear period is a slice or a volume whose slices are alike (those
+// of many short volumes are), not a row; a row of periodic content repeats
+// only a few times. The shortest clear period that divides it exactly is
+// tried as the row, with the evidence of the period it divides (the
+// rows of one slice may differ more than the slices do).
+void addRowOfPeriod(RowLengths& rows, std::int64_t length, double evidence, const LagDiffs& diff)
+{
+    for (std::int64_t row = MinRowOfPeriod; MinRowsOfPeriod * row <= length; ++row) {
+        if (length % row != 0)
+            continue;
+        const double e = diff.evidence(row);
+        if (!(std::isfinite(e) && e >= ClearShorterRow))
+            continue;
+        const auto listed = std::find_if(rows.begin(), rows.end(), [&](const auto& r) { return r.first == row; });
+        if (listed == rows.end())
+            rows.emplace_back(row, std::max(e, evidence));
+        else
+            listed->second = std::max(listed->second, evidence);
+        return;
+    }
+}
 
 } // namespace
 
@@ -46,8 +71,10 @@ void addDividingRowLengths(RowLengths& rows, const RowLengths& found, const LagD
 void addShorterRows(RowLengths& rows, const RowLengths& found, const LagDiffs& diff)
 {
     for (const auto& [length, evidence] : found) {
-        if (length <= ShortRowVoxels)
+        if (length <= ShortRowVoxels) {
+            addRowOfPeriod(rows, length, evidence, diff);
             continue;
+        }
         for (std::int64_t times = 2; times <= MaxRowsInPeriod; ++times) {
             const std::int64_t near = length / times;
             std::int64_t best = 0;

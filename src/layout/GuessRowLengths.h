@@ -20,7 +20,8 @@ using RowLengths = std::vector<std::pair<std::int64_t, double>>; // length in vo
 void addDividingRowLengths(RowLengths& rows, const RowLengths& found, const LagDiffs& diff, int width,
                            std::int64_t size);
 
-// Clear periods that divide a found one longer than ShortRowVoxels.
+// Clear periods that divide a found one: near a whole share of one longer
+// than ShortRowVoxels, exactly of a shorter one (see addRowOfPeriod).
 void addShorterRows(RowLengths& rows, const RowLengths& found, const LagDiffs& diff);
 
 // length with its evidence, unless listed or below 1.

@@ -123,40 +123,18 @@ public:
         if (size < 2 || maxCandidates == 0)
             return {};
         std::vector<Decoding> decodings = rateDecodings(m_sampler);
-        const double best = decodings.front().score;
-
-        // The decodings worth a closer look, and the name's type.
-        std::vector<Decoding> chosen;
-        for (const Decoding& d : decodings) {
-            if (chosen.size() >= 3)
-                break;
-            // One reading of two that show the same numbers takes one place.
-            if (d.signAlike && std::any_of(chosen.begin(), chosen.end(), [&](const Decoding& c) { return c.signTwinOf(d); }))
-                continue;
-            if (d.score >= std::max(MinDecodingScore, CloseDecodingShare * best))
-                chosen.push_back(d);
-        }
-        if (m_hints.dataType) {
-            // The name's type in every phase that reads nearly as well (a
-            // header decides the phase).
-            double bestNamed = -1.0;
-            for (const Decoding& d : decodings) {
-                if (d.type != *m_hints.dataType || (m_hints.byteOrder && d.width > 1 && d.order != *m_hints.byteOrder))
-                    continue;
-                bestNamed = std::max(bestNamed, d.score);
-                if (d.score < CloseDecodingShare * bestNamed)
-                    continue;
-                if (std::none_of(chosen.begin(), chosen.end(), [&](const Decoding& c) {
-                        return c.type == d.type && c.order == d.order && c.phase == d.phase;
-                    }))
-                    chosen.push_back(d);
-            }
-        }
-        chosen = oneOfEachSignTwin(chosen, decodings, m_hints.dataType);
+        std::vector<Decoding> chosen = choose(decodings);
         // What the header states, where the best decoding sees it (not for
         // the voxels between a header and trailing bytes: the file's own
         // guess reads the header).
-        const DataStart first = findDataStart(m_sampler, chosen.empty() ? decodings.front() : chosen.front());
+        DataStart first = findDataStart(m_sampler, chosen.empty() ? decodings.front() : chosen.front());
+        // A header that fills much of the file rates the decodings by its
+        // own bytes too: they are rated again from where the voxels seem to be.
+        if (first.afterPadding > size / 8 && first.endBeforePadding > first.afterPadding) {
+            decodings = rateDecodings(m_sampler, first.afterPadding, first.endBeforePadding);
+            chosen = choose(decodings);
+            first = findDataStart(m_sampler, chosen.empty() ? decodings.front() : chosen.front());
+        }
         if (m_origin == 0)
             m_stated.place(m_sampler, first, !chosen.empty() && chosen.front().score >= SmoothReason);
         for (const Decoding& d : chosen) {
@@ -206,6 +184,40 @@ public:
     }
 
 private:
+    // The decodings worth a closer look (of decodings, best first), and the
+    // name's type.
+    std::vector<Decoding> choose(const std::vector<Decoding>& decodings) const
+    {
+        const double best = decodings.front().score;
+        std::vector<Decoding> chosen;
+        for (const Decoding& d : decodings) {
+            if (chosen.size() >= 3)
+                break;
+            // One reading of two that show the same numbers takes one place.
+            if (d.signAlike && std::any_of(chosen.begin(), chosen.end(), [&](const Decoding& c) { return c.signTwinOf(d); }))
+                continue;
+            if (d.score >= std::max(MinDecodingScore, CloseDecodingShare * best))
+                chosen.push_back(d);
+        }
+        if (m_hints.dataType) {
+            // The name's type in every phase that reads nearly as well (a
+            // header decides the phase).
+            double bestNamed = -1.0;
+            for (const Decoding& d : decodings) {
+                if (d.type != *m_hints.dataType || (m_hints.byteOrder && d.width > 1 && d.order != *m_hints.byteOrder))
+                    continue;
+                bestNamed = std::max(bestNamed, d.score);
+                if (d.score < CloseDecodingShare * bestNamed)
+                    continue;
+                if (std::none_of(chosen.begin(), chosen.end(), [&](const Decoding& c) {
+                        return c.type == d.type && c.order == d.order && c.phase == d.phase;
+                    }))
+                    chosen.push_back(d);
+            }
+        }
+        return oneOfEachSignTwin(chosen, decodings, m_hints.dataType);
+    }
+
     // Row lengths and rows per slice with their evidence, in voxels: the
     // same for every decoding of one width (the byte order, sign and phase
     // move no period), so worked out once per width.

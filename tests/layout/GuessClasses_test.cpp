@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -141,6 +143,38 @@ TEST(GuessClasses, TallSlicesAreFoundFromTheBytes)
     const std::vector<LayoutCandidate> guesses = guessLayout(source, "frames.bin");
     ASSERT_FALSE(guesses.empty());
     EXPECT_EQ(guesses.front().layout.dims, dims) << lines(guesses);
+}
+
+// Floats of everyday magnitudes spanning several decades read as Int-32 are
+// all near 10^9 and as monotonic as the floats; Int-8 data clipped at both
+// ends of its range reads as two piles far apart, not as UInt-8 values
+// beside 128. The type each file was written in comes first.
+TEST(GuessClasses, FloatBitsAndClippedBytesKeepTheirType)
+{
+    const std::array<std::int64_t, 3> dims{48, 40, 12};
+    // Noise in proportion to the signal, over an empty background.
+    const auto decades = [](double x, double y, double z) {
+        const double noise = std::sin(x * 12.9898 + y * 78.233 + z * 37.719) * 43758.5453;
+        const double b = blob(x, y, z, 48, 40, 12);
+        return b < 0.2 ? 0.0 : std::exp(-5.0 + 5.0 * b) * (0.3 + 1.5 * (noise - std::floor(noise)));
+    };
+    // Regions beyond either end of the range, next to each other.
+    const auto clipped = [](double x, double y, double z) {
+        return std::clamp(2000.0 * std::sin(x * 0.3 + z) * std::cos(y * 0.25), -128.0, 127.0);
+    };
+    struct Case
+    {
+        std::vector<std::uint8_t> bytes;
+        TVoxelDataType type;
+    };
+    const Case cases[] = {{fieldFile<float>(dims, decades, 0.0), vdtFloat32},
+                          {fieldFile<std::int8_t>(dims, clipped, 0.0), vdtInt8}};
+    for (const Case& c : cases) {
+        const MemoryLayoutSource source(c.bytes.data(), c.bytes.size());
+        const std::vector<LayoutCandidate> guesses = guessLayout(source, "data.bin");
+        ASSERT_FALSE(guesses.empty());
+        EXPECT_EQ(guesses.front().layout.dataType, c.type) << lines(guesses);
+    }
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "layout/GuessDataStart.h"
 #include "layout/GuessDecodings.h"
 #include "layout/GuessPeriods.h"
+#include "layout/GuessRowLengths.h"
 #include "layout/GuessSampler.h"
 #include "layout/GuessScore.h"
 #include "layout/GuessVolumes.h"
@@ -144,6 +145,25 @@ TEST(GuessSteps, DecodingsRankTheFilesTypeFirst)
     }
 }
 
+// Step 1 over a part of the file: a preview in the other byte order before
+// the image rates nothing of the image's decoding.
+TEST(GuessSteps, DecodingsAreRatedWithinTheGivenBytes)
+{
+    const VolumeLayout preview = layoutOf({64, 64, 24}, vdtInt16, boBigEndian, 0);
+    const VolumeLayout image = layoutOf({64, 64, 24}, vdtInt16, boLittleEndian, 0);
+    const std::vector<std::uint8_t> head = voxelsBetween({}, preview);
+    const Sampled file(voxelsBetween(head, image));
+    const auto imageStart = static_cast<std::int64_t>(head.size());
+    const TByteOrder orders[] = {boBigEndian, boLittleEndian};
+    for (const std::int64_t part : {std::int64_t{0}, std::int64_t{1}}) {
+        const std::vector<Decoding> ranked =
+            rateDecodings(*file.sampler, part * imageStart, part == 0 ? imageStart : -1);
+        ASSERT_FALSE(ranked.empty());
+        EXPECT_EQ(ranked.front().order, orders[part]) << part;
+        EXPECT_EQ(ranked.front().width, 2) << part;
+    }
+}
+
 // Steps 2 and 3: rows of 97 voxels are a period of 97 (not 194, its
 // multiple, nor a lag beside it), and slices of 120 such rows one of 120.
 TEST(GuessSteps, PeriodsFindTheFundamentalRowAndSlice)
@@ -164,6 +184,28 @@ TEST(GuessSteps, PeriodsFindTheFundamentalRowAndSlice)
     EXPECT_EQ(slices.front().first, 120);
 }
 
+// Step 2: two-valued data (a mask, a disk on an empty background) whose
+// first sampled voxels all lie in the background still shows its row: a
+// coarse table of zeros confirms no period that the dense one does not.
+TEST(GuessSteps, RowsOfATwoValuedImageAreFound)
+{
+    std::vector<std::uint8_t> bytes;
+    for (int y = 0; y < 256; ++y)
+        for (int x = 0; x < 256; ++x) {
+            const float v = (x - 128) * (x - 128) + (y - 118) * (y - 118) < 24 * 24 ? 1.0f : 0.0f;
+            std::uint8_t raw[4];
+            std::memcpy(raw, &v, 4);
+            bytes.insert(bytes.end(), raw, raw + 4);
+        }
+    const Sampled file(std::move(bytes));
+    std::vector<double> scratch(LagScratchDoubles + RowScratchDoubles);
+    const LagDiffs voxels =
+        voxelLagDiffs(*file.sampler, decodingOf(vdtFloat32, boLittleEndian, 0), scratch.data() + RowScratchDoubles);
+    const auto rows = strongestPeriods(voxels, 3);
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows.front().first, 256);
+}
+
 // Step 2: in volumes of small slices every multiple of the row near the
 // slice repeats too; those multiples are the slice, the row is the
 // shortest strong period.
@@ -180,6 +222,26 @@ TEST(GuessSteps, RowsOfSmallSlicesAreNotTheirSlices)
     }
 }
 
+// Step 2: a strong period that is a whole number of a shorter clear
+// period's rows (the volume of a series of short volumes, alike volume after
+// volume) brings that shorter period in as a row, with its evidence; without
+// a clear divisor nothing is added.
+TEST(GuessSteps, APeriodOfWholeRowsBringsItsRow)
+{
+    for (const bool clearRow : {true, false}) {
+        LagDiffs diffs;
+        diffs.measure = [clearRow](std::int64_t lag) { return clearRow && lag % 17 == 0 ? 0.4 : 1.0; };
+        RowLengths rows{{1071, 0.86}};
+        addShorterRows(rows, rows, diffs);
+        const auto row = std::find_if(rows.begin(), rows.end(), [](const auto& r) { return r.first == 17; });
+        EXPECT_EQ(row != rows.end(), clearRow);
+        if (row != rows.end()) {
+            EXPECT_DOUBLE_EQ(row->second, 0.86);
+        }
+        EXPECT_EQ(rows.size(), clearRow ? 2u : 1u);
+    }
+}
+
 // Step 4: a header of 1001 random bytes ends where the voxels start, within
 // the precision the step states; a file without one shows its voxels from
 // the start.
@@ -193,6 +255,28 @@ TEST(GuessSteps, DataStartFindsTheHeadersEnd)
     const Sampled bare(layoutOf({64, 64, 16}, vdtInt16, boLittleEndian, 0));
     const DataStart none = findDataStart(*bare.sampler, decodingOf(vdtInt16, boLittleEndian, 0));
     EXPECT_EQ(none.offset, 0);
+}
+
+// Step 4: a magic and an offset before the voxels, too short to make a
+// window unlike: the values far from the voxels after them end a header of
+// whole words (8 bytes), in either order and width.
+TEST(GuessSteps, DataStartFindsAShortHeader)
+{
+    struct Case
+    {
+        TVoxelDataType type;
+        TByteOrder order;
+        std::vector<std::uint8_t> head;
+    };
+    const Case cases[] = {{vdtUInt16, boLittleEndian, {'I', 'I', 42, 0, 8, 0, 5, 0}},
+                          {vdtFloat32, boBigEndian, {'M', 'M', 0, 42, 0, 0x23, 0xA0, 0xF8}},
+                          {vdtInt16, boBigEndian, {0x7F, 0xF0, 0x80, 0x01, 0, 0, 0, 0, 0x12, 0x34, 0xFF, 0xFF, 0, 1, 0, 2}}};
+    for (const Case& c : cases) {
+        const VolumeLayout l = layoutOf({64, 64, 8}, c.type, c.order, 0);
+        const Sampled file(voxelsBetween(c.head, l));
+        const DataStart start = findDataStart(*file.sampler, decodingOf(c.type, c.order, 0));
+        EXPECT_EQ(start.offset, static_cast<std::int64_t>(c.head.size())) << voxelTypeInfo(c.type)->shortName;
+    }
 }
 
 // Lines of a text header ("KEY     = value / words"), n bytes.
