@@ -27,6 +27,13 @@ constexpr double AfterTextPlace = 1.0;
 constexpr double EndsFilePlace = 0.55; // any product small enough ends the file after some header, so that alone
                                        // says little
 constexpr double StatedOffsetPlace = 0.4; // less: at an offset the header states
+constexpr double LengthPlace = 1.0; // right after an Int-32 stating the data's length, or at the offset stated beside
+                                    // that length: seldom a chance
+constexpr double PaddedLengthPlace = 0.9; // right after a length a little more than the data's (a record padded),
+                                          // where the bytes are seen to start
+constexpr std::int64_t LengthSlack = 16; // a record is padded by at most this share of its data
+constexpr double LengthTrust = 0.9; // only statements this credible by their form are placed by lengths (a round
+                                    // length is everywhere in a binary header)
 constexpr double SeenStartPlace = 0.75; // less: where the bytes begin to look like voxels with bytes left at the end
 constexpr double FittingSlicesPlace = 0.9; // as many slices as fit there, a little less again
 // Three or four numbers whose product ends the file soon after them (the
@@ -117,12 +124,19 @@ std::vector<StatedPlace> placeStatedDims(const std::vector<StatedDims>& statemen
     // Stated numbers by value: slice counts (text only: binary ones would
     // have been stated with the dims) and offsets (Int-32s).
     std::vector<std::int64_t> textValues, offsets;
-    for (const StatedNumber& n : numbers) {
-        if (n.form == NumberForm::U32Little || n.form == NumberForm::U32Big)
+    // Int-32s by value, as data lengths (their index in numbers).
+    std::vector<std::pair<std::int64_t, std::size_t>> lengths;
+    for (std::size_t k = 0; k < numbers.size(); ++k) {
+        const StatedNumber& n = numbers[k];
+        const bool wide = n.form == NumberForm::U32Little || n.form == NumberForm::U32Big;
+        if (wide)
+            lengths.emplace_back(n.value, k);
+        if (wide && n.seen)
             offsets.push_back(n.value);
         if (n.form == NumberForm::Text)
             textValues.push_back(n.value);
     }
+    std::sort(lengths.begin(), lengths.end());
     for (std::vector<std::int64_t>* v : {&textValues, &offsets}) {
         std::sort(v->begin(), v->end());
         v->erase(std::unique(v->begin(), v->end()), v->end());
@@ -160,7 +174,9 @@ std::vector<StatedPlace> placeStatedDims(const std::vector<StatedDims>& statemen
             p.volumes = s.dims[3];
             p.header = header;
             p.width = width;
-            p.credence = 0.5 + 0.5 * credence * s.trust;
+            // Of two readings of labelled numbers, the wider slice a little
+            // more (nothing in the numbers' order tells them apart).
+            p.credence = 0.5 + 0.5 * credence * s.trust * (s.labelled && p.dims[0] < p.dims[1] ? TallerThanWide : 1.0);
             p.said = {s.dims[0], s.dims[1]};
             p.statedAt = s.offset;
             p.count = s.count;
@@ -201,6 +217,33 @@ std::vector<StatedPlace> placeStatedDims(const std::vector<StatedDims>& statemen
                 place(z, dataStart, SeenStartPlace);
             if (pair)
                 place((size - dataStart) / unit, dataStart, SeenStartPlace * FittingSlicesPlace);
+        }
+        // Right after an Int-32 stating the data's length in bytes (a
+        // record's length before its value), or at the offset an Int-32
+        // states right after that length.
+        if (s.trust >= LengthTrust) {
+            std::vector<std::int64_t> counts = slices;
+            if (pair)
+                for (const std::int64_t z : valuesIn(textValues, 2, (size - s.end) / unit, MaxSliceCounts))
+                    counts.push_back(z);
+            for (const std::int64_t z : counts) {
+                std::int64_t data = 0;
+                if (!mulFits(unit, z, size, data))
+                    continue;
+                for (auto it = std::lower_bound(lengths.begin(), lengths.end(), std::make_pair(data, std::size_t{0}));
+                     it != lengths.end() && it->first <= data + data / LengthSlack; ++it) {
+                    const StatedNumber& n = numbers[it->second];
+                    const bool exact = it->first == data;
+                    if (exact || seenStart(n.end))
+                        place(z, n.end, exact ? LengthPlace : PaddedLengthPlace);
+                    if (!exact)
+                        continue;
+                    const std::size_t next = it->second + 1;
+                    for (std::size_t k = next; k < numbers.size() && numbers[k].offset <= n.end; ++k)
+                        if (numbers[k].offset == n.end && numbers[k].form == n.form)
+                            place(z, numbers[k].value, LengthPlace);
+                }
+            }
         }
         // At an offset a binary header states (an Int-32), for three or
         // four binary numbers: the largest that leave the data most of what
