@@ -196,14 +196,14 @@ std::uint64_t recordBefore(std::span<const std::uint8_t> bytes, std::size_t i)
 // for RepeatSpan bytes on either side: voxels of one value, no field.
 bool inRepeats(std::span<const std::uint8_t> bytes, std::size_t i, std::size_t width)
 {
+    const std::size_t from = i >= RepeatSpan ? i - RepeatSpan : 0;
+    const std::size_t to = std::min(i + width + RepeatSpan, bytes.size());
     for (const std::size_t period : {width, 2 * width}) {
-        const std::size_t from = i >= RepeatSpan ? i - RepeatSpan : 0;
-        const std::size_t to = std::min(i + width + RepeatSpan, bytes.size() - std::min(bytes.size(), period));
-        if (to < i + width)
+        if (to - from < width + 2 * period)
             continue;
         bool same = true;
-        for (std::size_t k = from; k < to && same; ++k)
-            same = bytes[k] == bytes[k + period];
+        for (std::size_t k = from + period; k < to && same; ++k)
+            same = bytes[k] == bytes[k - period];
         if (same)
             return true;
     }

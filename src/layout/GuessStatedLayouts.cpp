@@ -162,13 +162,13 @@ std::vector<StatedPlace> placeStatedDims(const std::vector<StatedDims>& statemen
         const auto place = [&](std::int64_t slices, std::int64_t header, double credence) {
             std::int64_t data = 0;
             if (header < 0 || slices < 1 || !mulFits(unit, slices, size - header, data))
-                return;
+                return false;
             // Never over the statement; a binary statement's data is most
             // of what follows the header.
             if (header < s.end && header + data > s.offset)
-                return;
+                return false;
             if ((!s.text && size - header - data > data) || data * SmallestShare < size)
-                return;
+                return false;
             StatedPlace p;
             p.dims = {s.dims[0], s.dims[1], s.count >= 3 ? s.dims[2] : slices};
             p.volumes = s.dims[3];
@@ -183,6 +183,7 @@ std::vector<StatedPlace> placeStatedDims(const std::vector<StatedDims>& statemen
             p.form = s.form;
             p.statedEnd = s.end;
             found.emplace_back(p, s.offset);
+            return true;
         };
         // Slice counts for two numbers: one, one per repeat, and (where the
         // data ends the file) another stated number. Three or four numbers
@@ -234,14 +235,14 @@ std::vector<StatedPlace> placeStatedDims(const std::vector<StatedDims>& statemen
                      it != lengths.end() && it->first <= data + data / LengthSlack; ++it) {
                     const StatedNumber& n = numbers[it->second];
                     const bool exact = it->first == data;
-                    if (exact || seenStart(n.end))
-                        place(z, n.end, exact ? LengthPlace : PaddedLengthPlace);
-                    if (!exact)
-                        continue;
-                    const std::size_t next = it->second + 1;
-                    for (std::size_t k = next; k < numbers.size() && numbers[k].offset <= n.end; ++k)
+                    // An offset stated right after an exact length places
+                    // the data there rather than after the length.
+                    bool atOffset = false;
+                    for (std::size_t k = it->second + 1; exact && k < numbers.size() && numbers[k].offset <= n.end; ++k)
                         if (numbers[k].offset == n.end && numbers[k].form == n.form)
-                            place(z, numbers[k].value, LengthPlace);
+                            atOffset = place(z, numbers[k].value, LengthPlace) || atOffset;
+                    if (!atOffset && (exact || seenStart(n.end)))
+                        place(z, n.end, exact ? LengthPlace : PaddedLengthPlace);
                 }
             }
         }

@@ -53,16 +53,16 @@ std::array<std::int64_t, 2> squarestSlice(std::int64_t voxels)
     return {0, 0};
 }
 
-int significantDigits(double v)
+int significantDigits(double v, bool single)
 {
     if (v == 0.0 || !std::isfinite(v))
         return 0;
-    // The shortest %.*e that reads back as v (as a float where v is one).
+    // The shortest %.*e that reads back as v.
     for (int digits = 1; digits <= 17; ++digits) {
         char text[40];
         std::snprintf(text, sizeof text, "%.*e", digits - 1, v);
         const double back = std::strtod(text, nullptr);
-        if (back == v || static_cast<float>(back) == static_cast<float>(v))
+        if (back == v || (single && static_cast<float>(back) == static_cast<float>(v)))
             return digits;
     }
     return 17;
@@ -103,7 +103,7 @@ std::vector<UniformReading> uniformReadings(Sampler& sampler, std::size_t most)
             if (!std::isfinite(value))
                 continue;
             d.smooth = 1.0;
-            d.score = UniformScore * std::pow(DigitShare, std::max(0, significantDigits(value) - 1)) *
+            d.score = UniformScore * std::pow(DigitShare, std::max(0, significantDigits(value, d.type == vdtFloat32) - 1)) *
                       std::pow(NarrowerShare, 8 / width - 1);
             out.push_back({d, slice});
         }

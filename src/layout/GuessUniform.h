@@ -34,8 +34,9 @@ int repeatPeriod(std::span<const std::uint8_t> bytes, std::int64_t at, std::arra
 std::array<std::int64_t, 2> squarestSlice(std::int64_t voxels);
 
 // Significant decimal digits of v as written shortest (3e9: 1, 0.1: 1,
-// -1294967296: 10); 0 for zero.
-int significantDigits(double v);
+// -1294967296: 10); 0 for zero. single: v is a Float-32 value, written as
+// short as reads back as that float.
+int significantDigits(double v, bool single = false);
 
 // The readings of a file whose sampled bytes all repeat one pattern, best
 // first, at most most; none when the bytes differ.
