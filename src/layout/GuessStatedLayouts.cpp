@@ -308,6 +308,15 @@ void StatedLayouts::place(Sampler& sampler, const DataStart& start, bool voxelsF
     }
 }
 
+double StatedLayouts::credenceOf(const StatedPlace& p, const VolumeLayout& l)
+{
+    // A binary header's byte order is most often its data's.
+    const bool big = p.form == NumberForm::U16Big || p.form == NumberForm::U32Big;
+    if (p.form != NumberForm::Text && bytesPerVoxelOf(l.dataType) > 1 && big != (l.byteOrder == boBigEndian))
+        return HeaderSilent + OtherOrderShare * (p.credence - HeaderSilent);
+    return p.credence;
+}
+
 const StatedPlace* StatedLayouts::placeOf(const VolumeLayout& l) const
 {
     const StatedPlace* found = nullptr;
@@ -392,10 +401,8 @@ std::vector<StatedCandidate> StatedLayouts::candidates(Sampler& sampler, const D
             const double filled = static_cast<double>(layoutDataBytes(l)) / static_cast<double>(after);
             const double fit = std::max(headerFit(l.headerBytes, start), StatedPlaceFit) *
                                (1.0 - StatedTrailingWeight * (1.0 - filled));
-            // A binary header's byte order is most often its data's.
             StatedPlace ordered = p;
-            if (p.form != NumberForm::Text && d.width > 1 && (p.form == NumberForm::U16Big || p.form == NumberForm::U32Big) != d.bigEndian())
-                ordered.credence = HeaderSilent + OtherOrderShare * (p.credence - HeaderSilent);
+            ordered.credence = credenceOf(p, l);
             out.push_back({d, l, rowEvidence, sliceEvidence, fit, l.volumes > 1 ? 1 : l.dims[2], ordered,
                            std::isfinite(rowPeriod), std::isfinite(slicePeriod)});
         }

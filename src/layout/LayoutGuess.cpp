@@ -362,9 +362,13 @@ private:
         e.rows = rowEvidence;
         e.slices = sliceEvidence;
         e.name = nameEvidence(m_hints, s.nameMatch);
+        // (A stated candidate's place has its credence for its own order.)
+        const bool ownPlace = stated != nullptr;
         if (!stated)
             stated = m_stated.placeOf(l);
-        e.header = stated ? stated->credence : m_stated.unplacedEvidence(l);
+        e.header = ownPlace ? stated->credence
+                   : stated ? StatedLayouts::credenceOf(*stated, l)
+                            : m_stated.unplacedEvidence(l);
         s.candidate.score = candidateScore(e, fit, m_hints, l, d.width > 1);
 
         std::string reason;

@@ -14,7 +14,7 @@ namespace
 // floor: a change that ranks fewer true layouts first or in the top three
 // fails here. Raise them whenever the guesser gets better; the aim is the
 // target figures below.
-constexpr int NeutralFirstFloor = 38;
+constexpr int NeutralFirstFloor = 39;
 constexpr int NeutralTopThreeFloor = 42;
 constexpr int HonestFirstFloor = 44;
 constexpr int HonestTopThreeFloor = 47;

@@ -2,6 +2,7 @@
 // grouped into statements, placed where their data fits the file.
 
 #include "layout/GuessHeaderNumbers.h"
+#include "layout/GuessScore.h"
 #include "layout/GuessStatedLayouts.h"
 
 #include <gtest/gtest.h>
@@ -352,6 +353,39 @@ TEST(GuessHeaderNumbers, PlacesStatementsWhereTheirDataFits)
     EXPECT_GT(best([](std::int64_t h) { return h == 2074; }), best({}));
     // Data that does not fit is placed nowhere.
     EXPECT_TRUE(placeStatedDims(statedDims(numbers), numbers, 1000, 2, DataStart{}, {}).empty());
+}
+
+} // namespace
+
+namespace
+{
+
+// A binary statement speaks less for data read in the other byte order;
+// text and single bytes have none.
+TEST(GuessHeaderNumbers, CredenceFollowsTheHeadersByteOrder)
+{
+    const struct
+    {
+        NumberForm form;
+        TVoxelDataType type;
+        TByteOrder order;
+        bool full;
+    } cases[] = {
+        {NumberForm::U16Little, vdtInt16, boLittleEndian, true}, {NumberForm::U16Little, vdtInt16, boBigEndian, false},
+        {NumberForm::U32Big, vdtFloat32, boBigEndian, true},     {NumberForm::U32Big, vdtUInt16, boLittleEndian, false},
+        {NumberForm::U32Big, vdtByte, boLittleEndian, true},     {NumberForm::Text, vdtInt16, boBigEndian, true},
+    };
+    for (const auto& c : cases) {
+        StatedPlace p;
+        p.form = c.form;
+        p.credence = 0.9;
+        VolumeLayout l;
+        l.dataType = c.type;
+        l.byteOrder = c.order;
+        const double credence = StatedLayouts::credenceOf(p, l);
+        EXPECT_EQ(credence == p.credence, c.full) << static_cast<int>(c.form) << " " << static_cast<int>(c.type);
+        EXPECT_GT(credence, HeaderSilent);
+    }
 }
 
 } // namespace
