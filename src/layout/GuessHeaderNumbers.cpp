@@ -333,10 +333,14 @@ public:
             lastKey = packed;
             lastKind = kind;
         }
-        std::stable_sort(merged.begin(), merged.end(),
-                         [](const StatedDims& a, const StatedDims& b) { return a.offset < b.offset; });
-        if (merged.size() > m_max)
+        const auto byOffset = [](const StatedDims& a, const StatedDims& b) { return a.offset < b.offset; };
+        std::stable_sort(merged.begin(), merged.end(), byOffset);
+        if (merged.size() > m_max) {
+            // Labelled statements are kept before the rest, wherever they lie.
+            std::stable_partition(merged.begin(), merged.end(), [](const StatedDims& s) { return s.labelled; });
             merged.resize(m_max);
+            std::stable_sort(merged.begin(), merged.end(), byOffset);
+        }
         return merged;
     }
 
@@ -446,6 +450,15 @@ std::vector<StatedNumber> statedNumbers(std::span<const std::uint8_t> bytes, std
 std::vector<StatedDims> statedDims(const std::vector<StatedNumber>& numbers, std::size_t maxStatements)
 {
     Collector out(maxStatements);
+    // Labelled numbers first: many unlabelled ones (a head of voxels read
+    // as numbers) must not fill the statements before them.
+    for (const NumberForm form : {NumberForm::U16Little, NumberForm::U16Big, NumberForm::U32Little, NumberForm::U32Big}) {
+        std::vector<const StatedNumber*> list;
+        for (const StatedNumber& n : numbers)
+            if (n.form == form && n.value <= MaxBinaryDim && n.label != NumberLabel::None)
+                list.push_back(&n);
+        binaryStatements(list, form == NumberForm::U32Little || form == NumberForm::U32Big, out);
+    }
     for (const NumberForm form :
          {NumberForm::Text, NumberForm::U16Little, NumberForm::U16Big, NumberForm::U32Little, NumberForm::U32Big}) {
         std::vector<const StatedNumber*> list;

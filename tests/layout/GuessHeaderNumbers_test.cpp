@@ -245,6 +245,12 @@ TEST(GuessHeaderNumbers, TrustsNumbersTheirRecordsLabel)
             EXPECT_LT(s.trust, written->trust) << c.what;
         }
     }
+    // Kept when unlabelled statements before them are more than wanted.
+    std::vector<std::uint8_t> late(4096, 0);
+    for (std::size_t k = 0; k < 3000; k += 2)
+        putU16(late, k, static_cast<std::uint16_t>(100 + (k * 7919) % 900), false);
+    putRecords(late, 3600, Label::ShortLength, 2, false, {96, 128});
+    EXPECT_TRUE(states(statedDims(statedNumbers(late, 0, 1 << 20, true), 64), {96, 128, 1, 1}));
     std::vector<std::uint8_t> fill;
     for (int k = 0; k < 256; ++k)
         fill.insert(fill.end(), {0x00, 0x5E, 0xD0, 0xB2});
