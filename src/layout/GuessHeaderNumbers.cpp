@@ -192,28 +192,49 @@ std::uint64_t recordBefore(std::span<const std::uint8_t> bytes, std::size_t i)
     return v;
 }
 
-// The bytes around [i, i + width) repeat every width or twice width bytes
-// for RepeatSpan bytes on either side: voxels of one value, no field.
-bool inRepeats(std::span<const std::uint8_t> bytes, std::size_t i, std::size_t width)
+// Where the bytes repeat with a period of 2, 4 or 8 (voxels of one value):
+// mismatches with the byte a period before, counted up to each offset.
+class Repeats
 {
-    const std::size_t from = i >= RepeatSpan ? i - RepeatSpan : 0;
-    const std::size_t to = std::min(i + width + RepeatSpan, bytes.size());
-    for (const std::size_t period : {width, 2 * width}) {
-        if (to - from < width + 2 * period)
-            continue;
-        bool same = true;
-        for (std::size_t k = from + period; k < to && same; ++k)
-            same = bytes[k] == bytes[k - period];
-        if (same)
-            return true;
+public:
+    explicit Repeats(std::span<const std::uint8_t> bytes)
+    {
+        for (std::size_t p = 0; p < Periods.size(); ++p) {
+            std::vector<std::uint32_t>& m = m_mismatches[p];
+            m.assign(bytes.size() + 1, 0);
+            for (std::size_t k = 0; k < bytes.size(); ++k)
+                m[k + 1] = m[k] + (k >= Periods[p] && bytes[k] != bytes[k - Periods[p]] ? 1U : 0U);
+        }
     }
-    return false;
-}
+
+    // The bytes around [i, i + width) repeat every width or twice width
+    // bytes for RepeatSpan bytes on either side: voxels of one value, no
+    // field.
+    bool around(std::size_t i, std::size_t width) const
+    {
+        const std::size_t size = m_mismatches[0].size() - 1;
+        const std::size_t from = i >= RepeatSpan ? i - RepeatSpan : 0;
+        const std::size_t to = std::min(i + width + RepeatSpan, size);
+        for (std::size_t p = 0; p < Periods.size(); ++p) {
+            const std::size_t period = Periods[p];
+            if ((period != width && period != 2 * width) || to - from < width + 2 * period)
+                continue;
+            if (m_mismatches[p][to] == m_mismatches[p][from + period])
+                return true;
+        }
+        return false;
+    }
+
+private:
+    static constexpr std::array<std::size_t, 3> Periods{2, 4, 8};
+    std::array<std::vector<std::uint32_t>, 3> m_mismatches;
+};
 
 void addBinary(std::span<const std::uint8_t> bytes, std::int64_t at, std::int64_t fileSize,
                std::vector<StatedNumber>& out, std::size_t maxNumbers)
 {
     const std::size_t n = bytes.size();
+    const Repeats repeats(bytes);
     // Bytes of text (a run of TextRun printable bytes) are no binary numbers.
     std::vector<bool> text(n, false);
     for (std::size_t i = 0; i < n;) {
@@ -231,7 +252,7 @@ void addBinary(std::span<const std::uint8_t> bytes, std::int64_t at, std::int64_
         const std::uint32_t b0 = bytes[i], b1 = bytes[i + 1];
         const auto add = [&](std::int64_t v, int width, NumberForm form) {
             const bool big = form == NumberForm::U16Big || form == NumberForm::U32Big;
-            if (v >= 1 && v <= fileSize && !inRepeats(bytes, i, static_cast<std::size_t>(width)))
+            if (v >= 1 && v <= fileSize && !repeats.around(i, static_cast<std::size_t>(width)))
                 out.push_back({v, p, p + width, form, -1, false, labelAt(bytes, i, width, big), recordBefore(bytes, i)});
         };
         add(b0 | (b1 << 8), 2, NumberForm::U16Little);
@@ -491,12 +512,16 @@ HeaderStatements readHeaderStatements(Sampler& sampler, const DataStart& start, 
     // Past that, in the first BinaryStatementBytes, labelled numbers (their
     // records show them to be fields) and Int-32s (a data length or offset
     // is checked against a statement's data before it counts) are kept too.
+    // (Unseen Int-32s only where labelled numbers make a statement.)
     const std::size_t binaryBytes = std::min<std::size_t>(head.size(), static_cast<std::size_t>(BinaryStatementBytes));
+    std::vector<StatedNumber> unseenWide;
     for (StatedNumber& n : statedNumbers(head.first(binaryBytes), 0, size, true)) {
         n.seen = n.end <= binaryHead;
         const bool wide = n.form == NumberForm::U32Little || n.form == NumberForm::U32Big;
-        if (n.form != NumberForm::Text && (n.seen || n.label != NumberLabel::None || wide))
+        if (n.form != NumberForm::Text && (n.seen || n.label != NumberLabel::None))
             out.numbers.push_back(n);
+        else if (wide)
+            unseenWide.push_back(n);
     }
     const std::int64_t tailBytes = std::min(size - headBytes, StatementBytes);
     if (tailBytes > 0) {
@@ -512,9 +537,14 @@ HeaderStatements readHeaderStatements(Sampler& sampler, const DataStart& start, 
             if (n.form != NumberForm::Text)
                 out.numbers.push_back(n);
     }
-    std::stable_sort(out.numbers.begin(), out.numbers.end(),
-                     [](const StatedNumber& a, const StatedNumber& b) { return a.offset < b.offset; });
+    const auto byOffset = [](const StatedNumber& a, const StatedNumber& b) { return a.offset < b.offset; };
+    std::stable_sort(out.numbers.begin(), out.numbers.end(), byOffset);
     out.statements = statedDims(out.numbers);
+    if (std::any_of(out.statements.begin(), out.statements.end(), [](const StatedDims& s) { return s.labelled; })) {
+        const auto middle = static_cast<std::ptrdiff_t>(out.numbers.size());
+        out.numbers.insert(out.numbers.end(), unseenWide.begin(), unseenWide.end());
+        std::inplace_merge(out.numbers.begin(), out.numbers.begin() + middle, out.numbers.end(), byOffset);
+    }
     return out;
 }
 

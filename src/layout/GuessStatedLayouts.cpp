@@ -32,6 +32,7 @@ constexpr double LengthPlace = 1.0; // right after an Int-32 stating the data's 
 constexpr double PaddedLengthPlace = 0.9; // right after a length a little more than the data's (a record padded),
                                           // where the bytes are seen to start
 constexpr std::int64_t LengthSlack = 16; // a record is padded by at most this share of its data
+constexpr std::ptrdiff_t MaxLengths = 8; // stated lengths looked at per statement and slice count
 constexpr double LengthTrust = 0.9; // only statements this credible by their form are placed by lengths (a round
                                     // length is everywhere in a binary header)
 constexpr double SeenStartPlace = 0.75; // less: where the bytes begin to look like voxels with bytes left at the end
@@ -231,8 +232,9 @@ std::vector<StatedPlace> placeStatedDims(const std::vector<StatedDims>& statemen
                 std::int64_t data = 0;
                 if (!mulFits(unit, z, size, data))
                     continue;
-                for (auto it = std::lower_bound(lengths.begin(), lengths.end(), std::make_pair(data, std::size_t{0}));
-                     it != lengths.end() && it->first <= data + data / LengthSlack; ++it) {
+                const auto from = std::lower_bound(lengths.begin(), lengths.end(), std::make_pair(data, std::size_t{0}));
+                for (auto it = from; it != lengths.end() && it - from < MaxLengths && it->first <= data + data / LengthSlack;
+                     ++it) {
                     const StatedNumber& n = numbers[it->second];
                     const bool exact = it->first == data;
                     // An offset stated right after an exact length places
