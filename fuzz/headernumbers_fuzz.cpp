@@ -2,16 +2,20 @@
 // bytes as a file's head at an arbitrary offset of a file of an arbitrary
 // size. It must never fault, every place must fit in the file without
 // covering its statement, with a credence in 0.5 .. 1, and every stated type
-// must lie in the bytes and state a voxel width, with factors in (0, 1].
+// must lie in the bytes and state a voxel width, with factors in (0, 1]. The
+// same bytes as a whole file of one repeated value must read as a square-ish
+// slice that fills it.
 
 #include "layout/GuessHeaderNumbers.h"
 #include "layout/GuessStatedLayouts.h"
 #include "layout/GuessStatedType.h"
+#include "layout/GuessUniform.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -60,5 +64,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 std::abort();
         }
     }
+    // A file of the bytes repeated (uniform when they repeat a short pattern).
+    std::vector<std::uint8_t> file;
+    for (int k = 0; k < 64 && file.size() < (1U << 16); ++k)
+        file.insert(file.end(), bytes.begin(), bytes.end());
+    const MemoryLayoutSource source(file.data(), file.size());
+    Sampler sampler(source);
+    for (const UniformReading& r : uniformReadings(sampler, 4))
+        if (r.slice[0] < r.slice[1] || r.slice[1] < 2 ||
+            r.slice[0] * r.slice[1] * r.decoding.width != static_cast<std::int64_t>(file.size()))
+            std::abort();
     return 0;
 }

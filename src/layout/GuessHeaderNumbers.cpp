@@ -53,6 +53,19 @@ constexpr double ReversedTrust = 0.95;
 // 62 height: 44") are written fastest first; a list in one value may be
 // either.
 constexpr double KeyedReversedTrust = 0.8;
+// Labelled numbers (see NumberLabel): trusted like text, in
+// both readings (their records, not their order, say which is the row).
+constexpr double LabelledTrust = 0.9;
+constexpr std::size_t MinLabelLetters = 4; // a name labelling a number has this many letters at least
+constexpr std::size_t MaxLabelPadding = 3; // zero bytes between a name and its number
+// Labelled numbers state one thing together where their records have one
+// shape: the RecordHead bytes before each differ in at most RecordChanges
+// (a tag's number, a name's letter).
+constexpr std::size_t RecordHead = 8;
+constexpr int RecordChanges = 2;
+// A binary number lies in voxels of one value where the bytes repeat with
+// the period of its width or twice it this far on either side.
+constexpr std::size_t RepeatSpan = 16;
 
 bool printable(std::uint8_t b)
 {
@@ -78,6 +91,10 @@ bool isValue(std::span<const std::uint8_t> bytes, std::size_t runStart, std::siz
     if (i > runStart && (wordByte(bytes[i - 1]) || bytes[i - 1] == '-' || bytes[i - 1] == '+'))
         return false;
     if (j < runEnd && (wordByte(bytes[j])))
+        return false;
+    // A time of day or a ratio ("13:30:45", "4:3") states no dimension.
+    if ((j + 1 < runEnd && bytes[j] == ':' && digit(bytes[j + 1])) ||
+        (i >= runStart + 2 && bytes[i - 1] == ':' && digit(bytes[i - 2])))
         return false;
     std::size_t k = i;
     while (k > runStart && (bytes[k - 1] == ' ' || bytes[k - 1] == '\t'))
@@ -174,10 +191,96 @@ void addText(std::span<const std::uint8_t> bytes, std::int64_t at, std::int64_t 
     }
 }
 
+bool letter(std::uint8_t b)
+{
+    return (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || b == '_';
+}
+
+std::uint32_t readWord(std::span<const std::uint8_t> bytes, std::size_t i, int width, bool big)
+{
+    std::uint32_t v = 0;
+    for (int k = 0; k < width; ++k)
+        v |= static_cast<std::uint32_t>(bytes[i + static_cast<std::size_t>(k)])
+             << (8 * (big ? width - 1 - k : k));
+    return v;
+}
+
+// How the number of width bytes at i is labelled by its record: a length
+// of two or four bytes stating its width just before it, or a name of
+// letters ending at most MaxLabelPadding zero bytes before it. A number
+// whose bytes are all printable is rather text.
+NumberLabel labelAt(std::span<const std::uint8_t> bytes, std::size_t i, int width, bool big)
+{
+    if (std::all_of(bytes.begin() + static_cast<std::ptrdiff_t>(i), bytes.begin() + static_cast<std::ptrdiff_t>(i) + width,
+                    [](std::uint8_t b) { return b >= 0x20 && b < 0x7F; }))
+        return NumberLabel::None;
+    for (const int lengthWidth : {2, 4})
+        if (i >= static_cast<std::size_t>(lengthWidth) &&
+            readWord(bytes, i - static_cast<std::size_t>(lengthWidth), lengthWidth, big) ==
+                static_cast<std::uint32_t>(width))
+            return NumberLabel::Length;
+    std::size_t k = i;
+    while (k > 0 && i - k < MaxLabelPadding && bytes[k - 1] == 0)
+        --k;
+    std::size_t letters = 0;
+    while (k > 0 && letter(bytes[k - 1]) && letters < MinLabelLetters) {
+        --k;
+        ++letters;
+    }
+    return letters >= MinLabelLetters ? NumberLabel::Name : NumberLabel::None;
+}
+
+std::uint64_t recordBefore(std::span<const std::uint8_t> bytes, std::size_t i)
+{
+    std::uint64_t v = 0;
+    for (std::size_t k = i >= RecordHead ? i - RecordHead : 0; k < i; ++k)
+        v = (v << 8) | bytes[k];
+    return v;
+}
+
+// Where the bytes repeat with a period of 2, 4 or 8 (voxels of one value):
+// mismatches with the byte a period before, counted up to each offset.
+class Repeats
+{
+public:
+    explicit Repeats(std::span<const std::uint8_t> bytes)
+    {
+        for (std::size_t p = 0; p < Periods.size(); ++p) {
+            std::vector<std::uint32_t>& m = m_mismatches[p];
+            m.assign(bytes.size() + 1, 0);
+            for (std::size_t k = 0; k < bytes.size(); ++k)
+                m[k + 1] = m[k] + (k >= Periods[p] && bytes[k] != bytes[k - Periods[p]] ? 1U : 0U);
+        }
+    }
+
+    // The bytes around [i, i + width) repeat every width or twice width
+    // bytes for RepeatSpan bytes on either side: voxels of one value, no
+    // field.
+    bool around(std::size_t i, std::size_t width) const
+    {
+        const std::size_t size = m_mismatches[0].size() - 1;
+        const std::size_t from = i >= RepeatSpan ? i - RepeatSpan : 0;
+        const std::size_t to = std::min(i + width + RepeatSpan, size);
+        for (std::size_t p = 0; p < Periods.size(); ++p) {
+            const std::size_t period = Periods[p];
+            if ((period != width && period != 2 * width) || to - from < width + 2 * period)
+                continue;
+            if (m_mismatches[p][to] == m_mismatches[p][from + period])
+                return true;
+        }
+        return false;
+    }
+
+private:
+    static constexpr std::array<std::size_t, 3> Periods{2, 4, 8};
+    std::array<std::vector<std::uint32_t>, 3> m_mismatches;
+};
+
 void addBinary(std::span<const std::uint8_t> bytes, std::int64_t at, std::int64_t fileSize,
                std::vector<StatedNumber>& out, std::size_t maxNumbers)
 {
     const std::size_t n = bytes.size();
+    const Repeats repeats(bytes);
     // Bytes of text (a run of TextRun printable bytes) are no binary numbers.
     std::vector<bool> text(n, false);
     for (std::size_t i = 0; i < n;) {
@@ -194,8 +297,9 @@ void addBinary(std::span<const std::uint8_t> bytes, std::int64_t at, std::int64_
             continue;
         const std::uint32_t b0 = bytes[i], b1 = bytes[i + 1];
         const auto add = [&](std::int64_t v, int width, NumberForm form) {
-            if (v >= 1 && v <= fileSize)
-                out.push_back({v, p, p + width, form, -1, false});
+            const bool big = form == NumberForm::U16Big || form == NumberForm::U32Big;
+            if (v >= 1 && v <= fileSize && !repeats.around(i, static_cast<std::size_t>(width)))
+                out.push_back({v, p, p + width, form, -1, false, false, -1, labelAt(bytes, i, width, big), recordBefore(bytes, i)});
         };
         add(b0 | (b1 << 8), 2, NumberForm::U16Little);
         add((b0 << 8) | b1, 2, NumberForm::U16Big);
@@ -221,7 +325,7 @@ public:
 
     bool full() const { return m_out.size() >= RawPerStatement * m_max; }
 
-    void add(const StatedNumber* const* parts, int count, bool counted)
+    void add(const StatedNumber* const* parts, int count, bool counted, bool labelled = false)
     {
         // A count and the numbers it counts are the shorter statement after it.
         if (parts[0]->value == count - 1 || parts[0]->value == count)
@@ -246,8 +350,13 @@ public:
             s.form = parts[0]->form;
             s.text = s.form == NumberForm::Text;
             s.keyed = std::all_of(parts, parts + count, [](const StatedNumber* n) { return n->keyed; });
-            s.trust = (counted ? CountedTrust : s.text ? TextTrust : count >= 3 ? BinaryListTrust : BinaryPairTrust) *
-                      (reversed ? (s.keyed ? KeyedReversedTrust : ReversedTrust) : 1.0);
+            s.labelled = labelled;
+            s.trust = labelled ? LabelledTrust
+                               : (counted    ? CountedTrust
+                                  : s.text   ? TextTrust
+                                  : count >= 3 ? BinaryListTrust
+                                               : BinaryPairTrust) *
+                                     (reversed ? (s.keyed ? KeyedReversedTrust : ReversedTrust) : 1.0);
             m_out.push_back(s);
         }
     }
@@ -284,6 +393,7 @@ public:
                     lastEnd = s.end;
                 }
                 first.counted = first.counted || s.counted;
+                first.labelled = first.labelled || s.labelled;
                 first.trust = std::max(first.trust, s.trust);
                 continue;
             }
@@ -292,10 +402,14 @@ public:
             lastKey = packed;
             lastKind = kind;
         }
-        std::stable_sort(merged.begin(), merged.end(),
-                         [](const StatedDims& a, const StatedDims& b) { return a.offset < b.offset; });
-        if (merged.size() > m_max)
+        const auto byOffset = [](const StatedDims& a, const StatedDims& b) { return a.offset < b.offset; };
+        std::stable_sort(merged.begin(), merged.end(), byOffset);
+        if (merged.size() > m_max) {
+            // Labelled statements are kept before the rest, wherever they lie.
+            std::stable_partition(merged.begin(), merged.end(), [](const StatedDims& s) { return s.labelled; });
             merged.resize(m_max);
+            std::stable_sort(merged.begin(), merged.end(), byOffset);
+        }
         return merged;
     }
 
@@ -348,6 +462,24 @@ void textStatements(const std::vector<const StatedNumber*>& list, Collector& out
     }
 }
 
+// Three or four numbers only where names label them (a run of tagged
+// fields states many small numbers side by side).
+bool labelled(const StatedNumber* const* parts, int count)
+{
+    for (int k = 0; k < count; ++k) {
+        if (parts[k]->label == NumberLabel::None || (count > 2 && parts[k]->label != NumberLabel::Name))
+            return false;
+        if (k == 0)
+            continue;
+        int changes = 0;
+        for (std::uint64_t d = parts[k]->record ^ parts[k - 1]->record; d != 0; d >>= 8)
+            changes += (d & 0xFF) != 0 ? 1 : 0;
+        if (changes > RecordChanges)
+            return false;
+    }
+    return true;
+}
+
 void binaryStatements(const std::vector<const StatedNumber*>& list, bool wide, Collector& out)
 {
     std::int64_t product = 0;
@@ -358,7 +490,7 @@ void binaryStatements(const std::vector<const StatedNumber*>& list, bool wide, C
                 continue;
             parts[1] = list[j];
             if (list[i]->value >= 2 && list[j]->value >= 2 && list[i]->value * list[j]->value >= MinPairVoxels)
-                out.add(parts, 2, false);
+                out.add(parts, 2, false, labelled(parts, 2));
             if (list[j]->offset - list[i]->offset > BinaryListSpan)
                 continue;
             const std::int64_t stride = list[j]->offset - list[i]->offset;
@@ -370,13 +502,13 @@ void binaryStatements(const std::vector<const StatedNumber*>& list, bool wide, C
                 if (!mulFits(list[i]->value, list[j]->value, MaxStatedDim * MaxStatedDim, product))
                     continue;
                 parts[2] = list[k];
-                out.add(parts, 3, countedBy(list, i, 3, list[i]->end - list[i]->offset));
+                out.add(parts, 3, countedBy(list, i, 3, list[i]->end - list[i]->offset), labelled(parts, 3));
                 for (std::size_t m = k + 1;
                      m < list.size() && list[m]->offset - list[k]->offset <= BinaryListSpan; ++m) {
                     if (list[m]->offset < list[k]->end || (!wide && list[m]->offset - list[k]->offset != stride))
                         continue;
                     parts[3] = list[m];
-                    out.add(parts, 4, countedBy(list, i, 4, list[i]->end - list[i]->offset));
+                    out.add(parts, 4, countedBy(list, i, 4, list[i]->end - list[i]->offset), labelled(parts, 4));
                 }
             }
         }
@@ -407,12 +539,21 @@ std::vector<StatedNumber> statedNumbers(std::span<const std::uint8_t> bytes, std
 std::vector<StatedDims> statedDims(const std::vector<StatedNumber>& numbers, std::size_t maxStatements)
 {
     Collector out(maxStatements);
+    // Labelled numbers first: many unlabelled ones (a head of voxels read
+    // as numbers) must not fill the statements before them.
+    for (const NumberForm form : {NumberForm::U16Little, NumberForm::U16Big, NumberForm::U32Little, NumberForm::U32Big}) {
+        std::vector<const StatedNumber*> list;
+        for (const StatedNumber& n : numbers)
+            if (n.form == form && n.value <= MaxBinaryDim && n.label != NumberLabel::None)
+                list.push_back(&n);
+        binaryStatements(list, form == NumberForm::U32Little || form == NumberForm::U32Big, out);
+    }
     for (const NumberForm form :
          {NumberForm::Text, NumberForm::U16Little, NumberForm::U16Big, NumberForm::U32Little, NumberForm::U32Big}) {
         std::vector<const StatedNumber*> list;
         for (const StatedNumber& n : numbers)
             if (n.form == form && n.value <= (form == NumberForm::Text ? MaxStatedDim : MaxBinaryDim) &&
-                (form != NumberForm::Text || n.prose))
+                (form != NumberForm::Text || n.prose) && (n.seen || n.label != NumberLabel::None))
                 list.push_back(&n);
         if (form == NumberForm::Text)
             textStatements(list, out);
@@ -436,9 +577,20 @@ HeaderStatements readHeaderStatements(Sampler& sampler, const DataStart& start, 
                                              : voxelsFromStart ? 0
                                                                : UnseenBinaryBytes,
                                              BinaryStatementBytes);
-    for (const StatedNumber& n : statedNumbers(head.first(std::min<std::size_t>(head.size(), static_cast<std::size_t>(binaryHead))), 0, size, true))
-        if (n.form != NumberForm::Text)
+    // Past that, in the first BinaryStatementBytes, labelled numbers (their
+    // records show them to be fields) and Int-32s (a data length or offset
+    // is checked against a statement's data before it counts) are kept too.
+    // (Unseen Int-32s only where labelled numbers make a statement.)
+    const std::size_t binaryBytes = std::min<std::size_t>(head.size(), static_cast<std::size_t>(BinaryStatementBytes));
+    std::vector<StatedNumber> unseenWide;
+    for (StatedNumber& n : statedNumbers(head.first(binaryBytes), 0, size, true)) {
+        n.seen = n.end <= binaryHead;
+        const bool wide = n.form == NumberForm::U32Little || n.form == NumberForm::U32Big;
+        if (n.form != NumberForm::Text && (n.seen || n.label != NumberLabel::None))
             out.numbers.push_back(n);
+        else if (wide)
+            unseenWide.push_back(n);
+    }
     const std::int64_t tailBytes = std::min(size - headBytes, StatementBytes);
     if (tailBytes > 0) {
         const std::span<const std::uint8_t> tail = sampler.tail(tailBytes);
@@ -453,9 +605,14 @@ HeaderStatements readHeaderStatements(Sampler& sampler, const DataStart& start, 
             if (n.form != NumberForm::Text)
                 out.numbers.push_back(n);
     }
-    std::stable_sort(out.numbers.begin(), out.numbers.end(),
-                     [](const StatedNumber& a, const StatedNumber& b) { return a.offset < b.offset; });
+    const auto byOffset = [](const StatedNumber& a, const StatedNumber& b) { return a.offset < b.offset; };
+    std::stable_sort(out.numbers.begin(), out.numbers.end(), byOffset);
     out.statements = statedDims(out.numbers);
+    if (std::any_of(out.statements.begin(), out.statements.end(), [](const StatedDims& s) { return s.labelled; })) {
+        const auto middle = static_cast<std::ptrdiff_t>(out.numbers.size());
+        out.numbers.insert(out.numbers.end(), unseenWide.begin(), unseenWide.end());
+        std::inplace_merge(out.numbers.begin(), out.numbers.begin() + middle, out.numbers.end(), byOffset);
+    }
     return out;
 }
 

@@ -30,6 +30,16 @@ enum class NumberForm : std::uint8_t
     U32Big,
 };
 
+// How a binary number's record labels it: a length stating the number's
+// own width just before it (tag, length, value), or a name of letters
+// ending at most a few padding bytes before it.
+enum class NumberLabel : std::uint8_t
+{
+    None,
+    Length,
+    Name,
+};
+
 struct StatedNumber
 {
     std::int64_t value = 0;
@@ -41,6 +51,13 @@ struct StatedNumber
     bool keyed = false; // text: the value of a key of its own ("NAXIS1 = 62", "width: 62")
     std::int64_t padEnd = -1; // text: where the run's blank padding ends when a few printable bytes follow it
                               // (data whose first bytes are printable), else -1
+    // Binary: its record labels it, so that it reads as a field wherever it
+    // lies (see NumberLabel).
+    NumberLabel label = NumberLabel::None;
+    std::uint64_t record = 0; // binary: the eight bytes before it (its record's head), for records of one shape
+    // Binary: where the header is seen (readHeaderStatements); else only a
+    // data length or offset stated for a statement's data, or a labelled one.
+    bool seen = true;
 };
 
 // A byte of text: printable ASCII, a tab or a line end.
@@ -54,14 +71,17 @@ inline constexpr std::int64_t MaxStatedDim = 65535;
 // as values in printable runs (after '=', ':', '(', ',', a line start or
 // another number; not part of a word, a sign or a fraction), and unsigned
 // 16-bit (at even offsets) and 32-bit (at offsets of four) integers in both
-// byte orders, from 1 to the file's size. withBinary false: text only. At
+// byte orders, from 1 to the file's size, except within a run of one
+// repeated pattern (voxels of one value). withBinary false: text only. At
 // most maxNumbers, in order of their offsets.
 std::vector<StatedNumber> statedNumbers(std::span<const std::uint8_t> bytes, std::int64_t at, std::int64_t fileSize,
                                         bool withBinary, std::size_t maxNumbers = 65536);
 
 // Two to four numbers of one form stated near each other (text: within a
 // card of 96 bytes each; binary: within 16 bytes for two, 24 for more),
-// read fastest first.
+// read fastest first. Labelled binary numbers also make statements of
+// their own, trusted like text in both readings: their records say which
+// is which, in words no reader of numbers knows.
 struct StatedDims
 {
     std::array<std::int64_t, 4> dims{1, 1, 1, 1}; // row, rows per slice, slices, volumes
@@ -75,6 +95,7 @@ struct StatedDims
     bool text = false;
     NumberForm form = NumberForm::Text;
     int repeats = 1; // times the same numbers are stated in the same form (one per slice)
+    bool labelled = false; // binary: every number labelled by its record (StatedNumber::label)
     double trust = 0.0; // 0 .. 1: how credible the statement is by its form
 };
 
@@ -98,7 +119,9 @@ struct HeaderStatements
 // sampler's kept head and tail: text in either, binary numbers only before
 // where start sees the voxels begin (when it sees no header, in the first
 // few KiB unless voxelsFromStart: the bytes decode smoothly from the first)
-// and in the trailing bytes it sees.
+// and in the trailing bytes it sees. Further into the head (up to
+// BinaryStatementBytes) binary numbers are kept unseen: labelled ones make
+// statements, Int-32s may state a statement's data length and offset.
 HeaderStatements readHeaderStatements(Sampler& sampler, const DataStart& start, bool voxelsFromStart);
 
 } // namespace GuessDetail

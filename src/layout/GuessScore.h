@@ -54,6 +54,10 @@ static_assert(DecodingWeight + RowWeight + SliceWeight + NameWeight + HeaderWeig
               DecodingWeight + RowWeight + SliceWeight + NameWeight + HeaderWeight < 1.0001);
 
 inline constexpr double HeaderSilent = 0.5; // header evidence of a candidate no statement places
+// Where nothing tells a slice's two readings apart (its rows cannot be
+// measured, its header labels both numbers alike), the one taller than wide
+// is a little less likely: images are more often wide than tall.
+inline constexpr double TallerThanWide = 0.99;
 
 // Name evidence: the name states these dimensions, states others, or none.
 inline constexpr double NameAgrees = 1.0;

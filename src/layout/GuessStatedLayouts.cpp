@@ -29,6 +29,14 @@ constexpr double PrintableEndPlace = 0.9; // (a share of AfterTextPlace) the tex
 constexpr double EndsFilePlace = 0.55; // any product small enough ends the file after some header, so that alone
                                        // says little
 constexpr double StatedOffsetPlace = 0.4; // less: at an offset the header states
+constexpr double LengthPlace = 1.0; // right after an Int-32 stating the data's length, or at the offset stated beside
+                                    // that length: seldom a chance
+constexpr double PaddedLengthPlace = 0.9; // right after a length a little more than the data's (a record padded),
+                                          // where the bytes are seen to start
+constexpr std::int64_t LengthSlack = 16; // a record is padded by at most this share of its data
+constexpr std::ptrdiff_t MaxLengths = 8; // stated lengths looked at per statement and slice count
+constexpr double LengthTrust = 0.9; // only statements this credible by their form are placed by lengths (a round
+                                    // length is everywhere in a binary header)
 constexpr double SeenStartPlace = 0.75; // less: where the bytes begin to look like voxels with bytes left at the end
 constexpr double FittingSlicesPlace = 0.9; // as many slices as fit there, a little less again
 // Three or four numbers whose product ends the file soon after them (the
@@ -150,12 +158,19 @@ std::vector<StatedPlace> placeStatedDims(const std::vector<StatedDims>& statemen
     // Stated numbers by value: slice counts (text only: binary ones would
     // have been stated with the dims) and offsets (Int-32s).
     std::vector<std::int64_t> textValues, offsets;
-    for (const StatedNumber& n : numbers) {
-        if (n.form == NumberForm::U32Little || n.form == NumberForm::U32Big)
+    // Int-32s by value, as data lengths (their index in numbers).
+    std::vector<std::pair<std::int64_t, std::size_t>> lengths;
+    for (std::size_t k = 0; k < numbers.size(); ++k) {
+        const StatedNumber& n = numbers[k];
+        const bool wide = n.form == NumberForm::U32Little || n.form == NumberForm::U32Big;
+        if (wide)
+            lengths.emplace_back(n.value, k);
+        if (wide && n.seen)
             offsets.push_back(n.value);
         if (n.form == NumberForm::Text)
             textValues.push_back(n.value);
     }
+    std::sort(lengths.begin(), lengths.end());
     for (std::vector<std::int64_t>* v : {&textValues, &offsets}) {
         std::sort(v->begin(), v->end());
         v->erase(std::unique(v->begin(), v->end()), v->end());
@@ -181,19 +196,21 @@ std::vector<StatedPlace> placeStatedDims(const std::vector<StatedDims>& statemen
         const auto place = [&](std::int64_t slices, std::int64_t header, double credence) {
             std::int64_t data = 0;
             if (header < 0 || slices < 1 || !mulFits(unit, slices, size - header, data))
-                return;
+                return false;
             // Never over the statement; a binary statement's data is most
             // of what follows the header.
             if (header < s.end && header + data > s.offset)
-                return;
+                return false;
             if ((!s.text && size - header - data > data) || data * SmallestShare < size)
-                return;
+                return false;
             StatedPlace p;
             p.dims = {s.dims[0], s.dims[1], s.count >= 3 ? s.dims[2] : slices};
             p.volumes = s.dims[3];
             p.header = header;
             p.width = width;
-            p.credence = 0.5 + 0.5 * credence * s.trust;
+            // Of two readings of labelled numbers, the wider slice a little
+            // more (nothing in the numbers' order tells them apart).
+            p.credence = 0.5 + 0.5 * credence * s.trust * (s.labelled && p.dims[0] < p.dims[1] ? TallerThanWide : 1.0);
             p.said = {s.dims[0], s.dims[1]};
             p.statedAt = s.offset;
             p.count = s.count;
@@ -201,6 +218,7 @@ std::vector<StatedPlace> placeStatedDims(const std::vector<StatedDims>& statemen
             p.statedEnd = s.end;
             p.textEnd = s.textEnd;
             found.emplace_back(p, s.offset);
+            return true;
         };
         // Slice counts for two numbers: one, one per repeat, and (where the
         // data ends the file) another stated number. Three or four numbers
@@ -241,6 +259,34 @@ std::vector<StatedPlace> placeStatedDims(const std::vector<StatedDims>& statemen
                 place(z, dataStart, SeenStartPlace);
             if (pair)
                 place((size - dataStart) / unit, dataStart, SeenStartPlace * FittingSlicesPlace);
+        }
+        // Right after an Int-32 stating the data's length in bytes (a
+        // record's length before its value), or at the offset an Int-32
+        // states right after that length.
+        if (s.trust >= LengthTrust) {
+            std::vector<std::int64_t> counts = slices;
+            if (pair)
+                for (const std::int64_t z : valuesIn(textValues, 2, (size - s.end) / unit, MaxSliceCounts))
+                    counts.push_back(z);
+            for (const std::int64_t z : counts) {
+                std::int64_t data = 0;
+                if (!mulFits(unit, z, size, data))
+                    continue;
+                const auto from = std::lower_bound(lengths.begin(), lengths.end(), std::make_pair(data, std::size_t{0}));
+                for (auto it = from; it != lengths.end() && it - from < MaxLengths && it->first <= data + data / LengthSlack;
+                     ++it) {
+                    const StatedNumber& n = numbers[it->second];
+                    const bool exact = it->first == data;
+                    // An offset stated right after an exact length places
+                    // the data there rather than after the length.
+                    bool atOffset = false;
+                    for (std::size_t k = it->second + 1; exact && k < numbers.size() && numbers[k].offset <= n.end; ++k)
+                        if (numbers[k].offset == n.end && numbers[k].form == n.form)
+                            atOffset = place(z, numbers[k].value, LengthPlace) || atOffset;
+                    if (!atOffset && (exact || seenStart(n.end)))
+                        place(z, n.end, exact ? LengthPlace : PaddedLengthPlace);
+                }
+            }
         }
         // At an offset a binary header states (an Int-32), for three or
         // four binary numbers: the largest that leave the data most of what
@@ -312,6 +358,15 @@ void StatedLayouts::place(Sampler& sampler, const DataStart& start, bool voxelsF
             if (!readsStatedType(m_types, placedLayout(p)))
                 m_places.push_back(p);
     }
+}
+
+double StatedLayouts::credenceOf(const StatedPlace& p, const VolumeLayout& l)
+{
+    // A binary header's byte order is most often its data's.
+    const bool big = p.form == NumberForm::U16Big || p.form == NumberForm::U32Big;
+    if (p.form != NumberForm::Text && bytesPerVoxelOf(l.dataType) > 1 && big != (l.byteOrder == boBigEndian))
+        return HeaderSilent + OtherOrderShare * (p.credence - HeaderSilent);
+    return p.credence;
 }
 
 const StatedPlace* StatedLayouts::placeOf(const VolumeLayout& l) const
@@ -436,10 +491,8 @@ std::vector<StatedCandidate> StatedLayouts::candidates(Sampler& sampler, const D
             const double filled = static_cast<double>(layoutDataBytes(l)) / static_cast<double>(after);
             const double fit = std::max(headerFit(l.headerBytes, start), StatedPlaceFit) *
                                (1.0 - StatedTrailingWeight * (1.0 - filled));
-            // A binary header's byte order is most often its data's.
             StatedPlace ordered = p;
-            if (p.form != NumberForm::Text && d.width > 1 && (p.form == NumberForm::U16Big || p.form == NumberForm::U32Big) != d.bigEndian())
-                ordered.credence = HeaderSilent + OtherOrderShare * (p.credence - HeaderSilent);
+            ordered.credence = credenceOf(p, l);
             // Noise read in the wrong byte order jumps by the low byte's
             // noise times 256: the order whose neighbours differ far more
             // than in the other is no statement's data.

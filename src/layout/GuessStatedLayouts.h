@@ -87,6 +87,10 @@ public:
     // most credible; none when none does.
     const StatedPlace* placeOf(const VolumeLayout& l) const;
 
+    // A place's credence for l: less where a binary statement is read in
+    // the other byte order than l's data.
+    static double credenceOf(const StatedPlace& p, const VolumeLayout& l);
+
     // The header evidence of a layout no statement places: none where its
     // voxels cover a credible statement or a statement of the type, or
     // begin well inside a credible statement's text, else silence.

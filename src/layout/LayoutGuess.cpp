@@ -9,6 +9,7 @@
 #include "layout/GuessSampler.h"
 #include "layout/GuessScore.h"
 #include "layout/GuessStatedLayouts.h"
+#include "layout/GuessUniform.h"
 #include "layout/GuessVolumes.h"
 #include "layout/NameHints.h"
 #include "layout/StatedLayout.h"
@@ -74,6 +75,7 @@ constexpr double MinFrameEvidence = 0.5;
 constexpr std::size_t ManyVolumesLooks = 3;
 constexpr std::size_t ManyVolumeCounts = 24;
 constexpr std::size_t FewVolumeCounts = 3;
+constexpr std::size_t UniformLooks = 4; // readings listed of bytes of one value
 constexpr double VolumesLineUp = 1.03; // a candidate whose slices line up into volumes scores this much more
 // Evidence worth naming in the reason, and the smoothness that is.
 constexpr double ReasonEvidence = 0.3;
@@ -147,6 +149,18 @@ public:
                             {std::max<std::int64_t>(0, m_start.afterPadding - m_start.precision),
                              m_start.endBeforePadding}};
         }
+        // Bytes of one value throughout: the simplest reading, as nothing
+        // can be measured (GuessUniform).
+        if (chosen.empty())
+            for (const UniformReading& u : uniformReadings(m_sampler, UniformLooks)) {
+                VolumeLayout l;
+                l.dataType = u.decoding.type;
+                l.byteOrder = u.decoding.order;
+                l.dims = {u.slice[0], u.slice[1], 1};
+                add(u.decoding, l, UnmeasuredSlicePrior, SingleSlicePrior, headerFit(0, first), 1, nullptr,
+                    {false, false});
+                m_found.back().candidate.reason += "; one value throughout";
+            }
         for (const StatedCandidate& c :
              m_stated.candidates(m_sampler, first, {UnmeasuredSlicePrior, SingleSlicePrior}, &decodings))
             add(c.decoding, c.layout, c.rowEvidence, c.sliceEvidence, c.fit, c.slices, &c.place,
@@ -368,13 +382,17 @@ private:
         e.slices = sliceEvidence;
         e.name = nameEvidence(m_hints, s.nameMatch);
         // (A part of a file is weighed by the file's statements, where it
-        // lies in the file.)
+        // lies in the file; a stated candidate's place has its credence for
+        // its own order.)
         const StatedLayouts& statements = m_fileStated ? *m_fileStated : m_stated;
         VolumeLayout inFile = l;
         inFile.headerBytes += m_origin;
+        const bool ownPlace = stated != nullptr;
         if (!stated)
             stated = statements.placeOf(inFile);
-        e.header = stated ? stated->credence : statements.unplacedEvidence(inFile);
+        e.header = ownPlace ? stated->credence
+                   : stated ? StatedLayouts::credenceOf(*stated, inFile)
+                            : statements.unplacedEvidence(inFile);
         e.statedType = statements.typeFactor(inFile, d.signAlike);
         s.candidate.score = candidateScore(e, fit, m_hints, l, d.width > 1);
 

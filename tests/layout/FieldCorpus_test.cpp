@@ -14,10 +14,10 @@ namespace
 // floor: a change that ranks fewer true layouts first or in the top three
 // fails here. Raise them whenever the guesser gets better; the aim is the
 // target figures below.
-constexpr int NeutralFirstFloor = 36;
+constexpr int NeutralFirstFloor = 39;
 constexpr int NeutralTopThreeFloor = 42;
-constexpr int HonestFirstFloor = 42;
-constexpr int HonestTopThreeFloor = 44;
+constexpr int HonestFirstFloor = 44;
+constexpr int HonestTopThreeFloor = 47;
 
 // What the guesser should reach: neutral names 90 % first and all in the top
 // three, honest names all first.

@@ -2,11 +2,13 @@
 // grouped into statements, placed where their data fits the file.
 
 #include "layout/GuessHeaderNumbers.h"
+#include "layout/GuessScore.h"
 #include "layout/GuessStatedLayouts.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -41,6 +43,43 @@ void putU32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v, bool 
         b[at + (big ? 3 - k : k)] = static_cast<std::uint8_t>(v >> (8 * k));
 }
 
+// Records that label their values: a tag and a length stating the value's
+// width (Int-16 or Int-32 length), or a name of letters and padding, each
+// value of the given width and order, one record after another from at.
+enum class Label
+{
+    ShortLength,
+    LongLength,
+    Name,
+};
+
+std::size_t putRecords(std::vector<std::uint8_t>& b, std::size_t at, Label label, int width, bool big,
+                       const std::vector<std::uint32_t>& values)
+{
+    for (std::size_t k = 0; k < values.size(); ++k) {
+        if (label == Label::Name) {
+            putU32(b, at, 6, big);
+            std::memcpy(&b[at + 4], "xspace\0\0", 8);
+            b[at + 4] = static_cast<std::uint8_t>('x' + k);
+            at += 12;
+        } else {
+            putU16(b, at, 0x28, big);
+            putU16(b, at + 2, static_cast<std::uint16_t>(0x10 + k), big);
+            if (label == Label::ShortLength)
+                putU16(b, at + 4, static_cast<std::uint16_t>(width), big);
+            else
+                putU32(b, at + 4, static_cast<std::uint32_t>(width), big);
+            at += label == Label::ShortLength ? 6 : 8;
+        }
+        if (width == 2)
+            putU16(b, at, static_cast<std::uint16_t>(values[k]), big);
+        else
+            putU32(b, at, values[k], big);
+        at += static_cast<std::size_t>(width);
+    }
+    return at;
+}
+
 std::vector<std::int64_t> valuesOf(const std::vector<StatedNumber>& numbers, NumberForm form)
 {
     std::vector<std::int64_t> out;
@@ -71,6 +110,7 @@ TEST(GuessHeaderNumbers, FindsTheValuesATextStates)
         {"{'descr': '<f4', 'shape': (256, 128), }", {256, 128}},
         {"sizes: 58 58 24\nspacing: 1.5 2 -3\n", {58, 58, 24, 2}},
         {"DimSize = 128 96 24 name2 x7 3.25 ", {128, 96, 24}},
+        {"Thu Nov 14 13:30:45 2013>>> dims: 64 32\n", {2013, 64, 32}}, // a time of day is no dimension
     };
     for (const TextCase& c : cases) {
         const std::vector<std::uint8_t> b = bytesOf(c.text);
@@ -180,6 +220,63 @@ TEST(GuessHeaderNumbers, GroupsNumbersIntoStatements)
     EXPECT_EQ(pair->offset, 120);
 }
 
+// Labelled numbers make statements trusted alike in both readings, wherever
+// the head shows them; the same numbers unlabelled are trusted less; bytes
+// of one repeated pattern hold no numbers.
+TEST(GuessHeaderNumbers, TrustsNumbersTheirRecordsLabel)
+{
+    const struct
+    {
+        const char* what;
+        Label label;
+        int width;
+        bool big;
+        std::vector<std::uint32_t> values;
+        std::array<std::int64_t, 4> dims; // as written
+    } cases[] = {
+        {"tag, Int-16 length", Label::ShortLength, 2, false, {96, 128}, {96, 128, 1, 1}},
+        {"tag, Int-32 length", Label::LongLength, 2, false, {10, 10}, {10, 10, 1, 1}},
+        {"tag, big-endian", Label::LongLength, 4, true, {300, 200}, {300, 200, 1, 1}},
+        {"names", Label::Name, 4, true, {10, 20, 30}, {10, 20, 30, 1}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::uint8_t> b(512, 0);
+        putRecords(b, 200, c.label, c.width, c.big, c.values);
+        const std::vector<StatedDims> statements = statedDims(statedNumbers(b, 0, 1 << 20, true));
+        std::array<std::int64_t, 4> reversed{1, 1, 1, 1};
+        std::reverse_copy(c.values.begin(), c.values.end(), reversed.begin());
+        const auto find = [&](const std::array<std::int64_t, 4>& dims) {
+            return std::find_if(statements.begin(), statements.end(), [&](const StatedDims& s) {
+                return s.dims == dims && s.labelled;
+            });
+        };
+        const auto written = find(c.dims);
+        const auto back = find(reversed);
+        ASSERT_NE(written, statements.end()) << c.what;
+        ASSERT_NE(back, statements.end()) << c.what;
+        EXPECT_EQ(written->trust, back->trust) << c.what;
+        // The bare values in the same places are no labelled statement.
+        std::vector<std::uint8_t> bare(512, 0);
+        for (std::size_t k = 0; k < c.values.size(); ++k)
+            (c.width == 2 ? putU16(bare, 210 + 12 * k, static_cast<std::uint16_t>(c.values[k]), c.big)
+                          : putU32(bare, 208 + 12 * k, c.values[k], c.big));
+        for (const StatedDims& s : statedDims(statedNumbers(bare, 0, 1 << 20, true))) {
+            EXPECT_FALSE(s.labelled) << c.what;
+            EXPECT_LT(s.trust, written->trust) << c.what;
+        }
+    }
+    // Kept when unlabelled statements before them are more than wanted.
+    std::vector<std::uint8_t> late(4096, 0);
+    for (std::size_t k = 0; k < 3000; k += 2)
+        putU16(late, k, static_cast<std::uint16_t>(100 + (k * 7919) % 900), false);
+    putRecords(late, 3600, Label::ShortLength, 2, false, {96, 128});
+    EXPECT_TRUE(states(statedDims(statedNumbers(late, 0, 1 << 20, true), 64), {96, 128, 1, 1}));
+    std::vector<std::uint8_t> fill;
+    for (int k = 0; k < 256; ++k)
+        fill.insert(fill.end(), {0x00, 0x5E, 0xD0, 0xB2});
+    EXPECT_TRUE(statedNumbers(fill, 0, 1 << 20, true).empty());
+}
+
 struct PlaceCase
 {
     const char* what;
@@ -210,6 +307,27 @@ std::vector<std::uint8_t> rowsColumns()
     return b;
 }
 
+// Rows and columns in tagged records, the data's length just before it,
+// trailing bytes after it.
+std::vector<std::uint8_t> lengthBeforeData()
+{
+    std::vector<std::uint8_t> b(1200, 0);
+    putRecords(b, 500, Label::ShortLength, 2, false, {96, 128});
+    putU32(b, 1196, 96 * 128 * 2, false);
+    return b;
+}
+
+// Dims by name, slowest first; later the data's length and its offset.
+std::vector<std::uint8_t> namedWithOffset()
+{
+    std::vector<std::uint8_t> b(3000, 0);
+    putRecords(b, 16, Label::Name, 4, true, {10, 20, 20});
+    putU32(b, 1100, 4000, true);
+    putU32(b, 1104, 3000, true);
+    b[2999] = 1;
+    return b;
+}
+
 DataStart seenAt(std::int64_t offset)
 {
     DataStart s;
@@ -230,6 +348,10 @@ TEST(GuessHeaderNumbers, PlacesStatementsWhereTheirDataFits)
         {"counted Int-16 list ending the file", niftiLike(), 352 + 17 * 21 * 3 * 20 * 2, 2, {}, {17, 21, 3}, 20, 352},
         {"two numbers, data seen to start", rowsColumns(), 2074 + 96 * 128 * 2, 2, seenAt(2074), {96, 128, 1}, 1, 2074},
         {"text shape", textThenData("{'shape': (30, 40, 5), }\n"), 25 + 6000 * 4, 4, {}, {30, 40, 5}, 1, 25},
+        {"labelled pair, its length right before the data", lengthBeforeData(), 1200 + 96 * 128 * 2 + 300, 2, {},
+         {128, 96, 1}, 1, 1200},
+        {"named dims, length and offset beside each other", namedWithOffset(), 3000 + 20 * 20 * 10 + 40, 1, {},
+         {20, 20, 10}, 1, 3000},
     };
     for (const PlaceCase& c : cases) {
         const HeaderStatements h{statedNumbers(c.head, 0, c.size, true), {}};
@@ -257,6 +379,39 @@ TEST(GuessHeaderNumbers, PlacesStatementsWhereTheirDataFits)
     EXPECT_GT(best([](std::int64_t h) { return h == 2074; }), best({}));
     // Data that does not fit is placed nowhere.
     EXPECT_TRUE(placeStatedDims(statedDims(numbers), numbers, 1000, 2, DataStart{}, {}).empty());
+}
+
+} // namespace
+
+namespace
+{
+
+// A binary statement speaks less for data read in the other byte order;
+// text and single bytes have none.
+TEST(GuessHeaderNumbers, CredenceFollowsTheHeadersByteOrder)
+{
+    const struct
+    {
+        NumberForm form;
+        TVoxelDataType type;
+        TByteOrder order;
+        bool full;
+    } cases[] = {
+        {NumberForm::U16Little, vdtInt16, boLittleEndian, true}, {NumberForm::U16Little, vdtInt16, boBigEndian, false},
+        {NumberForm::U32Big, vdtFloat32, boBigEndian, true},     {NumberForm::U32Big, vdtUInt16, boLittleEndian, false},
+        {NumberForm::U32Big, vdtByte, boLittleEndian, true},     {NumberForm::Text, vdtInt16, boBigEndian, true},
+    };
+    for (const auto& c : cases) {
+        StatedPlace p;
+        p.form = c.form;
+        p.credence = 0.9;
+        VolumeLayout l;
+        l.dataType = c.type;
+        l.byteOrder = c.order;
+        const double credence = StatedLayouts::credenceOf(p, l);
+        EXPECT_EQ(credence == p.credence, c.full) << static_cast<int>(c.form) << " " << static_cast<int>(c.type);
+        EXPECT_GT(credence, HeaderSilent);
+    }
 }
 
 } // namespace
