@@ -396,6 +396,29 @@ double StatedLayouts::unplacedEvidence(const VolumeLayout& l) const
     return readsStatement || inText || readsStatedType(m_types, l) ? HeaderReadAsVoxels : HeaderSilent;
 }
 
+std::vector<const StatedPlace*> statedLooks(const std::vector<StatedPlace>& places, std::size_t maxLooks)
+{
+    // Of places equally credible, each width's best comes before any
+    // width's second: one width's many places never crowd out another's.
+    struct Look
+    {
+        const StatedPlace* place;
+        std::size_t rank; // among the places of its width, best first
+    };
+    std::vector<Look> looks;
+    std::map<int, std::size_t> placesOfWidth;
+    for (const StatedPlace& p : places)
+        if (p.credence >= MinStatedCredence)
+            looks.push_back({&p, placesOfWidth[p.width]++});
+    std::stable_sort(looks.begin(), looks.end(), [](const Look& a, const Look& b) {
+        return a.place->credence != b.place->credence ? a.place->credence > b.place->credence : a.rank < b.rank;
+    });
+    std::vector<const StatedPlace*> order;
+    for (std::size_t i = 0; i < looks.size() && i < maxLooks; ++i)
+        order.push_back(looks[i].place);
+    return order;
+}
+
 // Each stated layout is scored by the same evidence as the bytes'
 // candidates, all measured in the first StatedRegionBytes of its own data
 // (in a small file the header and other parts would drown them): the row
@@ -406,14 +429,7 @@ std::vector<StatedCandidate> StatedLayouts::candidates(Sampler& sampler, const D
                                                        const std::vector<Decoding>* fileDecodings) const
 {
     std::vector<StatedCandidate> out;
-    std::vector<const StatedPlace*> order;
-    for (const StatedPlace& p : m_places)
-        if (p.credence >= MinStatedCredence)
-            order.push_back(&p);
-    std::stable_sort(order.begin(), order.end(),
-                     [](const StatedPlace* a, const StatedPlace* b) { return a->credence > b->credence; });
-    if (order.size() > StatedLooks)
-        order.resize(StatedLooks);
+    const std::vector<const StatedPlace*> order = statedLooks(m_places, StatedLooks);
     // The decodings of each region, rated once (they rate every width).
     std::map<std::pair<std::int64_t, std::int64_t>, std::vector<Decoding>> rated;
     for (const StatedPlace* const place : order) {

@@ -49,6 +49,11 @@ std::vector<StatedPlace> placeStatedDims(const std::vector<StatedDims>& statemen
                                          const DataStart& start, const std::function<bool(std::int64_t)>& edgeAt,
                                          std::size_t maxPlaces = 16);
 
+// The places worth reading as candidates, at most maxLooks, most credible
+// first; of places equally credible, each width's best before any width's
+// second. Places below the credence worth a look are left out.
+std::vector<const StatedPlace*> statedLooks(const std::vector<StatedPlace>& places, std::size_t maxLooks);
+
 // "the header states 62 x 44"
 std::string statedWords(const StatedPlace& place);
 

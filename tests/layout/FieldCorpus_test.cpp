@@ -14,10 +14,10 @@ namespace
 // floor: a change that ranks fewer true layouts first or in the top three
 // fails here. Raise them whenever the guesser gets better; the aim is the
 // target figures below.
-constexpr int NeutralFirstFloor = 39;
-constexpr int NeutralTopThreeFloor = 42;
-constexpr int HonestFirstFloor = 44;
-constexpr int HonestTopThreeFloor = 47;
+constexpr int NeutralFirstFloor = 47;
+constexpr int NeutralTopThreeFloor = 48;
+constexpr int HonestFirstFloor = 49;
+constexpr int HonestTopThreeFloor = 49;
 
 // What the guesser should reach: neutral names 90 % first and all in the top
 // three, honest names all first.

@@ -415,3 +415,40 @@ TEST(GuessHeaderNumbers, CredenceFollowsTheHeadersByteOrder)
 }
 
 } // namespace
+
+namespace
+{
+
+using namespace GuessDetail;
+
+// Nine equally credible one-byte places must not crowd the two-byte one out
+// of eight looks; a more credible place still comes first, and one below
+// the credence worth a look is never read.
+TEST(GuessHeaderNumbers, EveryWidthsBestPlaceIsLookedAt)
+{
+    std::vector<StatedPlace> places;
+    const auto placeOf = [&](int width, std::int64_t header, double credence) {
+        StatedPlace p;
+        p.width = width;
+        p.header = header;
+        p.credence = credence;
+        places.push_back(p);
+    };
+    for (std::int64_t h = 0; h < 9; ++h)
+        placeOf(1, 100 + h, 0.95);
+    placeOf(2, 500, 0.95);
+    placeOf(2, 600, 0.95);
+    placeOf(4, 700, 0.99);
+    placeOf(8, 800, 0.5);
+    const std::vector<const StatedPlace*> looks = statedLooks(places, 8);
+    ASSERT_EQ(looks.size(), 8u);
+    EXPECT_EQ(looks[0]->header, 700); // the most credible
+    EXPECT_EQ(looks[1]->header, 100); // then each width's best ...
+    EXPECT_EQ(looks[2]->header, 500);
+    EXPECT_EQ(looks[3]->header, 101); // ... before any width's second
+    EXPECT_EQ(looks[4]->header, 600);
+    EXPECT_EQ(looks[7]->header, 104);
+    EXPECT_TRUE(std::none_of(looks.begin(), looks.end(), [](const StatedPlace* p) { return p->width == 8; }));
+}
+
+} // namespace
