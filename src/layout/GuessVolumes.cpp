@@ -23,6 +23,18 @@ constexpr double SharpEdge = 8.0; // a frame boundary this many times sharper th
 constexpr std::int64_t MaxFrameRows = 4096;
 constexpr std::int64_t FrameColumns = 64;
 constexpr std::int64_t MinFrameRows = 8;
+// Slices within a volume read as one tall slice (see slicesWithinVolume):
+// a slice this many times taller than wide is tall; the slices proposed
+// inside are at most this far from square either way, at least this many
+// rows; a height further from square than the nearest takes this share of
+// its evidence.
+constexpr double TallSliceAspect = 2.0;
+constexpr double NearSquareAspect = 2.0;
+constexpr std::int64_t MinVolumeSliceRows = 4;
+constexpr double FartherHeightShare = 0.9;
+constexpr double MinSliceSupport = 0.2; // how plainly the rows must show a height (see slicesWithinVolume)
+
+constexpr std::int64_t EdgeVolumes = 8; // volumes whose rows tell the slice edges within them
 
 // Accumulates mean absolute differences of pairs of finite values.
 struct DiffSum
@@ -39,6 +51,52 @@ struct DiffSum
     }
     double mean() const { return count > 0 ? sum / static_cast<double>(count) : std::nan(""); }
 };
+
+// How much more the rows change at the edges of slices of h rows than
+// anywhere in the volume (rowChange: see volumeRowChange), at the phase
+// where they change most (a header may shift the edges): 0 unmeasured.
+double edgeSharpness(std::span<const double> rowChange, std::int64_t h)
+{
+    const auto n = static_cast<std::int64_t>(rowChange.size());
+    double all = 0.0;
+    std::int64_t measured = 0;
+    for (const double c : rowChange)
+        if (std::isfinite(c)) {
+            all += c;
+            ++measured;
+        }
+    if (measured == 0 || !(all > 0.0) || h < 1 || n % h != 0)
+        return 0.0;
+    const double typical = all / static_cast<double>(measured);
+    double sharpest = 0.0;
+    for (std::int64_t phase = 0; phase < h; ++phase) {
+        DiffSum edges;
+        for (std::int64_t r = phase; r < n; r += h)
+            if (std::isfinite(rowChange[static_cast<std::size_t>(r)]))
+                edges.add(rowChange[static_cast<std::size_t>(r)], 0.0);
+        if (edges.count > 0)
+            sharpest = std::max(sharpest, edges.mean() / typical);
+    }
+    return sharpest;
+}
+
+// The period evidence of h in the change of the rows through the volume,
+// read round (the last row's change is followed by the first's): NaN-free,
+// 0 where it cannot be told.
+double repeatingChange(std::span<const double> rowChange, std::int64_t h)
+{
+    const auto n = static_cast<std::int64_t>(rowChange.size());
+    if (h < 2 || n < 2 * h)
+        return 0.0;
+    const auto diffAt = [&](std::int64_t lag) {
+        DiffSum sum;
+        for (std::int64_t r = 0; r < n; ++r)
+            sum.add(rowChange[static_cast<std::size_t>(r)], rowChange[static_cast<std::size_t>((r + lag) % n)]);
+        return sum.mean();
+    };
+    const double e = periodEvidence(diffAt, h);
+    return std::isfinite(e) ? clamp01(e) : 0.0;
+}
 
 } // namespace
 
@@ -187,4 +245,79 @@ std::vector<double> frameEdgeEvidence(Sampler& sampler, const Decoding& d, std::
     return evidence;
 }
 
+bool mayBeVolume(std::int64_t rowVoxels, std::int64_t volumeRows, double volumeEvidence)
+{
+    return volumeEvidence >= MinVolumeEvidence && rowVoxels >= 1 &&
+           static_cast<double>(volumeRows) >= TallSliceAspect * static_cast<double>(rowVoxels);
+}
+
+std::vector<double> volumeRowChange(Sampler& sampler, const Decoding& d, std::int64_t rowVoxels, std::int64_t volumeRows)
+{
+    const std::int64_t rowBytes = rowVoxels * d.width;
+    const std::int64_t volumeBytes = rowBytes * volumeRows;
+    const std::int64_t volumes = (sampler.size() - d.phase) / std::max<std::int64_t>(1, volumeBytes);
+    if (volumes < 2 || volumeRows > MaxVolumeEdgeRows)
+        return {};
+    const std::int64_t columns = std::min(rowVoxels, FrameColumns);
+    const std::int64_t looked = std::min(volumes - 1, EdgeVolumes);
+    std::vector<DiffSum> sums(static_cast<std::size_t>(volumeRows));
+    std::vector<double> before, row;
+    for (std::int64_t k = 0; k < looked; ++k) {
+        const std::int64_t first = d.phase + k * (volumes - 1) / looked * volumeBytes;
+        // The volume's rows and the next volume's first.
+        for (std::int64_t r = 0; r <= volumeRows; ++r) {
+            const std::int64_t at = first + r * rowBytes + (rowVoxels - columns) / 2 * d.width;
+            row = decodeRun(sampler.bytes(at, columns * d.width), at, d, static_cast<std::size_t>(columns));
+            if (r > 0)
+                for (std::size_t i = 0; i < std::min(row.size(), before.size()); ++i)
+                    sums[static_cast<std::size_t>(r - 1)].add(before[i], row[i]);
+            std::swap(before, row);
+        }
+    }
+    std::vector<double> change;
+    for (const DiffSum& s : sums)
+        change.push_back(s.mean());
+    return change;
+}
+
+VolumeSlices slicesWithinVolume(std::int64_t rowVoxels, std::int64_t volumeRows, double volumeEvidence,
+                                std::span<const double> rowChange)
+{
+    VolumeSlices out;
+    if (!mayBeVolume(rowVoxels, volumeRows, volumeEvidence))
+        return out;
+    // How far a slice of h rows is from square (1 = square).
+    const auto aspect = [&](std::int64_t h) {
+        return static_cast<double>(std::max(h, rowVoxels)) / static_cast<double>(std::min(h, rowVoxels));
+    };
+    std::vector<std::int64_t> heights;
+    for (std::int64_t h = MinVolumeSliceRows; h <= volumeRows / 2; ++h)
+        if (volumeRows % h == 0 && aspect(h) <= NearSquareAspect)
+            heights.push_back(h);
+    // Only heights the rows show: sharp edges, or a change of the rows
+    // that repeats slice after slice (each slice's empty rim and busy
+    // middle); the best shown first, then the nearest square, and of two as
+    // near, the wider (images are more often wide than tall).
+    std::map<std::int64_t, double> support;
+    for (const std::int64_t h : heights)
+        support[h] = std::max(clamp01((edgeSharpness(rowChange, h) - 1.0) / (SharpEdge - 1.0)),
+                              repeatingChange(rowChange, h));
+    std::erase_if(heights, [&](std::int64_t h) { return !(support[h] >= MinSliceSupport); });
+    std::stable_sort(heights.begin(), heights.end(), [&](std::int64_t a, std::int64_t b) {
+        if (support[a] != support[b])
+            return support[a] > support[b];
+        return aspect(a) < aspect(b) || (aspect(a) == aspect(b) && a < b);
+    });
+    if (heights.size() > MaxVolumeSliceHeights)
+        heights.resize(MaxVolumeSliceHeights);
+    for (std::size_t i = 0; i < heights.size(); ++i)
+        out.heights.push_back({heights[i], volumeRows / heights[i], volumeEvidence * (i == 0 ? 1.0 : FartherHeightShare)});
+    // The tall reading loses as a single slice of that shape would (see
+    // singleSliceShape), from twice as tall as wide on.
+    if (!out.heights.empty())
+        out.tallFactor = std::sqrt(TallSliceAspect / aspect(volumeRows));
+    return out;
+}
+
 } // namespace GuessDetail
+

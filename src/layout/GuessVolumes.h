@@ -5,6 +5,7 @@
 #include "layout/VolumeLayout.h"
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace GuessDetail
@@ -29,5 +30,47 @@ namespace GuessDetail
 // stacked: the rows change sharply at every frame boundary and nowhere else.
 std::vector<double> frameEdgeEvidence(Sampler& sampler, const Decoding& d, std::int64_t header, std::int64_t rowVoxels,
                                       std::int64_t rows, std::int64_t maxFrames);
+
+} // namespace GuessDetail
+
+namespace GuessDetail
+{
+
+// A volume of a few slices read as one tall slice: the rows repeat every
+// volume (a series of volumes, copies nearly alike), but the few slices
+// inside barely resemble each other, so no period shows their height. A
+// period of volumeRows rows (evidence volumeEvidence, at least 0.5) that is
+// much taller than its rows are wide is split into the heights that divide
+// it into slices near square (at most MaxVolumeSliceHeights): each with the
+// evidence it takes over from the period, and the factor the tall reading's
+// evidence is weighed by (1 where nothing divides). The heights are ranked
+// by how sharply the rows change at their slice edges (rowChange: the mean
+// change from row r to row r + 1 of a volume, see volumeRowChange; empty when
+// not measured), then by how near square they are.
+inline constexpr std::size_t MaxVolumeSliceHeights = 2;
+struct VolumeSlices
+{
+    struct Height
+    {
+        std::int64_t rows = 0; // rows per slice
+        std::int64_t slices = 0; // slices per volume
+        double evidence = 0.0;
+    };
+    std::vector<Height> heights;
+    double tallFactor = 1.0;
+};
+// Whether a period of volumeRows rows of rowVoxels with that evidence may be
+// such a volume (the rows' change then tells its slices).
+bool mayBeVolume(std::int64_t rowVoxels, std::int64_t volumeRows, double volumeEvidence);
+VolumeSlices slicesWithinVolume(std::int64_t rowVoxels, std::int64_t volumeRows, double volumeEvidence,
+                                std::span<const double> rowChange = {});
+
+// How much row r of a volume of volumeRows rows of rowVoxels differs from
+// row r + 1 (the last row from the next volume's first), over a few volumes
+// spread over the file from its first byte: NaN where not measured. Empty
+// when the file holds fewer than two such volumes or longer ones than
+// MaxVolumeEdgeRows.
+inline constexpr std::int64_t MaxVolumeEdgeRows = 1024;
+std::vector<double> volumeRowChange(Sampler& sampler, const Decoding& d, std::int64_t rowVoxels, std::int64_t volumeRows);
 
 } // namespace GuessDetail

@@ -95,6 +95,7 @@ struct Scored
     Decoding decoding;
     std::int64_t slices = 0; // slices in the file (all volumes)
     bool nameMatch = false;
+    bool volumesKnown = false; // placed as whole volumes already (not looked for again)
 };
 
 class Guesser
@@ -240,8 +241,36 @@ private:
         std::int64_t rowVoxels = 0;
         double rowEvidence = 0.0;
         std::vector<std::pair<std::int64_t, double>> sliceRows;
+        std::map<std::int64_t, std::int64_t> slicesPerVolume; // of the rows per slice that split a repeating volume
         double singleSliceEvidence = 0.0;
     };
+
+    // A repeating slice much taller than wide may be a volume of a few
+    // slices (GuessVolumes' slicesWithinVolume): its heights join the
+    // running, placed as volumes of that many slices, and the tall
+    // reading is weighed by its shape.
+    void splitTallVolumes(const Decoding& d, RowPlan& row)
+    {
+        const std::vector<std::pair<std::int64_t, double>> periods = row.sliceRows;
+        for (const auto& [volumeRows, evidence] : periods) {
+            if (!mayBeVolume(row.rowVoxels, volumeRows, evidence))
+                continue;
+            const VolumeSlices split = slicesWithinVolume(row.rowVoxels, volumeRows, evidence,
+                                                          volumeRowChange(m_sampler, d, row.rowVoxels, volumeRows));
+            for (auto& [k, e] : row.sliceRows)
+                if (k == volumeRows)
+                    e *= split.tallFactor;
+            for (const VolumeSlices::Height& h : split.heights) {
+                const auto it = std::find_if(row.sliceRows.begin(), row.sliceRows.end(),
+                                             [&](const auto& r) { return r.first == h.rows; });
+                if (it == row.sliceRows.end())
+                    row.sliceRows.emplace_back(h.rows, h.evidence);
+                else
+                    it->second = std::max(it->second, h.evidence);
+                row.slicesPerVolume[h.rows] = h.slices;
+            }
+        }
+    }
 
     const std::vector<RowPlan>& plan(const Decoding& d)
     {
@@ -299,6 +328,7 @@ private:
                     }
             for (auto& [k, e] : row.sliceRows)
                 e = std::isfinite(e) ? clamp01(e) : UnmeasuredSlicePrior;
+            splitTallVolumes(d, row);
             row.singleSliceEvidence = std::max(strongest, tallest) > 0.5 ? SingleSliceAgainstSlices : SingleSlicePrior;
             plans.push_back(std::move(row));
         }
@@ -310,15 +340,20 @@ private:
     {
         m_start = known ? *known : findDataStart(m_sampler, d);
         for (const RowPlan& row : plan(d)) {
-            for (const auto& [sliceRowCount, sliceEvidence] : row.sliceRows)
-                addGeometry(d, row.rowVoxels, row.rowEvidence, sliceRowCount, sliceEvidence, false);
+            for (const auto& [sliceRowCount, sliceEvidence] : row.sliceRows) {
+                const auto perVolume = row.slicesPerVolume.find(sliceRowCount);
+                addGeometry(d, row.rowVoxels, row.rowEvidence, sliceRowCount, sliceEvidence, false,
+                            perVolume == row.slicesPerVolume.end() ? 0 : perVolume->second);
+            }
             // One slice filling the file.
             addGeometry(d, row.rowVoxels, row.rowEvidence, 0, row.singleSliceEvidence, true);
         }
     }
 
+    // slicesPerVolume: the slices are those of repeating volumes of that
+    // many slices (0: volumes are looked for later, if at all).
     void addGeometry(const Decoding& d, std::int64_t rowVoxels, double rowEvidence, std::int64_t sliceRows,
-                     double sliceEvidence, bool singleSlice)
+                     double sliceEvidence, bool singleSlice, std::int64_t slicesPerVolume = 0)
     {
         const std::int64_t size = m_sampler.size();
         const std::int64_t rowBytes = rowVoxels * d.width;
@@ -340,8 +375,24 @@ private:
             l.volumes = 1;
             if (singleSlice && count == 1)
                 continue; // a single row is no image
+            const bool volumes = slicesPerVolume > 1 && count % slicesPerVolume == 0;
+            if (slicesPerVolume > 1 && !volumes)
+                continue; // (whole volumes or nothing)
+            if (volumes) {
+                l.dims[2] = slicesPerVolume;
+                l.volumes = count / slicesPerVolume;
+            }
             const double shape = singleSlice ? singleSliceShape(rowVoxels, count) : 1.0;
-            add(d, l, rowEvidence, shape * sliceEvidence, fit, singleSlice ? 1 : count);
+            add(d, l, rowEvidence, shape * sliceEvidence, fit, singleSlice ? 1 : count, nullptr, {true, !volumes});
+            if (volumes) {
+                // (The volume repeats, not the slice.)
+                Scored& s = m_found.back();
+                s.volumesKnown = true;
+                s.candidate.reason += "; volumes of " + std::to_string(slicesPerVolume) + " slices repeat every " +
+                                      std::to_string(sliceRows * slicesPerVolume) + " rows";
+                if (l.volumes > 1)
+                    s.candidate.reason += "; " + std::to_string(l.volumes) + " volumes alike";
+            }
             // (Not where the rows have a slice period: every slice's edge
             // is sharp then.)
             if (singleSlice && sliceEvidence == SingleSlicePrior)
@@ -428,7 +479,7 @@ private:
     void refineVolumes(Scored& s, std::size_t volumeCounts)
     {
         VolumeLayout& l = s.candidate.layout;
-        if (s.slices < 4 || s.candidate.score < MinVolumeScore)
+        if (s.volumesKnown || s.slices < 4 || s.candidate.score < MinVolumeScore)
             return;
         const std::int64_t v = detectVolumes(m_sampler, s.decoding, l, s.slices, volumeCounts);
         if (v <= 1)

@@ -14,8 +14,8 @@ namespace
 // floor: a change that ranks fewer true layouts first or in the top three
 // fails here. Raise them whenever the guesser gets better; the aim is the
 // target figures below.
-constexpr int NeutralFirstFloor = 47;
-constexpr int NeutralTopThreeFloor = 48;
+constexpr int NeutralFirstFloor = 48;
+constexpr int NeutralTopThreeFloor = 49;
 constexpr int HonestFirstFloor = 49;
 constexpr int HonestTopThreeFloor = 49;
 

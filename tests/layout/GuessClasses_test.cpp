@@ -145,6 +145,28 @@ TEST(GuessClasses, TallSlicesAreFoundFromTheBytes)
     EXPECT_EQ(guesses.front().layout.dims, dims) << lines(guesses);
 }
 
+// A series of volumes of a few thick slices (fMRI): the slices inside a
+// volume barely resemble each other, so only the volume repeats; read as one
+// tall slice per volume it would be 20 x 72. The volume splits into slices
+// near square instead.
+TEST(GuessClasses, VolumesOfFewSlicesAreSplitIntoSlices)
+{
+    const std::array<std::int64_t, 3> slice{20, 24, 3};
+    constexpr std::int64_t Volumes = 12;
+    const auto bytes = fieldFile<std::int16_t>({slice[0], slice[1], slice[2] * Volumes}, [&](double x, double y, double z) {
+        // A blob of its own size and place in each slice of the volume.
+        const double s = std::fmod(z, 3.0);
+        const double cx = 4.0 + 6.0 * s, cy = 18.0 - 5.0 * s, r = 3.0 + 2.0 * s;
+        const double dx = (x - cx) / r, dy = (y - cy) / r;
+        return 100.0 + 2000.0 * std::exp(-(dx * dx + dy * dy)) + 300.0 * std::sin(0.7 * x + 2.1 * s);
+    }, 30.0);
+    const MemoryLayoutSource source(bytes.data(), bytes.size());
+    const std::vector<LayoutCandidate> guesses = guessLayout(source, "series.bin");
+    ASSERT_FALSE(guesses.empty());
+    EXPECT_EQ(guesses.front().layout.dims, slice) << lines(guesses);
+    EXPECT_EQ(guesses.front().layout.volumes, Volumes) << lines(guesses);
+}
+
 // Floats of everyday magnitudes spanning several decades read as Int-32 are
 // all near 10^9 and as monotonic as the floats; Int-8 data clipped at both
 // ends of its range reads as two piles far apart, not as UInt-8 values

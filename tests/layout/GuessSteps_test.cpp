@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -437,6 +438,57 @@ TEST(GuessSteps, VolumesAreSeenOnlyWhereTheyRepeat)
         const Sampled file(layoutOf({40, 36, 60 / volumes}, vdtByte, boLittleEndian, 0, volumes));
         const VolumeLayout asOne = layoutOf({40, 36, 60}, vdtByte, boLittleEndian, 0);
         EXPECT_EQ(detectVolumes(*file.sampler, d, asOne, 60, 24), volumes);
+    }
+}
+
+// Step 5: a repeating slice much taller than wide is split into near-square
+// slices of the height the rows show (sharp edges, or a change that repeats
+// slice after slice); a weak or short period, one the rows show no height
+// in, or one nothing near square divides, stays as it is.
+TEST(GuessSteps, TallRepeatingSlicesSplitIntoSlicesOfTheirEdges)
+{
+    // A volume of 63 rows whose rows change sharply every 21 rows, at row 20.
+    std::vector<double> edgesEvery21(63, 1.0);
+    for (std::size_t r = 20; r < edgesEvery21.size(); r += 21)
+        edgesEvery21[r] = 9.0;
+    std::vector<double> edgesEvery9(63, 1.0);
+    for (std::size_t r = 4; r < edgesEvery9.size(); r += 9)
+        edgesEvery9[r] = 9.0;
+    // Quiet edges: each slice of 21 rows an empty rim round a busy middle.
+    std::vector<double> rimsEvery21(63);
+    for (std::size_t r = 0; r < rimsEvery21.size(); ++r)
+        rimsEvery21[r] = std::sin(3.14159 * static_cast<double>(r % 21) / 21.0);
+    struct Case
+    {
+        std::int64_t rowVoxels, volumeRows;
+        double evidence;
+        std::span<const double> change;
+        std::vector<std::int64_t> heights; // best first; empty: not split
+    };
+    const Case cases[] = {
+        {17, 63, 0.9, edgesEvery21, {21}},
+        {17, 63, 0.9, edgesEvery9, {9}},
+        {17, 63, 0.9, rimsEvery21, {21}},
+        {17, 63, 0.9, {}, {}}, // unmeasured: no height shown
+        {17, 63, 0.4, edgesEvery21, {}}, // no clear volume
+        {64, 96, 0.9, {}, {}}, // not tall
+        {5, 67, 0.9, {}, {}}, // nothing divides near square
+    };
+    for (const Case& c : cases) {
+        const VolumeSlices split = slicesWithinVolume(c.rowVoxels, c.volumeRows, c.evidence, c.change);
+        std::vector<std::int64_t> heights;
+        for (const VolumeSlices::Height& h : split.heights) {
+            heights.push_back(h.rows);
+            EXPECT_EQ(h.rows * h.slices, c.volumeRows);
+            EXPECT_LE(h.evidence, c.evidence);
+        }
+        EXPECT_EQ(heights, c.heights) << c.rowVoxels << "x" << c.volumeRows;
+        if (heights.empty()) {
+            EXPECT_EQ(split.tallFactor, 1.0);
+        } else {
+            EXPECT_EQ(split.heights.front().evidence, c.evidence);
+            EXPECT_LT(split.tallFactor, 1.0);
+        }
     }
 }
 
