@@ -28,6 +28,10 @@ struct DataStart
     // Before a run of one value at the end that the voxels elsewhere never
     // hold (padding to a block); end when there is none.
     std::int64_t endBeforePadding = 0;
+    // Where these bytes lie in their file (the voxels between a header and
+    // trailing bytes, guessed again on their own): a header's usual sizes
+    // count from the file's start.
+    std::int64_t origin = 0;
 };
 
 // Step 4: where the voxels of decoding d seem to start and end.

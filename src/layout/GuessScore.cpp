@@ -51,7 +51,10 @@ double nameEvidence(const NameHints& hints, bool match)
 
 double headerFit(std::int64_t h, const DataStart& start)
 {
-    const bool common = std::find(std::begin(CommonHeaders), std::end(CommonHeaders), h) != std::end(CommonHeaders);
+    const auto usual = [](std::int64_t bytes) {
+        return std::find(std::begin(CommonHeaders), std::end(CommonHeaders), bytes) != std::end(CommonHeaders);
+    };
+    const bool common = usual(h) || (start.origin > 0 && usual(start.origin + h));
     // A header of any length fits where the voxels seem to start.
     const bool seen = start.offset > 0 && (std::llabs(h - start.offset) <= start.precision ||
                                            std::llabs(h - start.afterPadding) <= start.precision);

@@ -72,7 +72,8 @@ bool nameMatches(const NameHints& hints, const VolumeLayout& l);
 double nameEvidence(const NameHints& hints, bool match);
 
 // How well a header of h bytes fits (0 .. 1), given where the voxels seem
-// to start: no header is the most common, then the usual sizes.
+// to start: no header is the most common, then the usual sizes (of the
+// whole file's header, where the bytes are a part of a file).
 double headerFit(std::int64_t h, const DataStart& start);
 inline constexpr double TrailingBytesFit = 0.7; // a header of the usual sizes, with bytes left over after the last
                                                 // whole slice, fits this much less than headerFit says

@@ -138,6 +138,7 @@ public:
             chosen = choose(decodings);
             first = findDataStart(m_sampler, chosen.empty() ? decodings.front() : chosen.front());
         }
+        first.origin = m_origin;
         if (m_origin == 0)
             m_stated.place(m_sampler, first, !chosen.empty() && chosen.front().score >= SmoothReason);
         for (const Decoding& d : chosen) {
@@ -339,6 +340,7 @@ private:
     void examine(const Decoding& d, const DataStart* known)
     {
         m_start = known ? *known : findDataStart(m_sampler, d);
+        m_start.origin = m_origin;
         for (const RowPlan& row : plan(d)) {
             for (const auto& [sliceRowCount, sliceEvidence] : row.sliceRows) {
                 const auto perVolume = row.slicesPerVolume.find(sliceRowCount);

@@ -529,6 +529,12 @@ TEST(GuessSteps, ScoreWeighsEachPartOfTheEvidence)
     seen.offset = 1001;
     seen.precision = 34;
     EXPECT_GT(headerFit(1001, seen), headerFit(512, seen));
+    // Bytes 16 on of a file: 4080 of them before the voxels make the file's
+    // usual 4096.
+    DataStart part;
+    part.origin = 16;
+    EXPECT_EQ(headerFit(4080, part), headerFit(4096, unseen));
+    EXPECT_LT(headerFit(4080, unseen), headerFit(4096, unseen));
 }
 
 } // namespace
