@@ -259,7 +259,8 @@ std::vector<double> volumeRowChange(Sampler& sampler, const Decoding& d, std::in
     if (volumes < 2 || volumeRows > MaxVolumeEdgeRows)
         return {};
     const std::int64_t columns = std::min(rowVoxels, FrameColumns);
-    const std::int64_t looked = std::min(volumes - 1, EdgeVolumes);
+    const std::int64_t looked =
+        std::min({volumes - 1, EdgeVolumes, std::max<std::int64_t>(1, VolumeEdgeRowBudget / volumeRows)});
     std::vector<DiffSum> sums(static_cast<std::size_t>(volumeRows));
     std::vector<double> before, row;
     for (std::int64_t k = 0; k < looked; ++k) {

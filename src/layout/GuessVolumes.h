@@ -67,10 +67,12 @@ VolumeSlices slicesWithinVolume(std::int64_t rowVoxels, std::int64_t volumeRows,
 
 // How much row r of a volume of volumeRows rows of rowVoxels differs from
 // row r + 1 (the last row from the next volume's first), over a few volumes
-// spread over the file from its first byte: NaN where not measured. Empty
-// when the file holds fewer than two such volumes or longer ones than
+// spread over the file from its first byte (fewer of taller volumes, at
+// most VolumeEdgeRowBudget rows): NaN where not measured. Empty when the
+// file holds fewer than two such volumes or longer ones than
 // MaxVolumeEdgeRows.
-inline constexpr std::int64_t MaxVolumeEdgeRows = 1024;
+inline constexpr std::int64_t MaxVolumeEdgeRows = 4096;
+inline constexpr std::int64_t VolumeEdgeRowBudget = 8192;
 std::vector<double> volumeRowChange(Sampler& sampler, const Decoding& d, std::int64_t rowVoxels, std::int64_t volumeRows);
 
 } // namespace GuessDetail

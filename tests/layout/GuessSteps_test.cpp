@@ -492,6 +492,24 @@ TEST(GuessSteps, TallRepeatingSlicesSplitIntoSlicesOfTheirEdges)
     }
 }
 
+// The change of the rows through a volume: four volumes of three slices of
+// four rows, each slice one value, 50 more than the slice before.
+TEST(GuessSteps, RowChangeThroughAVolumeShowsItsSliceEdges)
+{
+    constexpr std::int64_t RowVoxels = 8, VolumeRows = 12;
+    std::vector<std::uint8_t> bytes;
+    for (int v = 0; v < 4; ++v)
+        for (std::int64_t r = 0; r < VolumeRows; ++r)
+            bytes.insert(bytes.end(), RowVoxels, static_cast<std::uint8_t>(r / 4 * 50));
+    const Sampled file(bytes);
+    const Decoding d = decodingOf(vdtByte, boLittleEndian, 0);
+    std::vector<double> expected(VolumeRows, 0.0);
+    expected[3] = expected[7] = 50.0;
+    expected[11] = 100.0; // into the next volume's first slice
+    EXPECT_EQ(volumeRowChange(*file.sampler, d, RowVoxels, VolumeRows), expected);
+    EXPECT_TRUE(volumeRowChange(*file.sampler, d, RowVoxels, 2 * VolumeRows + 1).empty()); // one volume
+}
+
 // The score: each part of the evidence counts by its weight alone, the
 // weights make 1, and the name's other type or order lowers the score.
 TEST(GuessSteps, ScoreWeighsEachPartOfTheEvidence)
