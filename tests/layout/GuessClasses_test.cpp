@@ -147,24 +147,43 @@ TEST(GuessClasses, TallSlicesAreFoundFromTheBytes)
 
 // A series of volumes of a few thick slices (fMRI): the slices inside a
 // volume barely resemble each other, so only the volume repeats; read as one
-// tall slice per volume it would be 20 x 72. The volume splits into slices
-// near square instead.
+// tall slice per volume it would be 20 x 72 (64 x 576). The volume splits
+// into the slices the rows show: sharp edges between slices of different
+// content, or quiet ones where each slice's empty rim surrounds its blob.
 TEST(GuessClasses, VolumesOfFewSlicesAreSplitIntoSlices)
 {
-    const std::array<std::int64_t, 3> slice{20, 24, 3};
-    constexpr std::int64_t Volumes = 12;
-    const auto bytes = fieldFile<std::int16_t>({slice[0], slice[1], slice[2] * Volumes}, [&](double x, double y, double z) {
-        // A blob of its own size and place in each slice of the volume.
-        const double s = std::fmod(z, 3.0);
-        const double cx = 4.0 + 6.0 * s, cy = 18.0 - 5.0 * s, r = 3.0 + 2.0 * s;
-        const double dx = (x - cx) / r, dy = (y - cy) / r;
-        return 100.0 + 2000.0 * std::exp(-(dx * dx + dy * dy)) + 300.0 * std::sin(0.7 * x + 2.1 * s);
-    }, 30.0);
-    const MemoryLayoutSource source(bytes.data(), bytes.size());
-    const std::vector<LayoutCandidate> guesses = guessLayout(source, "series.bin");
-    ASSERT_FALSE(guesses.empty());
-    EXPECT_EQ(guesses.front().layout.dims, slice) << lines(guesses);
-    EXPECT_EQ(guesses.front().layout.volumes, Volumes) << lines(guesses);
+    struct Case
+    {
+        std::array<std::int64_t, 3> slice;
+        std::int64_t volumes;
+        std::function<double(double, double, double)> field; // of x, y and the slice in the volume
+    };
+    const Case cases[] = {
+        {{20, 24, 3}, 12, [](double x, double y, double s) {
+             // A blob of its own size and place in each slice, over a
+             // ripple that shifts from slice to slice.
+             const double dx = (x - 4.0 - 6.0 * s) / (3.0 + 2.0 * s), dy = (y - 18.0 + 5.0 * s) / (3.0 + 2.0 * s);
+             return 100.0 + 2000.0 * std::exp(-(dx * dx + dy * dy)) + 300.0 * std::sin(0.7 * x + 2.1 * s);
+         }},
+        {{64, 64, 9}, 3, [](double x, double y, double s) {
+             // An ellipse on an empty background, its size and texture
+             // changing from slice to slice.
+             const double r = 22.0 - 2.5 * std::fabs(s - 4.0);
+             const double d = std::hypot((x - 32.0 - 3.0 * std::sin(1.7 * s)) / r, (y - 30.0) / (1.2 * r));
+             return d < 1.0 ? 830.0 + 300.0 * std::sin(0.5 * x + 2.0 * s) * std::cos(0.4 * y + s) + (d > 0.8 ? 200.0 : 0.0)
+                            : 30.0;
+         }},
+    };
+    for (const Case& c : cases) {
+        const auto bytes = fieldFile<std::int16_t>({c.slice[0], c.slice[1], c.slice[2] * c.volumes}, [&](double x, double y, double z) {
+            return c.field(x, y, std::fmod(z, static_cast<double>(c.slice[2])));
+        }, 30.0);
+        const MemoryLayoutSource source(bytes.data(), bytes.size());
+        const std::vector<LayoutCandidate> guesses = guessLayout(source, "series.bin");
+        ASSERT_FALSE(guesses.empty());
+        EXPECT_EQ(guesses.front().layout.dims, c.slice) << lines(guesses);
+        EXPECT_EQ(guesses.front().layout.volumes, c.volumes) << lines(guesses);
+    }
 }
 
 // Floats of everyday magnitudes spanning several decades read as Int-32 are
