@@ -31,8 +31,9 @@
 //      placed there or at the end of the file (placeUnits). In a small file
 //      the voxels between a header and trailing bytes are guessed again as
 //      a file of their own.
-//   5. Volumes: several only when slices one volume apart are alike
-//      (GuessVolumes).
+//   5. Volumes: several only when slices one volume apart are alike; a
+//      repeating slice much taller than wide may be a volume of the few
+//      slices its rows show (both GuessVolumes).
 //   6. The dimensions a header states, placed where they fit the file
 //      (GuessHeaderNumbers): candidates of their own, and evidence for the
 //      bytes' candidates they agree with.
