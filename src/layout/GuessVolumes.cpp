@@ -33,6 +33,9 @@ constexpr double NearSquareAspect = 2.0;
 constexpr std::int64_t MinVolumeSliceRows = 4;
 constexpr double FartherHeightShare = 0.9;
 constexpr double MinSliceSupport = 0.2; // how plainly the rows must show a height (see slicesWithinVolume)
+constexpr double SharpBetween = 2.0; // edges this many times sharper than the typical row change between a
+                                     // height's edges make it a multiple of a shorter height
+constexpr double MultipleRankShare = 0.5; // ... which it then follows, ranked at this share of its support
 
 constexpr std::int64_t EdgeVolumes = 8; // volumes whose rows tell the slice edges within them
 
@@ -304,9 +307,25 @@ VolumeSlices slicesWithinVolume(std::int64_t rowVoxels, std::int64_t volumeRows,
         support[h] = std::max(clamp01((edgeSharpness(rowChange, h) - 1.0) / (SharpEdge - 1.0)),
                               repeatingChange(rowChange, h));
     std::erase_if(heights, [&](std::int64_t h) { return !(support[h] >= MinSliceSupport); });
+    // Slices taken two or three at a time have every second or third edge
+    // of the slices, and by chance these may be sharper than the rest: a
+    // height is a shorter one's slices taken together, and follows it,
+    // where the shorter one's edges between its own are sharp too. (The
+    // edges of the shorter height are the taller's and those between.)
+    std::map<std::int64_t, double> rank = support;
+    for (const std::int64_t h : heights)
+        for (const std::int64_t shorter : heights) {
+            if (shorter >= h || h % shorter != 0)
+                continue;
+            const double times = static_cast<double>(h / shorter);
+            const double between =
+                (times * edgeSharpness(rowChange, shorter) - edgeSharpness(rowChange, h)) / (times - 1.0);
+            if (between >= SharpBetween)
+                rank[h] = std::min(rank[h], MultipleRankShare * support[shorter]);
+        }
     std::stable_sort(heights.begin(), heights.end(), [&](std::int64_t a, std::int64_t b) {
-        if (support[a] != support[b])
-            return support[a] > support[b];
+        if (rank[a] != rank[b])
+            return rank[a] > rank[b];
         return aspect(a) < aspect(b) || (aspect(a) == aspect(b) && a < b);
     });
     if (heights.size() > MaxVolumeSliceHeights)

@@ -454,6 +454,16 @@ TEST(GuessSteps, TallRepeatingSlicesSplitIntoSlicesOfTheirEdges)
     std::vector<double> edgesEvery9(63, 1.0);
     for (std::size_t r = 4; r < edgesEvery9.size(); r += 9)
         edgesEvery9[r] = 9.0;
+    // Slices of 46 rows whose contents do not resemble each other, every
+    // third edge sharper by chance: the edges of 138 rows are sharper, but
+    // are those of 46 taken three at a time.
+    std::vector<double> edgesEvery46(46 * 36, 1.0);
+    for (std::size_t r = 45; r < edgesEvery46.size(); r += 46)
+        edgesEvery46[r] = r % 138 == 137 ? 9.0 : 7.0;
+    // ... but slices of 92 rows are not two of 46: nothing happens half way.
+    std::vector<double> edgesEvery92(46 * 36, 1.0);
+    for (std::size_t r = 91; r < edgesEvery92.size(); r += 92)
+        edgesEvery92[r] = 9.0;
     // Quiet edges: each slice of 21 rows an empty rim round a busy middle.
     std::vector<double> rimsEvery21(63);
     for (std::size_t r = 0; r < rimsEvery21.size(); ++r)
@@ -469,6 +479,8 @@ TEST(GuessSteps, TallRepeatingSlicesSplitIntoSlicesOfTheirEdges)
         {17, 63, 0.9, edgesEvery21, {21}},
         {17, 63, 0.9, edgesEvery9, {9}},
         {17, 63, 0.9, rimsEvery21, {21}},
+        {72, 46 * 36, 0.9, edgesEvery46, {46, 69}},
+        {72, 46 * 36, 0.9, edgesEvery92, {92, 46}},
         {17, 63, 0.9, {}, {}}, // unmeasured: no height shown
         {17, 63, 0.4, edgesEvery21, {}}, // no clear volume
         {64, 96, 0.9, {}, {}}, // not tall
