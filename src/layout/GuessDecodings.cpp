@@ -106,8 +106,12 @@ int signedVerdict(Sampler& sampler, const Decoding& asSigned, double signedSprea
         for (std::size_t k = 0; k < s.size(); ++k) {
             u[k] = s[k] + range * static_cast<double>(s[k] < 0.0);
             alike = alike && !(s[k] < 0.0);
-            signedEnds.add(s[k], -range / 2, range / 2 - 1.0);
-            unsignedEnds.add(u[k], 0.0, range - 1.0);
+            // (Only values within two of 0 or of a signed end can be at an
+            // end of either reading or just inside it.)
+            if (std::fabs(s[k]) <= 2.0 || std::fabs(s[k]) >= range / 2 - 2.0) {
+                signedEnds.add(s[k], -range / 2, range / 2 - 1.0);
+                unsignedEnds.add(u[k], 0.0, range - 1.0);
+            }
         }
         total += static_cast<std::int64_t>(s.size());
         countWrapJumps(s.data(), u.data(), s.size(), range, signedJumps, unsignedJumps);
