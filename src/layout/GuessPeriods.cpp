@@ -168,27 +168,27 @@ std::vector<std::pair<std::int64_t, double>> strongestPeriods(const LagDiffs& di
         const double e = diffs.evidence(lag);
         return std::isfinite(e) && e >= HarmonicEvidence;
     };
+    // Whether lag l of evidence e is a multiple of a period of list.
+    const auto harmonicIn = [&](const std::vector<std::pair<std::int64_t, double>>& list, std::int64_t l, double e) {
+        // (A coarse peak of a long period may lie a voxel or two beside
+        // it, which a long multiple shows many times over.)
+        return std::any_of(list.begin(), list.end(), [&](const auto& q) {
+            if (q.second < HarmonicEvidence || q.second < 0.5 * e)
+                return false;
+            const std::int64_t beside = std::min<std::int64_t>(2, q.first / 32);
+            for (std::int64_t p = std::max<std::int64_t>(2, q.first - beside); p <= q.first + beside; ++p) {
+                const std::int64_t times = std::llround(static_cast<double>(l) / static_cast<double>(p));
+                if (times >= 2 && std::llabs(l - p * times) <= 3)
+                    return confirmedBase(q.first);
+            }
+            return false;
+        });
+    };
     const auto dropHarmonics = [&](std::vector<std::pair<std::int64_t, double>>& list) {
         std::vector<std::pair<std::int64_t, double>> kept;
-        for (const auto& item : list) {
-            const std::int64_t l = item.first;
-            const double e = item.second;
-            // (A coarse peak of a long period may lie a voxel or two beside
-            // it, which a long multiple shows many times over.)
-            const bool harmonic = std::any_of(list.begin(), list.end(), [&](const auto& q) {
-                if (q.second < HarmonicEvidence || q.second < 0.5 * e)
-                    return false;
-                const std::int64_t beside = std::min<std::int64_t>(2, q.first / 32);
-                for (std::int64_t p = std::max<std::int64_t>(2, q.first - beside); p <= q.first + beside; ++p) {
-                    const std::int64_t times = std::llround(static_cast<double>(l) / static_cast<double>(p));
-                    if (times >= 2 && std::llabs(l - p * times) <= 3)
-                        return confirmedBase(q.first);
-                }
-                return false;
-            });
-            if (!harmonic)
+        for (const auto& [l, e] : list)
+            if (!harmonicIn(list, l, e))
                 kept.emplace_back(l, e);
-        }
         list = std::move(kept);
     };
     // Enough peaks that a fundamental period is among its multiples: a
@@ -196,17 +196,23 @@ std::vector<std::pair<std::int64_t, double>> strongestPeriods(const LagDiffs& di
     // row near the slice, and those crowd the top places.
     if (peaks.size() > MaxPeaks)
         peaks.resize(MaxPeaks);
-    dropHarmonics(peaks);
 
-    // The strongest count + 1 peaks, as the dense differences confirm them.
-    // A coarse table from a few positions in an empty background gives many
-    // lags nearly full evidence; the dense test tells them apart, a few
-    // more peaks at most.
+    // The strongest count + 1 peaks that are no multiple of another, as the
+    // dense differences confirm them. A coarse table from a few positions in
+    // an empty background gives many lags nearly full evidence; the dense
+    // test tells them apart, a few more peaks at most.
+    // (Whether a peak is a multiple is asked only of the peaks reached: the
+    // answer for one does not depend on the others', and confirming a base
+    // costs dense differences. The evidence falls along the list, so a
+    // multiple where the tries are used up stops them as the next peak
+    // would.)
     std::vector<std::pair<std::int64_t, double>> found;
     std::size_t confirmed = 0, tried = 0;
     for (const auto& [coarseLag, e] : peaks) {
         if (confirmed > count || tried >= (e >= NearlyFullEvidence ? NearlyFullPeaksTried : count + 1))
             break;
+        if (harmonicIn(peaks, coarseLag, e))
+            continue;
         ++tried;
         std::int64_t lag = coarseLag;
         double least = diffs.dense(lag);
