@@ -418,12 +418,15 @@ std::vector<StatedType> statedTypes(std::span<const std::uint8_t> bytes, std::in
             t[b] = textByte(static_cast<std::uint8_t>(b));
         return t;
     }();
-    std::size_t runStart = 0;
-    for (std::size_t k = 0; k <= bytes.size() && out.size() < maxStatements; ++k) {
-        const bool inRun = k < bytes.size() && isText[bytes[k]];
-        if (!inRun & (k - runStart >= MinRun))
-            readRun(text, runStart, k, at, out, maxStatements);
-        runStart = inRun ? runStart : k + 1;
+    std::size_t run = 0; // text bytes just before k
+    for (std::size_t k = 0; k <= bytes.size(); ++k) {
+        const std::size_t inRun = k < bytes.size() ? isText[bytes[k]] : 0;
+        if ((run >= MinRun) & (inRun == 0)) {
+            readRun(text, k - run, k, at, out, maxStatements);
+            if (out.size() >= maxStatements)
+                break;
+        }
+        run = (run + 1) & (0 - inRun); // 0 after any other byte
     }
     return out;
 }
