@@ -103,16 +103,19 @@ int signedVerdict(Sampler& sampler, const Decoding& asSigned, double signedSprea
         const std::vector<double> s = decodeRun(part, at, asSigned, SampleVoxels / Runs);
         // The same bytes read unsigned: the negative values wrap around.
         u.resize(s.size());
+        bool negative = false;
         for (std::size_t k = 0; k < s.size(); ++k) {
             u[k] = s[k] + range * static_cast<double>(s[k] < 0.0);
-            alike = alike && !(s[k] < 0.0);
-            // (Only values within two of 0 or of a signed end can be at an
-            // end of either reading or just inside it.)
+            negative |= s[k] < 0.0;
+        }
+        alike = alike && !negative;
+        // (Only values within two of 0 or of a signed end can be at an end
+        // of either reading or just inside it.)
+        for (std::size_t k = 0; k < s.size(); ++k)
             if (std::fabs(s[k]) <= 2.0 || std::fabs(s[k]) >= range / 2 - 2.0) {
                 signedEnds.add(s[k], -range / 2, range / 2 - 1.0);
                 unsignedEnds.add(u[k], 0.0, range - 1.0);
             }
-        }
         total += static_cast<std::int64_t>(s.size());
         countWrapJumps(s.data(), u.data(), s.size(), range, signedJumps, unsignedJumps);
     }
