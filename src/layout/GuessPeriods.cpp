@@ -32,10 +32,14 @@ constexpr std::size_t NearlyFullPeaksTried = 16;
 
 bool wholeNumbersBelowExactMagnitude(const double* v, std::int64_t n)
 {
-    for (std::int64_t k = 0; k < n; ++k)
-        if (!(std::fabs(v[k]) < ExactMagnitude) || v[k] != std::trunc(v[k]))
-            return false;
-    return true;
+    // (One pass without a branch: a value too large or NaN is tried as 0.5,
+    // which is no whole number.)
+    bool whole = true;
+    for (std::int64_t k = 0; k < n; ++k) {
+        const double x = std::fabs(v[k]) < ExactMagnitude ? v[k] : 0.5;
+        whole &= static_cast<double>(static_cast<std::int64_t>(x)) == x;
+    }
+    return whole;
 }
 
 bool clipKeepsWholeNumbers(double clip)

@@ -262,7 +262,7 @@ TEST(GuessSteps, DenseSumsOfEveryFormAreThoseInOrder)
     }
     ASSERT_TRUE(wholeNumbersBelowExactMagnitude(whole.data(), static_cast<std::int64_t>(whole.size())));
     ASSERT_FALSE(wholeNumbersBelowExactMagnitude(fraction.data(), 2));
-    for (const double notExact : {0.5, ExactMagnitude, std::numeric_limits<double>::infinity()})
+    for (const double notExact : {0.5, -ExactMagnitude, std::numeric_limits<double>::infinity(), std::nan("")})
         EXPECT_FALSE(wholeNumbersBelowExactMagnitude(&notExact, 1)) << notExact;
     EXPECT_TRUE(clipKeepsWholeNumbers(156.0));
     EXPECT_TRUE(clipKeepsWholeNumbers(std::numeric_limits<float>::max()));
