@@ -3,6 +3,7 @@
 #include "layout/GuessKernels.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -103,12 +104,29 @@ int signedVerdict(Sampler& sampler, const Decoding& asSigned, double signedSprea
         const std::vector<double> s = decodeRun(part, at, asSigned, SampleVoxels / Runs);
         // The same bytes read unsigned: the negative values wrap around.
         u.resize(s.size());
-        for (std::size_t k = 0; k < s.size(); ++k) {
-            u[k] = s[k] + range * static_cast<double>(s[k] < 0.0);
-            alike = alike && !(s[k] < 0.0);
-            signedEnds.add(s[k], -range / 2, range / 2 - 1.0);
-            unsignedEnds.add(u[k], 0.0, range - 1.0);
+        const double* sv = s.data();
+        double* uv = u.data();
+        const std::size_t n = s.size();
+        const double nearEnd = range / 2 - 2.0;
+        std::int64_t negatives = 0, near = 0;
+        for (std::size_t k = 0; k < n; ++k) {
+            const double a = std::fabs(sv[k]);
+            // range or +0 added, as range * 1 or range * 0 would (masked:
+            // a branch on the sign mispredicts on bytes read out of phase).
+            const std::uint64_t negative = 0 - static_cast<std::uint64_t>(sv[k] < 0.0);
+            uv[k] = sv[k] + std::bit_cast<double>(std::bit_cast<std::uint64_t>(range) & negative);
+            negatives += sv[k] < 0.0;
+            // (Only values within two of 0 or of a signed end can be at an
+            // end of either reading or just inside it.)
+            near += (a <= 2.0) | (a >= nearEnd);
         }
+        alike = alike && negatives == 0;
+        for (std::size_t k = 0; k < n && near > 0; ++k)
+            if (std::fabs(sv[k]) <= 2.0 || std::fabs(sv[k]) >= nearEnd) {
+                signedEnds.add(sv[k], -range / 2, range / 2 - 1.0);
+                unsignedEnds.add(uv[k], 0.0, range - 1.0);
+                --near;
+            }
         total += static_cast<std::int64_t>(s.size());
         countWrapJumps(s.data(), u.data(), s.size(), range, signedJumps, unsignedJumps);
     }

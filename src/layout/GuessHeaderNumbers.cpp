@@ -158,6 +158,12 @@ void addText(std::span<const std::uint8_t> bytes, std::int64_t at, std::int64_t 
             prose = prose || b == '=' || b == ':' || (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z');
             ++runEnd;
         }
+        if (runEnd - runStart < 2) {
+            // No prose, and too short for a value of two digits (binary
+            // bytes give many such runs).
+            i = runEnd;
+            continue;
+        }
         prose = runEnd - runStart >= ProseRun || (prose && runEnd - runStart >= ShortProseRun);
         const std::int64_t padEnd = paddingEnd(bytes, runStart, runEnd);
         // Outside prose only a value that opens a short run (a binary
@@ -529,10 +535,17 @@ std::vector<StatedNumber> statedNumbers(std::span<const std::uint8_t> bytes, std
     if (at < 0 || fileSize < 1)
         return out;
     addText(bytes, at, fileSize, out, maxNumbers);
+    const auto texts = static_cast<std::ptrdiff_t>(out.size());
     if (withBinary)
         addBinary(bytes, at, fileSize, out, maxNumbers);
-    std::stable_sort(out.begin(), out.end(),
-                     [](const StatedNumber& a, const StatedNumber& b) { return a.offset < b.offset; });
+    // Each kind comes in the order of the bytes (a head of voxels gives
+    // thousands of binary numbers): merged, as a stable sort would order them.
+    const auto byOffset = [](const StatedNumber& a, const StatedNumber& b) { return a.offset < b.offset; };
+    const auto binaryFrom = out.begin() + texts;
+    if (std::is_sorted(out.begin(), binaryFrom, byOffset) && std::is_sorted(binaryFrom, out.end(), byOffset))
+        std::inplace_merge(out.begin(), binaryFrom, out.end(), byOffset);
+    else
+        std::stable_sort(out.begin(), out.end(), byOffset);
     return out;
 }
 

@@ -30,6 +30,89 @@ constexpr std::size_t NearlyFullPeaksTried = 16;
 
 } // namespace
 
+bool wholeNumbersBelowExactMagnitude(const double* v, std::int64_t n)
+{
+    // (One pass without a branch: a value too large or NaN is tried as 0.5,
+    // which is no whole number.)
+    bool whole = true;
+    for (std::int64_t k = 0; k < n; ++k) {
+        const double x = std::fabs(v[k]) < ExactMagnitude ? v[k] : 0.5;
+        whole &= static_cast<double>(static_cast<std::int64_t>(x)) == x;
+    }
+    return whole;
+}
+
+bool clipKeepsWholeNumbers(double clip)
+{
+    return clip >= 2.0 * ExactMagnitude || clip == std::trunc(clip);
+}
+
+namespace
+{
+
+// In order, one pair after another, unless every sum is exact (whole
+// numbers, see ExactMagnitude): then four running sums hide the latency of
+// each addition and give the very same total. (1 * x is x: no weights.)
+template<bool Exact, bool Weighted>
+void addClippedPairsAs(const double* v, const double* w, std::int64_t start, std::int64_t pairs, std::int64_t step,
+                     std::int64_t lag, double clip, double& sum, double& count)
+{
+    const auto term = [&](std::int64_t k) {
+        const std::int64_t i = start + k * step;
+        const double d = std::min(std::fabs(v[i] - v[i + lag]), clip);
+        if constexpr (Weighted)
+            return w[i] * w[i + lag] * d;
+        else
+            return d;
+    };
+    const auto weight = [&](std::int64_t k) {
+        const std::int64_t i = start + k * step;
+        return w[i] * w[i + lag];
+    };
+    if constexpr (Exact) {
+        double s[4] = {0.0, 0.0, 0.0, 0.0};
+        double c[4] = {0.0, 0.0, 0.0, 0.0};
+        std::int64_t k = 0;
+        for (; k + 4 <= pairs; k += 4) {
+            for (int j = 0; j < 4; ++j) {
+                s[j] += term(k + j);
+                if constexpr (Weighted)
+                    c[j] += weight(k + j);
+            }
+        }
+        for (; k < pairs; ++k) {
+            s[0] += term(k);
+            if constexpr (Weighted)
+                c[0] += weight(k);
+        }
+        sum += (s[0] + s[1]) + (s[2] + s[3]);
+        count += Weighted ? (c[0] + c[1]) + (c[2] + c[3]) : static_cast<double>(pairs);
+    } else {
+        for (std::int64_t k = 0; k < pairs; ++k) {
+            sum += term(k);
+            if constexpr (Weighted)
+                count += weight(k);
+        }
+        if constexpr (!Weighted)
+            count += static_cast<double>(pairs);
+    }
+}
+
+} // namespace
+
+void addClippedPairs(bool exact, const double* v, const double* w, std::int64_t start, std::int64_t pairs,
+                     std::int64_t step, std::int64_t lag, double clip, double& sum, double& count)
+{
+    if (exact && w)
+        addClippedPairsAs<true, true>(v, w, start, pairs, step, lag, clip, sum, count);
+    else if (exact)
+        addClippedPairsAs<true, false>(v, w, start, pairs, step, lag, clip, sum, count);
+    else if (w)
+        addClippedPairsAs<false, true>(v, w, start, pairs, step, lag, clip, sum, count);
+    else
+        addClippedPairsAs<false, false>(v, w, start, pairs, step, lag, clip, sum, count);
+}
+
 double clipLimit(std::span<double> diffs)
 {
     if (diffs.empty())
@@ -89,27 +172,27 @@ std::vector<std::pair<std::int64_t, double>> strongestPeriods(const LagDiffs& di
         const double e = diffs.evidence(lag);
         return std::isfinite(e) && e >= HarmonicEvidence;
     };
+    // Whether lag l of evidence e is a multiple of a period of list.
+    const auto harmonicIn = [&](const std::vector<std::pair<std::int64_t, double>>& list, std::int64_t l, double e) {
+        // (A coarse peak of a long period may lie a voxel or two beside
+        // it, which a long multiple shows many times over.)
+        return std::any_of(list.begin(), list.end(), [&](const auto& q) {
+            if (q.second < HarmonicEvidence || q.second < 0.5 * e)
+                return false;
+            const std::int64_t beside = std::min<std::int64_t>(2, q.first / 32);
+            for (std::int64_t p = std::max<std::int64_t>(2, q.first - beside); p <= q.first + beside; ++p) {
+                const std::int64_t times = std::llround(static_cast<double>(l) / static_cast<double>(p));
+                if (times >= 2 && std::llabs(l - p * times) <= 3)
+                    return confirmedBase(q.first);
+            }
+            return false;
+        });
+    };
     const auto dropHarmonics = [&](std::vector<std::pair<std::int64_t, double>>& list) {
         std::vector<std::pair<std::int64_t, double>> kept;
-        for (const auto& item : list) {
-            const std::int64_t l = item.first;
-            const double e = item.second;
-            // (A coarse peak of a long period may lie a voxel or two beside
-            // it, which a long multiple shows many times over.)
-            const bool harmonic = std::any_of(list.begin(), list.end(), [&](const auto& q) {
-                if (q.second < HarmonicEvidence || q.second < 0.5 * e)
-                    return false;
-                const std::int64_t beside = std::min<std::int64_t>(2, q.first / 32);
-                for (std::int64_t p = std::max<std::int64_t>(2, q.first - beside); p <= q.first + beside; ++p) {
-                    const std::int64_t times = std::llround(static_cast<double>(l) / static_cast<double>(p));
-                    if (times >= 2 && std::llabs(l - p * times) <= 3)
-                        return confirmedBase(q.first);
-                }
-                return false;
-            });
-            if (!harmonic)
+        for (const auto& [l, e] : list)
+            if (!harmonicIn(list, l, e))
                 kept.emplace_back(l, e);
-        }
         list = std::move(kept);
     };
     // Enough peaks that a fundamental period is among its multiples: a
@@ -117,17 +200,23 @@ std::vector<std::pair<std::int64_t, double>> strongestPeriods(const LagDiffs& di
     // row near the slice, and those crowd the top places.
     if (peaks.size() > MaxPeaks)
         peaks.resize(MaxPeaks);
-    dropHarmonics(peaks);
 
-    // The strongest count + 1 peaks, as the dense differences confirm them.
-    // A coarse table from a few positions in an empty background gives many
-    // lags nearly full evidence; the dense test tells them apart, a few
-    // more peaks at most.
+    // The strongest count + 1 peaks that are no multiple of another, as the
+    // dense differences confirm them. A coarse table from a few positions in
+    // an empty background gives many lags nearly full evidence; the dense
+    // test tells them apart, a few more peaks at most.
+    // (Whether a peak is a multiple is asked only of the peaks reached: the
+    // answer for one does not depend on the others', and confirming a base
+    // costs dense differences. The evidence falls along the list, so a
+    // multiple where the tries are used up stops them as the next peak
+    // would.)
     std::vector<std::pair<std::int64_t, double>> found;
     std::size_t confirmed = 0, tried = 0;
     for (const auto& [coarseLag, e] : peaks) {
         if (confirmed > count || tried >= (e >= NearlyFullEvidence ? NearlyFullPeaksTried : count + 1))
             break;
+        if (harmonicIn(peaks, coarseLag, e))
+            continue;
         ++tried;
         std::int64_t lag = coarseLag;
         double least = diffs.dense(lag);
@@ -206,8 +295,10 @@ LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d, double* scratch)
         const double* filled = nullptr;
         const double* weights = nullptr;
         std::int64_t n = 0;
+        bool complete = true; // every weight 1
     };
     auto segments = std::make_shared<std::vector<Segment>>();
+    bool exact = true; // the dense sums are exact in any order (whole numbers)
     std::vector<double> neighbours;
     neighbours.reserve(starts.size() * static_cast<std::size_t>(LagPositions * LagStride));
     for (std::size_t part = 0; part < starts.size(); ++part) {
@@ -226,13 +317,17 @@ LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d, double* scratch)
         for (std::int64_t i = 0; i + 1 < n && i < LagPositions * LagStride; ++i)
             if (v[i] == v[i] && v[i + 1] == v[i + 1])
                 neighbours.push_back(std::fabs(v[i + 1] - v[i]));
+        bool complete = true;
         for (std::int64_t k = 0; k < n; ++k) {
             w[k] = v[k] == v[k] ? 1.0 : 0.0;
+            complete = complete && v[k] == v[k];
             v[k] = v[k] == v[k] ? v[k] : 0.0;
         }
-        segments->push_back({v, w, n});
+        exact = exact && wholeNumbersBelowExactMagnitude(v, n);
+        segments->push_back({v, w, n, complete});
     }
     const double clip = clipLimit(neighbours);
+    exact = exact && clipKeepsWholeNumbers(clip);
 
     // The coarse table in single precision, from each segment's values
     // about their mean (small differences of large values stay apart).
@@ -270,19 +365,17 @@ LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d, double* scratch)
     for (std::size_t l = 1; l < sums.size(); ++l)
         if (counts[l] >= MinPairs)
             diffs.coarse[l] = static_cast<double>(sums[l]) / static_cast<double>(counts[l]);
-    diffs.measure = [segments, clip](std::int64_t lag) {
+    diffs.measure = [segments, clip, exact](std::int64_t lag) {
         double sum = 0.0, count = 0.0;
         if (lag >= 1) {
             for (const Segment& s : *segments) {
                 const std::int64_t n = s.n;
+                if (lag >= n)
+                    continue;
                 const std::int64_t step = std::max<std::int64_t>(1, (n - lag) / DensePositions);
-                const double* v = s.filled;
-                const double* w = s.weights;
-                for (std::int64_t i = 0; i + lag < n; i += step) {
-                    const double both = w[i] * w[i + lag];
-                    sum += both * std::min(std::fabs(v[i] - v[i + lag]), clip);
-                    count += both;
-                }
+                const std::int64_t pairs = (n - lag + step - 1) / step;
+                addClippedPairs(exact, s.filled, s.complete ? nullptr : s.weights, 0, pairs, step, lag, clip, sum,
+                                count);
             }
         }
         return count >= MinPairs ? sum / count : std::nan("");
@@ -304,6 +397,7 @@ LagDiffs rowLagDiffs(const Sampler& sampler, const Decoding& d, std::int64_t row
         bool complete = true; // every weight 1 (integers are never NaN)
     };
     auto matrices = std::make_shared<std::vector<Matrix>>();
+    bool exact = true; // the dense sums are exact in any order (whole numbers)
     // Scratch: per block the values and the weights, then the neighbour
     // differences of all blocks.
     double* free = scratch;
@@ -338,6 +432,7 @@ LagDiffs rowLagDiffs(const Sampler& sampler, const Decoding& d, std::int64_t row
             m.weights[i] = v == v ? 1.0 : 0.0;
             m.complete = m.complete && v == v;
         }
+        exact = exact && wholeNumbersBelowExactMagnitude(m.values, rows * columns);
         for (std::int64_t i = 0; i + columns < rows * columns; ++i) {
             const auto at = static_cast<std::size_t>(i);
             if (m.weights[at] * m.weights[at + static_cast<std::size_t>(columns)] > 0.0)
@@ -346,6 +441,7 @@ LagDiffs rowLagDiffs(const Sampler& sampler, const Decoding& d, std::int64_t row
         matrices->push_back(std::move(m));
     }
     const double clip = clipLimit(std::span<double>(neighbourStart, neighbourCount));
+    exact = exact && clipKeepsWholeNumbers(clip);
 
     std::vector<double> sums;
     std::vector<std::int64_t> counts;
@@ -369,21 +465,15 @@ LagDiffs rowLagDiffs(const Sampler& sampler, const Decoding& d, std::int64_t row
     for (std::size_t l = 1; l < sums.size(); ++l)
         if (static_cast<double>(counts[l]) >= MinPairs)
             diffs.coarse[l] = sums[l] / static_cast<double>(counts[l]);
-    diffs.measure = [matrices, clip, columns](std::int64_t lag) {
+    diffs.measure = [matrices, clip, columns, exact](std::int64_t lag) {
         double sum = 0.0, count = 0.0;
         if (lag >= 1) {
             for (const Matrix& m : *matrices) {
                 const std::int64_t pairs = m.rows - lag;
                 const std::int64_t step = std::max<std::int64_t>(1, pairs * columns / DensePositions);
-                for (std::int64_t r = 0; r < pairs; r += step) {
-                    const double* v = m.values + r * columns;
-                    const double* w = m.weights + r * columns;
-                    for (std::int64_t c = 0; c < columns; ++c) {
-                        const double both = w[c] * w[c + lag * columns];
-                        sum += both * std::min(std::fabs(v[c] - v[c + lag * columns]), clip);
-                        count += both;
-                    }
-                }
+                for (std::int64_t r = 0; r < pairs; r += step)
+                    addClippedPairs(exact, m.values, m.complete ? nullptr : m.weights, r * columns, columns, 1,
+                                    lag * columns, clip, sum, count);
             }
         }
         return count >= MinPairs ? sum / count : std::nan("");

@@ -46,6 +46,25 @@ inline constexpr std::int64_t DensePositions = 2048;
 // is weaker: its evidence counts this much.
 inline constexpr double OneReferenceWeight = 0.85;
 
+// Whole numbers of a magnitude below this have clipped differences below
+// 2^33; the few hundred thousand pairs a dense mean adds then sum below
+// 2^53, exactly, in whatever order they are added.
+inline constexpr double ExactMagnitude = 4294967296.0; // 2^32
+// Whether each of the n values is a whole number below ExactMagnitude in
+// magnitude.
+bool wholeNumbersBelowExactMagnitude(const double* v, std::int64_t n);
+// Whether such whole numbers clipped at clip stay whole numbers.
+bool clipKeepsWholeNumbers(double clip);
+
+// Adds to sum the clipped differences min(|v[i] - v[i + lag]|, clip) of
+// `pairs` pairs of values, i = start, start + step, ..., each weighted by
+// w[i] * w[i + lag] (w nullptr: every weight 1), and to count the weights.
+// exact: every value is a whole number and the clip keeps them so (see
+// ExactMagnitude); the sums may then be added in any order. The sums are
+// bit for bit those of adding one pair after another either way.
+void addClippedPairs(bool exact, const double* v, const double* w, std::int64_t start, std::int64_t pairs,
+                     std::int64_t step, std::int64_t lag, double clip, double& sum, double& count);
+
 // A robust scale of the differences: their upper quartile (edges between
 // tissues are rare and huge; noise is everywhere and small). Differences are
 // clipped at a few times this scale, so that a lag's mean difference tells

@@ -410,12 +410,23 @@ std::vector<StatedType> statedTypes(std::span<const std::uint8_t> bytes, std::in
 {
     std::vector<StatedType> out;
     const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    // Each run of text bytes at least MinRun long.
-    for (std::size_t i = 0, j = 0; i < bytes.size() && out.size() < maxStatements; i = j + 1) {
-        for (j = i; j < bytes.size() && textByte(bytes[j]);)
-            ++j;
-        if (j - i >= MinRun)
-            readRun(text, i, j, at, out, maxStatements);
+    // Each run of text bytes at least MinRun long. (Binary data mixes text
+    // and other bytes at random: one pass without a branch on either kind.)
+    static const std::array<bool, 256> isText = [] {
+        std::array<bool, 256> t{};
+        for (std::size_t b = 0; b < t.size(); ++b)
+            t[b] = textByte(static_cast<std::uint8_t>(b));
+        return t;
+    }();
+    std::size_t run = 0; // text bytes just before k
+    for (std::size_t k = 0; k <= bytes.size(); ++k) {
+        const std::size_t inRun = k < bytes.size() ? isText[bytes[k]] : 0;
+        if ((run >= MinRun) & (inRun == 0)) {
+            readRun(text, k - run, k, at, out, maxStatements);
+            if (out.size() >= maxStatements)
+                break;
+        }
+        run = (run + 1) & (0 - inRun); // 0 after any other byte
     }
     return out;
 }

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -241,6 +242,53 @@ TEST(GuessSteps, APeriodOfWholeRowsBringsItsRow)
         }
         EXPECT_EQ(rows.size(), clearRow ? 2u : 1u);
     }
+}
+
+// The dense differences' sums, in each of their forms (with and without
+// weights; in order, or in any order for whole numbers), are bit for bit
+// those of adding one weighted pair after another: values of every size up
+// to the exact limit, noise that makes every order round differently, NaN
+// weights, strides and pair counts that leave each remainder of four.
+TEST(GuessSteps, DenseSumsOfEveryFormAreThoseInOrder)
+{
+    std::vector<double> whole(4000), fraction(4000), weights(4000);
+    std::uint32_t noise = 987;
+    for (std::size_t i = 0; i < whole.size(); ++i) {
+        noise = noise * 1664525u + 1013904223u;
+        const double big = i % 3 == 0 ? ExactMagnitude - 1.0 : 1.0;
+        whole[i] = std::floor(big * (static_cast<double>(noise >> 8) / 16777216.0 - 0.5) * 2.0);
+        fraction[i] = whole[i] * 1.000000119 + 0.1;
+        weights[i] = noise % 7 == 0 ? 0.0 : 1.0;
+    }
+    ASSERT_TRUE(wholeNumbersBelowExactMagnitude(whole.data(), static_cast<std::int64_t>(whole.size())));
+    ASSERT_FALSE(wholeNumbersBelowExactMagnitude(fraction.data(), 2));
+    for (const double notExact : {0.5, -ExactMagnitude, std::numeric_limits<double>::infinity(), std::nan("")})
+        EXPECT_FALSE(wholeNumbersBelowExactMagnitude(&notExact, 1)) << notExact;
+    EXPECT_TRUE(clipKeepsWholeNumbers(156.0));
+    EXPECT_TRUE(clipKeepsWholeNumbers(std::numeric_limits<float>::max()));
+    EXPECT_FALSE(clipKeepsWholeNumbers(156.5));
+
+    for (const bool exact : {true, false})
+        for (const bool weighted : {true, false})
+            for (const double clip : {3.0e9, static_cast<double>(std::numeric_limits<float>::max())})
+                for (const auto& [start, pairs, step, lag] : {std::array<std::int64_t, 4>{0, 1001, 3, 7},
+                                                              {5, 1002, 1, 24 * 9}, {17, 123, 29, 64},
+                                                              {0, 3, 2, 1}}) {
+                    const std::vector<double>& v = exact ? whole : fraction;
+                    const double* w = weighted ? weights.data() : nullptr;
+                    double inOrder = 1.5, inOrderCount = 2.0;
+                    for (std::int64_t k = 0; k < pairs; ++k) {
+                        const auto i = static_cast<std::size_t>(start + k * step);
+                        const auto j = i + static_cast<std::size_t>(lag);
+                        const double both = w ? w[i] * w[j] : 1.0;
+                        inOrder += both * std::min(std::fabs(v[i] - v[j]), clip);
+                        inOrderCount += both;
+                    }
+                    double sum = 1.5, count = 2.0;
+                    addClippedPairs(exact, v.data(), w, start, pairs, step, lag, clip, sum, count);
+                    EXPECT_EQ(sum, inOrder) << exact << weighted << " pairs " << pairs;
+                    EXPECT_EQ(count, inOrderCount) << exact << weighted << " pairs " << pairs;
+                }
 }
 
 // Step 4: a header of 1001 random bytes ends where the voxels start, within
