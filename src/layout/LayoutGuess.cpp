@@ -64,6 +64,7 @@ constexpr double SingleSliceAgainstSlices = 0.3;
 constexpr double VolumeLookShare = 0.6;
 constexpr double MinVolumeScore = 0.3;
 constexpr std::int64_t TallSliceLook = 3 * MaxSliceRows / 4; // slices found in the kept blocks taller than this
+constexpr double ClearSlicePeriod = 0.5; // a slice period this clear inside a repeating tall one shows its slices
                                                               // may be a taller slice seen short (the blocks
                                                               // show slices up to MaxSliceRows rows)
 // Frames told by sharp edges between them: up to this many, with at least
@@ -255,7 +256,11 @@ private:
     {
         const std::vector<std::pair<std::int64_t, double>> periods = row.sliceRows;
         for (const auto& [volumeRows, evidence] : periods) {
-            if (!mayBeVolume(row.rowVoxels, volumeRows, evidence))
+            // (Not where a clear shorter period dividing it shows the slices.)
+            const bool slicesSeen = std::any_of(periods.begin(), periods.end(), [&](const auto& p) {
+                return p.first < volumeRows && volumeRows % p.first == 0 && p.second >= ClearSlicePeriod;
+            });
+            if (slicesSeen || !mayBeVolume(row.rowVoxels, volumeRows, evidence))
                 continue;
             const VolumeSlices split = slicesWithinVolume(row.rowVoxels, volumeRows, evidence,
                                                           volumeRowChange(m_sampler, d, row.rowVoxels, volumeRows));
@@ -282,6 +287,18 @@ private:
         std::vector<RowPlan> plans;
         const LagDiffs voxelDiff = voxelLagDiffs(m_sampler, d, scratch() + RowScratchDoubles);
         std::vector<std::pair<std::int64_t, double>> rows = strongestPeriods(voxelDiff, 3);
+        // A slice flattened into one row repeats too, and the long lags
+        // (many, each compared from fewer positions) can crowd out a row's
+        // own weaker peak: where every period found is that long, the rows
+        // are looked for again among the lags every position compares.
+        constexpr auto shortLags = static_cast<std::size_t>(ShortRowVoxels + ShortRowVoxels / 2 + 1);
+        if (voxelDiff.coarse.size() > shortLags &&
+            std::none_of(rows.begin(), rows.end(), [](const auto& r) { return r.first <= ShortRowVoxels; })) {
+            LagDiffs shorter = voxelDiff;
+            shorter.coarse.resize(shortLags);
+            for (const auto& [length, evidence] : strongestPeriods(shorter, 3))
+                rows.emplace_back(length, evidence);
+        }
         // Smooth data repeats almost as well a voxel or two beside its row
         // length; a round length there (a multiple of 8, as most are) is
         // tried too, and the size and the slices decide.

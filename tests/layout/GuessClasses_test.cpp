@@ -14,6 +14,7 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace
@@ -127,6 +128,58 @@ TEST(GuessClasses, LongRowsAreFoundFromTheBytes)
         const MemoryLayoutSource source(bytes.data(), bytes.size());
         const std::vector<LayoutCandidate> guesses = guessLayout(source, "frame.bin");
         ASSERT_FALSE(guesses.empty());
+        EXPECT_EQ(guesses.front().layout.dims, dims) << lines(guesses);
+    }
+}
+
+// Smooth random texture of w x h x d (no period anywhere, unlike sums of
+// sines): noise blurred three times by 7 voxels along rows and columns,
+// each slice much like the one before.
+std::vector<double> texture(std::int64_t w, std::int64_t h, std::int64_t d)
+{
+    std::mt19937 random(11);
+    std::normal_distribution<double> normal;
+    const auto slice = static_cast<std::size_t>(w * h);
+    std::vector<double> t(slice * static_cast<std::size_t>(d));
+    for (std::size_t i = 0; i < t.size(); ++i)
+        t[i] = (i >= slice ? 0.8 * t[i - slice] + 0.6 * normal(random) : normal(random));
+    const auto blur = [](double* v, std::int64_t n, std::int64_t stride) {
+        std::vector<double> out(static_cast<std::size_t>(n));
+        for (int pass = 0; pass < 3; ++pass) {
+            for (std::int64_t i = 0; i < n; ++i)
+                for (std::int64_t k = std::max<std::int64_t>(0, i - 3); k <= std::min(n - 1, i + 3); ++k)
+                    out[static_cast<std::size_t>(i)] += v[k * stride] / 7.0;
+            for (std::int64_t i = 0; i < n; ++i)
+                v[i * stride] = std::exchange(out[static_cast<std::size_t>(i)], 0.0);
+        }
+    };
+    for (std::int64_t z = 0; z < d; ++z) {
+        double* s = t.data() + z * w * h;
+        for (std::int64_t y = 0; y < h; ++y)
+            blur(s + y * w, w, 1);
+        for (std::int64_t x = 0; x < w; ++x)
+            blur(s + x, h, w);
+    }
+    return t;
+}
+
+// Monthly grids of a few levels: a whole level, flattened into one long
+// row, repeats from month to month, and those long lags crowd out the row's
+// own period; the rows are found among the shorter lags all the same.
+TEST(GuessClasses, RowsAreFoundBesideSlicesThatRepeat)
+{
+    for (const std::array<std::int64_t, 3> dims : {std::array<std::int64_t, 3>{100, 90, 19}, {180, 90, 19}}) {
+        const std::vector<double> t = texture(dims[0], dims[1], dims[2]);
+        const auto bytes = fieldFile<float>({dims[0], dims[1], dims[2] * 6}, [&](double x, double y, double z) {
+            const auto level = static_cast<std::int64_t>(z) % dims[2];
+            const double dx = x / static_cast<double>(dims[0]) - 0.5, dy = y / static_cast<double>(dims[1]) - 0.5;
+            const auto at = static_cast<std::size_t>((level * dims[1] + static_cast<std::int64_t>(y)) * dims[0] +
+                                                     static_cast<std::int64_t>(x));
+            return dx * dx + dy * dy < 0.16 ? 700.0 + 150.0 * t[at] : 5.0;
+        }, 3.0, true);
+        const MemoryLayoutSource source(bytes.data(), bytes.size());
+        const std::vector<LayoutCandidate> guesses = guessLayout(source, "monthly.bin");
+        ASSERT_FALSE(guesses.empty()) << dims[0];
         EXPECT_EQ(guesses.front().layout.dims, dims) << lines(guesses);
     }
 }
