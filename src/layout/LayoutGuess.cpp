@@ -244,7 +244,7 @@ private:
         std::int64_t rowVoxels = 0;
         double rowEvidence = 0.0;
         std::vector<std::pair<std::int64_t, double>> sliceRows;
-        std::map<std::int64_t, std::int64_t> slicesPerVolume; // of the rows per slice that split a repeating volume
+        std::vector<VolumeSlices::Height> volumeSlices; // slices that split a repeating volume
         double singleSliceEvidence = 0.0;
     };
 
@@ -267,15 +267,12 @@ private:
             for (auto& [k, e] : row.sliceRows)
                 if (k == volumeRows)
                     e *= split.tallFactor;
-            for (const VolumeSlices::Height& h : split.heights) {
-                const auto it = std::find_if(row.sliceRows.begin(), row.sliceRows.end(),
-                                             [&](const auto& r) { return r.first == h.rows; });
-                if (it == row.sliceRows.end())
-                    row.sliceRows.emplace_back(h.rows, h.evidence);
-                else
-                    it->second = std::max(it->second, h.evidence);
-                row.slicesPerVolume[h.rows] = h.slices;
-            }
+            // (Beside a height seen as a slice period of its own, whose
+            // volumes are looked for as any slice's.)
+            for (const VolumeSlices::Height& h : split.heights)
+                if (std::none_of(row.volumeSlices.begin(), row.volumeSlices.end(),
+                                 [&](const VolumeSlices::Height& v) { return v.rows == h.rows; }))
+                    row.volumeSlices.push_back(h);
         }
     }
 
@@ -360,11 +357,10 @@ private:
         m_start = known ? *known : findDataStart(m_sampler, d);
         m_start.origin = m_origin;
         for (const RowPlan& row : plan(d)) {
-            for (const auto& [sliceRowCount, sliceEvidence] : row.sliceRows) {
-                const auto perVolume = row.slicesPerVolume.find(sliceRowCount);
-                addGeometry(d, row.rowVoxels, row.rowEvidence, sliceRowCount, sliceEvidence, false,
-                            perVolume == row.slicesPerVolume.end() ? 0 : perVolume->second);
-            }
+            for (const auto& [sliceRowCount, sliceEvidence] : row.sliceRows)
+                addGeometry(d, row.rowVoxels, row.rowEvidence, sliceRowCount, sliceEvidence, false);
+            for (const VolumeSlices::Height& h : row.volumeSlices)
+                addGeometry(d, row.rowVoxels, row.rowEvidence, h.rows, h.evidence, false, h.slices);
             // One slice filling the file.
             addGeometry(d, row.rowVoxels, row.rowEvidence, 0, row.singleSliceEvidence, true);
         }
