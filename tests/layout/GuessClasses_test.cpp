@@ -135,14 +135,14 @@ TEST(GuessClasses, LongRowsAreFoundFromTheBytes)
 // Smooth random texture of w x h x d (no period anywhere, unlike sums of
 // sines): noise blurred three times by 7 voxels along rows and columns,
 // each slice much like the one before.
-std::vector<double> texture(std::int64_t w, std::int64_t h, std::int64_t d)
+std::vector<double> texture(std::int64_t w, std::int64_t h, std::int64_t d, double alike = 0.8)
 {
     std::mt19937 random(11);
     std::normal_distribution<double> normal;
     const auto slice = static_cast<std::size_t>(w * h);
     std::vector<double> t(slice * static_cast<std::size_t>(d));
     for (std::size_t i = 0; i < t.size(); ++i)
-        t[i] = (i >= slice ? 0.8 * t[i - slice] + 0.6 * normal(random) : normal(random));
+        t[i] = (i >= slice ? alike * t[i - slice] + std::sqrt(1.0 - alike * alike) * normal(random) : normal(random));
     const auto blur = [](double* v, std::int64_t n, std::int64_t stride) {
         std::vector<double> out(static_cast<std::size_t>(n));
         for (int pass = 0; pass < 3; ++pass) {
@@ -165,22 +165,38 @@ std::vector<double> texture(std::int64_t w, std::int64_t h, std::int64_t d)
 
 // Monthly grids of a few levels: a whole level, flattened into one long
 // row, repeats from month to month, and those long lags crowd out the row's
-// own period; the rows are found among the shorter lags all the same.
+// own period; the rows are found among the shorter lags all the same. Thick
+// slices that barely resemble each other, whose file also reads as tall
+// slices of several, are still listed as themselves.
 TEST(GuessClasses, RowsAreFoundBesideSlicesThatRepeat)
 {
-    for (const std::array<std::int64_t, 3> dims : {std::array<std::int64_t, 3>{100, 90, 19}, {180, 90, 19}}) {
-        const std::vector<double> t = texture(dims[0], dims[1], dims[2]);
-        const auto bytes = fieldFile<float>({dims[0], dims[1], dims[2] * 6}, [&](double x, double y, double z) {
+    struct Case
+    {
+        std::array<std::int64_t, 3> dims;
+        std::int64_t volumes;
+        double alike; // of a slice's texture to the one before
+        double narrowEnds; // how much narrower the first and last levels are
+        std::size_t within; // places the true layout must be listed within
+    };
+    for (const Case& c : {Case{{100, 90, 19}, 6, 0.8, 0.0, 1}, Case{{180, 90, 19}, 6, 0.8, 0.0, 1},
+                          Case{{120, 100, 10}, 8, 0.3, 0.3, 3}}) {
+        const std::array<std::int64_t, 3> dims = c.dims;
+        const std::vector<double> t = texture(dims[0], dims[1], dims[2], c.alike);
+        const auto bytes = fieldFile<float>({dims[0], dims[1], dims[2] * c.volumes}, [&](double x, double y, double z) {
             const auto level = static_cast<std::int64_t>(z) % dims[2];
             const double dx = x / static_cast<double>(dims[0]) - 0.5, dy = y / static_cast<double>(dims[1]) - 0.5;
             const auto at = static_cast<std::size_t>((level * dims[1] + static_cast<std::int64_t>(y)) * dims[0] +
                                                      static_cast<std::int64_t>(x));
-            return dx * dx + dy * dy < 0.16 ? 700.0 + 150.0 * t[at] : 5.0;
+            const double r = 0.4 - c.narrowEnds * (1.0 - std::sin(3.14159 * (static_cast<double>(level) + 0.5) /
+                                                                  static_cast<double>(dims[2])));
+            return dx * dx + dy * dy < r * r ? 700.0 + 150.0 * t[at] : 5.0;
         }, 3.0, true);
         const MemoryLayoutSource source(bytes.data(), bytes.size());
         const std::vector<LayoutCandidate> guesses = guessLayout(source, "monthly.bin");
-        ASSERT_FALSE(guesses.empty()) << dims[0];
-        EXPECT_EQ(guesses.front().layout.dims, dims) << lines(guesses);
+        const auto listed = std::find_if(guesses.begin(), guesses.end(), [&](const LayoutCandidate& g) {
+            return g.layout.dims == dims && g.layout.volumes == c.volumes;
+        });
+        EXPECT_LT(listed - guesses.begin(), static_cast<std::ptrdiff_t>(c.within)) << lines(guesses);
     }
 }
 
