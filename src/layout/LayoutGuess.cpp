@@ -64,7 +64,6 @@ constexpr double SingleSliceAgainstSlices = 0.3;
 constexpr double VolumeLookShare = 0.6;
 constexpr double MinVolumeScore = 0.3;
 constexpr std::int64_t TallSliceLook = 3 * MaxSliceRows / 4; // slices found in the kept blocks taller than this
-constexpr double ClearSlicePeriod = 0.5; // a slice period this clear inside a repeating tall one shows its slices
                                                               // may be a taller slice seen short (the blocks
                                                               // show slices up to MaxSliceRows rows)
 // Frames told by sharp edges between them: up to this many, with at least
@@ -256,11 +255,7 @@ private:
     {
         const std::vector<std::pair<std::int64_t, double>> periods = row.sliceRows;
         for (const auto& [volumeRows, evidence] : periods) {
-            // (Not where a clear shorter period dividing it shows the slices.)
-            const bool slicesSeen = std::any_of(periods.begin(), periods.end(), [&](const auto& p) {
-                return p.first < volumeRows && volumeRows % p.first == 0 && p.second >= ClearSlicePeriod;
-            });
-            if (slicesSeen || !mayBeVolume(row.rowVoxels, volumeRows, evidence))
+            if (!mayBeVolume(row.rowVoxels, volumeRows, evidence))
                 continue;
             const VolumeSlices split = slicesWithinVolume(row.rowVoxels, volumeRows, evidence,
                                                           volumeRowChange(m_sampler, d, row.rowVoxels, volumeRows));
