@@ -63,6 +63,7 @@ constexpr double SingleSliceAgainstSlices = 0.3;
 // share of the best and at least MinVolumeScore.
 constexpr double VolumeLookShare = 0.6;
 constexpr double MinVolumeScore = 0.3;
+constexpr std::int64_t CommonRowVoxels = 1024; // rows are seldom longer (see plan)
 constexpr std::int64_t TallSliceLook = 3 * MaxSliceRows / 4; // slices found in the kept blocks taller than this
                                                               // may be a taller slice seen short (the blocks
                                                               // show slices up to MaxSliceRows rows)
@@ -279,13 +280,13 @@ private:
         std::vector<RowPlan> plans;
         const LagDiffs voxelDiff = voxelLagDiffs(m_sampler, d, scratch() + RowScratchDoubles);
         std::vector<std::pair<std::int64_t, double>> rows = strongestPeriods(voxelDiff, 3);
-        // A slice flattened into one row repeats too, and the long lags
-        // (many, each compared from fewer positions) can crowd out a row's
-        // own weaker peak: where every period found is that long, the rows
-        // are looked for again among the lags every position compares.
-        constexpr auto shortLags = static_cast<std::size_t>(ShortRowVoxels + ShortRowVoxels / 2 + 1);
+        // A slice flattened into one row repeats too, and its lags (many,
+        // each beside the next) can crowd out a row's own weaker peak:
+        // where every period found is longer than most rows are, the rows
+        // are looked for again among the shorter lags alone.
+        constexpr auto shortLags = static_cast<std::size_t>(CommonRowVoxels + CommonRowVoxels / 2 + 1);
         if (voxelDiff.coarse.size() > shortLags &&
-            std::none_of(rows.begin(), rows.end(), [](const auto& r) { return r.first <= ShortRowVoxels; })) {
+            std::none_of(rows.begin(), rows.end(), [](const auto& r) { return r.first <= CommonRowVoxels; })) {
             LagDiffs shorter = voxelDiff;
             shorter.coarse.resize(shortLags);
             for (const auto& [length, evidence] : strongestPeriods(shorter, 3))

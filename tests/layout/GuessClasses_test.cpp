@@ -178,7 +178,7 @@ TEST(GuessClasses, RowsAreFoundBesideSlicesThatRepeat)
         double narrowEnds; // how much narrower the first and last levels are
         std::size_t within; // places the true layout must be listed within
     };
-    for (const Case& c : {Case{{100, 90, 19}, 6, 0.8, 0.0, 1}, Case{{180, 90, 19}, 6, 0.8, 0.0, 1},
+    for (const Case& c : {Case{{100, 90, 19}, 6, 0.8, 0.0, 1}, Case{{180, 90, 19}, 6, 0.8, 0.0, 1}, Case{{72, 46, 36}, 5, 0.8, 0.15, 3},
                           Case{{120, 100, 10}, 8, 0.3, 0.3, 3}}) {
         const std::array<std::int64_t, 3> dims = c.dims;
         const std::vector<double> t = texture(dims[0], dims[1], dims[2], c.alike);
