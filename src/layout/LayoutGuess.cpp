@@ -23,7 +23,9 @@
 
 // How the guess works, step by step (each step is a unit of its own):
 //   1. Type, byte order and voxel phase (GuessDecodings).
-//   2. Voxels per row: the strongest period of the sampled values.
+//   2. Voxels per row: the strongest period of the sampled values (among
+//      the shorter lags again where every period found is longer than most
+//      rows: a flattened slice's).
 //   3. Rows per slice: the strongest period of whole rows, plus square
 //      slices (both GuessPeriods).
 //   4. Size: where the voxels seem to start and end (GuessDataStart: text,
