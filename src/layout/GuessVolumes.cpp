@@ -302,10 +302,11 @@ VolumeSlices slicesWithinVolume(std::int64_t rowVoxels, std::int64_t volumeRows,
     // that repeats slice after slice (each slice's empty rim and busy
     // middle); the best shown first, then the nearest square, and of two as
     // near, the wider (images are more often wide than tall).
-    std::map<std::int64_t, double> support;
-    for (const std::int64_t h : heights)
-        support[h] = std::max(clamp01((edgeSharpness(rowChange, h) - 1.0) / (SharpEdge - 1.0)),
-                              repeatingChange(rowChange, h));
+    std::map<std::int64_t, double> sharpness, support;
+    for (const std::int64_t h : heights) {
+        sharpness[h] = edgeSharpness(rowChange, h);
+        support[h] = std::max(clamp01((sharpness[h] - 1.0) / (SharpEdge - 1.0)), repeatingChange(rowChange, h));
+    }
     std::erase_if(heights, [&](std::int64_t h) { return !(support[h] >= MinSliceSupport); });
     // Slices taken two or three at a time have every second or third edge
     // of the slices, and by chance these may be sharper than the rest: a
@@ -318,8 +319,7 @@ VolumeSlices slicesWithinVolume(std::int64_t rowVoxels, std::int64_t volumeRows,
             if (shorter >= h || h % shorter != 0)
                 continue;
             const double times = static_cast<double>(h / shorter);
-            const double between =
-                (times * edgeSharpness(rowChange, shorter) - edgeSharpness(rowChange, h)) / (times - 1.0);
+            const double between = (times * sharpness[shorter] - sharpness[h]) / (times - 1.0);
             if (between >= SharpBetween)
                 rank[h] = std::min(rank[h], MultipleRankShare * support[shorter]);
         }
