@@ -866,7 +866,26 @@ constexpr bool CpuHasAvx2 = false;
 constexpr bool HasAvx2 = false;
 #endif
 
+// Whether this thread's pixels go past the caches (StreamingPixels).
+thread_local bool Streaming = false;
+
 } // namespace
+
+StreamingPixels::StreamingPixels(bool on)
+    : m_was(Streaming)
+{
+    Streaming = m_was || on;
+}
+
+StreamingPixels::~StreamingPixels()
+{
+    Streaming = m_was;
+}
+
+bool streamingPixels()
+{
+    return Streaming;
+}
 
 VectorUnits useVectorUnits(VectorUnits units)
 {

@@ -38,6 +38,25 @@ VectorUnits useVectorUnits(VectorUnits units);
 // vector loops are now in use.
 bool useVectorUnits(bool enable);
 
+// Pixels of views larger than the caches are written past them (streaming
+// stores) by the loops that can, on the calling thread while a scope of
+// StreamingPixels(true) lasts: such pixels leave the caches before they are
+// shown anyway, and a store past the caches need not read the line first.
+// The pixels are the same either way. An inner scope cannot turn off what
+// an outer one turned on.
+class StreamingPixels
+{
+public:
+    explicit StreamingPixels(bool on);
+    ~StreamingPixels();
+    StreamingPixels(const StreamingPixels&) = delete;
+    StreamingPixels& operator=(const StreamingPixels&) = delete;
+
+private:
+    bool m_was;
+};
+bool streamingPixels();
+
 // Integer voxels never overflow the scaled range (|v - lo| <= 2^33,
 // |scale| <= 255), so they are always grey.
 void fromUInt8(const std::uint8_t* src, std::size_t n, Window window, std::uint8_t* grey);

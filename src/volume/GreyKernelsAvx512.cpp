@@ -4,6 +4,7 @@
 
 #include <array>
 #include <bit>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <type_traits>
@@ -54,6 +55,28 @@ KELVOX_AVX512 inline void storePixels(std::uint8_t* out, __m512i grey, const std
         const __m512i index = _mm512_loadu_si512(order + 64 * part);
         _mm512_storeu_si512(out + 64 * part, _mm512_permutexvar_epi8(index, grey));
     }
+}
+
+// The same pixels written past the caches; out lies on a 64-byte line.
+KELVOX_AVX512 inline void streamPixels(std::uint8_t* out, __m512i grey, const std::uint8_t* order)
+{
+    for (int part = 0; part < 3; ++part) {
+        const __m512i index = _mm512_loadu_si512(order + 64 * part);
+        _mm512_stream_si512(reinterpret_cast<__m512i*>(out + 64 * part), _mm512_permutexvar_epi8(index, grey));
+    }
+}
+
+// Pixels written past the caches (StreamingPixels) fill whole lines: the
+// voxels painted one by one before the steps so that a step's 192 bytes
+// start on a line, n (none streamed) where the run is too short for a step
+// after them. 3 * 43 = 1 modulo 64.
+inline std::size_t voxelsBeforeLines(const std::uint8_t* dst, std::size_t n)
+{
+    if (!streamingPixels())
+        return n;
+    const auto misaligned = static_cast<std::size_t>(reinterpret_cast<std::uintptr_t>(dst) % 64);
+    const std::size_t lead = (64 - misaligned) % 64 * 43 % 64;
+    return lead + Step <= n ? lead : n;
 }
 
 // Grey levels of sixteen values whose t is the rule's t as a float: held
@@ -137,7 +160,13 @@ template <class Voxels, bool Checked>
 KELVOX_AVX512 void paintSteps(Voxels& voxels, const std::uint8_t* src, std::size_t n, Window w, std::uint8_t* dst)
 {
     constexpr std::size_t Bytes = Voxels::Bytes;
+    const std::size_t lead = voxelsBeforeLines(dst, n);
+    const bool stream = lead < n;
     std::size_t i = 0;
+    for (; stream && i < lead; ++i) {
+        voxels.meet(src + Bytes * i);
+        storeRuled(dst + 3 * i, voxels.value(src + Bytes * i), w);
+    }
     for (; i + Step <= n; i += Step) {
         const std::uint8_t* p = src + Bytes * i;
         prefetchAhead(p, Bytes * Step);
@@ -155,20 +184,32 @@ KELVOX_AVX512 void paintSteps(Voxels& voxels, const std::uint8_t* src, std::size
         std::uint8_t* out = dst + 3 * i;
         const __m512i grey =
             _mm512_packus_epi16(_mm512_packs_epi32(g[0], g[1]), _mm512_packs_epi32(g[2], g[3]));
-        storePixels(out, grey, PackedOrder.data());
         // Integers whose t is the rule's own have no lane to mend: no test
-        // of masks in their loop.
+        // of masks in their loop. A step with lanes to mend is stored in
+        // the caches, where the mending finds it.
         if constexpr (Checked || Voxels::MaySpecial) {
-            if (_kortestz_mask16_u8(_kor_mask16(bad[0], bad[1]), _kor_mask16(bad[2], bad[3])))
+            if (_kortestz_mask16_u8(_kor_mask16(bad[0], bad[1]), _kor_mask16(bad[2], bad[3]))) {
+                if (stream)
+                    streamPixels(out, grey, PackedOrder.data());
+                else
+                    storePixels(out, grey, PackedOrder.data());
                 continue;
+            }
+            storePixels(out, grey, PackedOrder.data());
             for (int k = 0; k < 4; ++k) {
                 for (unsigned b = bad[k]; b != 0; b &= b - 1) {
                     const std::size_t at = 16 * static_cast<std::size_t>(k) + static_cast<std::size_t>(std::countr_zero(b));
                     storeRuled(out + 3 * at, voxels.value(p + Bytes * at), w);
                 }
             }
+        } else if (stream) {
+            streamPixels(out, grey, PackedOrder.data());
+        } else {
+            storePixels(out, grey, PackedOrder.data());
         }
     }
+    if (stream)
+        _mm_sfence();
     voxels.finish();
     for (; i < n; ++i) {
         const std::uint8_t* p = src + Bytes * i;
@@ -426,7 +467,14 @@ KELVOX_AVX512 void pixelsFromTable8(const std::uint8_t* src, std::size_t n, cons
     const __m512i q2 = _mm512_loadu_si512(table + 128), q3 = _mm512_loadu_si512(table + 192);
     __m512i low = _mm512_set1_epi8(static_cast<char>(range ? *mn : 0));
     __m512i high = _mm512_set1_epi8(static_cast<char>(range ? *mx : 0));
+    const std::size_t lead = voxelsBeforeLines(dst, n);
+    const bool stream = lead < n;
     std::size_t i = 0;
+    for (; stream && i < lead; ++i) {
+        if (range)
+            meet(src[i], *mn, *mx);
+        storePixel(dst + 3 * i, table[src[i]]);
+    }
     for (; i + Step <= n; i += Step) {
         prefetchAhead(src + i, Step);
         const __m512i x = _mm512_loadu_si512(src + i);
@@ -434,8 +482,14 @@ KELVOX_AVX512 void pixelsFromTable8(const std::uint8_t* src, std::size_t n, cons
         high = _mm512_max_epu8(high, x);
         const __m512i lower = _mm512_permutex2var_epi8(q0, x, q1);
         const __m512i upper = _mm512_permutex2var_epi8(q2, x, q3);
-        storePixels(dst + 3 * i, _mm512_mask_blend_epi8(_mm512_movepi8_mask(x), lower, upper), NaturalOrder.data());
+        const __m512i grey = _mm512_mask_blend_epi8(_mm512_movepi8_mask(x), lower, upper);
+        if (stream)
+            streamPixels(dst + 3 * i, grey, NaturalOrder.data());
+        else
+            storePixels(dst + 3 * i, grey, NaturalOrder.data());
     }
+    if (stream)
+        _mm_sfence();
     if (range)
         foldLanes(low, high, mn, mx);
     for (; i < n; ++i) {

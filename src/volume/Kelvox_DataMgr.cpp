@@ -1,5 +1,6 @@
 #include "volume/Kelvox_DataMgr.h"
 
+#include "volume/GreyKernels.h"
 #include "volume/RenderViewPainter.h"
 #include "volume/ViewImage.h"
 
@@ -403,6 +404,7 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
     const auto w = static_cast<std::size_t>(width);
 
     // 3. Read and paint. A render given up part-way leaves no data to show.
+    const GreyKernels::StreamingPixels streaming(static_cast<std::size_t>(pixels) * 3 >= StreamingViewBytes);
     try {
     if (!r.perRow) {
         if (Stream && usable > 0) {

@@ -28,6 +28,11 @@ inline constexpr std::int32_t ViewBufferSize = 4194304;
 // costly calls), and so that a newer render can stop a large one.
 inline constexpr std::size_t ReadPieceBytes = std::size_t{2048} << 10;
 
+// Views whose pixels take at least this many bytes (half of a common
+// last-level cache) are painted past the caches: their first pixels would
+// leave the cache before the last are painted.
+inline constexpr std::size_t StreamingViewBytes = std::size_t{16} << 20;
+
 // Sees every read a render makes of the volume file, before it happens (a
 // test or a benchmark counts them or slows them down). Called on the thread
 // that renders.

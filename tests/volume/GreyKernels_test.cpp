@@ -553,14 +553,16 @@ INSTANTIATE_TEST_SUITE_P(VectorAndPlainLoops, WidenPixels, ::testing::ValuesIn(E
 // offsets, in both byte orders, longer and shorter than a vector step,
 // against the rule; the range starts empty (lowest above highest). A vector
 // loop that loads or stores on alignment, or folds its lanes' range wrongly,
-// shows here.
-class UnalignedRuns : public ForcedUnits<std::tuple<TVoxelDataType, VectorUnits>>
+// shows here; with pixels written past the caches, so does one that starts
+// its lines wrongly or loses a mended lane.
+class UnalignedRuns : public ForcedUnits<std::tuple<TVoxelDataType, bool, VectorUnits>>
 {
 };
 
 TEST_P(UnalignedRuns, DirectLoopsMatchTheRuleAndTheRange)
 {
     const TVoxelDataType type = std::get<0>(GetParam());
+    const GreyKernels::StreamingPixels streaming(std::get<1>(GetParam()));
     const int bytes = bytesPerVoxelOf(type);
     constexpr std::size_t Longest = 64 * 5 + 37;
     std::uint64_t seed = 99;
@@ -585,13 +587,17 @@ TEST_P(UnalignedRuns, DirectLoopsMatchTheRuleAndTheRange)
     for (const auto& [low, high] : {std::pair{0, 255}, std::pair{0, 3000}, std::pair{-1000, 3000}, std::pair{300, -300}}) {
         const GreyKernels::Window w = windowOf(low, high);
         for (const bool big : {false, true}) {
-            for (const auto& [offset, N] : {std::pair<std::size_t, std::size_t>{1, Longest}, {3, Longest}, {1, 37}}) {
+            // Pixels from a line's start, 1 and 3 bytes after it, and 48
+            // (a step's pixels cross lines two voxels later).
+            for (const auto& [offset, N] : {std::pair<std::size_t, std::size_t>{1, Longest}, {3, Longest}, {1, 37},
+                                            {0, Longest}, {48, Longest}}) {
                 std::vector<std::uint8_t> raw(offset + N * static_cast<std::size_t>(bytes));
                 for (std::size_t i = 0; i < N; ++i)
                     putValue(raw.data() + offset + i * static_cast<std::size_t>(bytes), bytes, bits[i], big);
-                std::vector<std::uint8_t> pixels(3 * N + offset + 1, 0xEE);
+                std::vector<std::uint8_t> pixels(3 * N + 128 + offset + 1, 0xEE);
                 const std::uint8_t* src = raw.data() + offset;
-                std::uint8_t* dst = pixels.data() + offset;
+                std::uint8_t* const line = pixels.data() + 64 - reinterpret_cast<std::uintptr_t>(pixels.data()) % 64;
+                std::uint8_t* dst = line + offset;
                 double mn = 0, mx = 0;
                 switch (type) {
                 case vdtByte: {
@@ -648,8 +654,8 @@ TEST_P(UnalignedRuns, DirectLoopsMatchTheRuleAndTheRange)
                 }
                 EXPECT_EQ(mn, lowest) << "window " << low << " big " << big;
                 EXPECT_EQ(mx, highest) << "window " << low << " big " << big;
-                EXPECT_EQ(pixels[offset - 1], 0xEE) << "written before the run";
-                EXPECT_EQ(pixels.back(), 0xEE) << "written past the run";
+                EXPECT_EQ(dst[-1], 0xEE) << "written before the run";
+                EXPECT_EQ(dst[3 * N], 0xEE) << "written past the run";
             }
         }
     }
@@ -658,7 +664,7 @@ TEST_P(UnalignedRuns, DirectLoopsMatchTheRuleAndTheRange)
 INSTANTIATE_TEST_SUITE_P(TypesAndLoops, UnalignedRuns,
                          ::testing::Combine(::testing::Values(vdtByte, vdtInt16, vdtUInt16, vdtInt32, vdtFloat32,
                                                               vdtFloat64),
-                                            ::testing::ValuesIn(EveryUnits)));
+                                            ::testing::Bool(), ::testing::ValuesIn(EveryUnits)));
 
 // The first float zero of either sign, where a run holds one at the start,
 // inside a vector step, in the tail, or none (only values next to zero: the
