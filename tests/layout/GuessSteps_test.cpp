@@ -291,6 +291,38 @@ TEST(GuessSteps, DenseSumsOfEveryFormAreThoseInOrder)
                 }
 }
 
+// Step 4's window roughness: the median by a sorting network is the value
+// std::nth_element selects, for every count of values. Every pattern of
+// zeros and ones of up to 16 values is sorted (which proves the network
+// sorts any values), and random values with many ties, of every magnitude.
+TEST(GuessSteps, MedianOfFewIsTheSelectedValue)
+{
+    const auto selected = [](std::vector<double> v) {
+        std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
+        return v[v.size() / 2];
+    };
+    for (std::size_t n = 1; n <= 16; ++n) {
+        for (std::uint32_t bits = 0; bits < (std::uint32_t{1} << n); ++bits) {
+            std::vector<double> v(n);
+            for (std::size_t i = 0; i < n; ++i)
+                v[i] = (bits >> i) & 1u;
+            ASSERT_EQ(medianOfFew(v.data(), n), selected(v)) << "n " << n << " bits " << bits;
+        }
+    }
+    std::uint32_t noise = 7;
+    const auto next = [&] {
+        noise = noise * 1664525u + 1013904223u;
+        return noise >> 8;
+    };
+    for (int round = 0; round < 2000; ++round) {
+        const std::size_t n = 1 + next() % 16;
+        std::vector<double> v(n);
+        for (double& x : v)
+            x = round % 2 == 0 ? static_cast<double>(next() % 5) : std::ldexp(static_cast<double>(next()), next() % 80 - 40);
+        ASSERT_EQ(medianOfFew(v.data(), n), selected(v)) << "round " << round;
+    }
+}
+
 // Step 4: a header of 1001 random bytes ends where the voxels start, within
 // the precision the step states; a file without one shows its voxels from
 // the start.
