@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 
 // Each loop is written once, as an always-inlined body; the three variants
@@ -36,6 +37,25 @@ KELVOX_KERNEL_BODY void countWrapJumpsBody(const double* s, const double* u, std
     }
     signedJumps += signedCount;
     unsignedJumps += unsignedCount;
+}
+
+KELVOX_KERNEL_BODY void unsignedReadingBody(const double* s, double* u, std::size_t n, double range,
+                                            std::int64_t& negatives, std::int64_t& nearEnds)
+{
+    const double nearEnd = range / 2 - 2.0;
+    std::int64_t negativeCount = 0, nearCount = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+        const double v = s[k];
+        const double a = std::fabs(v);
+        // range or +0 added, as range * 1 or range * 0 would (masked: a
+        // branch on the sign mispredicts on bytes read out of phase).
+        const std::uint64_t negative = 0 - static_cast<std::uint64_t>(v < 0.0);
+        u[k] = v + std::bit_cast<double>(std::bit_cast<std::uint64_t>(range) & negative);
+        negativeCount += v < 0.0;
+        nearCount += (a <= 2.0) | (a >= nearEnd);
+    }
+    negatives += negativeCount;
+    nearEnds += nearCount;
 }
 
 KELVOX_KERNEL_BODY RatingSums ratingSumsBody(double* v, double* w, const std::size_t* from, std::size_t parts,
@@ -159,6 +179,7 @@ KELVOX_KERNEL_BODY void addRowDifferencesBody(const double* values, const double
 struct Kernels
 {
     decltype(&GuessDetail::countWrapJumps) wrapJumps;
+    decltype(&GuessDetail::unsignedReading) unsignedOf;
     decltype(&GuessDetail::ratingSums) rating;
     decltype(&GuessDetail::addLagDifferences) lagDifferences;
     decltype(&GuessDetail::addRowDifferences) rowDifferences;
@@ -171,6 +192,11 @@ struct Kernels
                                      std::int64_t& sj, std::int64_t& uj)                                         \
     {                                                                                                            \
         countWrapJumpsBody(s, u, n, range, sj, uj);                                                              \
+    }                                                                                                            \
+    Target void unsignedReading##Name(const double* s, double* u, std::size_t n, double range,                  \
+                                      std::int64_t& negatives, std::int64_t& nearEnds)                           \
+    {                                                                                                            \
+        unsignedReadingBody(s, u, n, range, negatives, nearEnds);                                                \
     }                                                                                                            \
     Target RatingSums ratingSums##Name(double* v, double* w, const std::size_t* from, std::size_t parts,         \
                                        bool wantSpread)                                                          \
@@ -188,8 +214,8 @@ struct Kernels
     {                                                                                                            \
         addRowDifferencesBody(values, weights, columns, baseAt, baseCount, maxLag, clip, sums, counts);          \
     }                                                                                                            \
-    constexpr Kernels Kernels##Name{countWrapJumps##Name, ratingSums##Name, addLagDifferences##Name,             \
-                                    addRowDifferences##Name};
+    constexpr Kernels Kernels##Name{countWrapJumps##Name,    unsignedReading##Name,   ratingSums##Name,          \
+                                    addLagDifferences##Name, addRowDifferences##Name};
 
 KELVOX_KERNEL_VARIANT(Plain, )
 KELVOX_KERNEL_VARIANT(Avx2, __attribute__((target("avx2"))))
@@ -258,6 +284,12 @@ void countWrapJumps(const double* s, const double* u, std::size_t n, double rang
                     std::int64_t& unsignedJumps)
 {
     g_kernels->wrapJumps(s, u, n, range, signedJumps, unsignedJumps);
+}
+
+void unsignedReading(const double* s, double* u, std::size_t n, double range, std::int64_t& negatives,
+                     std::int64_t& nearEnds)
+{
+    g_kernels->unsignedOf(s, u, n, range, negatives, nearEnds);
 }
 
 RatingSums ratingSums(double* v, double* w, const std::size_t* from, std::size_t parts, bool wantSpread)

@@ -34,6 +34,13 @@ const char* kernelVariantName(KernelVariant variant);
 void countWrapJumps(const double* s, const double* u, std::size_t n, double range, std::int64_t& signedJumps,
                     std::int64_t& unsignedJumps);
 
+// The unsigned reading u of the n signed integer values s of a type of range
+// values (s + range where s is negative; no s is NaN), with how many s are
+// negative (added to negatives) and how many lie within two of 0 or of
+// either signed end, range / 2 - 2 and beyond (added to nearEnds).
+void unsignedReading(const double* s, double* u, std::size_t n, double range, std::int64_t& negatives,
+                     std::int64_t& nearEnds);
+
 // The sums that rate a decoding, from its n = from[parts] values in v, the
 // parts' values from from[p] on (chunks of the file): NaNs become 0 with a
 // weight w of 0 (1 for a value), so that the sums run without a branch (the

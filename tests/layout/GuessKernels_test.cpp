@@ -108,6 +108,40 @@ TEST_P(GuessKernelVariant, WrapJumpsAreCountedAlike)
     });
 }
 
+TEST_P(GuessKernelVariant, UnsignedReadingsFollowTheRule)
+{
+    // Signed values of each integer width, many of them at or near 0 and
+    // the ends of the range, an odd count (the loop's tail).
+    for (const double range : {256.0, 65536.0, 4294967296.0}) {
+        std::vector<double> s(1003);
+        std::uint32_t x = 11;
+        for (std::size_t k = 0; k < s.size(); ++k) {
+            x = x * 1664525u + 1013904223u;
+            const double offset = static_cast<double>(x >> 29); // 0 .. 7
+            switch (k % 5) {
+            case 0: s[k] = -range / 2 + offset; break;
+            case 1: s[k] = range / 2 - 1 - offset; break;
+            case 2: s[k] = offset - 4.0; break;
+            default: s[k] = std::floor(static_cast<double>(x) / 4294967296.0 * range) - range / 2; break;
+            }
+        }
+        std::int64_t wantNegatives = 0, wantNear = 0;
+        for (const double v : s) {
+            wantNegatives += v < 0.0;
+            wantNear += std::fabs(v) <= 2.0 || std::fabs(v) >= range / 2 - 2.0;
+        }
+        both([&](bool) {
+            std::vector<double> u(s.size(), -1.0);
+            std::int64_t negatives = 1, nearEnds = 2; // added to
+            GuessDetail::unsignedReading(s.data(), u.data(), s.size(), range, negatives, nearEnds);
+            for (std::size_t k = 0; k < s.size(); ++k)
+                ASSERT_EQ(u[k], s[k] < 0.0 ? s[k] + range : s[k]) << "range " << range << " at " << k;
+            EXPECT_EQ(negatives, wantNegatives + 1) << "range " << range;
+            EXPECT_EQ(nearEnds, wantNear + 2) << "range " << range;
+        });
+    }
+}
+
 TEST_P(GuessKernelVariant, RatingSumsEqualThePlainSums)
 {
     const std::vector<double> values = testValues(1021, 2);
