@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <cstring>
 
 // Each loop is written once, as an always-inlined body; the three variants
 // below are that body compiled for the plain instruction set, for AVX2 and
@@ -137,12 +138,92 @@ KELVOX_KERNEL_BODY void addLagDifferencesBody(float a, const float* next, const 
     }
 }
 
+// Doubles in one vector of VectorBytes (GCC's vector extension), and their
+// bits; lane by lane the arithmetic of doubles.
+template<int VectorBytes>
+struct VectorOf;
+template<>
+struct VectorOf<16>
+{
+    typedef double Lanes __attribute__((vector_size(16)));
+    typedef std::uint64_t Bits __attribute__((vector_size(16)));
+};
+template<>
+struct VectorOf<32>
+{
+    typedef double Lanes __attribute__((vector_size(32)));
+    typedef std::uint64_t Bits __attribute__((vector_size(32)));
+};
+template<>
+struct VectorOf<64>
+{
+    typedef double Lanes __attribute__((vector_size(64)));
+    typedef std::uint64_t Bits __attribute__((vector_size(64)));
+};
+
+// Rows of RowColumns values, all of them values (no weights): the sums of
+// Lags lags at a time in registers, a lane per column in vectors of
+// VectorBytes (the variant's registers), each base row's values read once for
+// all the lags. Every column's sum adds the base rows in order and the
+// columns are added in order, as in addRowDifferencesBody's loop.
+template<int VectorBytes, int Lags>
+KELVOX_KERNEL_BODY void addFullRowDifferencesBody(const double* values, const std::int64_t* baseAt,
+                                                  std::int64_t baseCount, std::int64_t maxLag, double clip,
+                                                  double* sums, std::int64_t* counts)
+{
+    using Lanes = typename VectorOf<VectorBytes>::Lanes;
+    using LaneBits = typename VectorOf<VectorBytes>::Bits;
+    constexpr std::int64_t Columns = RowColumns;
+    constexpr std::int64_t LaneCount = VectorBytes / sizeof(double);
+    static_assert(Columns % LaneCount == 0);
+    constexpr int Vectors = static_cast<int>(Columns / LaneCount);
+    const Lanes clips = clip - Lanes{}; // clip in every lane
+    const LaneBits magnitude = ~LaneBits{} >> 1; // all bits but the sign
+    // The lags [first, first + n) (n <= Lags).
+    const auto addLags = [&](std::int64_t first, int n) __attribute__((always_inline)) {
+        Lanes sum[Lags][Vectors] = {};
+        for (std::int64_t k = 0; k < baseCount; ++k) {
+            const double* base = values + baseAt[k];
+#pragma GCC unroll 8
+            for (int v = 0; v < Vectors; ++v) {
+                Lanes b;
+                std::memcpy(&b, base + v * LaneCount, sizeof b);
+#pragma GCC unroll 8
+                for (int l = 0; l < Lags; ++l) {
+                    if (l >= n)
+                        break;
+                    Lanes o;
+                    std::memcpy(&o, base + (first + l) * Columns + v * LaneCount, sizeof o);
+                    const auto e = reinterpret_cast<Lanes>(reinterpret_cast<LaneBits>(b - o) & magnitude);
+                    sum[l][v] += e < clips ? e : clips;
+                }
+            }
+        }
+        for (int l = 0; l < n; ++l) {
+            for (int v = 0; v < Vectors; ++v)
+                for (std::int64_t c = 0; c < LaneCount; ++c)
+                    sums[first + l] += sum[l][v][c];
+            counts[first + l] += Columns * baseCount;
+        }
+    };
+    std::int64_t lag = 1;
+    for (; lag + Lags - 1 <= maxLag; lag += Lags)
+        addLags(lag, Lags);
+    if (lag <= maxLag)
+        addLags(lag, static_cast<int>(maxLag - lag + 1));
+}
+
 // One sum per column (no chain of additions to keep in order), so the
 // compiler vectorises it.
+template<int VectorBytes, int FullRowLags>
 KELVOX_KERNEL_BODY void addRowDifferencesBody(const double* values, const double* weights, std::int64_t columns,
                                               const std::int64_t* baseAt, std::int64_t baseCount,
                                               std::int64_t maxLag, double clip, double* sums, std::int64_t* counts)
 {
+    if (!weights && columns == RowColumns) {
+        addFullRowDifferencesBody<VectorBytes, FullRowLags>(values, baseAt, baseCount, maxLag, clip, sums, counts);
+        return;
+    }
     for (std::int64_t lag = 1; lag <= maxLag; ++lag) {
         std::array<double, RowColumns> sum{};
         std::array<double, RowColumns> count{};
@@ -186,8 +267,10 @@ struct Kernels
 };
 
 // The bodies built for one instruction set (Target: nothing for the plain
-// one, else the target attribute), as a set of kernels.
-#define KELVOX_KERNEL_VARIANT(Name, Target)                                                                      \
+// one, else the target attribute), as a set of kernels. VectorBytes: the
+// width of its registers; FullRowLags: the lags of full rows summed at a time
+// (see addFullRowDifferencesBody; as many as its registers hold).
+#define KELVOX_KERNEL_VARIANT(Name, Target, VectorBytes, FullRowLags)                                         \
     Target void countWrapJumps##Name(const double* s, const double* u, std::size_t n, double range,              \
                                      std::int64_t& sj, std::int64_t& uj)                                         \
     {                                                                                                            \
@@ -212,14 +295,15 @@ struct Kernels
                                         const std::int64_t* baseAt, std::int64_t baseCount, std::int64_t maxLag, \
                                         double clip, double* sums, std::int64_t* counts)                         \
     {                                                                                                            \
-        addRowDifferencesBody(values, weights, columns, baseAt, baseCount, maxLag, clip, sums, counts);          \
+        addRowDifferencesBody<VectorBytes, FullRowLags>(values, weights, columns, baseAt, baseCount, maxLag,     \
+                                                         clip, sums, counts);                                    \
     }                                                                                                            \
     constexpr Kernels Kernels##Name{countWrapJumps##Name,    unsignedReading##Name,   ratingSums##Name,          \
                                     addLagDifferences##Name, addRowDifferences##Name};
 
-KELVOX_KERNEL_VARIANT(Plain, )
-KELVOX_KERNEL_VARIANT(Avx2, __attribute__((target("avx2"))))
-KELVOX_KERNEL_VARIANT(Avx512, __attribute__((target("avx512f"))))
+KELVOX_KERNEL_VARIANT(Plain, , 16, 2)
+KELVOX_KERNEL_VARIANT(Avx2, __attribute__((target("avx2"))), 32, 2)
+KELVOX_KERNEL_VARIANT(Avx512, __attribute__((target("avx512f"))), 64, 4)
 #undef KELVOX_KERNEL_VARIANT
 
 const Kernels& kernelsOf(KernelVariant variant)

@@ -211,43 +211,52 @@ TEST_P(GuessKernelVariant, LagDifferencesEqualThePlainSums)
     });
 }
 
+// Rows of fewer columns than RowColumns, and of RowColumns (all values: two
+// lags at a time, an odd lag last), with and without weights.
 TEST_P(GuessKernelVariant, RowDifferencesEqualThePlainSums)
 {
-    constexpr std::int64_t Columns = 23, Rows = 90, MaxLag = 60;
-    const std::vector<double> raw = testValues(static_cast<std::size_t>(Columns * Rows), 4);
-    std::vector<double> values(raw.size()), weights(raw.size());
-    for (std::size_t i = 0; i < raw.size(); ++i) {
-        weights[i] = std::isnan(raw[i]) ? 0.0 : 1.0;
-        values[i] = std::isnan(raw[i]) ? 0.0 : raw[i];
-    }
-    const std::vector<std::int64_t> baseAt{0, 7 * Columns, 19 * Columns, 29 * Columns};
-    const double clip = 3.0;
-    for (const bool withWeights : {true, false}) {
-        // The rule: per lag and column the clipped differences summed over
-        // the base rows, the columns' sums then added in order.
-        std::vector<double> want(MaxLag + 1, 0.0);
-        std::vector<std::int64_t> wantCount(MaxLag + 1, 0);
-        for (std::int64_t lag = 1; lag <= MaxLag; ++lag)
-            for (std::int64_t c = 0; c < Columns; ++c) {
-                double sum = 0.0, count = 0.0;
-                for (const std::int64_t b : baseAt) {
-                    const auto at = static_cast<std::size_t>(b + c), other = at + static_cast<std::size_t>(lag * Columns);
-                    const double weight = withWeights ? weights[at] * weights[other] : 1.0;
-                    sum += weight * std::min(std::fabs(values[at] - values[other]), clip);
-                    count += weight;
+    constexpr std::int64_t Rows = 92;
+    for (const std::int64_t columns : {std::int64_t{23}, GuessDetail::RowColumns}) {
+        const std::vector<double> raw = testValues(static_cast<std::size_t>(columns * Rows), 4);
+        std::vector<double> values(raw.size()), weights(raw.size());
+        for (std::size_t i = 0; i < raw.size(); ++i) {
+            weights[i] = std::isnan(raw[i]) ? 0.0 : 1.0;
+            values[i] = std::isnan(raw[i]) ? 0.0 : raw[i];
+        }
+        const std::vector<std::int64_t> baseAt{0, 7 * columns, 19 * columns, 30 * columns};
+        const double clip = 3.0;
+        for (const std::int64_t maxLag : {60, 61})
+        for (const bool withWeights : {true, false}) {
+            // The rule: per lag and column the clipped differences summed
+            // over the base rows, the columns' sums then added in order (to
+            // what the sums held).
+            const auto lags = static_cast<std::size_t>(maxLag + 1);
+            std::vector<double> want(lags, 0.5);
+            std::vector<std::int64_t> wantCount(lags, 3);
+            for (std::int64_t lag = 1; lag <= maxLag; ++lag)
+                for (std::int64_t c = 0; c < columns; ++c) {
+                    double sum = 0.0, count = 0.0;
+                    for (const std::int64_t b : baseAt) {
+                        const auto at = static_cast<std::size_t>(b + c);
+                        const auto other = at + static_cast<std::size_t>(lag * columns);
+                        const double weight = withWeights ? weights[at] * weights[other] : 1.0;
+                        sum += weight * std::min(std::fabs(values[at] - values[other]), clip);
+                        count += weight;
+                    }
+                    want[static_cast<std::size_t>(lag)] += sum;
+                    wantCount[static_cast<std::size_t>(lag)] += static_cast<std::int64_t>(count);
                 }
-                want[static_cast<std::size_t>(lag)] += sum;
-                wantCount[static_cast<std::size_t>(lag)] += static_cast<std::int64_t>(count);
-            }
-        both([&](bool) {
-            std::vector<double> sums(MaxLag + 1, 0.0);
-            std::vector<std::int64_t> counts(MaxLag + 1, 0);
-            GuessDetail::addRowDifferences(values.data(), withWeights ? weights.data() : nullptr, Columns, baseAt.data(),
-                                           static_cast<std::int64_t>(baseAt.size()), MaxLag, clip, sums.data(),
-                                           counts.data());
-            EXPECT_EQ(sums, want) << (withWeights ? "weighted" : "complete");
-            EXPECT_EQ(counts, wantCount);
-        });
+            both([&](bool) {
+                std::vector<double> sums(lags, 0.5);
+                std::vector<std::int64_t> counts(lags, 3);
+                GuessDetail::addRowDifferences(values.data(), withWeights ? weights.data() : nullptr, columns,
+                                               baseAt.data(), static_cast<std::int64_t>(baseAt.size()), maxLag, clip,
+                                               sums.data(), counts.data());
+                EXPECT_EQ(sums, want) << (withWeights ? "weighted" : "complete") << ", columns " << columns
+                                      << ", lags " << maxLag;
+                EXPECT_EQ(counts, wantCount);
+            });
+        }
     }
 }
 
