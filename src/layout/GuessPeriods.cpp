@@ -33,14 +33,73 @@ constexpr std::size_t NearlyFullPeaksTried = 16;
 bool wholeNumbersBelowExactMagnitude(const double* v, std::int64_t n)
 {
     // (One pass without a branch: a value too large or NaN is tried as 0.5,
-    // which is no whole number.)
-    bool whole = true;
+    // which is no whole number. Adding and taking away 1.5 * 2^52 rounds a
+    // value below 2^51 in magnitude to a whole number, exactly, in vector
+    // arithmetic: the value is whole when that changes nothing.)
+    constexpr double Rounder = 6755399441055744.0; // 1.5 * 2^52
+    std::int64_t fractions = 0;
     for (std::int64_t k = 0; k < n; ++k) {
         const double x = std::fabs(v[k]) < ExactMagnitude ? v[k] : 0.5;
-        whole &= static_cast<double>(static_cast<std::int64_t>(x)) == x;
+        fractions += (x + Rounder) - Rounder != x;
     }
-    return whole;
+    return fractions == 0;
 }
+
+namespace
+{
+
+// Values with NaN as 0 and a weight of 0 (1 for a value), so that sums run
+// without a branch; whether every value is one.
+bool fillNaNs(double* v, double* w, std::int64_t n)
+{
+    std::int64_t nans = 0;
+    for (std::int64_t k = 0; k < n; ++k) {
+        const bool value = v[k] == v[k];
+        w[k] = value ? 1.0 : 0.0;
+        v[k] = value ? v[k] : 0.0;
+        nans += !value;
+    }
+    return nans == 0;
+}
+
+// Appends |v[i + step] - v[i]| for i in [0, n), where both are values (w of
+// fillNaNs; complete: all are), in order of i.
+void addNeighbourDiffs(const double* v, const double* w, bool complete, std::int64_t n, std::int64_t step,
+                       double*& out)
+{
+    if (complete) {
+        for (std::int64_t i = 0; i < n; ++i)
+            out[i] = std::fabs(v[i + step] - v[i]);
+        out += n;
+        return;
+    }
+    for (std::int64_t i = 0; i < n; ++i)
+        if (w[i] * w[i + step] > 0.0)
+            *out++ = std::fabs(v[i + step] - v[i]);
+}
+
+// The sum of v[0 .. n) added in order, or, when every partial sum is exact
+// (whole numbers below ExactMagnitude, fewer than 2^20 of them: every partial
+// sum lies below 2^52), in four running sums, which gives the same sum.
+double sumOf(const double* v, std::int64_t n, bool whole)
+{
+    double sum = 0.0;
+    if (!whole || n >= (std::int64_t{1} << 20)) {
+        for (std::int64_t k = 0; k < n; ++k)
+            sum += v[k];
+        return sum;
+    }
+    double part[4] = {0.0, 0.0, 0.0, 0.0};
+    std::int64_t k = 0;
+    for (; k + 4 <= n; k += 4)
+        for (int j = 0; j < 4; ++j)
+            part[j] += v[k + j];
+    for (; k < n; ++k)
+        part[0] += v[k];
+    return (part[0] + part[1]) + (part[2] + part[3]);
+}
+
+} // namespace
 
 bool clipKeepsWholeNumbers(double clip)
 {
@@ -296,11 +355,12 @@ LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d, double* scratch)
         const double* weights = nullptr;
         std::int64_t n = 0;
         bool complete = true; // every weight 1
+        bool whole = false; // every value a whole number below ExactMagnitude
     };
     auto segments = std::make_shared<std::vector<Segment>>();
     bool exact = true; // the dense sums are exact in any order (whole numbers)
-    std::vector<double> neighbours;
-    neighbours.reserve(starts.size() * static_cast<std::size_t>(LagPositions * LagStride));
+    std::vector<double> neighbours(starts.size() * static_cast<std::size_t>(LagPositions * LagStride));
+    double* neighbourEnd = neighbours.data();
     for (std::size_t part = 0; part < starts.size(); ++part) {
         const std::int64_t segmentVoxels = segmentVoxelsAt(part);
         const std::int64_t start = std::min(starts[part], std::max<std::int64_t>(0, size - segmentVoxels * d.width));
@@ -314,18 +374,14 @@ LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d, double* scratch)
         double* w = scratch + n;
         scratch += 2 * n;
         decodeInto(bytes.data() + skip, static_cast<std::size_t>(n), d, v);
-        for (std::int64_t i = 0; i + 1 < n && i < LagPositions * LagStride; ++i)
-            if (v[i] == v[i] && v[i + 1] == v[i + 1])
-                neighbours.push_back(std::fabs(v[i + 1] - v[i]));
-        bool complete = true;
-        for (std::int64_t k = 0; k < n; ++k) {
-            w[k] = v[k] == v[k] ? 1.0 : 0.0;
-            complete = complete && v[k] == v[k];
-            v[k] = v[k] == v[k] ? v[k] : 0.0;
-        }
-        exact = exact && wholeNumbersBelowExactMagnitude(v, n);
-        segments->push_back({v, w, n, complete});
+        const bool complete = fillNaNs(v, w, n);
+        addNeighbourDiffs(v, w, complete, std::clamp<std::int64_t>(n - 1, 0, LagPositions * LagStride), 1,
+                          neighbourEnd);
+        const bool whole = wholeNumbersBelowExactMagnitude(v, n);
+        exact = exact && whole;
+        segments->push_back({v, w, n, complete, whole});
     }
+    neighbours.resize(static_cast<std::size_t>(neighbourEnd - neighbours.data()));
     const double clip = clipLimit(neighbours);
     exact = exact && clipKeepsWholeNumbers(clip);
 
@@ -338,12 +394,9 @@ LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d, double* scratch)
         const std::int64_t n = s.n;
         if (n < 2)
             continue;
-        double mean = 0.0, values = 0.0;
-        for (std::int64_t k = 0; k < n; ++k) {
-            mean += s.filled[k];
-            values += s.weights[k];
-        }
-        mean = values > 0.0 ? mean / values : 0.0;
+        // (The weights are whole numbers too.)
+        const double values = sumOf(s.weights, n, true);
+        const double mean = values > 0.0 ? sumOf(s.filled, n, s.whole) / values : 0.0;
         float* v = single;
         float* w = single + n;
         single += 2 * n;
@@ -401,8 +454,8 @@ LagDiffs rowLagDiffs(const Sampler& sampler, const Decoding& d, std::int64_t row
     // Scratch: per block the values and the weights, then the neighbour
     // differences of all blocks.
     double* free = scratch;
-    double* neighbourStart = scratch + 2 * 2 * MaxBlockRows * Columns;
-    std::size_t neighbourCount = 0;
+    double* const neighbourStart = scratch + 2 * 2 * MaxBlockRows * Columns;
+    double* neighbourEnd = neighbourStart;
     for (const Block& b : sampler.blocks()) {
         const std::int64_t skip = ((d.phase - b.offset) % d.width + d.width) % d.width;
         const auto have = static_cast<std::int64_t>(b.data().size()) - skip;
@@ -426,21 +479,12 @@ LagDiffs rowLagDiffs(const Sampler& sampler, const Decoding& d, std::int64_t row
         for (std::int64_t r = 0; r < rows; ++r)
             decodeAt(b.data().data() + skip + (firstRow + r) * rowBytes, columnBytes.data(),
                      static_cast<std::size_t>(columns), d, m.values + r * columns);
-        for (std::int64_t i = 0; i < rows * columns; ++i) {
-            const double v = m.values[i];
-            m.values[i] = v == v ? v : 0.0;
-            m.weights[i] = v == v ? 1.0 : 0.0;
-            m.complete = m.complete && v == v;
-        }
+        m.complete = fillNaNs(m.values, m.weights, rows * columns);
         exact = exact && wholeNumbersBelowExactMagnitude(m.values, rows * columns);
-        for (std::int64_t i = 0; i + columns < rows * columns; ++i) {
-            const auto at = static_cast<std::size_t>(i);
-            if (m.weights[at] * m.weights[at + static_cast<std::size_t>(columns)] > 0.0)
-                neighbourStart[neighbourCount++] = std::fabs(m.values[at] - m.values[at + static_cast<std::size_t>(columns)]);
-        }
+        addNeighbourDiffs(m.values, m.weights, m.complete, rows * columns - columns, columns, neighbourEnd);
         matrices->push_back(std::move(m));
     }
-    const double clip = clipLimit(std::span<double>(neighbourStart, neighbourCount));
+    const double clip = clipLimit(std::span<double>(neighbourStart, neighbourEnd));
     exact = exact && clipKeepsWholeNumbers(clip);
 
     std::vector<double> sums;

@@ -291,6 +291,32 @@ TEST(GuessSteps, DenseSumsOfEveryFormAreThoseInOrder)
                 }
 }
 
+// Whole numbers below ExactMagnitude, told by rounding: the same answer as a
+// conversion to an integer and back, for values at every edge (halves that
+// round either way, the limit, signed zeros, infinities, NaN), alone and
+// among whole numbers at every place of a run (the vector loop's tail).
+TEST(GuessSteps, WholeNumbersAreThoseAConversionKeeps)
+{
+    const auto rule = [](double x) {
+        return std::fabs(x) < ExactMagnitude && static_cast<double>(static_cast<std::int64_t>(x)) == x;
+    };
+    const double edges[] = {0.0, -0.0, 1.0, -1.0, 0.5, -0.5, 1.5, 2.5, -2.5, 3.0000000000000004,
+                            1e-300, 4e-324, ExactMagnitude - 1.0, -(ExactMagnitude - 1.0), ExactMagnitude - 0.5,
+                            ExactMagnitude, -ExactMagnitude, 2147483648.5, 4503599627370496.0,
+                            std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+                            std::nan(""), 123456789.0, -123456789.25};
+    for (const double x : edges) {
+        EXPECT_EQ(wholeNumbersBelowExactMagnitude(&x, 1), rule(x)) << x;
+        for (std::size_t at = 0; at < 11; ++at) {
+            std::vector<double> run(11, 7.0);
+            run[at] = x;
+            EXPECT_EQ(wholeNumbersBelowExactMagnitude(run.data(), static_cast<std::int64_t>(run.size())), rule(x))
+                << x << " at " << at;
+        }
+    }
+    EXPECT_TRUE(wholeNumbersBelowExactMagnitude(edges, 0));
+}
+
 // Step 4's window roughness: the median by a sorting network is the value
 // std::nth_element selects, for every count of values. Every pattern of
 // zeros and ones of up to 16 values is sorted (which proves the network
