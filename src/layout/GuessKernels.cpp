@@ -128,6 +128,35 @@ KELVOX_KERNEL_BODY RatingSums ratingSumsBody(double* v, double* w, const std::si
     return r;
 }
 
+// Doubles and singles in one vector of VectorBytes (GCC's vector extension),
+// and their bits; lane by lane the arithmetic of doubles or singles.
+template<int VectorBytes>
+struct VectorOf;
+template<>
+struct VectorOf<16>
+{
+    typedef double Lanes __attribute__((vector_size(16)));
+    typedef std::uint64_t Bits __attribute__((vector_size(16)));
+    typedef float Floats __attribute__((vector_size(16)));
+    typedef std::uint32_t FloatBits __attribute__((vector_size(16)));
+};
+template<>
+struct VectorOf<32>
+{
+    typedef double Lanes __attribute__((vector_size(32)));
+    typedef std::uint64_t Bits __attribute__((vector_size(32)));
+    typedef float Floats __attribute__((vector_size(32)));
+    typedef std::uint32_t FloatBits __attribute__((vector_size(32)));
+};
+template<>
+struct VectorOf<64>
+{
+    typedef double Lanes __attribute__((vector_size(64)));
+    typedef std::uint64_t Bits __attribute__((vector_size(64)));
+    typedef float Floats __attribute__((vector_size(64)));
+    typedef std::uint32_t FloatBits __attribute__((vector_size(64)));
+};
+
 KELVOX_KERNEL_BODY void addLagDifferencesBody(float a, const float* next, const float* weight, std::int64_t lags,
                                               float clip, float* sum, float* count)
 {
@@ -138,28 +167,64 @@ KELVOX_KERNEL_BODY void addLagDifferencesBody(float a, const float* next, const 
     }
 }
 
-// Doubles in one vector of VectorBytes (GCC's vector extension), and their
-// bits; lane by lane the arithmetic of doubles.
-template<int VectorBytes>
-struct VectorOf;
-template<>
-struct VectorOf<16>
+// addLagDifferencesBody for each position in turn, a stretch of Vectors
+// vectors of lags at a time: the stretch's sums and counts stay in registers
+// while every position adds to them in order, so each sum adds the positions
+// in the same order. A stretch that some position ends within is added lag by
+// lag (no value past a position's last lag is read).
+template<int VectorBytes, int Vectors>
+KELVOX_KERNEL_BODY void addLagDifferencesAtBody(const float* v, const float* w, const std::int64_t* at,
+                                                const std::int64_t* lags, std::size_t positions, float clip,
+                                                float* sum, float* count)
 {
-    typedef double Lanes __attribute__((vector_size(16)));
-    typedef std::uint64_t Bits __attribute__((vector_size(16)));
-};
-template<>
-struct VectorOf<32>
-{
-    typedef double Lanes __attribute__((vector_size(32)));
-    typedef std::uint64_t Bits __attribute__((vector_size(32)));
-};
-template<>
-struct VectorOf<64>
-{
-    typedef double Lanes __attribute__((vector_size(64)));
-    typedef std::uint64_t Bits __attribute__((vector_size(64)));
-};
+    using Lanes = typename VectorOf<VectorBytes>::Floats;
+    using LaneBits = typename VectorOf<VectorBytes>::FloatBits;
+    constexpr std::int64_t LaneCount = VectorBytes / sizeof(float);
+    constexpr std::int64_t Stretch = LaneCount * Vectors;
+    const Lanes clips = clip - Lanes{}; // clip in every lane
+    const LaneBits magnitude = ~LaneBits{} >> 1; // all bits but the sign
+    std::int64_t most = 0;
+    for (std::size_t p = 0; p < positions; ++p)
+        most = std::max(most, lags[p]);
+    for (std::int64_t first = 1; first <= most; first += Stretch) {
+        const std::int64_t last = first + Stretch - 1;
+        bool ends = false;
+        for (std::size_t p = 0; p < positions; ++p)
+            ends = ends || (lags[p] >= first && lags[p] < last);
+        if (ends) {
+            for (std::int64_t l = first; l <= std::min(last, most); ++l)
+                for (std::size_t p = 0; p < positions; ++p) {
+                    if (l > lags[p])
+                        continue;
+                    const float e = std::fabs(v[at[p]] - v[at[p] + l]);
+                    sum[l] += w[at[p] + l] * (e < clip ? e : clip);
+                    count[l] += w[at[p] + l];
+                }
+            continue;
+        }
+        Lanes sums[Vectors], counts[Vectors];
+        std::memcpy(sums, sum + first, sizeof sums);
+        std::memcpy(counts, count + first, sizeof counts);
+        for (std::size_t p = 0; p < positions; ++p) {
+            if (lags[p] < first)
+                continue;
+            const Lanes a = v[at[p]] - Lanes{};
+            const float* next = v + at[p] + first;
+            const float* weight = w + at[p] + first;
+#pragma GCC unroll 8
+            for (int j = 0; j < Vectors; ++j) {
+                Lanes o, u;
+                std::memcpy(&o, next + j * LaneCount, sizeof o);
+                std::memcpy(&u, weight + j * LaneCount, sizeof u);
+                const auto e = reinterpret_cast<Lanes>(reinterpret_cast<LaneBits>(a - o) & magnitude);
+                sums[j] += u * (e < clips ? e : clips);
+                counts[j] += u;
+            }
+        }
+        std::memcpy(sum + first, sums, sizeof sums);
+        std::memcpy(count + first, counts, sizeof counts);
+    }
+}
 
 // Rows of RowColumns values, all of them values (no weights): the sums of
 // Lags lags at a time in registers, a lane per column in vectors of
@@ -263,6 +328,7 @@ struct Kernels
     decltype(&GuessDetail::unsignedReading) unsignedOf;
     decltype(&GuessDetail::ratingSums) rating;
     decltype(&GuessDetail::addLagDifferences) lagDifferences;
+    decltype(&GuessDetail::addLagDifferencesAt) lagDifferencesAt;
     decltype(&GuessDetail::addRowDifferences) rowDifferences;
 };
 
@@ -291,6 +357,12 @@ struct Kernels
     {                                                                                                            \
         addLagDifferencesBody(a, next, weight, lags, clip, sum, count);                                          \
     }                                                                                                            \
+    Target void addLagDifferencesAt##Name(const float* v, const float* w, const std::int64_t* at,                \
+                                          const std::int64_t* lags, std::size_t positions, float clip,           \
+                                          float* sum, float* count)                                              \
+    {                                                                                                            \
+        addLagDifferencesAtBody<VectorBytes, 4>(v, w, at, lags, positions, clip, sum, count);                    \
+    }                                                                                                            \
     Target void addRowDifferences##Name(const double* values, const double* weights, std::int64_t columns,       \
                                         const std::int64_t* baseAt, std::int64_t baseCount, std::int64_t maxLag, \
                                         double clip, double* sums, std::int64_t* counts)                         \
@@ -298,8 +370,8 @@ struct Kernels
         addRowDifferencesBody<VectorBytes, FullRowLags>(values, weights, columns, baseAt, baseCount, maxLag,     \
                                                          clip, sums, counts);                                    \
     }                                                                                                            \
-    constexpr Kernels Kernels##Name{countWrapJumps##Name,    unsignedReading##Name,   ratingSums##Name,          \
-                                    addLagDifferences##Name, addRowDifferences##Name};
+    constexpr Kernels Kernels##Name{countWrapJumps##Name,    unsignedReading##Name,     ratingSums##Name,        \
+                                    addLagDifferences##Name, addLagDifferencesAt##Name, addRowDifferences##Name};
 
 KELVOX_KERNEL_VARIANT(Plain, , 16, 2)
 KELVOX_KERNEL_VARIANT(Avx2, __attribute__((target("avx2"))), 32, 2)
@@ -385,6 +457,12 @@ void addLagDifferences(float a, const float* next, const float* weight, std::int
                        float* count)
 {
     g_kernels->lagDifferences(a, next, weight, lags, clip, sum, count);
+}
+
+void addLagDifferencesAt(const float* v, const float* w, const std::int64_t* at, const std::int64_t* lags,
+                         std::size_t positions, float clip, float* sum, float* count)
+{
+    g_kernels->lagDifferencesAt(v, w, at, lags, positions, clip, sum, count);
 }
 
 void addRowDifferences(const double* values, const double* weights, std::int64_t columns, const std::int64_t* baseAt,

@@ -62,6 +62,12 @@ RatingSums ratingSums(double* v, double* w, const std::size_t* from, std::size_t
 void addLagDifferences(float a, const float* next, const float* weight, std::int64_t lags, float clip, float* sum,
                        float* count);
 
+// addLagDifferences(v[at[p]], v + at[p], w + at[p], lags[p], ...) for each
+// of the positions p in turn (lags[p] >= 1): the same sums, bit for bit, in
+// one pass over the sums.
+void addLagDifferencesAt(const float* v, const float* w, const std::int64_t* at, const std::int64_t* lags,
+                         std::size_t positions, float clip, float* sum, float* count);
+
 // Columns of a row that addRowDifferences compares at most.
 inline constexpr std::int64_t RowColumns = 24;
 

@@ -405,13 +405,16 @@ LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d, double* scratch)
             w[k] = static_cast<float>(s.weights[k]);
         }
         const std::int64_t positions = std::min(LagPositions, std::max<std::int64_t>(1, n / 3 / LagStride));
+        std::array<std::int64_t, LagPositions> at{}, lags{};
+        std::size_t used = 0;
         for (std::int64_t p = 0; p < positions; ++p) {
             const std::int64_t i = p * LagStride;
-            const std::int64_t lags = std::min(p % LongLagSparsity == 0 ? maxLag : DenseCoarseLags, n - 1 - i);
             if (w[i] == 0.0f)
                 continue;
-            addLagDifferences(v[i], v + i, w + i, lags, static_cast<float>(clip), sums.data(), counts.data());
+            at[used] = i;
+            lags[used++] = std::min(p % LongLagSparsity == 0 ? maxLag : DenseCoarseLags, n - 1 - i);
         }
+        addLagDifferencesAt(v, w, at.data(), lags.data(), used, static_cast<float>(clip), sums.data(), counts.data());
     }
     LagDiffs diffs;
     diffs.coarse.assign(sums.size(), std::nan(""));

@@ -211,6 +211,41 @@ TEST_P(GuessKernelVariant, LagDifferencesEqualThePlainSums)
     });
 }
 
+// Positions whose last lags fall at, before and after the end of every
+// stretch of lags a variant sums at once (16, 32 or 64 lags), one long, one of
+// a single lag, two at the same place: the sums of each position in turn.
+TEST_P(GuessKernelVariant, LagDifferencesOfManyPositionsAreThoseOfEachInTurn)
+{
+    const std::vector<double> values = testValues(2400, 5);
+    std::vector<float> v(values.size()), w(values.size());
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        w[i] = std::isnan(values[i]) ? 0.0f : 1.0f;
+        v[i] = std::isnan(values[i]) ? 0.0f : static_cast<float>(values[i] - 500.0);
+    }
+    std::vector<std::int64_t> at, lags;
+    for (const std::int64_t lag : {15, 16, 17, 31, 32, 33, 63, 64, 65, 127, 128, 129, 1, 2000, 64}) {
+        at.push_back(static_cast<std::int64_t>(at.size()) * 29 % 300);
+        lags.push_back(lag);
+    }
+    const std::int64_t most = 2000;
+    const float clip = 30000.0f; // (far differences kept apart: the order of the sums shows)
+    std::vector<float> want(most + 1, 0.5f), wantCount(most + 1, 0.25f);
+    for (std::size_t p = 0; p < at.size(); ++p)
+        for (std::int64_t l = 1; l <= lags[p]; ++l) {
+            const auto i = static_cast<std::size_t>(at[p]), j = static_cast<std::size_t>(at[p] + l);
+            const float e = std::fabs(v[i] - v[j]);
+            want[static_cast<std::size_t>(l)] += w[j] * (e < clip ? e : clip);
+            wantCount[static_cast<std::size_t>(l)] += w[j];
+        }
+    both([&](bool) {
+        std::vector<float> sum(most + 1, 0.5f), count(most + 1, 0.25f);
+        GuessDetail::addLagDifferencesAt(v.data(), w.data(), at.data(), lags.data(), at.size(), clip, sum.data(),
+                                         count.data());
+        EXPECT_EQ(sum, want);
+        EXPECT_EQ(count, wantCount);
+    });
+}
+
 // Rows of fewer columns than RowColumns, and of RowColumns (all values: two
 // lags at a time, an odd lag last), with and without weights.
 TEST_P(GuessKernelVariant, RowDifferencesEqualThePlainSums)
