@@ -172,6 +172,29 @@ void addClippedPairs(bool exact, const double* v, const double* w, std::int64_t 
         addClippedPairsAs<false, false>(v, w, start, pairs, step, lag, clip, sum, count);
 }
 
+double smallWholeQuantile(std::span<const double> values, std::size_t k)
+{
+    if (k >= values.size())
+        return std::nan("");
+    std::array<std::uint32_t, SmallWholeLimit> counts{};
+    for (const double v : values) {
+        if (!(v >= 0.0 && v < static_cast<double>(SmallWholeLimit)))
+            return std::nan("");
+        const auto whole = static_cast<std::size_t>(v);
+        if (static_cast<double>(whole) != v)
+            return std::nan("");
+        ++counts[whole];
+    }
+    std::size_t seen = 0;
+    std::size_t value = 0;
+    for (; value < SmallWholeLimit; ++value) {
+        seen += counts[value];
+        if (seen > k)
+            break;
+    }
+    return static_cast<double>(value);
+}
+
 double clipLimit(std::span<double> diffs)
 {
     if (diffs.empty())
@@ -186,6 +209,11 @@ double clipLimit(std::span<double> diffs)
             diffs[kept++] = diffs[i];
         diffs = diffs.first(kept);
     }
+    // (Counted where that tells a quartile above 0: the sum below adds the
+    // differences in the order the selection leaves them.)
+    const double counted = smallWholeQuantile(diffs, diffs.size() * 3 / 4);
+    if (counted > 0.0)
+        return ClipScales * counted;
     const auto q = diffs.begin() + static_cast<std::ptrdiff_t>(diffs.size() * 3 / 4);
     std::nth_element(diffs.begin(), q, diffs.end());
     double scale = *q;

@@ -291,6 +291,39 @@ TEST(GuessSteps, DenseSumsOfEveryFormAreThoseInOrder)
                 }
 }
 
+// The counted quantile of small whole numbers is the value std::nth_element
+// selects, at every rank, for few and many values, many ties, the largest
+// value counted; anything else (a fraction, a negative, NaN, the limit
+// itself, a rank past the end) is not counted.
+TEST(GuessSteps, SmallWholeQuantilesAreTheSelectedValues)
+{
+    std::uint32_t noise = 31;
+    for (const std::size_t n : {std::size_t{1}, std::size_t{2}, std::size_t{7}, std::size_t{100}, std::size_t{9000}}) {
+        for (const std::uint32_t spread : {1u, 3u, 40u, static_cast<std::uint32_t>(SmallWholeLimit)}) {
+            std::vector<double> v(n);
+            for (double& x : v) {
+                noise = noise * 1664525u + 1013904223u;
+                x = static_cast<double>((noise >> 8) % spread);
+            }
+            for (const std::size_t k : {std::size_t{0}, n / 2, n * 3 / 4, n - 1}) {
+                std::vector<double> sorted = v;
+                std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(k), sorted.end());
+                const std::vector<double> before = v;
+                EXPECT_EQ(smallWholeQuantile(v, k), sorted[k]) << "n " << n << " spread " << spread << " k " << k;
+                EXPECT_EQ(v, before);
+            }
+        }
+    }
+    for (const double odd : {0.5, -1.0, static_cast<double>(SmallWholeLimit), std::nan(""),
+                             std::numeric_limits<double>::infinity()}) {
+        const std::vector<double> v{3.0, odd, 1.0};
+        EXPECT_TRUE(std::isnan(smallWholeQuantile(v, 1))) << odd;
+    }
+    const std::vector<double> largest{static_cast<double>(SmallWholeLimit - 1), 0.0};
+    EXPECT_EQ(smallWholeQuantile(largest, 1), static_cast<double>(SmallWholeLimit - 1));
+    EXPECT_TRUE(std::isnan(smallWholeQuantile(largest, 2)));
+}
+
 // Whole numbers below ExactMagnitude, told by rounding: the same answer as a
 // conversion to an integer and back, for values at every edge (halves that
 // round either way, the limit, signed zeros, infinities, NaN), alone and
