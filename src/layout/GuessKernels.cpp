@@ -59,6 +59,33 @@ KELVOX_KERNEL_BODY void unsignedReadingBody(const double* s, double* u, std::siz
     nearEnds += nearCount;
 }
 
+KELVOX_KERNEL_BODY bool fillNaNsBody(double* __restrict v, double* __restrict w, std::int64_t n)
+{
+    std::int64_t nans = 0;
+    for (std::int64_t k = 0; k < n; ++k) {
+        const bool value = v[k] == v[k];
+        w[k] = value ? 1.0 : 0.0;
+        v[k] = value ? v[k] : 0.0;
+        nans += !value;
+    }
+    return nans == 0;
+}
+
+KELVOX_KERNEL_BODY std::int64_t countNonWholeBody(const double* v, std::int64_t n, double limit)
+{
+    // (A value too large or NaN is tried as 0.5, which is no whole number.
+    // Adding and taking away 1.5 * 2^52 rounds a value below 2^51 in
+    // magnitude to a whole number, exactly: the value is whole when that
+    // changes nothing.)
+    constexpr double Rounder = 6755399441055744.0; // 1.5 * 2^52
+    std::int64_t fractions = 0;
+    for (std::int64_t k = 0; k < n; ++k) {
+        const double x = std::fabs(v[k]) < limit ? v[k] : 0.5;
+        fractions += (x + Rounder) - Rounder != x;
+    }
+    return fractions;
+}
+
 KELVOX_KERNEL_BODY RatingSums ratingSumsBody(double* v, double* w, const std::size_t* from, std::size_t parts,
                                              bool wantSpread)
 {
@@ -326,6 +353,8 @@ struct Kernels
 {
     decltype(&GuessDetail::countWrapJumps) wrapJumps;
     decltype(&GuessDetail::unsignedReading) unsignedOf;
+    decltype(&GuessDetail::fillNaNs) fill;
+    decltype(&GuessDetail::countNonWhole) nonWhole;
     decltype(&GuessDetail::ratingSums) rating;
     decltype(&GuessDetail::addLagDifferences) lagDifferences;
     decltype(&GuessDetail::addLagDifferencesAt) lagDifferencesAt;
@@ -346,6 +375,14 @@ struct Kernels
                                       std::int64_t& negatives, std::int64_t& nearEnds)                           \
     {                                                                                                            \
         unsignedReadingBody(s, u, n, range, negatives, nearEnds);                                                \
+    }                                                                                                            \
+    Target bool fillNaNs##Name(double* v, double* w, std::int64_t n)                                             \
+    {                                                                                                            \
+        return fillNaNsBody(v, w, n);                                                                            \
+    }                                                                                                            \
+    Target std::int64_t countNonWhole##Name(const double* v, std::int64_t n, double limit)                       \
+    {                                                                                                            \
+        return countNonWholeBody(v, n, limit);                                                                   \
     }                                                                                                            \
     Target RatingSums ratingSums##Name(double* v, double* w, const std::size_t* from, std::size_t parts,         \
                                        bool wantSpread)                                                          \
@@ -370,8 +407,9 @@ struct Kernels
         addRowDifferencesBody<VectorBytes, FullRowLags>(values, weights, columns, baseAt, baseCount, maxLag,     \
                                                          clip, sums, counts);                                    \
     }                                                                                                            \
-    constexpr Kernels Kernels##Name{countWrapJumps##Name,    unsignedReading##Name,     ratingSums##Name,        \
-                                    addLagDifferences##Name, addLagDifferencesAt##Name, addRowDifferences##Name};
+    constexpr Kernels Kernels##Name{countWrapJumps##Name,      unsignedReading##Name,     fillNaNs##Name,          \
+                                    countNonWhole##Name,       ratingSums##Name,          addLagDifferences##Name, \
+                                    addLagDifferencesAt##Name, addRowDifferences##Name};
 
 KELVOX_KERNEL_VARIANT(Plain, , 16, 2)
 KELVOX_KERNEL_VARIANT(Avx2, __attribute__((target("avx2"))), 32, 2)
@@ -446,6 +484,16 @@ void unsignedReading(const double* s, double* u, std::size_t n, double range, st
                      std::int64_t& nearEnds)
 {
     g_kernels->unsignedOf(s, u, n, range, negatives, nearEnds);
+}
+
+bool fillNaNs(double* v, double* w, std::int64_t n)
+{
+    return g_kernels->fill(v, w, n);
+}
+
+std::int64_t countNonWhole(const double* v, std::int64_t n, double limit)
+{
+    return g_kernels->nonWhole(v, n, limit);
 }
 
 RatingSums ratingSums(double* v, double* w, const std::size_t* from, std::size_t parts, bool wantSpread)

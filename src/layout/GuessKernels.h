@@ -41,6 +41,15 @@ void countWrapJumps(const double* s, const double* u, std::size_t n, double rang
 void unsignedReading(const double* s, double* u, std::size_t n, double range, std::int64_t& negatives,
                      std::int64_t& nearEnds);
 
+// Rewrites the n values v with NaN as 0 and sets their weights w to 0 there
+// (1 for a value), so that sums run without a branch; whether every value is
+// one. v and w do not overlap.
+bool fillNaNs(double* v, double* w, std::int64_t n);
+
+// How many of the n values v are no whole number of a magnitude below limit
+// (at most 2^51); NaN and infinities are none.
+std::int64_t countNonWhole(const double* v, std::int64_t n, double limit);
+
 // The sums that rate a decoding, from its n = from[parts] values in v, the
 // parts' values from from[p] on (chunks of the file): NaNs become 0 with a
 // weight w of 0 (1 for a value), so that the sums run without a branch (the

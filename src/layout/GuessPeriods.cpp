@@ -32,35 +32,11 @@ constexpr std::size_t NearlyFullPeaksTried = 16;
 
 bool wholeNumbersBelowExactMagnitude(const double* v, std::int64_t n)
 {
-    // (One pass without a branch: a value too large or NaN is tried as 0.5,
-    // which is no whole number. Adding and taking away 1.5 * 2^52 rounds a
-    // value below 2^51 in magnitude to a whole number, exactly, in vector
-    // arithmetic: the value is whole when that changes nothing.)
-    constexpr double Rounder = 6755399441055744.0; // 1.5 * 2^52
-    std::int64_t fractions = 0;
-    for (std::int64_t k = 0; k < n; ++k) {
-        const double x = std::fabs(v[k]) < ExactMagnitude ? v[k] : 0.5;
-        fractions += (x + Rounder) - Rounder != x;
-    }
-    return fractions == 0;
+    return countNonWhole(v, n, ExactMagnitude) == 0;
 }
 
 namespace
 {
-
-// Values with NaN as 0 and a weight of 0 (1 for a value), so that sums run
-// without a branch; whether every value is one.
-bool fillNaNs(double* v, double* w, std::int64_t n)
-{
-    std::int64_t nans = 0;
-    for (std::int64_t k = 0; k < n; ++k) {
-        const bool value = v[k] == v[k];
-        w[k] = value ? 1.0 : 0.0;
-        v[k] = value ? v[k] : 0.0;
-        nans += !value;
-    }
-    return nans == 0;
-}
 
 // Appends |v[i + step] - v[i]| for i in [0, n), where both are values (w of
 // fillNaNs; complete: all are), in order of i.

@@ -142,6 +142,43 @@ TEST_P(GuessKernelVariant, UnsignedReadingsFollowTheRule)
     }
 }
 
+// NaN filled with 0 and weighed 0, in runs of every length up to a few
+// vectors, the NaN at every place; whole numbers counted at every edge.
+TEST_P(GuessKernelVariant, NaNsAreFilledAndWholeNumbersCountedByTheRule)
+{
+    for (std::size_t n = 0; n <= 37; ++n)
+        for (std::size_t nanAt = 0; nanAt <= n; ++nanAt) {
+            std::vector<double> v(n);
+            for (std::size_t k = 0; k < n; ++k)
+                v[k] = k == nanAt ? std::nan("") : static_cast<double>(k) - 10.5;
+            both([&](bool) {
+                std::vector<double> filled = v, weights(n, -1.0);
+                const bool complete = GuessDetail::fillNaNs(filled.data(), weights.data(), static_cast<std::int64_t>(n));
+                EXPECT_EQ(complete, nanAt == n) << "n " << n;
+                for (std::size_t k = 0; k < n; ++k) {
+                    ASSERT_EQ(filled[k], k == nanAt ? 0.0 : v[k]) << "n " << n << " at " << k;
+                    ASSERT_EQ(weights[k], k == nanAt ? 0.0 : 1.0) << "n " << n << " at " << k;
+                }
+            });
+        }
+    const double limit = 4294967296.0;
+    const auto whole = [&](double x) {
+        return std::fabs(x) < limit && static_cast<double>(static_cast<std::int64_t>(x)) == x;
+    };
+    const std::vector<double> edges{0.0, -0.0, 1.0, -1.0, 0.5, -0.5, 1.5, 2.5, -2.5, 3.0000000000000004, 1e-300,
+                                    4e-324, limit - 1.0, -(limit - 1.0), limit - 0.5, limit, -limit, 2147483648.5,
+                                    4503599627370496.0, std::numeric_limits<double>::infinity(), std::nan(""),
+                                    -123456789.25};
+    std::int64_t want = 0;
+    for (const double x : edges)
+        want += !whole(x);
+    both([&](bool) {
+        EXPECT_EQ(GuessDetail::countNonWhole(edges.data(), static_cast<std::int64_t>(edges.size()), limit), want);
+        for (std::size_t k = 0; k < edges.size(); ++k)
+            EXPECT_EQ(GuessDetail::countNonWhole(edges.data() + k, 1, limit), whole(edges[k]) ? 0 : 1) << edges[k];
+    });
+}
+
 TEST_P(GuessKernelVariant, RatingSumsEqualThePlainSums)
 {
     const std::vector<double> values = testValues(1021, 2);
