@@ -252,6 +252,7 @@ constexpr auto SortNetwork = [] {
     forEachExchange([&](int a, int b) { pairs[k++] = {a, b}; });
     return pairs;
 }();
+static_assert(SortNetwork.size() == 63);
 
 // Trailing bytes where the voxels seem to end fit nearly as well as none.
 constexpr double SeenTrailingFit = 0.95;
