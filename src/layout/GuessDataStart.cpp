@@ -3,9 +3,12 @@
 #include "layout/GuessScore.h"
 
 #include <algorithm>
+#include <array>
+#include <cassert>
 #include <cmath>
 #include <limits>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace GuessDetail
@@ -81,7 +84,6 @@ struct WindowStats
     double roughness = 0.0; // median neighbour difference
     bool blank = false;
     bool text = false;
-    bool records = false;
     int insane = 0;
 };
 
@@ -105,11 +107,13 @@ bool looksLikeRecords(const double* values)
     return false;
 }
 
-// values: Window voxels decoded from bytes.
-WindowStats statsOf(const double* values, const std::uint8_t* bytes, const Decoding& d, std::vector<double>& diffs)
+// values: Window voxels decoded from bytes. (Whether they look like records
+// is asked by kindOf, only of a window nothing else tells unlike.)
+WindowStats statsOf(const double* values, const std::uint8_t* bytes, const Decoding& d)
 {
     WindowStats s;
-    diffs.clear();
+    double diffs[Window - 1];
+    std::size_t count = 0;
     double largest = 0.0;
     for (std::int64_t i = 0; i < Window; ++i) {
         const bool nan = values[i] != values[i];
@@ -119,11 +123,11 @@ WindowStats statsOf(const double* values, const std::uint8_t* bytes, const Decod
             break;
         const double a = values[i], b = values[i + 1];
         if (a == a && b == b)
-            diffs.push_back(std::fabs(b - a));
+            diffs[count++] = std::fabs(b - a);
         else if (a != a && b != b)
-            diffs.push_back(0.0);
-        if (!diffs.empty())
-            largest = std::max(largest, diffs.back());
+            diffs[count++] = 0.0;
+        if (count > 0)
+            largest = std::max(largest, diffs[count - 1]);
     }
     // Numbers of more than one byte hold their top bytes alike from voxel
     // to voxel even where every byte is printable; text does not.
@@ -138,16 +142,15 @@ WindowStats statsOf(const double* values, const std::uint8_t* bytes, const Decod
     }
     s.text = (d.width == 1 || distinctTops >= Window / 4) &&
              looksLikeText({bytes, static_cast<std::size_t>(Window * d.width)});
-    s.records = looksLikeRecords(values);
-    if (diffs.empty())
+    if (count == 0)
         return s;
-    s.blank = s.insane == 0 && largest == 0.0 && static_cast<std::int64_t>(diffs.size()) == Window - 1;
-    std::nth_element(diffs.begin(), diffs.begin() + static_cast<std::ptrdiff_t>(diffs.size() / 2), diffs.end());
-    s.roughness = diffs[diffs.size() / 2];
+    s.blank = s.insane == 0 && largest == 0.0 && static_cast<std::int64_t>(count) == Window - 1;
+    s.roughness = medianOfFew(diffs, count);
     return s;
 }
 
-Kind kindOf(const WindowStats& s, const Decoding& d, double typical)
+// values: the window's Window voxels, as statsOf had them.
+Kind kindOf(const WindowStats& s, const double* values, const Decoding& d, double typical)
 {
     if (s.insane >= InsaneValues)
         return Kind::Unlike;
@@ -157,7 +160,7 @@ Kind kindOf(const WindowStats& s, const Decoding& d, double typical)
     // Bytes of text are printable voxels too; read as bytes, text must also
     // jump about more than the voxels do.
     const bool text = s.text && (d.width > 1 || s.roughness > 2.0 * typical);
-    return rough || text || s.records ? Kind::Unlike : Kind::Data;
+    return rough || text || looksLikeRecords(values) ? Kind::Unlike : Kind::Data;
 }
 
 // The scan of a stretch stops once data-like windows outweigh the unlike
@@ -202,10 +205,10 @@ Stretch tell(std::span<const std::uint8_t> bytes, std::int64_t at, const Decodin
     s.bytes = base;
     const double dataWeight = UnlikeShare / (1.0 - UnlikeShare);
     double sum = 0.0, best = 0.0;
-    std::vector<double> diffs;
     for (std::int64_t k = 0; k < s.windows; ++k) {
         const std::int64_t i = s.origin + (fromEnd ? s.windows - 1 - k : k) * Window;
-        const Kind kind = kindOf(statsOf(&s.values[static_cast<std::size_t>(i)], base + i * d.width, d, diffs), d, typical);
+        const double* values = &s.values[static_cast<std::size_t>(i)];
+        const Kind kind = kindOf(statsOf(values, base + i * d.width, d), values, d, typical);
         s.kinds.push_back(kind);
         sum += kind == Kind::Unlike ? 1.0 : kind == Kind::Data ? -dataWeight : 0.0;
         if (sum > best) {
@@ -219,6 +222,37 @@ Stretch tell(std::span<const std::uint8_t> bytes, std::int64_t at, const Decodin
     }
     return s;
 }
+
+// A window's median by Batcher's odd-even merge sort of NetworkSize values
+// (63 exchanges), unrolled into minima and maxima without a branch: the
+// branches of a selection among a window's few values go either way at random.
+constexpr int NetworkSize = 16;
+
+template<typename Exchange>
+constexpr void forEachExchange(Exchange&& exchange)
+{
+    for (int p = 1; p < NetworkSize; p *= 2)
+        for (int q = p; q >= 1; q /= 2)
+            for (int j = q % p; j + q < NetworkSize; j += 2 * q)
+                for (int i = 0; i < std::min(q, NetworkSize - j - q); ++i)
+                    if ((i + j) / (2 * p) == (i + j + q) / (2 * p))
+                        exchange(i + j, i + j + q);
+}
+
+constexpr std::size_t exchangeCount()
+{
+    std::size_t count = 0;
+    forEachExchange([&count](int, int) { ++count; });
+    return count;
+}
+
+constexpr auto SortNetwork = [] {
+    std::array<std::pair<int, int>, exchangeCount()> pairs{};
+    std::size_t k = 0;
+    forEachExchange([&](int a, int b) { pairs[k++] = {a, b}; });
+    return pairs;
+}();
+static_assert(SortNetwork.size() == 63);
 
 // Trailing bytes where the voxels seem to end fit nearly as well as none.
 constexpr double SeenTrailingFit = 0.95;
@@ -272,6 +306,23 @@ std::int64_t shortHeader(const Stretch& start, const Decoding& d, double typical
 
 } // namespace
 
+double medianOfFew(const double* values, std::size_t n)
+{
+    assert(n >= 1 && n <= static_cast<std::size_t>(NetworkSize));
+    // Past n, infinities sort last.
+    double v[NetworkSize];
+    for (std::size_t i = 0; i < static_cast<std::size_t>(NetworkSize); ++i)
+        v[i] = i < n ? values[i] : std::numeric_limits<double>::infinity();
+#pragma GCC unroll 64
+    for (const auto& [a, b] : SortNetwork) {
+        const double low = std::min(v[a], v[b]);
+        const double high = std::max(v[a], v[b]);
+        v[a] = low;
+        v[b] = high;
+    }
+    return v[n / 2];
+}
+
 DataStart findDataStart(Sampler& sampler, const Decoding& d)
 {
     const std::int64_t size = sampler.size();
@@ -284,14 +335,13 @@ DataStart findDataStart(Sampler& sampler, const Decoding& d)
     // The roughness of the voxels elsewhere: windows spread over the file,
     // text and blank ones left out (a large header shows among them).
     std::vector<double> roughness;
-    std::vector<double> diffs;
     for (int k = 0; k < ReferencePlaces; ++k) {
         const auto at = static_cast<std::int64_t>(spreadAt(k) * static_cast<double>(size));
         const std::span<const std::uint8_t> bytes = sampler.bytes(at, windowBytes + width);
         const std::vector<double> v = decodeRun(bytes, at, d, Window);
         if (static_cast<std::int64_t>(v.size()) < Window)
             continue;
-        const WindowStats s = statsOf(v.data(), bytes.data() + d.skipFrom(at), d, diffs);
+        const WindowStats s = statsOf(v.data(), bytes.data() + d.skipFrom(at), d);
         if (s.text || s.blank || s.insane >= InsaneValues)
             continue;
         roughness.push_back(s.roughness);

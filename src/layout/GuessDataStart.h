@@ -34,6 +34,11 @@ struct DataStart
     std::int64_t origin = 0;
 };
 
+// The median of n (1 .. 16) values, none of them NaN: the (n / 2)-th
+// smallest, counting from 0 (what std::nth_element puts there). A window's
+// roughness.
+double medianOfFew(const double* values, std::size_t n);
+
 // Step 4: where the voxels of decoding d seem to start and end.
 DataStart findDataStart(Sampler& sampler, const Decoding& d);
 

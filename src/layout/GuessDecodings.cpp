@@ -3,7 +3,6 @@
 #include "layout/GuessKernels.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -105,21 +104,13 @@ int signedVerdict(Sampler& sampler, const Decoding& asSigned, double signedSprea
         // The same bytes read unsigned: the negative values wrap around.
         u.resize(s.size());
         const double* sv = s.data();
-        double* uv = u.data();
+        const double* uv = u.data();
         const std::size_t n = s.size();
         const double nearEnd = range / 2 - 2.0;
+        // (Only values within two of 0 or of a signed end can be at an end
+        // of either reading or just inside it.)
         std::int64_t negatives = 0, near = 0;
-        for (std::size_t k = 0; k < n; ++k) {
-            const double a = std::fabs(sv[k]);
-            // range or +0 added, as range * 1 or range * 0 would (masked:
-            // a branch on the sign mispredicts on bytes read out of phase).
-            const std::uint64_t negative = 0 - static_cast<std::uint64_t>(sv[k] < 0.0);
-            uv[k] = sv[k] + std::bit_cast<double>(std::bit_cast<std::uint64_t>(range) & negative);
-            negatives += sv[k] < 0.0;
-            // (Only values within two of 0 or of a signed end can be at an
-            // end of either reading or just inside it.)
-            near += (a <= 2.0) | (a >= nearEnd);
-        }
+        unsignedReading(sv, u.data(), n, range, negatives, near);
         alike = alike && negatives == 0;
         for (std::size_t k = 0; k < n && near > 0; ++k)
             if (std::fabs(sv[k]) <= 2.0 || std::fabs(sv[k]) >= nearEnd) {

@@ -34,6 +34,22 @@ const char* kernelVariantName(KernelVariant variant);
 void countWrapJumps(const double* s, const double* u, std::size_t n, double range, std::int64_t& signedJumps,
                     std::int64_t& unsignedJumps);
 
+// The unsigned reading u of the n signed integer values s of a type of range
+// values (s + range where s is negative; no s is NaN), with how many s are
+// negative (added to negatives) and how many lie within two of 0 or of
+// either signed end, range / 2 - 2 and beyond (added to nearEnds).
+void unsignedReading(const double* s, double* u, std::size_t n, double range, std::int64_t& negatives,
+                     std::int64_t& nearEnds);
+
+// Rewrites the n values v with NaN as 0 and sets their weights w to 0 there
+// (1 for a value), so that sums run without a branch; whether every value is
+// one. v and w do not overlap.
+bool fillNaNs(double* v, double* w, std::int64_t n);
+
+// How many of the n values v are no whole number of a magnitude below limit
+// (at most 2^51); NaN and infinities are none.
+std::int64_t countNonWhole(const double* v, std::int64_t n, double limit);
+
 // The sums that rate a decoding, from its n = from[parts] values in v, the
 // parts' values from from[p] on (chunks of the file): NaNs become 0 with a
 // weight w of 0 (1 for a value), so that the sums run without a branch (the
@@ -54,6 +70,12 @@ RatingSums ratingSums(double* v, double* w, const std::size_t* from, std::size_t
 // single precision: the sums only rank lags against each other.
 void addLagDifferences(float a, const float* next, const float* weight, std::int64_t lags, float clip, float* sum,
                        float* count);
+
+// addLagDifferences(v[at[p]], v + at[p], w + at[p], lags[p], ...) for each
+// of the positions p in turn (lags[p] >= 1): the same sums, bit for bit, in
+// one pass over the sums.
+void addLagDifferencesAt(const float* v, const float* w, const std::int64_t* at, const std::int64_t* lags,
+                         std::size_t positions, float clip, float* sum, float* count);
 
 // Columns of a row that addRowDifferences compares at most.
 inline constexpr std::int64_t RowColumns = 24;

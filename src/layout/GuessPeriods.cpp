@@ -32,15 +32,50 @@ constexpr std::size_t NearlyFullPeaksTried = 16;
 
 bool wholeNumbersBelowExactMagnitude(const double* v, std::int64_t n)
 {
-    // (One pass without a branch: a value too large or NaN is tried as 0.5,
-    // which is no whole number.)
-    bool whole = true;
-    for (std::int64_t k = 0; k < n; ++k) {
-        const double x = std::fabs(v[k]) < ExactMagnitude ? v[k] : 0.5;
-        whole &= static_cast<double>(static_cast<std::int64_t>(x)) == x;
-    }
-    return whole;
+    return countNonWhole(v, n, ExactMagnitude) == 0;
 }
+
+namespace
+{
+
+// Appends |v[i + step] - v[i]| for i in [0, n), where both are values (w of
+// fillNaNs; complete: all are), in order of i.
+void addNeighbourDiffs(const double* v, const double* w, bool complete, std::int64_t n, std::int64_t step,
+                       double*& out)
+{
+    if (complete) {
+        for (std::int64_t i = 0; i < n; ++i)
+            out[i] = std::fabs(v[i + step] - v[i]);
+        out += n;
+        return;
+    }
+    for (std::int64_t i = 0; i < n; ++i)
+        if (w[i] * w[i + step] > 0.0)
+            *out++ = std::fabs(v[i + step] - v[i]);
+}
+
+// The sum of v[0 .. n) added in order, or, when every partial sum is exact
+// (whole numbers below ExactMagnitude, fewer than 2^20 of them: every partial
+// sum lies below 2^52), in four running sums, which gives the same sum.
+double sumOf(const double* v, std::int64_t n, bool whole)
+{
+    double sum = 0.0;
+    if (!whole || n >= (std::int64_t{1} << 20)) {
+        for (std::int64_t k = 0; k < n; ++k)
+            sum += v[k];
+        return sum;
+    }
+    double part[4] = {0.0, 0.0, 0.0, 0.0};
+    std::int64_t k = 0;
+    for (; k + 4 <= n; k += 4)
+        for (int j = 0; j < 4; ++j)
+            part[j] += v[k + j];
+    for (; k < n; ++k)
+        part[0] += v[k];
+    return (part[0] + part[1]) + (part[2] + part[3]);
+}
+
+} // namespace
 
 bool clipKeepsWholeNumbers(double clip)
 {
@@ -113,6 +148,29 @@ void addClippedPairs(bool exact, const double* v, const double* w, std::int64_t 
         addClippedPairsAs<false, false>(v, w, start, pairs, step, lag, clip, sum, count);
 }
 
+double smallWholeQuantile(std::span<const double> values, std::size_t k)
+{
+    if (k >= values.size())
+        return std::nan("");
+    std::array<std::uint32_t, SmallWholeLimit> counts{};
+    for (const double v : values) {
+        if (!(v >= 0.0 && v < static_cast<double>(SmallWholeLimit)))
+            return std::nan("");
+        const auto whole = static_cast<std::size_t>(v);
+        if (static_cast<double>(whole) != v)
+            return std::nan("");
+        ++counts[whole];
+    }
+    std::size_t seen = 0;
+    std::size_t value = 0;
+    for (; value < SmallWholeLimit; ++value) {
+        seen += counts[value];
+        if (seen > k)
+            break;
+    }
+    return static_cast<double>(value);
+}
+
 double clipLimit(std::span<double> diffs)
 {
     if (diffs.empty())
@@ -127,6 +185,11 @@ double clipLimit(std::span<double> diffs)
             diffs[kept++] = diffs[i];
         diffs = diffs.first(kept);
     }
+    // (Counted where that tells a quartile above 0: the sum below adds the
+    // differences in the order the selection leaves them.)
+    const double counted = smallWholeQuantile(diffs, diffs.size() * 3 / 4);
+    if (counted > 0.0)
+        return ClipScales * counted;
     const auto q = diffs.begin() + static_cast<std::ptrdiff_t>(diffs.size() * 3 / 4);
     std::nth_element(diffs.begin(), q, diffs.end());
     double scale = *q;
@@ -296,11 +359,12 @@ LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d, double* scratch)
         const double* weights = nullptr;
         std::int64_t n = 0;
         bool complete = true; // every weight 1
+        bool whole = false; // every value a whole number below ExactMagnitude
     };
     auto segments = std::make_shared<std::vector<Segment>>();
     bool exact = true; // the dense sums are exact in any order (whole numbers)
-    std::vector<double> neighbours;
-    neighbours.reserve(starts.size() * static_cast<std::size_t>(LagPositions * LagStride));
+    std::vector<double> neighbours(starts.size() * static_cast<std::size_t>(LagPositions * LagStride));
+    double* neighbourEnd = neighbours.data();
     for (std::size_t part = 0; part < starts.size(); ++part) {
         const std::int64_t segmentVoxels = segmentVoxelsAt(part);
         const std::int64_t start = std::min(starts[part], std::max<std::int64_t>(0, size - segmentVoxels * d.width));
@@ -314,18 +378,14 @@ LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d, double* scratch)
         double* w = scratch + n;
         scratch += 2 * n;
         decodeInto(bytes.data() + skip, static_cast<std::size_t>(n), d, v);
-        for (std::int64_t i = 0; i + 1 < n && i < LagPositions * LagStride; ++i)
-            if (v[i] == v[i] && v[i + 1] == v[i + 1])
-                neighbours.push_back(std::fabs(v[i + 1] - v[i]));
-        bool complete = true;
-        for (std::int64_t k = 0; k < n; ++k) {
-            w[k] = v[k] == v[k] ? 1.0 : 0.0;
-            complete = complete && v[k] == v[k];
-            v[k] = v[k] == v[k] ? v[k] : 0.0;
-        }
-        exact = exact && wholeNumbersBelowExactMagnitude(v, n);
-        segments->push_back({v, w, n, complete});
+        const bool complete = fillNaNs(v, w, n);
+        addNeighbourDiffs(v, w, complete, std::clamp<std::int64_t>(n - 1, 0, LagPositions * LagStride), 1,
+                          neighbourEnd);
+        const bool whole = wholeNumbersBelowExactMagnitude(v, n);
+        exact = exact && whole;
+        segments->push_back({v, w, n, complete, whole});
     }
+    neighbours.resize(static_cast<std::size_t>(neighbourEnd - neighbours.data()));
     const double clip = clipLimit(neighbours);
     exact = exact && clipKeepsWholeNumbers(clip);
 
@@ -338,12 +398,9 @@ LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d, double* scratch)
         const std::int64_t n = s.n;
         if (n < 2)
             continue;
-        double mean = 0.0, values = 0.0;
-        for (std::int64_t k = 0; k < n; ++k) {
-            mean += s.filled[k];
-            values += s.weights[k];
-        }
-        mean = values > 0.0 ? mean / values : 0.0;
+        // (The weights are whole numbers too.)
+        const double values = sumOf(s.weights, n, true);
+        const double mean = values > 0.0 ? sumOf(s.filled, n, s.whole) / values : 0.0;
         float* v = single;
         float* w = single + n;
         single += 2 * n;
@@ -352,13 +409,16 @@ LagDiffs voxelLagDiffs(Sampler& sampler, const Decoding& d, double* scratch)
             w[k] = static_cast<float>(s.weights[k]);
         }
         const std::int64_t positions = std::min(LagPositions, std::max<std::int64_t>(1, n / 3 / LagStride));
+        std::array<std::int64_t, LagPositions> at{}, lags{};
+        std::size_t used = 0;
         for (std::int64_t p = 0; p < positions; ++p) {
             const std::int64_t i = p * LagStride;
-            const std::int64_t lags = std::min(p % LongLagSparsity == 0 ? maxLag : DenseCoarseLags, n - 1 - i);
             if (w[i] == 0.0f)
                 continue;
-            addLagDifferences(v[i], v + i, w + i, lags, static_cast<float>(clip), sums.data(), counts.data());
+            at[used] = i;
+            lags[used++] = std::min(p % LongLagSparsity == 0 ? maxLag : DenseCoarseLags, n - 1 - i);
         }
+        addLagDifferencesAt(v, w, at.data(), lags.data(), used, static_cast<float>(clip), sums.data(), counts.data());
     }
     LagDiffs diffs;
     diffs.coarse.assign(sums.size(), std::nan(""));
@@ -401,8 +461,8 @@ LagDiffs rowLagDiffs(const Sampler& sampler, const Decoding& d, std::int64_t row
     // Scratch: per block the values and the weights, then the neighbour
     // differences of all blocks.
     double* free = scratch;
-    double* neighbourStart = scratch + 2 * 2 * MaxBlockRows * Columns;
-    std::size_t neighbourCount = 0;
+    double* const neighbourStart = scratch + 2 * 2 * MaxBlockRows * Columns;
+    double* neighbourEnd = neighbourStart;
     for (const Block& b : sampler.blocks()) {
         const std::int64_t skip = ((d.phase - b.offset) % d.width + d.width) % d.width;
         const auto have = static_cast<std::int64_t>(b.data().size()) - skip;
@@ -426,21 +486,12 @@ LagDiffs rowLagDiffs(const Sampler& sampler, const Decoding& d, std::int64_t row
         for (std::int64_t r = 0; r < rows; ++r)
             decodeAt(b.data().data() + skip + (firstRow + r) * rowBytes, columnBytes.data(),
                      static_cast<std::size_t>(columns), d, m.values + r * columns);
-        for (std::int64_t i = 0; i < rows * columns; ++i) {
-            const double v = m.values[i];
-            m.values[i] = v == v ? v : 0.0;
-            m.weights[i] = v == v ? 1.0 : 0.0;
-            m.complete = m.complete && v == v;
-        }
+        m.complete = fillNaNs(m.values, m.weights, rows * columns);
         exact = exact && wholeNumbersBelowExactMagnitude(m.values, rows * columns);
-        for (std::int64_t i = 0; i + columns < rows * columns; ++i) {
-            const auto at = static_cast<std::size_t>(i);
-            if (m.weights[at] * m.weights[at + static_cast<std::size_t>(columns)] > 0.0)
-                neighbourStart[neighbourCount++] = std::fabs(m.values[at] - m.values[at + static_cast<std::size_t>(columns)]);
-        }
+        addNeighbourDiffs(m.values, m.weights, m.complete, rows * columns - columns, columns, neighbourEnd);
         matrices->push_back(std::move(m));
     }
-    const double clip = clipLimit(std::span<double>(neighbourStart, neighbourCount));
+    const double clip = clipLimit(std::span<double>(neighbourStart, neighbourEnd));
     exact = exact && clipKeepsWholeNumbers(clip);
 
     std::vector<double> sums;

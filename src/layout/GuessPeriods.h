@@ -65,6 +65,14 @@ bool clipKeepsWholeNumbers(double clip);
 void addClippedPairs(bool exact, const double* v, const double* w, std::int64_t start, std::int64_t pairs,
                      std::int64_t step, std::int64_t lag, double clip, double& sum, double& count);
 
+// The k-th smallest of values (counting from 0), the value std::nth_element
+// selects, when every one is a whole number from 0 below SmallWholeLimit (the
+// neighbour differences of most integer data): counted, not selected, and
+// values left in their order. NaN when some value is not such a number or k
+// is past the values.
+inline constexpr std::size_t SmallWholeLimit = 4096;
+double smallWholeQuantile(std::span<const double> values, std::size_t k);
+
 // A robust scale of the differences: their upper quartile (edges between
 // tissues are rare and huge; noise is everywhere and small). Differences are
 // clipped at a few times this scale, so that a lag's mean difference tells

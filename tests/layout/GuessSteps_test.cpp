@@ -291,6 +291,97 @@ TEST(GuessSteps, DenseSumsOfEveryFormAreThoseInOrder)
                 }
 }
 
+// The counted quantile of small whole numbers is the value std::nth_element
+// selects, at every rank, for few and many values, many ties, the largest
+// value counted; anything else (a fraction, a negative, NaN, the limit
+// itself, a rank past the end) is not counted.
+TEST(GuessSteps, SmallWholeQuantilesAreTheSelectedValues)
+{
+    std::uint32_t noise = 31;
+    for (const std::size_t n : {std::size_t{1}, std::size_t{2}, std::size_t{7}, std::size_t{100}, std::size_t{9000}}) {
+        for (const std::uint32_t spread : {1u, 3u, 40u, static_cast<std::uint32_t>(SmallWholeLimit)}) {
+            std::vector<double> v(n);
+            for (double& x : v) {
+                noise = noise * 1664525u + 1013904223u;
+                x = static_cast<double>((noise >> 8) % spread);
+            }
+            for (const std::size_t k : {std::size_t{0}, n / 2, n * 3 / 4, n - 1}) {
+                std::vector<double> sorted = v;
+                std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(k), sorted.end());
+                const std::vector<double> before = v;
+                EXPECT_EQ(smallWholeQuantile(v, k), sorted[k]) << "n " << n << " spread " << spread << " k " << k;
+                EXPECT_EQ(v, before);
+            }
+        }
+    }
+    for (const double odd : {0.5, -1.0, static_cast<double>(SmallWholeLimit), std::nan(""),
+                             std::numeric_limits<double>::infinity()}) {
+        const std::vector<double> v{3.0, odd, 1.0};
+        EXPECT_TRUE(std::isnan(smallWholeQuantile(v, 1))) << odd;
+    }
+    const std::vector<double> largest{static_cast<double>(SmallWholeLimit - 1), 0.0};
+    EXPECT_EQ(smallWholeQuantile(largest, 1), static_cast<double>(SmallWholeLimit - 1));
+    EXPECT_TRUE(std::isnan(smallWholeQuantile(largest, 2)));
+}
+
+// Whole numbers below ExactMagnitude, told by rounding: the same answer as a
+// conversion to an integer and back, for values at every edge (halves that
+// round either way, the limit, signed zeros, infinities, NaN), alone and
+// among whole numbers at every place of a run (the vector loop's tail).
+TEST(GuessSteps, WholeNumbersAreThoseAConversionKeeps)
+{
+    const auto rule = [](double x) {
+        return std::fabs(x) < ExactMagnitude && static_cast<double>(static_cast<std::int64_t>(x)) == x;
+    };
+    const double edges[] = {0.0, -0.0, 1.0, -1.0, 0.5, -0.5, 1.5, 2.5, -2.5, 3.0000000000000004,
+                            1e-300, 4e-324, ExactMagnitude - 1.0, -(ExactMagnitude - 1.0), ExactMagnitude - 0.5,
+                            ExactMagnitude, -ExactMagnitude, 2147483648.5, 4503599627370496.0,
+                            std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+                            std::nan(""), 123456789.0, -123456789.25};
+    for (const double x : edges) {
+        EXPECT_EQ(wholeNumbersBelowExactMagnitude(&x, 1), rule(x)) << x;
+        for (std::size_t at = 0; at < 11; ++at) {
+            std::vector<double> run(11, 7.0);
+            run[at] = x;
+            EXPECT_EQ(wholeNumbersBelowExactMagnitude(run.data(), static_cast<std::int64_t>(run.size())), rule(x))
+                << x << " at " << at;
+        }
+    }
+    EXPECT_TRUE(wholeNumbersBelowExactMagnitude(edges, 0));
+}
+
+// Step 4's window roughness: the median by a sorting network is the value
+// std::nth_element selects, for every count of values. Every pattern of
+// zeros and ones of up to 16 values is sorted (which proves the network
+// sorts any values), and random values with many ties, of every magnitude.
+TEST(GuessSteps, MedianOfFewIsTheSelectedValue)
+{
+    const auto selected = [](std::vector<double> v) {
+        std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
+        return v[v.size() / 2];
+    };
+    for (std::size_t n = 1; n <= 16; ++n) {
+        for (std::uint32_t bits = 0; bits < (std::uint32_t{1} << n); ++bits) {
+            std::vector<double> v(n);
+            for (std::size_t i = 0; i < n; ++i)
+                v[i] = (bits >> i) & 1u;
+            ASSERT_EQ(medianOfFew(v.data(), n), selected(v)) << "n " << n << " bits " << bits;
+        }
+    }
+    std::uint32_t noise = 7;
+    const auto next = [&] {
+        noise = noise * 1664525u + 1013904223u;
+        return noise >> 8;
+    };
+    for (int round = 0; round < 2000; ++round) {
+        const std::size_t n = 1 + next() % 16;
+        std::vector<double> v(n);
+        for (double& x : v)
+            x = round % 2 == 0 ? static_cast<double>(next() % 5) : std::ldexp(static_cast<double>(next()), next() % 80 - 40);
+        ASSERT_EQ(medianOfFew(v.data(), n), selected(v)) << "round " << round;
+    }
+}
+
 // Step 4: a header of 1001 random bytes ends where the voxels start, within
 // the precision the step states; a file without one shows its voxels from
 // the start.
