@@ -67,6 +67,9 @@ bool textByte(std::uint8_t b);
 // offsets.
 inline constexpr std::int64_t MaxStatedDim = 65535;
 
+// The most numbers statedNumbers finds in one stretch of bytes.
+inline constexpr std::size_t MaxStatedNumbers = 65536;
+
 // The numbers in bytes lying at file offset `at`: decimal integers written
 // as values in printable runs (after '=', ':', '(', ',', a line start or
 // another number; not part of a word, a sign or a fraction), and unsigned
@@ -75,7 +78,7 @@ inline constexpr std::int64_t MaxStatedDim = 65535;
 // repeated pattern (voxels of one value). withBinary false: text only. At
 // most maxNumbers, in order of their offsets.
 std::vector<StatedNumber> statedNumbers(std::span<const std::uint8_t> bytes, std::int64_t at, std::int64_t fileSize,
-                                        bool withBinary, std::size_t maxNumbers = 65536);
+                                        bool withBinary, std::size_t maxNumbers = MaxStatedNumbers);
 
 // Two to four numbers of one form stated near each other (text: within a
 // card of 96 bytes each; binary: within 16 bytes for two, 24 for more),
