@@ -88,41 +88,76 @@ bool repeatsAround(std::span<const std::uint8_t> bytes, std::size_t i, std::size
 } // namespace
 
 void addBinaryNumbers(std::span<const std::uint8_t> bytes, std::int64_t at, std::int64_t fileSize,
-                      std::int64_t seenEnd, BinaryKeep keep, std::size_t& found, std::size_t maxNumbers,
+                      std::int64_t seenEnd, BinaryKeep keep, std::size_t foundBefore, std::size_t maxNumbers,
                       std::vector<StatedNumber>& out)
 {
     const std::size_t n = bytes.size();
-    // Every byte's flag is written below.
+    // Bytes in a run of TextRun printable bytes or more: found from the
+    // first TextRun of the run (the byte before is none, or the search
+    // would have stopped there).
     const auto text = std::make_unique_for_overwrite<bool[]>(n);
-    for (std::size_t i = 0; i < n;) {
-        std::size_t j = i;
-        while (j < n && textByte(bytes[j]))
+    std::fill_n(text.get(), n, false);
+    for (std::size_t i = 0; i + TextRun <= n;) {
+        unsigned run = 1;
+        for (std::size_t k = 0; k < TextRun; ++k)
+            run &= TextBytes[bytes[i + k]];
+        if (run == 0) {
+            ++i;
+            continue;
+        }
+        std::size_t j = i + TextRun;
+        while (j < n && TextBytes[bytes[j]] != 0)
             ++j;
-        std::fill(text.get() + i, text.get() + j, j - i >= TextRun);
-        if (j < n)
-            text[j] = false;
+        std::fill(text.get() + i, text.get() + j, true);
         i = j + 1;
     }
-    for (std::size_t i = 0; i + 1 < n && found + 4 <= maxNumbers; ++i) {
+    // At most two Int-16s at each even offset and two Int-32s at each
+    // fourth: where even that many cannot reach the maximum, none is
+    // counted, and the numbers not kept are dropped by their cheapest test.
+    const bool counting = foundBefore + n + n / 2 + 4 + 4 > maxNumbers;
+    std::size_t found = foundBefore;
+    for (std::size_t i = 0; i + 1 < n && (!counting || found + 4 <= maxNumbers); ++i) {
         const std::int64_t p = at + static_cast<std::int64_t>(i);
         if (p % 2 != 0 || text[i] || text[i + 1])
             continue;
         const std::uint32_t b0 = bytes[i], b1 = bytes[i + 1];
-        // The cheap tests first: most numbers past the seen header are
-        // counted and dropped before their label and record are read.
         const auto add = [&](std::int64_t v, int width, NumberForm form) {
-            if (v < 1 || v > fileSize || repeatsAround(bytes, i, static_cast<std::size_t>(width)))
+            if (v < 1 || v > fileSize)
+                return;
+            const bool seen = p + width <= seenEnd;
+            const bool wide = width == 4;
+            const bool big = form == NumberForm::U16Big || form == NumberForm::U32Big;
+            // Kept by its label (All and seen ones in Seen: whatever it is).
+            const auto keeps = [&](NumberLabel label) {
+                switch (keep) {
+                case BinaryKeep::All:
+                    return true;
+                case BinaryKeep::Seen:
+                    return seen || label != NumberLabel::None;
+                case BinaryKeep::UnseenWide:
+                    return !seen && wide && label == NumberLabel::None;
+                }
+                return false;
+            };
+            NumberLabel label = NumberLabel::None;
+            bool labelRead = false;
+            if (!counting) {
+                if (keep == BinaryKeep::UnseenWide && (seen || !wide))
+                    return;
+                if (keep != BinaryKeep::All && !(keep == BinaryKeep::Seen && seen)) {
+                    label = labelAt(bytes, i, width, big);
+                    labelRead = true;
+                    if (!keeps(label))
+                        return;
+                }
+            }
+            if (repeatsAround(bytes, i, static_cast<std::size_t>(width)))
                 return;
             ++found;
-            const bool seen = p + width <= seenEnd;
-            if (keep == BinaryKeep::UnseenWide && (seen || width != 4))
-                return;
-            const bool big = form == NumberForm::U16Big || form == NumberForm::U32Big;
-            const NumberLabel label = labelAt(bytes, i, width, big);
-            if ((keep == BinaryKeep::Seen && !seen && label == NumberLabel::None) ||
-                (keep == BinaryKeep::UnseenWide && label != NumberLabel::None))
-                return;
-            out.push_back({v, p, p + width, form, -1, false, false, -1, label, recordBefore(bytes, i), seen});
+            if (!labelRead)
+                label = labelAt(bytes, i, width, big);
+            if (keeps(label))
+                out.push_back({v, p, p + width, form, -1, false, false, -1, label, recordBefore(bytes, i), seen});
         };
         add(b0 | (b1 << 8), 2, NumberForm::U16Little);
         add((b0 << 8) | b1, 2, NumberForm::U16Big);

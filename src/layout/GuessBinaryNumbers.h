@@ -25,11 +25,11 @@ enum class BinaryKeep : std::uint8_t
 };
 
 // Adds the binary numbers of bytes (lying at file offset at) that keep asks
-// for to out, in order of their offsets. found counts the numbers found
-// before (text) and is raised by each found here; the search stops where
-// four more could exceed maxNumbers.
+// for to out, in order of their offsets. The search stops where, counting
+// foundBefore numbers found before (text), four more could exceed
+// maxNumbers.
 void addBinaryNumbers(std::span<const std::uint8_t> bytes, std::int64_t at, std::int64_t fileSize,
-                      std::int64_t seenEnd, BinaryKeep keep, std::size_t& found, std::size_t maxNumbers,
+                      std::int64_t seenEnd, BinaryKeep keep, std::size_t foundBefore, std::size_t maxNumbers,
                       std::vector<StatedNumber>& out);
 
 } // namespace GuessDetail

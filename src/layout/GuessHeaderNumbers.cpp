@@ -65,7 +65,7 @@ constexpr int RecordChanges = 2;
 
 bool printable(std::uint8_t b)
 {
-    return (b >= 0x20 && b < 0x7F) || b == '\t' || b == '\n' || b == '\r';
+    return textByte(b);
 }
 
 bool digit(std::uint8_t b)
@@ -140,12 +140,17 @@ std::int64_t paddingEnd(std::span<const std::uint8_t> bytes, std::size_t runStar
 void addText(std::span<const std::uint8_t> bytes, std::int64_t at, std::int64_t fileSize,
              std::vector<StatedNumber>& out, std::size_t maxNumbers)
 {
+    const std::size_t n = bytes.size();
     std::size_t i = 0;
-    while (i < bytes.size() && out.size() < maxNumbers) {
-        if (!printable(bytes[i])) {
+    while (i < n && out.size() < maxNumbers) {
+        // A run of one printable byte holds no value (binary bytes give
+        // many): on to the next two printable bytes in a row, the start of a
+        // run (the byte before is none, or the search would have stopped
+        // there).
+        while (i + 1 < n && (TextBytes[bytes[i]] & TextBytes[bytes[i + 1]]) == 0)
             ++i;
-            continue;
-        }
+        if (i + 1 >= n)
+            break;
         const std::size_t runStart = i;
         std::size_t runEnd = i;
         bool prose = false;
@@ -153,12 +158,6 @@ void addText(std::span<const std::uint8_t> bytes, std::int64_t at, std::int64_t 
             const std::uint8_t b = bytes[runEnd];
             prose = prose || b == '=' || b == ':' || (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z');
             ++runEnd;
-        }
-        if (runEnd - runStart < 2) {
-            // No prose, and too short for a value of two digits (binary
-            // bytes give many such runs).
-            i = runEnd;
-            continue;
         }
         prose = runEnd - runStart >= ProseRun || (prose && runEnd - runStart >= ShortProseRun);
         const std::int64_t padEnd = paddingEnd(bytes, runStart, runEnd);
@@ -399,11 +398,6 @@ void binaryStatements(const std::vector<const StatedNumber*>& list, bool wide, C
 
 } // namespace
 
-bool textByte(std::uint8_t b)
-{
-    return printable(b);
-}
-
 std::vector<StatedNumber> statedNumbers(std::span<const std::uint8_t> bytes, std::int64_t at, std::int64_t fileSize,
                                         bool withBinary, std::size_t maxNumbers)
 {
@@ -412,11 +406,9 @@ std::vector<StatedNumber> statedNumbers(std::span<const std::uint8_t> bytes, std
         return out;
     addText(bytes, at, fileSize, out, maxNumbers);
     const auto texts = static_cast<std::ptrdiff_t>(out.size());
-    if (withBinary) {
-        std::size_t found = out.size();
-        addBinaryNumbers(bytes, at, fileSize, std::numeric_limits<std::int64_t>::max(), BinaryKeep::All, found,
+    if (withBinary)
+        addBinaryNumbers(bytes, at, fileSize, std::numeric_limits<std::int64_t>::max(), BinaryKeep::All, out.size(),
                          maxNumbers, out);
-    }
     // Each kind comes in the order of the bytes (a head of voxels gives
     // thousands of binary numbers): merged, as a stable sort would order them.
     const auto byOffset = [](const StatedNumber& a, const StatedNumber& b) { return a.offset < b.offset; };
@@ -478,8 +470,7 @@ HeaderStatements readHeaderStatements(Sampler& sampler, const DataStart& start, 
     // the maximum before the binary ones (as in statedNumbers), so that the
     // same binary numbers are found.
     const std::size_t binaryTexts = statedNumbers(head.first(binaryBytes), 0, size, false).size();
-    std::size_t found = binaryTexts;
-    addBinaryNumbers(head.first(binaryBytes), 0, size, binaryHead, BinaryKeep::Seen, found, MaxStatedNumbers,
+    addBinaryNumbers(head.first(binaryBytes), 0, size, binaryHead, BinaryKeep::Seen, binaryTexts, MaxStatedNumbers,
                      out.numbers);
     const std::int64_t tailBytes = std::min(size - headBytes, StatementBytes);
     if (tailBytes > 0) {
@@ -501,9 +492,8 @@ HeaderStatements readHeaderStatements(Sampler& sampler, const DataStart& start, 
     if (std::any_of(out.statements.begin(), out.statements.end(), [](const StatedDims& s) { return s.labelled; })) {
         // Read again only here: a head of voxels gives thousands of them.
         std::vector<StatedNumber> unseenWide;
-        found = binaryTexts;
         addBinaryNumbers(sampler.head(headBytes).first(binaryBytes), 0, size, binaryHead, BinaryKeep::UnseenWide,
-                         found, MaxStatedNumbers, unseenWide);
+                         binaryTexts, MaxStatedNumbers, unseenWide);
         const auto middle = static_cast<std::ptrdiff_t>(out.numbers.size());
         out.numbers.insert(out.numbers.end(), unseenWide.begin(), unseenWide.end());
         std::inplace_merge(out.numbers.begin(), out.numbers.begin() + middle, out.numbers.end(), byOffset);

@@ -61,7 +61,20 @@ struct StatedNumber
 };
 
 // A byte of text: printable ASCII, a tab or a line end.
-bool textByte(std::uint8_t b);
+constexpr bool textByte(std::uint8_t b)
+{
+    return (b >= 0x20 && b < 0x7F) || b == '\t' || b == '\n' || b == '\r';
+}
+
+// textByte of each byte value: scans over binary bytes test a few bytes at
+// once without a branch on each (whose kind is a coin toss in voxels).
+// (1 or 0, to be combined with '&'.)
+inline constexpr std::array<std::uint8_t, 256> TextBytes = [] {
+    std::array<std::uint8_t, 256> t{};
+    for (std::size_t b = 0; b < t.size(); ++b)
+        t[b] = textByte(static_cast<std::uint8_t>(b)) ? 1 : 0;
+    return t;
+}();
 
 // Binary numbers up to this are read as dimensions; larger ones only as
 // offsets.

@@ -197,4 +197,37 @@ TEST(GuessBinaryNumbers, HeadReadingKeepsWhatAllNumbersFilteredKeep)
     }
 }
 
+// Capped, the binary numbers found are the first of those found uncapped,
+// text and binary numbers counted together: the search stops where four
+// more could exceed the cap.
+TEST(GuessBinaryNumbers, ACapKeepsTheFirstNumbersFound)
+{
+    std::vector<std::uint8_t> b(4096);
+    std::uint32_t state = 99;
+    for (std::size_t k = 0; k < b.size(); ++k) {
+        state = state * 1103515245U + 12345U;
+        b[k] = static_cast<std::uint8_t>(state >> 24);
+    }
+    const std::string text = "width: 640 height: 480 depth: 12\n";
+    std::memcpy(b.data() + 1000, text.data(), text.size());
+    const auto binaryOf = [](const std::vector<StatedNumber>& numbers) {
+        std::vector<std::string> out;
+        for (const StatedNumber& n : numbers)
+            if (n.form != NumberForm::Text)
+                out.push_back(describe(n));
+        return out;
+    };
+    const std::size_t texts = statedNumbers(b, 0, 1 << 20, false).size();
+    ASSERT_GE(texts, 3U); // (and a few the random bytes write)
+    const std::vector<std::string> all = binaryOf(statedNumbers(b, 0, 1 << 20, true));
+    for (const std::size_t cap : {std::size_t{8}, std::size_t{101}, std::size_t{1000}, all.size() + texts - 2}) {
+        const std::vector<StatedNumber> capped = statedNumbers(b, 0, 1 << 20, true, cap);
+        const std::vector<std::string> binary = binaryOf(capped);
+        EXPECT_LE(capped.size(), cap) << cap;
+        EXPECT_GE(capped.size() + 3, cap) << cap;
+        ASSERT_LE(binary.size(), all.size()) << cap;
+        EXPECT_TRUE(std::equal(binary.begin(), binary.end(), all.begin())) << cap;
+    }
+}
+
 } // namespace
