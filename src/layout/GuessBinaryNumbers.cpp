@@ -41,6 +41,10 @@ std::uint32_t readWord(std::span<const std::uint8_t> bytes, std::size_t i, int w
 // whose bytes are all printable is rather text.
 NumberLabel labelAt(std::span<const std::uint8_t> bytes, std::size_t i, int width, bool big)
 {
+    // Either label ends with a zero, a width's byte or a letter: most
+    // numbers among voxels are told unlabelled by their last byte before.
+    if (i == 0 || (bytes[i - 1] != 0 && bytes[i - 1] != static_cast<std::uint8_t>(width) && !letter(bytes[i - 1])))
+        return NumberLabel::None;
     if (std::all_of(bytes.begin() + static_cast<std::ptrdiff_t>(i), bytes.begin() + static_cast<std::ptrdiff_t>(i) + width,
                     [](std::uint8_t b) { return b >= 0x20 && b < 0x7F; }))
         return NumberLabel::None;
