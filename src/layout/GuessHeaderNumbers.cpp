@@ -1,8 +1,11 @@
 #include "layout/GuessHeaderNumbers.h"
 
+#include "layout/GuessBinaryNumbers.h"
+
 #include <algorithm>
-#include <functional>
 #include <cstdlib>
+#include <functional>
+#include <limits>
 #include <tuple>
 
 namespace GuessDetail
@@ -21,7 +24,6 @@ constexpr std::int64_t BinaryListSpan = 24; // three or four binary numbers: Int
 // only counts as a slice count).
 constexpr std::size_t ProseRun = 32;
 constexpr std::size_t ShortProseRun = 8;
-constexpr std::size_t TextRun = 4;
 constexpr std::size_t ShortValueRun = 16;
 // Two binary numbers state a slice of at least this many voxels (smaller
 // pairs are everywhere in binary headers); binary dimensions are at most
@@ -56,20 +58,14 @@ constexpr double KeyedReversedTrust = 0.8;
 // Labelled numbers (see NumberLabel): trusted like text, in
 // both readings (their records, not their order, say which is the row).
 constexpr double LabelledTrust = 0.9;
-constexpr std::size_t MinLabelLetters = 4; // a name labelling a number has this many letters at least
-constexpr std::size_t MaxLabelPadding = 3; // zero bytes between a name and its number
 // Labelled numbers state one thing together where their records have one
-// shape: the RecordHead bytes before each differ in at most RecordChanges
-// (a tag's number, a name's letter).
-constexpr std::size_t RecordHead = 8;
+// shape: the heads before each (StatedNumber::record) differ in at most
+// RecordChanges bytes (a tag's number, a name's letter).
 constexpr int RecordChanges = 2;
-// A binary number lies in voxels of one value where the bytes repeat with
-// the period of its width or twice it this far on either side.
-constexpr std::size_t RepeatSpan = 16;
 
 bool printable(std::uint8_t b)
 {
-    return (b >= 0x20 && b < 0x7F) || b == '\t' || b == '\n' || b == '\r';
+    return textByte(b);
 }
 
 bool digit(std::uint8_t b)
@@ -144,12 +140,17 @@ std::int64_t paddingEnd(std::span<const std::uint8_t> bytes, std::size_t runStar
 void addText(std::span<const std::uint8_t> bytes, std::int64_t at, std::int64_t fileSize,
              std::vector<StatedNumber>& out, std::size_t maxNumbers)
 {
+    const std::size_t n = bytes.size();
     std::size_t i = 0;
-    while (i < bytes.size() && out.size() < maxNumbers) {
-        if (!printable(bytes[i])) {
+    while (i < n && out.size() < maxNumbers) {
+        // A run of one printable byte holds no value (binary bytes give
+        // many): on to the next two printable bytes in a row, the start of a
+        // run (the byte before is none, or the search would have stopped
+        // there).
+        while (i + 1 < n && (TextBytes[bytes[i]] & TextBytes[bytes[i + 1]]) == 0)
             ++i;
-            continue;
-        }
+        if (i + 1 >= n)
+            break;
         const std::size_t runStart = i;
         std::size_t runEnd = i;
         bool prose = false;
@@ -157,12 +158,6 @@ void addText(std::span<const std::uint8_t> bytes, std::int64_t at, std::int64_t 
             const std::uint8_t b = bytes[runEnd];
             prose = prose || b == '=' || b == ':' || (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z');
             ++runEnd;
-        }
-        if (runEnd - runStart < 2) {
-            // No prose, and too short for a value of two digits (binary
-            // bytes give many such runs).
-            i = runEnd;
-            continue;
         }
         prose = runEnd - runStart >= ProseRun || (prose && runEnd - runStart >= ShortProseRun);
         const std::int64_t padEnd = paddingEnd(bytes, runStart, runEnd);
@@ -194,126 +189,6 @@ void addText(std::span<const std::uint8_t> bytes, std::int64_t at, std::int64_t 
             k = j;
         }
         i = runEnd;
-    }
-}
-
-bool letter(std::uint8_t b)
-{
-    return (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || b == '_';
-}
-
-std::uint32_t readWord(std::span<const std::uint8_t> bytes, std::size_t i, int width, bool big)
-{
-    std::uint32_t v = 0;
-    for (int k = 0; k < width; ++k)
-        v |= static_cast<std::uint32_t>(bytes[i + static_cast<std::size_t>(k)])
-             << (8 * (big ? width - 1 - k : k));
-    return v;
-}
-
-// How the number of width bytes at i is labelled by its record: a length
-// of two or four bytes stating its width just before it, or a name of
-// letters ending at most MaxLabelPadding zero bytes before it. A number
-// whose bytes are all printable is rather text.
-NumberLabel labelAt(std::span<const std::uint8_t> bytes, std::size_t i, int width, bool big)
-{
-    if (std::all_of(bytes.begin() + static_cast<std::ptrdiff_t>(i), bytes.begin() + static_cast<std::ptrdiff_t>(i) + width,
-                    [](std::uint8_t b) { return b >= 0x20 && b < 0x7F; }))
-        return NumberLabel::None;
-    for (const int lengthWidth : {2, 4})
-        if (i >= static_cast<std::size_t>(lengthWidth) &&
-            readWord(bytes, i - static_cast<std::size_t>(lengthWidth), lengthWidth, big) ==
-                static_cast<std::uint32_t>(width))
-            return NumberLabel::Length;
-    std::size_t k = i;
-    while (k > 0 && i - k < MaxLabelPadding && bytes[k - 1] == 0)
-        --k;
-    std::size_t letters = 0;
-    while (k > 0 && letter(bytes[k - 1]) && letters < MinLabelLetters) {
-        --k;
-        ++letters;
-    }
-    return letters >= MinLabelLetters ? NumberLabel::Name : NumberLabel::None;
-}
-
-std::uint64_t recordBefore(std::span<const std::uint8_t> bytes, std::size_t i)
-{
-    std::uint64_t v = 0;
-    for (std::size_t k = i >= RecordHead ? i - RecordHead : 0; k < i; ++k)
-        v = (v << 8) | bytes[k];
-    return v;
-}
-
-// Where the bytes repeat with a period of 2, 4 or 8 (voxels of one value):
-// mismatches with the byte a period before, counted up to each offset.
-class Repeats
-{
-public:
-    explicit Repeats(std::span<const std::uint8_t> bytes)
-    {
-        for (std::size_t p = 0; p < Periods.size(); ++p) {
-            std::vector<std::uint32_t>& m = m_mismatches[p];
-            m.assign(bytes.size() + 1, 0);
-            for (std::size_t k = 0; k < bytes.size(); ++k)
-                m[k + 1] = m[k] + (k >= Periods[p] && bytes[k] != bytes[k - Periods[p]] ? 1U : 0U);
-        }
-    }
-
-    // The bytes around [i, i + width) repeat every width or twice width
-    // bytes for RepeatSpan bytes on either side: voxels of one value, no
-    // field.
-    bool around(std::size_t i, std::size_t width) const
-    {
-        const std::size_t size = m_mismatches[0].size() - 1;
-        const std::size_t from = i >= RepeatSpan ? i - RepeatSpan : 0;
-        const std::size_t to = std::min(i + width + RepeatSpan, size);
-        for (std::size_t p = 0; p < Periods.size(); ++p) {
-            const std::size_t period = Periods[p];
-            if ((period != width && period != 2 * width) || to - from < width + 2 * period)
-                continue;
-            if (m_mismatches[p][to] == m_mismatches[p][from + period])
-                return true;
-        }
-        return false;
-    }
-
-private:
-    static constexpr std::array<std::size_t, 3> Periods{2, 4, 8};
-    std::array<std::vector<std::uint32_t>, 3> m_mismatches;
-};
-
-void addBinary(std::span<const std::uint8_t> bytes, std::int64_t at, std::int64_t fileSize,
-               std::vector<StatedNumber>& out, std::size_t maxNumbers)
-{
-    const std::size_t n = bytes.size();
-    const Repeats repeats(bytes);
-    // Bytes of text (a run of TextRun printable bytes) are no binary numbers.
-    std::vector<bool> text(n, false);
-    for (std::size_t i = 0; i < n;) {
-        std::size_t j = i;
-        while (j < n && printable(bytes[j]))
-            ++j;
-        if (j - i >= TextRun)
-            std::fill(text.begin() + static_cast<std::ptrdiff_t>(i), text.begin() + static_cast<std::ptrdiff_t>(j), true);
-        i = j + 1;
-    }
-    for (std::size_t i = 0; i + 1 < n && out.size() + 4 <= maxNumbers; ++i) {
-        const std::int64_t p = at + static_cast<std::int64_t>(i);
-        if (p % 2 != 0 || text[i] || text[i + 1])
-            continue;
-        const std::uint32_t b0 = bytes[i], b1 = bytes[i + 1];
-        const auto add = [&](std::int64_t v, int width, NumberForm form) {
-            const bool big = form == NumberForm::U16Big || form == NumberForm::U32Big;
-            if (v >= 1 && v <= fileSize && !repeats.around(i, static_cast<std::size_t>(width)))
-                out.push_back({v, p, p + width, form, -1, false, false, -1, labelAt(bytes, i, width, big), recordBefore(bytes, i)});
-        };
-        add(b0 | (b1 << 8), 2, NumberForm::U16Little);
-        add((b0 << 8) | b1, 2, NumberForm::U16Big);
-        if (p % 4 != 0 || i + 3 >= n || text[i + 2] || text[i + 3])
-            continue;
-        const std::uint32_t b2 = bytes[i + 2], b3 = bytes[i + 3];
-        add(static_cast<std::int64_t>(b0 | (b1 << 8) | (b2 << 16) | (b3 << 24)), 4, NumberForm::U32Little);
-        add(static_cast<std::int64_t>((b0 << 24) | (b1 << 16) | (b2 << 8) | b3), 4, NumberForm::U32Big);
     }
 }
 
@@ -523,11 +398,6 @@ void binaryStatements(const std::vector<const StatedNumber*>& list, bool wide, C
 
 } // namespace
 
-bool textByte(std::uint8_t b)
-{
-    return printable(b);
-}
-
 std::vector<StatedNumber> statedNumbers(std::span<const std::uint8_t> bytes, std::int64_t at, std::int64_t fileSize,
                                         bool withBinary, std::size_t maxNumbers)
 {
@@ -537,7 +407,8 @@ std::vector<StatedNumber> statedNumbers(std::span<const std::uint8_t> bytes, std
     addText(bytes, at, fileSize, out, maxNumbers);
     const auto texts = static_cast<std::ptrdiff_t>(out.size());
     if (withBinary)
-        addBinary(bytes, at, fileSize, out, maxNumbers);
+        addBinaryNumbers(bytes, at, fileSize, std::numeric_limits<std::int64_t>::max(), BinaryKeep::All, out.size(),
+                         maxNumbers, out);
     // Each kind comes in the order of the bytes (a head of voxels gives
     // thousands of binary numbers): merged, as a stable sort would order them.
     const auto byOffset = [](const StatedNumber& a, const StatedNumber& b) { return a.offset < b.offset; };
@@ -595,15 +466,12 @@ HeaderStatements readHeaderStatements(Sampler& sampler, const DataStart& start, 
     // is checked against a statement's data before it counts) are kept too.
     // (Unseen Int-32s only where labelled numbers make a statement.)
     const std::size_t binaryBytes = std::min<std::size_t>(head.size(), static_cast<std::size_t>(BinaryStatementBytes));
-    std::vector<StatedNumber> unseenWide;
-    for (StatedNumber& n : statedNumbers(head.first(binaryBytes), 0, size, true)) {
-        n.seen = n.end <= binaryHead;
-        const bool wide = n.form == NumberForm::U32Little || n.form == NumberForm::U32Big;
-        if (n.form != NumberForm::Text && (n.seen || n.label != NumberLabel::None))
-            out.numbers.push_back(n);
-        else if (wide)
-            unseenWide.push_back(n);
-    }
+    // The text numbers of these bytes are the head's above, but count toward
+    // the maximum before the binary ones (as in statedNumbers), so that the
+    // same binary numbers are found.
+    const std::size_t binaryTexts = statedNumbers(head.first(binaryBytes), 0, size, false).size();
+    addBinaryNumbers(head.first(binaryBytes), 0, size, binaryHead, BinaryKeep::Seen, binaryTexts, MaxStatedNumbers,
+                     out.numbers);
     const std::int64_t tailBytes = std::min(size - headBytes, StatementBytes);
     if (tailBytes > 0) {
         const std::span<const std::uint8_t> tail = sampler.tail(tailBytes);
@@ -622,6 +490,10 @@ HeaderStatements readHeaderStatements(Sampler& sampler, const DataStart& start, 
     std::stable_sort(out.numbers.begin(), out.numbers.end(), byOffset);
     out.statements = statedDims(out.numbers);
     if (std::any_of(out.statements.begin(), out.statements.end(), [](const StatedDims& s) { return s.labelled; })) {
+        // Read again only here: a head of voxels gives thousands of them.
+        std::vector<StatedNumber> unseenWide;
+        addBinaryNumbers(sampler.head(headBytes).first(binaryBytes), 0, size, binaryHead, BinaryKeep::UnseenWide,
+                         binaryTexts, MaxStatedNumbers, unseenWide);
         const auto middle = static_cast<std::ptrdiff_t>(out.numbers.size());
         out.numbers.insert(out.numbers.end(), unseenWide.begin(), unseenWide.end());
         std::inplace_merge(out.numbers.begin(), out.numbers.begin() + middle, out.numbers.end(), byOffset);

@@ -61,11 +61,27 @@ struct StatedNumber
 };
 
 // A byte of text: printable ASCII, a tab or a line end.
-bool textByte(std::uint8_t b);
+constexpr bool textByte(std::uint8_t b)
+{
+    return (b >= 0x20 && b < 0x7F) || b == '\t' || b == '\n' || b == '\r';
+}
+
+// textByte of each byte value: scans over binary bytes test a few bytes at
+// once without a branch on each (whose kind is a coin toss in voxels).
+// (1 or 0, to be combined with '&'.)
+inline constexpr std::array<std::uint8_t, 256> TextBytes = [] {
+    std::array<std::uint8_t, 256> t{};
+    for (std::size_t b = 0; b < t.size(); ++b)
+        t[b] = textByte(static_cast<std::uint8_t>(b)) ? 1 : 0;
+    return t;
+}();
 
 // Binary numbers up to this are read as dimensions; larger ones only as
 // offsets.
 inline constexpr std::int64_t MaxStatedDim = 65535;
+
+// The most numbers statedNumbers finds in one stretch of bytes.
+inline constexpr std::size_t MaxStatedNumbers = 65536;
 
 // The numbers in bytes lying at file offset `at`: decimal integers written
 // as values in printable runs (after '=', ':', '(', ',', a line start or
@@ -75,7 +91,7 @@ inline constexpr std::int64_t MaxStatedDim = 65535;
 // repeated pattern (voxels of one value). withBinary false: text only. At
 // most maxNumbers, in order of their offsets.
 std::vector<StatedNumber> statedNumbers(std::span<const std::uint8_t> bytes, std::int64_t at, std::int64_t fileSize,
-                                        bool withBinary, std::size_t maxNumbers = 65536);
+                                        bool withBinary, std::size_t maxNumbers = MaxStatedNumbers);
 
 // Two to four numbers of one form stated near each other (text: within a
 // card of 96 bytes each; binary: within 16 bytes for two, 24 for more),

@@ -60,11 +60,10 @@ std::span<const std::uint8_t> Sampler::bytes(std::int64_t offset, std::int64_t c
     // candidates that differ only in type: they are kept.
     constexpr std::int64_t SmallRead = 4096;
     const std::pair<std::int64_t, std::int64_t> key{offset, count};
-    if (count <= SmallRead) {
-        const auto kept = m_small.find(key);
-        if (kept != m_small.end())
-            return kept->second;
-    }
+    // (Where a new read goes: one search of the kept reads, not two.)
+    const auto place = count <= SmallRead ? m_small.lower_bound(key) : m_small.end();
+    if (place != m_small.end() && place->first == key)
+        return place->second;
     count = std::min(count, GuessSampleLimit - m_used);
     if (count <= 0)
         return {};
@@ -72,7 +71,7 @@ std::span<const std::uint8_t> Sampler::bytes(std::int64_t offset, std::int64_t c
         std::vector<std::uint8_t> data(static_cast<std::size_t>(count));
         data.resize(m_source.readAt(offset, data.data(), data.size()));
         m_used += static_cast<std::int64_t>(data.size());
-        return m_small.emplace(key, std::move(data)).first->second;
+        return m_small.emplace_hint(place, key, std::move(data))->second;
     }
     m_scratch.resize(static_cast<std::size_t>(count));
     const std::size_t got = m_source.readAt(offset, m_scratch.data(), m_scratch.size());

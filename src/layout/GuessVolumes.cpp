@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 #include <map>
+#include <unordered_map>
 #include <vector>
 
 namespace GuessDetail
@@ -52,8 +53,28 @@ struct DiffSum
             ++count;
         }
     }
+    // add(a[i], b[i]) for every i of both, in order.
+    void addPairs(std::span<const double> a, std::span<const double> b);
     double mean() const { return count > 0 ? sum / static_cast<double>(count) : std::nan(""); }
 };
+
+// (Out of line, with the running sum in a local: kept in a register, not
+// stored and loaded again for every pair; the same sum, to the bit.)
+__attribute__((noinline)) void DiffSum::addPairs(std::span<const double> a, std::span<const double> b)
+{
+    const std::size_t n = std::min(a.size(), b.size());
+    double s = sum;
+    std::int64_t c = count;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double x = a[i];
+        const double y = b[i];
+        const bool both = std::isfinite(x) && std::isfinite(y);
+        s += both ? std::fabs(x - y) : 0.0;
+        c += both ? 1 : 0;
+    }
+    sum = s;
+    count = c;
+}
 
 // How much more the rows change at the edges of slices of h rows than
 // anywhere in the volume (rowChange: see volumeRowChange), at the phase
@@ -103,15 +124,15 @@ double repeatingChange(std::span<const double> rowChange, std::int64_t h)
 
 } // namespace
 
-std::int64_t detectVolumes(Sampler& sampler, const Decoding& d, const VolumeLayout& l, std::int64_t slices,
-                           std::size_t maxCounts)
+std::vector<std::pair<std::int64_t, double>> volumeCountEvidence(Sampler& sampler, const Decoding& d, const VolumeLayout& l,
+                                                                 std::int64_t slices, std::size_t maxCounts)
 {
-    if (slices < 4)
-        return 1;
     const std::int64_t rowVoxels = l.dims[0];
     const std::int64_t rowBytes = rowVoxels * d.width;
     const std::int64_t window = std::min<std::int64_t>(rowVoxels, 128);
-    std::map<std::int64_t, std::vector<double>> signatures;
+    // (Elements of an unordered_map stay where they are when others are
+    // added: the first reference of a pair stays valid.)
+    std::unordered_map<std::int64_t, std::vector<double>> signatures;
     const auto signature = [&](std::int64_t z) -> const std::vector<double>& {
         auto it = signatures.find(z);
         if (it != signatures.end())
@@ -123,12 +144,18 @@ std::int64_t detectVolumes(Sampler& sampler, const Decoding& d, const VolumeLayo
         return signatures.emplace(z, decodeRun(bytes, at, d, static_cast<std::size_t>(window))).first->second;
     };
     // From every `every`-th of the sampled slices (the rest a second look
-    // adds).
+    // adds). Each lag is measured once: half a volume of one count is the
+    // volume of the count twice as large.
+    std::vector<std::pair<std::pair<std::int64_t, std::int64_t>, double>> measured; // (lag, every), mean difference
     const auto sliceDiff = [&](std::int64_t lag, std::int64_t every = 1) {
         constexpr std::int64_t Samples = 12;
-        DiffSum sum;
         if (lag < 1 || lag >= slices)
             return std::nan("");
+        const std::pair<std::int64_t, std::int64_t> key{lag, every};
+        for (const auto& [k, mean] : measured)
+            if (k == key)
+                return mean;
+        DiffSum sum;
         for (std::int64_t s = 0; s < Samples; s += every) {
             // The same sampled slices for every lag (each a small read), the
             // pair's other slice after them where it fits, else before.
@@ -137,13 +164,13 @@ std::int64_t detectVolumes(Sampler& sampler, const Decoding& d, const VolumeLayo
                 z -= lag;
             if (z < 0)
                 continue;
-            // (A map: the first reference stays valid when the second is added.)
             const std::vector<double>& a = signature(z);
             const std::vector<double>& b = signature(z + lag);
-            for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i)
-                sum.add(a[i], b[i]);
+            sum.addPairs(a, b);
         }
-        return sum.count >= 8 ? sum.mean() : std::nan("");
+        const double mean = sum.count >= 8 ? sum.mean() : std::nan("");
+        measured.emplace_back(key, mean);
+        return mean;
     };
 
     // Volume counts that divide the slices, fewest first: time series and
@@ -152,30 +179,42 @@ std::int64_t detectVolumes(Sampler& sampler, const Decoding& d, const VolumeLayo
     for (std::int64_t v = 2; v <= slices / 2 && counts.size() < maxCounts; ++v)
         if (slices % v == 0)
             counts.push_back(v);
-    std::vector<std::pair<std::int64_t, double>> found; // volume count, evidence
+    std::vector<std::pair<std::int64_t, double>> evidence; // volume count, evidence
     for (const std::int64_t v : counts) {
         const std::int64_t lag = slices / v;
-        std::vector<double> diff(static_cast<std::size_t>(lag + lag / 2 + 1), std::nan(""));
         const std::int64_t half = (lag + 1) / 2;
+        const std::int64_t threeHalves = lag + lag / 2;
+        evidence.emplace_back(v, std::nan(""));
         // Slices one volume apart that are no more alike than slices half a
         // volume apart show no volume: seen from half the samples first (a
         // volume boundary shows plainly), the rest and the third lag are not
         // read then.
         if (!(sliceDiff(lag, 2) < sliceDiff(half, 2)))
             continue;
-        diff[static_cast<std::size_t>(lag)] = sliceDiff(lag);
-        diff[static_cast<std::size_t>(half)] = sliceDiff(half);
-        if (!(diff[static_cast<std::size_t>(lag)] < diff[static_cast<std::size_t>(half)]))
+        const double atLag = sliceDiff(lag);
+        const double atHalf = sliceDiff(half);
+        if (!(atLag < atHalf))
             continue;
-        diff[static_cast<std::size_t>(lag + lag / 2)] = sliceDiff(lag + lag / 2);
-        const double e = periodEvidence(
+        const double atThreeHalves = sliceDiff(threeHalves);
+        // (lag >= 2: the three lags differ.)
+        evidence.back().second = periodEvidence(
             [&](std::int64_t x) {
-                return x >= 1 && x < static_cast<std::int64_t>(diff.size()) ? diff[static_cast<std::size_t>(x)] : std::nan("");
+                return x == lag ? atLag : x == half ? atHalf : x == threeHalves ? atThreeHalves : std::nan("");
             },
             lag);
+    }
+    return evidence;
+}
+
+std::int64_t detectVolumes(Sampler& sampler, const Decoding& d, const VolumeLayout& l, std::int64_t slices,
+                           std::size_t maxCounts)
+{
+    if (slices < 4)
+        return 1;
+    std::vector<std::pair<std::int64_t, double>> found; // volume count, evidence
+    for (const auto& [v, e] : volumeCountEvidence(sampler, d, l, slices, maxCounts))
         if (std::isfinite(e) && e > MinVolumeEvidence)
             found.emplace_back(v, e);
-    }
     // Slices repeat every volume and every few volumes alike: the shortest
     // volume that the clearest is a multiple of, nearly as clear, is the
     // volume.

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace GuessDetail
@@ -18,6 +19,13 @@ namespace GuessDetail
 // are the first maxCounts that divide the slices.
 std::int64_t detectVolumes(Sampler& sampler, const Decoding& d, const VolumeLayout& l, std::int64_t slices,
                            std::size_t maxCounts);
+
+// The evidence detectVolumes weighs: for each volume count tried, fewest
+// first, the period evidence of slices one volume apart against slices half
+// and one and a half volumes apart (periodEvidence); NaN where the slices one
+// volume apart are no more alike than those half a volume apart.
+std::vector<std::pair<std::int64_t, double>> volumeCountEvidence(Sampler& sampler, const Decoding& d, const VolumeLayout& l,
+                                                                 std::int64_t slices, std::size_t maxCounts);
 
 } // namespace GuessDetail
 
