@@ -7,6 +7,7 @@
 #include <cassert>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <span>
 #include <utility>
 #include <vector>
@@ -170,18 +171,48 @@ constexpr double SettledMargin = 256.0;
 // voxels have not clearly begun within it.
 constexpr std::int64_t FirstScanBytes = std::int64_t{64} << 10;
 
-// A stretch of the file decoded and told window by window, from its start
-// or (fromEnd) from its end, up to where the voxels have clearly begun.
+// A stretch of the file told window by window, from its start or
+// (fromEnd) from its end, up to where the voxels have clearly begun. Its
+// values are decoded as they are first asked for, a few windows' worth at
+// a time, so that a scan that settles soon decodes (and touches the memory
+// of) little of the stretch.
 struct Stretch
 {
-    std::int64_t first = 0; // file offset of values[0]
-    std::vector<double> values;
-    const std::uint8_t* bytes = nullptr; // of values[0]; valid while the stretch's bytes are
+    std::int64_t first = 0; // file offset of value 0
+    std::int64_t count = 0; // values in the stretch
+    const std::uint8_t* bytes = nullptr; // of value 0; valid while the stretch's bytes are
+    const Decoding* decoding = nullptr;
+
+    // Values i .. i + n - 1 (within the stretch), decoded.
+    const double* values(std::int64_t i, std::int64_t n)
+    {
+        constexpr std::int64_t Piece = 64 * Window;
+        if (m_lo == m_hi)
+            m_lo = m_hi = i;
+        if (i < m_lo) {
+            const std::int64_t lo = std::max<std::int64_t>(0, std::min(i, m_lo - Piece));
+            decodeInto(bytes + lo * decoding->width, static_cast<std::size_t>(m_lo - lo), *decoding, m_values.get() + lo);
+            m_lo = lo;
+        }
+        if (i + n > m_hi) {
+            const std::int64_t hi = std::min(count, std::max(i + n, m_hi + Piece));
+            decodeInto(bytes + m_hi * decoding->width, static_cast<std::size_t>(hi - m_hi), *decoding, m_values.get() + m_hi);
+            m_hi = hi;
+        }
+        return m_values.get() + i;
+    }
+    double value(std::int64_t i) { return *values(i, 1); }
+    // Room for every value, written only where decoded.
+    void make(std::int64_t n)
+    {
+        count = n;
+        m_values = std::make_unique_for_overwrite<double[]>(static_cast<std::size_t>(n));
+    }
 
     // Voxel i holds a value no volume holds (not a float's NaN).
-    bool insane(std::int64_t i, const Decoding& d) const
+    bool insane(std::int64_t i, const Decoding& d)
     {
-        const double v = values[static_cast<std::size_t>(i)];
+        const double v = value(i);
         return v != v && !isNanPattern(bytes + i * d.width, d);
     }
     std::int64_t origin = 0; // index of the first window's first value
@@ -191,23 +222,31 @@ struct Stretch
     // most outweigh data-like ones (blank windows count for neither).
     std::int64_t unlike = 0;
     bool settled = false; // the voxels clearly began
+
+private:
+    std::unique_ptr<double[]> m_values;
+    std::int64_t m_lo = 0, m_hi = 0; // the values decoded
 };
 
 Stretch tell(std::span<const std::uint8_t> bytes, std::int64_t at, const Decoding& d, double typical, bool fromEnd)
 {
     Stretch s;
-    s.first = at + d.skipFrom(at);
-    s.values = decodeRun(bytes, at, d, bytes.size());
-    const auto n = static_cast<std::int64_t>(s.values.size());
+    const std::int64_t skip = d.skipFrom(at);
+    s.first = at + skip;
+    s.decoding = &d;
+    const std::int64_t n = static_cast<std::int64_t>(bytes.size()) <= skip
+        ? 0
+        : (static_cast<std::int64_t>(bytes.size()) - skip) / d.width;
+    s.make(n);
     s.windows = n / Window;
     s.origin = fromEnd ? n - s.windows * Window : 0;
-    const std::uint8_t* base = bytes.data() + (s.first - at);
+    const std::uint8_t* base = bytes.data() + std::min<std::int64_t>(skip, static_cast<std::int64_t>(bytes.size()));
     s.bytes = base;
     const double dataWeight = UnlikeShare / (1.0 - UnlikeShare);
     double sum = 0.0, best = 0.0;
     for (std::int64_t k = 0; k < s.windows; ++k) {
         const std::int64_t i = s.origin + (fromEnd ? s.windows - 1 - k : k) * Window;
-        const double* values = &s.values[static_cast<std::size_t>(i)];
+        const double* values = s.values(i, Window);
         const Kind kind = kindOf(statsOf(values, base + i * d.width, d), values, d, typical);
         s.kinds.push_back(kind);
         sum += kind == Kind::Unlike ? 1.0 : kind == Kind::Data ? -dataWeight : 0.0;
@@ -273,15 +312,15 @@ constexpr std::int64_t ShortHeaderSizes[] = {8, 16}; // a header seen to end at 
 
 // The bytes of a short header before the voxels of the stretch told from
 // the file's start, 0 when there is none.
-std::int64_t shortHeader(const Stretch& start, const Decoding& d, double typical)
+std::int64_t shortHeader(Stretch& start, const Decoding& d, double typical)
 {
     const std::int64_t headVoxels = ShortHeaderBytes / d.width;
-    const auto n = static_cast<std::int64_t>(start.values.size());
+    const auto n = start.count;
     if (start.first != d.phase || n < headVoxels + 2 * Window)
         return 0;
     double lo = std::numeric_limits<double>::infinity(), hi = -lo;
     for (std::int64_t i = headVoxels; i < headVoxels + 2 * Window; ++i) {
-        const double v = start.values[static_cast<std::size_t>(i)];
+        const double v = start.value(i);
         if (v == v) {
             lo = std::min(lo, v);
             hi = std::max(hi, v);
@@ -292,7 +331,7 @@ std::int64_t shortHeader(const Stretch& start, const Decoding& d, double typical
     const double reach = RoughFactor * typical + (hi - lo);
     std::int64_t end = 0; // past the last voxel far from the data
     for (std::int64_t i = 0; i < headVoxels; ++i) {
-        const double v = start.values[static_cast<std::size_t>(i)];
+        const double v = start.value(i);
         if (start.insane(i, d) || (v == v && (v < lo - reach || v > hi + reach)))
             end = start.first + (i + 1) * d.width;
     }
@@ -377,19 +416,19 @@ DataStart findDataStart(Sampler& sampler, const Decoding& d)
     if (headerWindows > 0) {
         // Back over the last unlike window's voxels that lead smoothly into
         // the data.
-        const auto n = static_cast<std::int64_t>(start.values.size());
+        const auto n = start.count;
         auto i = static_cast<std::int64_t>(headerWindows) * Window;
         const std::int64_t least = i - Window + 1;
         while (i > least && i + 1 < n &&
-               smoothStep(start.values[static_cast<std::size_t>(i - 1)], start.values[static_cast<std::size_t>(i)], typical) &&
-               smoothStep(start.values[static_cast<std::size_t>(i - 1)], start.values[static_cast<std::size_t>(i + 1)], typical))
+               smoothStep(start.value(i - 1), start.value(i), typical) &&
+               smoothStep(start.value(i - 1), start.value(i + 1), typical))
             --i;
         // Past values no volume holds that the window's smoothness let in.
         while (i < n && start.insane(i, d))
             ++i;
         found.offset = start.first + i * width;
         // Past a run of one value (padding) that starts soon after.
-        const auto value = [&](std::int64_t k) { return start.values[static_cast<std::size_t>(k)]; };
+        const auto value = [&](std::int64_t k) { return start.value(k); };
         const auto same = [&](std::int64_t k, double pad) { return value(k) == pad || (pad != pad && value(k) != value(k)); };
         for (std::int64_t j = i; j < std::min(n, i + 2 * Window); ++j) {
             std::int64_t k = j;
@@ -421,7 +460,7 @@ DataStart findDataStart(Sampler& sampler, const Decoding& d)
     Stretch tail = tailStretch(FirstScanBytes);
     if (!tail.settled && size - FirstScanBytes > std::max(found.afterPadding, size / 4))
         tail = tailStretch(EdgeBytes);
-    if (tail.values.empty())
+    if (tail.count == 0)
         return found;
     const std::int64_t trailingWindows = tail.unlike;
     const std::int64_t windows = tail.windows;
@@ -430,22 +469,22 @@ DataStart findDataStart(Sampler& sampler, const Decoding& d)
     if (trailingWindows > 0) {
         const std::int64_t most = e + Window - 1;
         while (e < most && e > 1 &&
-               smoothStep(tail.values[static_cast<std::size_t>(e - 1)], tail.values[static_cast<std::size_t>(e)], typical) &&
-               smoothStep(tail.values[static_cast<std::size_t>(e - 2)], tail.values[static_cast<std::size_t>(e)], typical))
+               smoothStep(tail.value(e - 1), tail.value(e), typical) &&
+               smoothStep(tail.value(e - 2), tail.value(e), typical))
             ++e;
         while (e > 0 && tail.insane(e - 1, d))
             --e;
         found.end = tail.first + e * width;
     } else {
-        e = static_cast<std::int64_t>(tail.values.size());
+        e = tail.count;
     }
     found.endBeforePadding = found.end;
     // Before a run of one value the voxels never take (padding to a block).
     if (e >= 2 * Window) {
-        const double pad = tail.values[static_cast<std::size_t>(e - 1)];
+        const double pad = tail.value(e - 1);
         std::int64_t k = e;
-        while (k > 0 && (tail.values[static_cast<std::size_t>(k - 1)] == pad ||
-                         (pad != pad && tail.values[static_cast<std::size_t>(k - 1)] != tail.values[static_cast<std::size_t>(k - 1)])))
+        while (k > 0 && (tail.value(k - 1) == pad ||
+                         (pad != pad && tail.value(k - 1) != tail.value(k - 1))))
             --k;
         if (e - k >= Window && k > 0 && rarelyIn(pad, 0, tail.first + k * width))
             found.endBeforePadding = tail.first + k * width;
