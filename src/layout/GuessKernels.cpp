@@ -158,30 +158,12 @@ KELVOX_KERNEL_BODY RatingSums ratingSumsBody(double* v, double* w, const std::si
 // Doubles and singles in one vector of VectorBytes (GCC's vector extension),
 // and their bits; lane by lane the arithmetic of doubles or singles.
 template<int VectorBytes>
-struct VectorOf;
-template<>
-struct VectorOf<16>
+struct VectorOf
 {
-    typedef double Lanes __attribute__((vector_size(16)));
-    typedef std::uint64_t Bits __attribute__((vector_size(16)));
-    typedef float Floats __attribute__((vector_size(16)));
-    typedef std::uint32_t FloatBits __attribute__((vector_size(16)));
-};
-template<>
-struct VectorOf<32>
-{
-    typedef double Lanes __attribute__((vector_size(32)));
-    typedef std::uint64_t Bits __attribute__((vector_size(32)));
-    typedef float Floats __attribute__((vector_size(32)));
-    typedef std::uint32_t FloatBits __attribute__((vector_size(32)));
-};
-template<>
-struct VectorOf<64>
-{
-    typedef double Lanes __attribute__((vector_size(64)));
-    typedef std::uint64_t Bits __attribute__((vector_size(64)));
-    typedef float Floats __attribute__((vector_size(64)));
-    typedef std::uint32_t FloatBits __attribute__((vector_size(64)));
+    typedef double Lanes __attribute__((vector_size(VectorBytes)));
+    typedef std::uint64_t Bits __attribute__((vector_size(VectorBytes)));
+    typedef float Floats __attribute__((vector_size(VectorBytes)));
+    typedef std::uint32_t FloatBits __attribute__((vector_size(VectorBytes)));
 };
 
 KELVOX_KERNEL_BODY void addLagDifferencesBody(float a, const float* next, const float* weight, std::int64_t lags,
