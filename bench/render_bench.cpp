@@ -5,8 +5,9 @@
 //   SliceFloor/<type>   one pread of the same bytes plus writing the 3-byte
 //                       pixels with memset: memory traffic alone
 //                       Both run 7 times each, all repetitions of the binary
-//                       in random order; at the end the ratio of the minima
-//                       (render / floor) is printed per type.
+//                       in random order; at the end the ratios (render /
+//                       floor) of their minima and of their medians are
+//                       printed per type.
 //   CrossSlice/u8       the cross-slice view of a 1024^3 byte volume (1024 row reads)
 //   CrossSlice/f32-2048x2048x2060   the cross-slice view of a 34.6 GB sparse
 //                       float32 volume (2060 row reads of 8 KiB, beyond 4 GiB)
@@ -30,7 +31,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <limits>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -259,7 +259,9 @@ void zoomedSlice(benchmark::State& state)
 }
 
 // The console's report, and at the end the ratio of each slice render's
-// fastest repetition to its floor's.
+// fastest repetition to its floor's, and of their median repetitions (the
+// median is less swayed by one lucky repetition of either on a shared
+// machine).
 class RatioReporter final : public benchmark::ConsoleReporter
 {
 public:
@@ -272,34 +274,45 @@ public:
         for (const Run& run : runs) {
             if (run.run_type != Run::RT_Iteration || run.error_occurred)
                 continue;
-            Fastest& best = m_fastest[run.run_name.function_name];
-            best.real = std::min(best.real, run.GetAdjustedRealTime());
-            best.cpu = std::min(best.cpu, run.GetAdjustedCPUTime());
+            Times& times = m_times[run.run_name.function_name];
+            times.real.push_back(run.GetAdjustedRealTime());
+            times.cpu.push_back(run.GetAdjustedCPUTime());
         }
         ConsoleReporter::ReportRuns(runs);
     }
     void Finalize() override
     {
         ConsoleReporter::Finalize();
-        std::printf("\nSlice render / floor, minima of %d repetitions in random order (wall, CPU):\n",
-                    SliceRepetitions);
+        std::printf("\nSlice render / floor over %d repetitions in random order (wall, CPU):\n", SliceRepetitions);
+        std::printf("  %-8s %-11s %s\n", "", "minima", "medians");
         for (const TypeCase& t : Types) {
-            const auto render = m_fastest.find(std::string("RenderSlice/") + t.name);
-            const auto floor = m_fastest.find(std::string("SliceFloor/") + t.name);
-            if (render != m_fastest.end() && floor != m_fastest.end())
-                std::printf("  %-8s %.2f  %.2f\n", t.name, render->second.real / floor->second.real,
-                            render->second.cpu / floor->second.cpu);
+            const auto render = m_times.find(std::string("RenderSlice/") + t.name);
+            const auto floor = m_times.find(std::string("SliceFloor/") + t.name);
+            if (render == m_times.end() || floor == m_times.end())
+                continue;
+            const auto ratio = [](std::vector<double> r, std::vector<double> f, double q) {
+                return quantile(r, q) / quantile(f, q);
+            };
+            std::printf("  %-8s %.2f  %.2f  %.2f  %.2f\n", t.name, ratio(render->second.real, floor->second.real, 0),
+                        ratio(render->second.cpu, floor->second.cpu, 0),
+                        ratio(render->second.real, floor->second.real, 0.5),
+                        ratio(render->second.cpu, floor->second.cpu, 0.5));
         }
     }
 
 private:
-    // The fastest repetition's time per iteration.
-    struct Fastest
+    // Each repetition's time per iteration.
+    struct Times
     {
-        double real = std::numeric_limits<double>::max();
-        double cpu = std::numeric_limits<double>::max();
+        std::vector<double> real, cpu;
     };
-    std::map<std::string, Fastest> m_fastest;
+    // The repetition at fraction q of the sorted times (0: the fastest).
+    static double quantile(std::vector<double>& times, double q)
+    {
+        std::sort(times.begin(), times.end());
+        return times[static_cast<std::size_t>(q * static_cast<double>(times.size() - 1) + 0.5)];
+    }
+    std::map<std::string, Times> m_times;
 };
 
 } // namespace
