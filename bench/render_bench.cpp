@@ -16,7 +16,11 @@
 //   ZoomedSlice/f32-10000x10000/<k>   RenderView of a page-cached 10000 x 10000
 //                       float32 slice at 1:k (1 and 16), with the bytes read
 //                       per render as the counter "bytes_read"
+//
+// --vector_units=plain|avx2 runs them with the loops of processors without
+// AVX-512 (or without vector units).
 
+#include "volume/GreyKernels.h"
 #include "volume/Kelvox_DataMgr.h"
 #include "volume/ViewImage.h"
 
@@ -346,6 +350,19 @@ int main(int argc, char** argv)
             return std::string(a).starts_with("--benchmark_enable_random_interleaving");
         }))
         args.insert(args.begin() + 1, interleave.data());
+    // --vector_units=plain|avx2 measures the loops of processors without
+    // AVX-512 (or without vector units) on this one.
+    const auto units = std::find_if(args.begin(), args.end(),
+                                    [](const char* a) { return std::string(a).starts_with("--vector_units="); });
+    if (units != args.end()) {
+        const std::string name = std::string(*units).substr(std::strlen("--vector_units="));
+        const GreyKernels::VectorUnits wanted = name == "plain" ? GreyKernels::VectorUnits::Plain
+            : name == "avx2"                                    ? GreyKernels::VectorUnits::Avx2
+                                                                : GreyKernels::VectorUnits::Avx512;
+        std::printf("Vector units in use: %d (0 plain, 1 AVX2, 2 AVX-512)\n",
+                    static_cast<int>(GreyKernels::useVectorUnits(wanted)));
+        args.erase(units);
+    }
     int count = static_cast<int>(args.size());
     benchmark::Initialize(&count, args.data());
     if (benchmark::ReportUnrecognizedArguments(count, args.data()))
