@@ -402,12 +402,11 @@ __attribute__((target("avx2"))) inline void storePixels32(std::uint8_t* out, __m
     const __m256i a = _mm256_shuffle_epi8(g, first);
     const __m256i b = _mm256_shuffle_epi8(g, second);
     const __m256i c = _mm256_shuffle_epi8(g, third);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(a));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm256_castsi256_si128(b));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32), _mm256_castsi256_si128(c));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 48), _mm256_extracti128_si256(a, 1));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 64), _mm256_extracti128_si256(b, 1));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 80), _mm256_extracti128_si256(c, 1));
+    // Bytes 0..47 are the low lanes of a, b, c, bytes 48..95 their high
+    // lanes: three whole stores of lanes put side by side.
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_permute2x128_si256(a, b, 0x20));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32), _mm256_blend_epi32(c, a, 0xF0));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 64), _mm256_permute2x128_si256(b, c, 0x31));
 }
 
 template <bool Range>
@@ -683,7 +682,10 @@ __attribute__((target("avx2"))) void pixelsFromInt32Avx2(const std::uint8_t* src
     }
 }
 
-template <bool Range>
+// AtZero: as for Int-32, t from single precision is the rule's own; only
+// lanes whose t is not finite (a NaN voxel, an infinite one or an overflow)
+// take the scalar rule.
+template <bool Range, bool AtZero>
 __attribute__((target("avx2"))) void pixelsFromFloat32Avx2(const std::uint8_t* src, std::size_t n, bool big, Window w,
                                                           std::uint8_t* dst, float* mn, float* mx)
 {
@@ -703,7 +705,16 @@ __attribute__((target("avx2"))) void pixelsFromFloat32Avx2(const std::uint8_t* s
                 low = _mm256_min_ps(v, low);
                 high = _mm256_max_ps(v, high);
             }
-            r[k] = greyOfSingle8<false>(v, lo, scale, bad[k]);
+            if constexpr (AtZero) {
+                const __m256 t = _mm256_mul_ps(v, scale);
+                const __m256 absT = _mm256_and_ps(t, _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF)));
+                const __m256 finite = _mm256_cmp_ps(absT, _mm256_set1_ps(std::numeric_limits<float>::infinity()),
+                                                    _CMP_LT_OQ);
+                bad[k] = static_cast<unsigned>(~_mm256_movemask_ps(finite)) & 0xFFu;
+                r[k] = greyOfRuleT8(t);
+            } else {
+                r[k] = greyOfSingle8<false>(v, lo, scale, bad[k]);
+            }
         }
         std::uint8_t* out = dst + 3 * i;
         storePixels32(out, packGrey(r[0], r[1], r[2], r[3]));
@@ -1179,9 +1190,12 @@ void pixelsFromFloat32(const std::uint8_t* src, std::size_t n, bool bigEndian, W
     if (directSingle(window)) {
         if (HasAvx512)
             return Avx512::pixelsFromFloat32(src, n, bigEndian, window, dst, mn, mx);
+        const bool atZero = window.lo == 0.0;
         if (range)
-            return pixelsFromFloat32Avx2<true>(src, n, bigEndian, window, dst, mn, mx);
-        return pixelsFromFloat32Avx2<false>(src, n, bigEndian, window, dst, mn, mx);
+            return atZero ? pixelsFromFloat32Avx2<true, true>(src, n, bigEndian, window, dst, mn, mx)
+                          : pixelsFromFloat32Avx2<true, false>(src, n, bigEndian, window, dst, mn, mx);
+        return atZero ? pixelsFromFloat32Avx2<false, true>(src, n, bigEndian, window, dst, mn, mx)
+                      : pixelsFromFloat32Avx2<false, false>(src, n, bigEndian, window, dst, mn, mx);
     }
 #endif
     if (range)
