@@ -581,13 +581,14 @@ constexpr float EdgeMargin = 1.0f / 4096.0f;
 constexpr float SingleLimit = 0x1p100f;
 
 // Grey levels of eight t that are the rule's own (or already held to
-// -0.75 .. 255.75): clamped to 0..255 and rounded to an integer, halves to
-// even, as the rule does.
+// -0.75 .. 255.75), as 32-bit integers that packGrey holds to 0..255:
+// rounded to an integer, halves to even, as the rule does. t is held below
+// 256 first, so that no positive t converts to the out-of-range integer
+// (-2^31, as every t below -2^31 does, and a NaN: a lane to be mended).
 __attribute__((target("avx2"))) inline __m256i greyOfRuleT8(__m256 t)
 {
-    const __m256 clamped = _mm256_min_ps(_mm256_max_ps(t, _mm256_setzero_ps()), _mm256_set1_ps(255.0f));
-    const __m256 magic = _mm256_set1_ps(RoundToEven);
-    return _mm256_cvttps_epi32(_mm256_sub_ps(_mm256_add_ps(clamped, magic), magic));
+    const __m256 held = _mm256_min_ps(t, _mm256_set1_ps(256.0f));
+    return _mm256_cvttps_epi32(_mm256_round_ps(held, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC));
 }
 
 // Eight values through the pixel rule in single precision: grey levels as
@@ -764,8 +765,6 @@ __attribute__((target("avx2"))) void pixelsFromFloat64Avx2(const std::uint8_t* s
     const __m256d scale = _mm256_set1_pd(w.scale);
     const __m256 absMask = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
     const __m256 infinity = _mm256_set1_ps(std::numeric_limits<float>::infinity());
-    const __m256 top = _mm256_set1_ps(255.0f);
-    const __m256 magic = _mm256_set1_ps(RoundToEven);
     // The range is met in doubles and rounded once at the end: rounding to
     // the nearest float keeps the order, so the float of the least double
     // is the least float. min_pd(v, m) is "v < m ? v : m", NaN passing by.
@@ -789,9 +788,8 @@ __attribute__((target("avx2"))) void pixelsFromFloat64Avx2(const std::uint8_t* s
                                              _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_sub_pd(a, lo), scale)));
             bad[k] = static_cast<unsigned>(
                 _mm256_movemask_ps(_mm256_cmp_ps(_mm256_and_ps(t, absMask), infinity, _CMP_NLT_UQ)));
-            // max(t, 0) gives 0 for a NaN; its pixel is redone below anyway.
-            const __m256 held = _mm256_min_ps(_mm256_max_ps(t, _mm256_setzero_ps()), top);
-            r[k] = _mm256_cvttps_epi32(_mm256_sub_ps(_mm256_add_ps(held, magic), magic));
+            // A NaN's pixel is redone below.
+            r[k] = greyOfRuleT8(t);
         }
         std::uint8_t* out = dst + 3 * i;
         storePixels32(out, packGrey(r[0], r[1], r[2], r[3]));
