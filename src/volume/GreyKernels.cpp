@@ -612,19 +612,19 @@ __attribute__((target("avx2"))) inline __m256i greyOfSingle8(__m256 v, __m256 lo
     return greyOfRuleT8(held);
 }
 
-// 32 four-byte voxels loaded so that packGrey puts them in order: register k
-// holds voxels 4k..4k+3 in its low lane and 16+4k..16+4k+3 in its high one.
-__attribute__((target("avx2"))) inline __m256i loadQuads(const std::uint8_t* p, int k, bool big)
+// Eight four-byte voxels at p under the byte order.
+__attribute__((target("avx2"))) inline __m256i loadEight(const std::uint8_t* p, bool big)
 {
-    const __m256i raw = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(p + 64 + 16 * k),
-                                            reinterpret_cast<const __m128i*>(p + 16 * k));
+    const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
     return big ? swap32(raw) : raw;
 }
 
-// Voxel index within a 32-voxel step of lane j of register k (see loadQuads).
-inline std::size_t quadIndex(int k, int j)
+// Grey levels of 32 values, register k holding values 8k..8k+7, as 32 bytes
+// in order: the packs leave four values in each 32-bit group, the groups
+// of the low lanes (values 0..3, 8..11, ...) before those of the high ones.
+__attribute__((target("avx2"))) inline __m256i packGreyInOrder(__m256i r0, __m256i r1, __m256i r2, __m256i r3)
 {
-    return static_cast<std::size_t>(j < 4 ? 4 * k + j : 16 + 4 * k + (j - 4));
+    return _mm256_permutevar8x32_epi32(packGrey(r0, r1, r2, r3), _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
 }
 
 // AtZero: the window's low end is 0, so v - lo is v itself and the single
@@ -645,7 +645,7 @@ __attribute__((target("avx2"))) void pixelsFromInt32Avx2(const std::uint8_t* src
         __m256i r[4];
         unsigned bad[4];
         for (int k = 0; k < 4; ++k) {
-            const __m256i x = loadQuads(p, k, big);
+            const __m256i x = loadEight(p + 32 * k, big);
             bad[k] = 0;
             if constexpr (Range) {
                 low = _mm256_min_epi32(low, x);
@@ -657,11 +657,11 @@ __attribute__((target("avx2"))) void pixelsFromInt32Avx2(const std::uint8_t* src
                 r[k] = greyOfSingle8<true>(_mm256_cvtepi32_ps(x), lo, scale, bad[k]);
         }
         std::uint8_t* out = dst + 3 * i;
-        storePixels32(out, packGrey(r[0], r[1], r[2], r[3]));
+        storePixels32(out, packGreyInOrder(r[0], r[1], r[2], r[3]));
         if (!AtZero && (bad[0] | bad[1] | bad[2] | bad[3]) != 0) {
             for (int k = 0; k < 4; ++k) {
                 for (unsigned b = bad[k]; b != 0; b &= b - 1) {
-                    const std::size_t at = quadIndex(k, std::countr_zero(b));
+                    const std::size_t at = 8 * static_cast<std::size_t>(k) + static_cast<std::size_t>(std::countr_zero(b));
                     const auto v = static_cast<std::int32_t>(load32(p + 4 * at, big));
                     storePixel(out + 3 * at, greyOf(static_cast<float>(v), w, red));
                 }
@@ -701,7 +701,7 @@ __attribute__((target("avx2"))) void pixelsFromFloat32Avx2(const std::uint8_t* s
         __m256i r[4];
         unsigned bad[4];
         for (int k = 0; k < 4; ++k) {
-            const __m256 v = _mm256_castsi256_ps(loadQuads(p, k, big));
+            const __m256 v = _mm256_castsi256_ps(loadEight(p + 32 * k, big));
             if constexpr (Range) {
                 low = _mm256_min_ps(v, low);
                 high = _mm256_max_ps(v, high);
@@ -718,11 +718,11 @@ __attribute__((target("avx2"))) void pixelsFromFloat32Avx2(const std::uint8_t* s
             }
         }
         std::uint8_t* out = dst + 3 * i;
-        storePixels32(out, packGrey(r[0], r[1], r[2], r[3]));
+        storePixels32(out, packGreyInOrder(r[0], r[1], r[2], r[3]));
         if ((bad[0] | bad[1] | bad[2] | bad[3]) != 0) {
             for (int k = 0; k < 4; ++k) {
                 for (unsigned b = bad[k]; b != 0; b &= b - 1) {
-                    const std::size_t at = quadIndex(k, std::countr_zero(b));
+                    const std::size_t at = 8 * static_cast<std::size_t>(k) + static_cast<std::size_t>(std::countr_zero(b));
                     storeRuled(out + 3 * at, std::bit_cast<float>(load32(p + 4 * at, big)), w);
                 }
             }
@@ -776,10 +776,10 @@ __attribute__((target("avx2"))) void pixelsFromFloat64Avx2(const std::uint8_t* s
         __m256i r[4];
         unsigned bad[4];
         for (int k = 0; k < 4; ++k) {
-            // Register k: voxels 4k..4k+3 in its low lane, 16+4k..16+4k+3 in
-            // its high one, the order packGrey puts back.
-            const __m256d a = loadDoubles(p + 32 * k, big);
-            const __m256d b = loadDoubles(p + 128 + 32 * k, big);
+            // Register k: voxels 8k..8k+3 in its low lane, 8k+4..8k+7 in its
+            // high one.
+            const __m256d a = loadDoubles(p + 64 * k, big);
+            const __m256d b = loadDoubles(p + 64 * k + 32, big);
             if constexpr (Range) {
                 low = _mm256_min_pd(b, _mm256_min_pd(a, low));
                 high = _mm256_max_pd(b, _mm256_max_pd(a, high));
@@ -792,11 +792,11 @@ __attribute__((target("avx2"))) void pixelsFromFloat64Avx2(const std::uint8_t* s
             r[k] = greyOfRuleT8(t);
         }
         std::uint8_t* out = dst + 3 * i;
-        storePixels32(out, packGrey(r[0], r[1], r[2], r[3]));
+        storePixels32(out, packGreyInOrder(r[0], r[1], r[2], r[3]));
         if ((bad[0] | bad[1] | bad[2] | bad[3]) != 0) {
             for (int k = 0; k < 4; ++k) {
                 for (unsigned b = bad[k]; b != 0; b &= b - 1) {
-                    const std::size_t at = quadIndex(k, std::countr_zero(b));
+                    const std::size_t at = 8 * static_cast<std::size_t>(k) + static_cast<std::size_t>(std::countr_zero(b));
                     storeRuled(out + 3 * at, std::bit_cast<double>(loadVoxelBits(p + 8 * at, 8, big)), w);
                 }
             }
