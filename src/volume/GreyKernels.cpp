@@ -757,7 +757,8 @@ __attribute__((target("avx2"))) inline __m256d loadDoubles(const std::uint8_t* p
 // finite float (NaN, or beyond the float range: red or an infinite voxel)
 // takes the scalar rule. The range folds the values' nearest floats, which
 // the conversion gives as the scalar one does (an infinity beyond the range).
-template <bool Range>
+// AtZero: the window's low end is 0, and v - 0 is v itself.
+template <bool Range, bool AtZero>
 __attribute__((target("avx2"))) void pixelsFromFloat64Avx2(const std::uint8_t* src, std::size_t n, bool big, Window w,
                                                           std::uint8_t* dst, float* mn, float* mx)
 {
@@ -784,8 +785,9 @@ __attribute__((target("avx2"))) void pixelsFromFloat64Avx2(const std::uint8_t* s
                 low = _mm256_min_pd(b, _mm256_min_pd(a, low));
                 high = _mm256_max_pd(b, _mm256_max_pd(a, high));
             }
-            const __m256 t = _mm256_set_m128(_mm256_cvtpd_ps(_mm256_mul_pd(_mm256_sub_pd(b, lo), scale)),
-                                             _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_sub_pd(a, lo), scale)));
+            const __m256d ta = _mm256_mul_pd(AtZero ? a : _mm256_sub_pd(a, lo), scale);
+            const __m256d tb = _mm256_mul_pd(AtZero ? b : _mm256_sub_pd(b, lo), scale);
+            const __m256 t = _mm256_set_m128(_mm256_cvtpd_ps(tb), _mm256_cvtpd_ps(ta));
             bad[k] = static_cast<unsigned>(
                 _mm256_movemask_ps(_mm256_cmp_ps(_mm256_and_ps(t, absMask), infinity, _CMP_NLT_UQ)));
             // A NaN's pixel is redone below.
@@ -1127,9 +1129,12 @@ void pixelsFromFloat64(const std::uint8_t* src, std::size_t n, bool bigEndian, W
     if (HasAvx512)
         return Avx512::pixelsFromFloat64(src, n, bigEndian, window, dst, mn, mx);
     if (HasAvx2) {
+        const bool atZero = window.lo == 0.0;
         if (range)
-            return pixelsFromFloat64Avx2<true>(src, n, bigEndian, window, dst, mn, mx);
-        return pixelsFromFloat64Avx2<false>(src, n, bigEndian, window, dst, mn, mx);
+            return atZero ? pixelsFromFloat64Avx2<true, true>(src, n, bigEndian, window, dst, mn, mx)
+                          : pixelsFromFloat64Avx2<true, false>(src, n, bigEndian, window, dst, mn, mx);
+        return atZero ? pixelsFromFloat64Avx2<false, true>(src, n, bigEndian, window, dst, mn, mx)
+                      : pixelsFromFloat64Avx2<false, false>(src, n, bigEndian, window, dst, mn, mx);
     }
 #endif
     for (std::size_t i = 0; i < n; ++i) {
