@@ -583,8 +583,9 @@ constexpr float SingleLimit = 0x1p100f;
 // Grey levels of eight t that are the rule's own (or already held to
 // -0.75 .. 255.75), as 32-bit integers that packGrey holds to 0..255:
 // rounded to an integer, halves to even, as the rule does. t is held below
-// 256 first, so that no positive t converts to the out-of-range integer
-// (-2^31, as every t below -2^31 does, and a NaN: a lane to be mended).
+// 256 first (a NaN becomes 256; its lane is mended), so that no positive t
+// converts to the out-of-range integer -2^31 that every t below -2^31 gives
+// (black after the packs).
 __attribute__((target("avx2"))) inline __m256i greyOfRuleT8(__m256 t)
 {
     const __m256 held = _mm256_min_ps(t, _mm256_set1_ps(256.0f));
@@ -661,7 +662,8 @@ __attribute__((target("avx2"))) void pixelsFromInt32Avx2(const std::uint8_t* src
         if (!AtZero && (bad[0] | bad[1] | bad[2] | bad[3]) != 0) {
             for (int k = 0; k < 4; ++k) {
                 for (unsigned b = bad[k]; b != 0; b &= b - 1) {
-                    const std::size_t at = 8 * static_cast<std::size_t>(k) + static_cast<std::size_t>(std::countr_zero(b));
+                    const std::size_t at =
+                        8 * static_cast<std::size_t>(k) + static_cast<std::size_t>(std::countr_zero(b));
                     const auto v = static_cast<std::int32_t>(load32(p + 4 * at, big));
                     storePixel(out + 3 * at, greyOf(static_cast<float>(v), w, red));
                 }
@@ -722,7 +724,8 @@ __attribute__((target("avx2"))) void pixelsFromFloat32Avx2(const std::uint8_t* s
         if ((bad[0] | bad[1] | bad[2] | bad[3]) != 0) {
             for (int k = 0; k < 4; ++k) {
                 for (unsigned b = bad[k]; b != 0; b &= b - 1) {
-                    const std::size_t at = 8 * static_cast<std::size_t>(k) + static_cast<std::size_t>(std::countr_zero(b));
+                    const std::size_t at =
+                        8 * static_cast<std::size_t>(k) + static_cast<std::size_t>(std::countr_zero(b));
                     storeRuled(out + 3 * at, std::bit_cast<float>(load32(p + 4 * at, big)), w);
                 }
             }
@@ -798,7 +801,8 @@ __attribute__((target("avx2"))) void pixelsFromFloat64Avx2(const std::uint8_t* s
         if ((bad[0] | bad[1] | bad[2] | bad[3]) != 0) {
             for (int k = 0; k < 4; ++k) {
                 for (unsigned b = bad[k]; b != 0; b &= b - 1) {
-                    const std::size_t at = 8 * static_cast<std::size_t>(k) + static_cast<std::size_t>(std::countr_zero(b));
+                    const std::size_t at =
+                        8 * static_cast<std::size_t>(k) + static_cast<std::size_t>(std::countr_zero(b));
                     storeRuled(out + 3 * at, std::bit_cast<double>(loadVoxelBits(p + 8 * at, 8, big)), w);
                 }
             }
