@@ -442,6 +442,14 @@ __attribute__((target("avx2"))) inline __m256i packGrey(__m256i r0, __m256i r1, 
     return _mm256_packus_epi16(_mm256_packs_epi32(r0, r1), _mm256_packs_epi32(r2, r3));
 }
 
+// Grey levels of 32 values, register k holding values 8k..8k+7, as 32 bytes
+// in order: the packs leave four values in each 32-bit group, the groups
+// of the low lanes (values 0..3, 8..11, ...) before those of the high ones.
+__attribute__((target("avx2"))) inline __m256i packGreyInOrder(__m256i r0, __m256i r1, __m256i r2, __m256i r3)
+{
+    return _mm256_permutevar8x32_epi32(packGrey(r0, r1, r2, r3), _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+}
+
 // 32 grey levels (16 per lane, in order) as 96 bytes of pixels (g, g, g).
 __attribute__((target("avx2"))) inline void storePixels32(std::uint8_t* out, __m256i g)
 {
@@ -594,8 +602,8 @@ __attribute__((target("avx2"))) void pixelsFromUInt8NarrowAvx2(const std::uint8_
 
 // 16-bit voxels held as u in 0..65535: u = v for UInt-16, u = v + 2^15 for
 // Int-16 (the sign bit flipped), so that both go through one loop. mn and mx
-// are the range in u.
-template <bool Range, bool Unsigned>
+// are the range in u. AtZero: the window's low end is 0.
+template <bool Range, bool Unsigned, bool AtZero>
 __attribute__((target("avx2"))) void pixels16Avx2(const std::uint8_t* src, std::size_t n, bool big, Window w,
                                                  std::uint8_t* dst, std::uint16_t* mn, std::uint16_t* mx)
 {
@@ -629,6 +637,21 @@ __attribute__((target("avx2"))) void pixels16Avx2(const std::uint8_t* src, std::
             lo = _mm256_min_epu16(lo, _mm256_min_epu16(x0, x1));
             hi = _mm256_max_epu16(hi, _mm256_max_epu16(x0, x1));
         }
+        if constexpr (AtZero) {
+            // v * scale, v widened eight in a row, is the rule's t; |t| is
+            // below 2^24, so it converts without holding.
+            __m256i r[4];
+            for (int k = 0; k < 4; ++k) {
+                __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 16 * k));
+                if (big)
+                    v = swap16(v);
+                const __m256i wide = Unsigned ? _mm256_cvtepu16_epi32(v) : _mm256_cvtepi16_epi32(v);
+                const __m256 t = _mm256_mul_ps(_mm256_cvtepi32_ps(wide), scale);
+                r[k] = _mm256_cvttps_epi32(_mm256_round_ps(t, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC));
+            }
+            storePixels32(dst + 3 * i, packGreyInOrder(r[0], r[1], r[2], r[3]));
+            continue;
+        }
         const __m256i g = packGrey(greyOfBiased8(_mm256_unpacklo_epi16(x0, high), c, scale),
                                    greyOfBiased8(_mm256_unpackhi_epi16(x0, high), c, scale),
                                    greyOfBiased8(_mm256_unpacklo_epi16(x1, high), c, scale),
@@ -659,7 +682,10 @@ __attribute__((target("avx2"))) void pixelsFromInt16Avx2(const std::uint8_t* src
 {
     std::uint16_t umn = Range ? static_cast<std::uint16_t>(*mn ^ 0x8000) : 0;
     std::uint16_t umx = Range ? static_cast<std::uint16_t>(*mx ^ 0x8000) : 0;
-    pixels16Avx2<Range, false>(src, n, big, w, dst, &umn, &umx);
+    if (w.lo == 0.0)
+        pixels16Avx2<Range, false, true>(src, n, big, w, dst, &umn, &umx);
+    else
+        pixels16Avx2<Range, false, false>(src, n, big, w, dst, &umn, &umx);
     if constexpr (Range) {
         *mn = static_cast<std::int16_t>(umn ^ 0x8000);
         *mx = static_cast<std::int16_t>(umx ^ 0x8000);
@@ -712,14 +738,6 @@ __attribute__((target("avx2"))) inline __m256i loadEight(const std::uint8_t* p, 
 {
     const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
     return big ? swap32(raw) : raw;
-}
-
-// Grey levels of 32 values, register k holding values 8k..8k+7, as 32 bytes
-// in order: the packs leave four values in each 32-bit group, the groups
-// of the low lanes (values 0..3, 8..11, ...) before those of the high ones.
-__attribute__((target("avx2"))) inline __m256i packGreyInOrder(__m256i r0, __m256i r1, __m256i r2, __m256i r3)
-{
-    return _mm256_permutevar8x32_epi32(packGrey(r0, r1, r2, r3), _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
 }
 
 // AtZero: the window's low end is 0, so v - lo is v itself and the single
@@ -1204,9 +1222,12 @@ void pixelsFromUInt16(const std::uint8_t* src, std::size_t n, bool bigEndian, Wi
     if (directUInt16(window)) {
         if (HasAvx512)
             return Avx512::pixelsFromUInt16(src, n, bigEndian, window, dst, mn, mx);
+        const bool atZero = window.lo == 0.0;
         if (range)
-            return pixels16Avx2<true, true>(src, n, bigEndian, window, dst, mn, mx);
-        return pixels16Avx2<false, true>(src, n, bigEndian, window, dst, mn, mx);
+            return atZero ? pixels16Avx2<true, true, true>(src, n, bigEndian, window, dst, mn, mx)
+                          : pixels16Avx2<true, true, false>(src, n, bigEndian, window, dst, mn, mx);
+        return atZero ? pixels16Avx2<false, true, true>(src, n, bigEndian, window, dst, mn, mx)
+                      : pixels16Avx2<false, true, false>(src, n, bigEndian, window, dst, mn, mx);
     }
 #endif
     for (std::size_t i = 0; i < n; ++i) {
