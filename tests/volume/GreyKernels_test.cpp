@@ -58,6 +58,9 @@ const std::pair<std::int32_t, std::int32_t> Windows[]{
     {8355840, 8356000}, {8355841, 8355842}, {8388608, 8388700}, {8388609, 8388300},
     {-16744449, -16744000}, {-16744450, 0}, {-16776961, 0},      {-16776962, 5},
     {-16777216, 16777216}, {-8388608, -8388000},
+    // One wide, as far below the 16-bit values as the direct route goes:
+    // their t reaches 2^32, beyond a 32-bit integer.
+    {-16744449, -16744448}, {-16711681, -16711680},
     // Narrow and fractional scales for the bytes' fixed-point form.
     {3, 7}, {-50, 200}, {0, 1000}, {17, 300}, {200, 199}, {0, 256},
     // Inverted windows 2^24 wide put those far values mid-grey, where being
