@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
@@ -742,8 +743,9 @@ __attribute__((target("avx2"))) inline __m256i loadEight(const std::uint8_t* p, 
 
 // AtZero: the window's low end is 0, so v - lo is v itself and the single
 // product of two floats, exact in double, rounds to the rule's t: no lane
-// needs proving.
-template <bool Range, bool AtZero>
+// needs proving. Bounded (with AtZero): |scale| < 1/4, so every |t| lies
+// below 2^29 and converts to an integer without being held below 256.
+template <bool Range, bool AtZero, bool Bounded>
 __attribute__((target("avx2"))) void pixelsFromInt32Avx2(const std::uint8_t* src, std::size_t n, bool big, Window w,
                                                         std::uint8_t* dst, std::int32_t* mn, std::int32_t* mx)
 {
@@ -764,7 +766,10 @@ __attribute__((target("avx2"))) void pixelsFromInt32Avx2(const std::uint8_t* src
                 low = _mm256_min_epi32(low, x);
                 high = _mm256_max_epi32(high, x);
             }
-            if constexpr (AtZero)
+            if constexpr (AtZero && Bounded)
+                r[k] = _mm256_cvttps_epi32(_mm256_round_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(x), scale),
+                                                           _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC));
+            else if constexpr (AtZero)
                 r[k] = greyOfRuleT8(_mm256_mul_ps(_mm256_cvtepi32_ps(x), scale));
             else
                 r[k] = greyOfSingle8<true>(_mm256_cvtepi32_ps(x), lo, scale, bad[k]);
@@ -1288,12 +1293,17 @@ void pixelsFromInt32(const std::uint8_t* src, std::size_t n, bool bigEndian, Win
     if (directSingle(window)) {
         if (HasAvx512)
             return Avx512::pixelsFromInt32(src, n, bigEndian, window, dst, mn, mx);
-        const bool atZero = window.lo == 0.0;
-        if (range)
-            return atZero ? pixelsFromInt32Avx2<true, true>(src, n, bigEndian, window, dst, mn, mx)
-                          : pixelsFromInt32Avx2<true, false>(src, n, bigEndian, window, dst, mn, mx);
-        return atZero ? pixelsFromInt32Avx2<false, true>(src, n, bigEndian, window, dst, mn, mx)
-                      : pixelsFromInt32Avx2<false, false>(src, n, bigEndian, window, dst, mn, mx);
+        const auto paint = [&](auto atZero, auto bounded) {
+            constexpr bool AtZero = decltype(atZero)::value, Bounded = decltype(bounded)::value;
+            if (range)
+                return pixelsFromInt32Avx2<true, AtZero, Bounded>(src, n, bigEndian, window, dst, mn, mx);
+            return pixelsFromInt32Avx2<false, AtZero, Bounded>(src, n, bigEndian, window, dst, mn, mx);
+        };
+        if (window.lo != 0.0)
+            return paint(std::false_type{}, std::false_type{});
+        if (std::fabs(window.scale) < 0.25)
+            return paint(std::true_type{}, std::true_type{});
+        return paint(std::true_type{}, std::false_type{});
     }
 #endif
     if (range)

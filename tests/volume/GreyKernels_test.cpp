@@ -61,6 +61,8 @@ const std::pair<std::int32_t, std::int32_t> Windows[]{
     // One wide, as far below the 16-bit values as the direct route goes:
     // their t reaches 2^32, beyond a 32-bit integer.
     {-16744449, -16744448}, {-16711681, -16711680},
+    // From 0 and wide: every t of an Int-32 within 2^29.
+    {0, 4000}, {0, -100000},
     // Narrow and fractional scales for the bytes' fixed-point form.
     {3, 7}, {-50, 200}, {0, 1000}, {17, 300}, {200, 199}, {0, 256},
     // Inverted windows 2^24 wide put those far values mid-grey, where being
