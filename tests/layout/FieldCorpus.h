@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -140,8 +141,12 @@ inline bool sameAnswer(const VolumeLayout& guess, const VolumeLayout& truth, con
         return false;
     const std::uint8_t* p = bytes.data() + truth.headerBytes;
     for (std::int64_t at = 0; at < dataBytes; at += size) {
-        const double want = voxelValue(p + at, truth.dataType, truth.byteOrder == boBigEndian);
-        const double got = voxelValue(p + at, guess.dataType, guess.byteOrder == boBigEndian);
+        // Each voxel in a buffer as wide as the widest type: the decoding
+        // reads only its own width, and the compiler sees that it stays inside.
+        std::uint8_t voxel[8]{};
+        std::memcpy(voxel, p + at, static_cast<std::size_t>(size));
+        const double want = voxelValue(voxel, truth.dataType, truth.byteOrder == boBigEndian);
+        const double got = voxelValue(voxel, guess.dataType, guess.byteOrder == boBigEndian);
         if (!(want == got || (std::isnan(want) && std::isnan(got))))
             return false;
     }
