@@ -13,9 +13,6 @@
 //                       float32 volume (2060 row reads of 8 KiB, beyond 4 GiB)
 //   CrossSliceFloor/f32-2048x2048x2060   2060 plain preads of the same rows
 //   FourViews/i16       the four views of a 256^3 int16 volume, as the window renders them
-//   CopyReadback/f32/piece_KiB:<p>/passes:<r>   the slice's 4 MiB read in
-//                       pieces of p KiB, each read back r times (0, 1, 2)
-//                       right after its read: where a read leaves the bytes
 //   ZoomedSlice/f32-10000x10000/<k>   RenderView of a page-cached 10000 x 10000
 //                       float32 slice at 1:k (1 and 16), with the bytes read
 //                       per render as the counter "bytes_read"
@@ -265,42 +262,6 @@ void zoomedSlice(benchmark::State& state)
     state.counters["bytes_read"] = static_cast<double>(counter.total) / static_cast<double>(state.iterations());
 }
 
-// Where the bytes a read copies out of the page cache are afterwards: the
-// 4 MiB of the Float-32 slice read in pieces of piece KiB, each piece read
-// back (summed) 0, 1 or 2 times right after its read. One read-back minus
-// none is the cost of the bytes where the copy left them; two minus one
-// their cost in the core's own caches (for pieces that fit).
-void copyReadback(benchmark::State& state)
-{
-    const auto piece = static_cast<std::size_t>(state.range(0)) << 10;
-    const auto passes = static_cast<int>(state.range(1));
-    const std::int64_t bytes = SliceSide * SliceSide * 4;
-    const std::string path = files->make("readback_f32", bytes, bytes, vdtFloat32);
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    std::vector<std::uint64_t> buffer(static_cast<std::size_t>(bytes) / 8);
-    auto* base = reinterpret_cast<std::uint8_t*>(buffer.data());
-    std::uint64_t sum = 0;
-    for (auto _ : state) {
-        for (std::size_t at = 0; at < static_cast<std::size_t>(bytes); at += piece) {
-            benchmark::DoNotOptimize(::pread(fd, base + at, piece, static_cast<off_t>(at)));
-            for (int pass = 0; pass < passes; ++pass) {
-                // Eight running sums, so that the loads and not the adds
-                // set the pace.
-                const std::uint64_t* words = buffer.data() + at / 8;
-                std::uint64_t sums[8]{};
-                for (std::size_t w = 0; w < piece / 8; w += 8) {
-                    for (std::size_t k = 0; k < 8; ++k)
-                        sums[k] += words[w + k];
-                }
-                for (const std::uint64_t part : sums)
-                    sum += part;
-                benchmark::DoNotOptimize(sum);
-            }
-        }
-    }
-    ::close(fd);
-}
-
 // The console's report, and at the end the ratio of each slice render's
 // fastest repetition to its floor's, and of their median repetitions (the
 // median is less swayed by one lucky repetition of either on a shared
@@ -381,10 +342,6 @@ int main(int argc, char** argv)
         ->Arg(1)
         ->Arg(16)
         ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("CopyReadback/f32", copyReadback)
-        ->ArgNames({"piece_KiB", "passes"})
-        ->ArgsProduct({{16, 256, 2048}, {0, 1, 2}})
-        ->Unit(benchmark::kMicrosecond);
     // Render and floor meet the same machine state: every repetition of
     // the binary runs in random order unless the command line says otherwise.
     std::vector<char*> args(argv, argv + argc);
