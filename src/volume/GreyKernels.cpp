@@ -470,14 +470,14 @@ __attribute__((target("avx2"))) inline void storePixels32(std::uint8_t* out, __m
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 64), _mm256_permute2x128_si256(b, c, 0x31));
 }
 
-template <bool Range>
-__attribute__((target("avx2"))) void pixelsFromUInt8Avx2(const std::uint8_t* src, std::size_t n, Window w,
-                                                        std::uint8_t* dst, std::uint8_t* mn, std::uint8_t* mx)
+// Bytes to pixels, 32 a step: grey32(x) gives the grey levels of the 32
+// bytes in x, in order; the bytes after the last step take the window's
+// table (every byte's grey level under the rule).
+template <bool Range, class Grey32>
+__attribute__((target("avx2"))) void pixelsFromBytesAvx2(const std::uint8_t* src, std::size_t n,
+                                                        const std::uint8_t* table, std::uint8_t* dst,
+                                                        std::uint8_t* mn, std::uint8_t* mx, Grey32 grey32)
 {
-    const __m256 c = _mm256_set1_ps(static_cast<float>(8388608.0 + w.lo));
-    const __m256 scale = _mm256_set1_ps(static_cast<float>(w.scale));
-    const __m256i high = _mm256_set1_epi16(0x4B00); // upper half of the float 2^23
-    const __m256i zero = _mm256_setzero_si256();
     __m256i lo = _mm256_set1_epi8(static_cast<char>(Range ? *mn : 0));
     __m256i hi = _mm256_set1_epi8(static_cast<char>(Range ? *mx : 0));
     std::size_t i = 0;
@@ -487,28 +487,40 @@ __attribute__((target("avx2"))) void pixelsFromUInt8Avx2(const std::uint8_t* src
             lo = _mm256_min_epu8(lo, x);
             hi = _mm256_max_epu8(hi, x);
         }
-        // Lane by lane: w0 holds values 0..7, w1 8..15 as 16-bit words.
-        const __m256i w0 = _mm256_unpacklo_epi8(x, zero);
-        const __m256i w1 = _mm256_unpackhi_epi8(x, zero);
-        const __m256i g = packGrey(greyOfBiased8(_mm256_unpacklo_epi16(w0, high), c, scale),
-                                   greyOfBiased8(_mm256_unpackhi_epi16(w0, high), c, scale),
-                                   greyOfBiased8(_mm256_unpacklo_epi16(w1, high), c, scale),
-                                   greyOfBiased8(_mm256_unpackhi_epi16(w1, high), c, scale));
-        storePixels32(dst + 3 * i, g);
+        storePixels32(dst + 3 * i, grey32(x));
     }
     if constexpr (Range) {
         const std::uint8_t l = lowestU8(lo), h = highestU8(hi);
         *mn = l < *mn ? l : *mn;
         *mx = h > *mx ? h : *mx;
     }
-    std::uint8_t red;
     for (; i < n; ++i) {
         if constexpr (Range) {
             *mn = src[i] < *mn ? src[i] : *mn;
             *mx = src[i] > *mx ? src[i] : *mx;
         }
-        storePixel(dst + 3 * i, greyOf(src[i], w, red));
+        storePixel(dst + 3 * i, table[src[i]]);
     }
+}
+
+// Bytes as the floats 2^23 + v through the single-precision rule.
+template <bool Range>
+__attribute__((target("avx2"))) void pixelsFromUInt8Avx2(const std::uint8_t* src, std::size_t n, const ByteForm& f,
+                                                        std::uint8_t* dst, std::uint8_t* mn, std::uint8_t* mx)
+{
+    const __m256 c = _mm256_set1_ps(static_cast<float>(8388608.0 + f.lo));
+    const __m256 scale = _mm256_set1_ps(static_cast<float>(f.scale));
+    const __m256i high = _mm256_set1_epi16(0x4B00); // upper half of the float 2^23
+    const __m256i zero = _mm256_setzero_si256();
+    pixelsFromBytesAvx2<Range>(src, n, f.table, dst, mn, mx, [&](__m256i x) __attribute__((target("avx2"))) {
+        // Lane by lane: w0 holds values 0..7, w1 8..15 as 16-bit words.
+        const __m256i w0 = _mm256_unpacklo_epi8(x, zero);
+        const __m256i w1 = _mm256_unpackhi_epi8(x, zero);
+        return packGrey(greyOfBiased8(_mm256_unpacklo_epi16(w0, high), c, scale),
+                        greyOfBiased8(_mm256_unpackhi_epi16(w0, high), c, scale),
+                        greyOfBiased8(_mm256_unpacklo_epi16(w1, high), c, scale),
+                        greyOfBiased8(_mm256_unpackhi_epi16(w1, high), c, scale));
+    });
 }
 
 __attribute__((target("avx2"))) inline __m256i greyOfForm8(__m256i v, __m256i a, __m256i c, __m128i shift)
@@ -527,36 +539,14 @@ __attribute__((target("avx2"))) void pixelsFromUInt8FormAvx2(const std::uint8_t*
     const __m256i c = _mm256_set1_epi32(f.c);
     const __m128i shift = _mm_cvtsi32_si128(f.shift);
     const __m256i zero = _mm256_setzero_si256();
-    __m256i lo = _mm256_set1_epi8(static_cast<char>(Range ? *mn : 0));
-    __m256i hi = _mm256_set1_epi8(static_cast<char>(Range ? *mx : 0));
-    std::size_t i = 0;
-    for (; i + 32 <= n; i += 32) {
-        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
-        if constexpr (Range) {
-            lo = _mm256_min_epu8(lo, x);
-            hi = _mm256_max_epu8(hi, x);
-        }
-        // Lane by lane: w0 holds values 0..7, w1 8..15 as 16-bit words.
+    pixelsFromBytesAvx2<Range>(src, n, f.table, dst, mn, mx, [&](__m256i x) __attribute__((target("avx2"))) {
         const __m256i w0 = _mm256_unpacklo_epi8(x, zero);
         const __m256i w1 = _mm256_unpackhi_epi8(x, zero);
-        const __m256i g = packGrey(greyOfForm8(_mm256_unpacklo_epi16(w0, zero), a, c, shift),
-                                   greyOfForm8(_mm256_unpackhi_epi16(w0, zero), a, c, shift),
-                                   greyOfForm8(_mm256_unpacklo_epi16(w1, zero), a, c, shift),
-                                   greyOfForm8(_mm256_unpackhi_epi16(w1, zero), a, c, shift));
-        storePixels32(dst + 3 * i, g);
-    }
-    if constexpr (Range) {
-        const std::uint8_t l = lowestU8(lo), h = highestU8(hi);
-        *mn = l < *mn ? l : *mn;
-        *mx = h > *mx ? h : *mx;
-    }
-    for (; i < n; ++i) {
-        if constexpr (Range) {
-            *mn = src[i] < *mn ? src[i] : *mn;
-            *mx = src[i] > *mx ? src[i] : *mx;
-        }
-        storePixel(dst + 3 * i, f.table[src[i]]);
-    }
+        return packGrey(greyOfForm8(_mm256_unpacklo_epi16(w0, zero), a, c, shift),
+                        greyOfForm8(_mm256_unpackhi_epi16(w0, zero), a, c, shift),
+                        greyOfForm8(_mm256_unpacklo_epi16(w1, zero), a, c, shift),
+                        greyOfForm8(_mm256_unpackhi_epi16(w1, zero), a, c, shift));
+    });
 }
 
 // Bytes by their narrow form: sixteen 16-bit lanes a register, each holding
@@ -570,35 +560,14 @@ __attribute__((target("avx2"))) void pixelsFromUInt8NarrowAvx2(const std::uint8_
     const __m256i c = _mm256_set1_epi16(f.narrowC);
     const __m128i shift = _mm_cvtsi32_si128(f.narrowShift);
     const __m256i zero = _mm256_setzero_si256();
-    __m256i lo = _mm256_set1_epi8(static_cast<char>(Range ? *mn : 0));
-    __m256i hi = _mm256_set1_epi8(static_cast<char>(Range ? *mx : 0));
     const auto grey = [&](__m256i shifted) __attribute__((target("avx2"))) {
         return _mm256_sra_epi16(_mm256_adds_epi16(_mm256_mulhrs_epi16(_mm256_srli_epi16(shifted, 1), a), c), shift);
     };
-    std::size_t i = 0;
-    for (; i + 32 <= n; i += 32) {
-        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
-        if constexpr (Range) {
-            lo = _mm256_min_epu8(lo, x);
-            hi = _mm256_max_epu8(hi, x);
-        }
-        // Lane by lane: v << 8 of values 0..7, then of 8..15; the pack puts
-        // them back in order.
-        const __m256i g = _mm256_packus_epi16(grey(_mm256_unpacklo_epi8(zero, x)), grey(_mm256_unpackhi_epi8(zero, x)));
-        storePixels32(dst + 3 * i, g);
-    }
-    if constexpr (Range) {
-        const std::uint8_t l = lowestU8(lo), h = highestU8(hi);
-        *mn = l < *mn ? l : *mn;
-        *mx = h > *mx ? h : *mx;
-    }
-    for (; i < n; ++i) {
-        if constexpr (Range) {
-            *mn = src[i] < *mn ? src[i] : *mn;
-            *mx = src[i] > *mx ? src[i] : *mx;
-        }
-        storePixel(dst + 3 * i, f.table[src[i]]);
-    }
+    // Lane by lane: v << 8 of values 0..7, then of 8..15; the pack puts
+    // them back in order.
+    pixelsFromBytesAvx2<Range>(src, n, f.table, dst, mn, mx, [&](__m256i x) __attribute__((target("avx2"))) {
+        return _mm256_packus_epi16(grey(_mm256_unpacklo_epi8(zero, x)), grey(_mm256_unpackhi_epi8(zero, x)));
+    });
 }
 
 // 16-bit voxels held as u in 0..65535: u = v for UInt-16, u = v + 2^15 for
@@ -1175,8 +1144,8 @@ void pixelsFromUInt8(const std::uint8_t* src, std::size_t n, Window window, std:
     }
     if (directUInt8(window)) {
         if (range)
-            return pixelsFromUInt8Avx2<true>(src, n, window, dst, mn, mx);
-        return pixelsFromUInt8Avx2<false>(src, n, window, dst, mn, mx);
+            return pixelsFromUInt8Avx2<true>(src, n, byteForm(window), dst, mn, mx);
+        return pixelsFromUInt8Avx2<false>(src, n, byteForm(window), dst, mn, mx);
     }
 #endif
     if (range)
