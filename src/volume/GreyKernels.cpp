@@ -436,6 +436,14 @@ __attribute__((target("avx2"))) inline __m256i greyOfBiased8(__m256i biased, __m
     return _mm256_sub_epi32(_mm256_max_epi32(bits, magic), magic);
 }
 
+// Eight t whose size lies below 2^30 (or already held below 256) as 32-bit
+// integers: rounded to the nearest, halves to even (explicitly, not by the
+// rounding mode), then converted exactly.
+__attribute__((target("avx2"))) inline __m256i roundedGrey8(__m256 t)
+{
+    return _mm256_cvttps_epi32(_mm256_round_ps(t, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC));
+}
+
 // Grey levels of 32 values, each 128-bit lane holding 16 of them in order as
 // four registers of four (r0: 0..3, r1: 4..7, ...), as 32 bytes in order.
 __attribute__((target("avx2"))) inline __m256i packGrey(__m256i r0, __m256i r1, __m256i r2, __m256i r3)
@@ -617,7 +625,7 @@ __attribute__((target("avx2"))) void pixels16Avx2(const std::uint8_t* src, std::
                     v = swap16(v);
                 const __m256i wide = Unsigned ? _mm256_cvtepu16_epi32(v) : _mm256_cvtepi16_epi32(v);
                 const __m256 t = _mm256_mul_ps(_mm256_cvtepi32_ps(wide), scale);
-                r[k] = _mm256_cvttps_epi32(_mm256_round_ps(t, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC));
+                r[k] = roundedGrey8(t);
             }
             storePixels32(dst + 3 * i, packGreyInOrder(r[0], r[1], r[2], r[3]));
             continue;
@@ -678,8 +686,7 @@ constexpr float SingleLimit = 0x1p100f;
 // (black after the packs).
 __attribute__((target("avx2"))) inline __m256i greyOfRuleT8(__m256 t)
 {
-    const __m256 held = _mm256_min_ps(t, _mm256_set1_ps(256.0f));
-    return _mm256_cvttps_epi32(_mm256_round_ps(held, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC));
+    return roundedGrey8(_mm256_min_ps(t, _mm256_set1_ps(256.0f)));
 }
 
 // Eight values through the pixel rule in single precision: grey levels as
@@ -736,8 +743,7 @@ __attribute__((target("avx2"))) void pixelsFromInt32Avx2(const std::uint8_t* src
                 high = _mm256_max_epi32(high, x);
             }
             if constexpr (AtZero && Bounded)
-                r[k] = _mm256_cvttps_epi32(_mm256_round_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(x), scale),
-                                                           _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC));
+                r[k] = roundedGrey8(_mm256_mul_ps(_mm256_cvtepi32_ps(x), scale));
             else if constexpr (AtZero)
                 r[k] = greyOfRuleT8(_mm256_mul_ps(_mm256_cvtepi32_ps(x), scale));
             else
