@@ -1,7 +1,9 @@
 // Rendering speed of the data manager, from page-cached files.
 //
-//   RenderSlice/<type>  RenderView of a 1024 x 1024 slice (f32-4096: a
-//                       4096 x 4096 Float-32 slice, beyond the caches)
+//   RenderSlice/<type>  RenderView of a 1024 x 1024 slice (f32-2048 and
+//                       f32-4096: Float-32 slices of 2048 x 2048, the least
+//                       read ahead on a second thread, and 4096 x 4096,
+//                       beyond the caches)
 //   SliceFloor/<type>   one pread of the same bytes plus writing the 3-byte
 //                       pixels with memset: memory traffic alone
 //                       Both run 7 times each, all repetitions of the binary
@@ -118,7 +120,9 @@ private:
 BenchFiles* files = nullptr;
 
 constexpr std::int64_t SliceSide = 1024;
-// A Float-32 slice of 64 MiB, more than the processor's caches hold.
+// Float-32 slices of 16 MiB, the least that is read ahead on a second
+// thread, and of 64 MiB, more than the processor's caches hold.
+constexpr std::int64_t MiddleSliceSide = 2048;
 constexpr std::int64_t LargeSliceSide = 4096;
 constexpr int SliceRepetitions = 7;
 
@@ -133,6 +137,7 @@ struct TypeCase
 constexpr TypeCase Types[]{{"u8", vdtByte, 0, 255},        {"i16", vdtInt16, 0, 4000},
                            {"i32", vdtInt32, 0, 2000000}, {"f32", vdtFloat32, 0, 1},
                            {"u16", vdtUInt16, 0, 4000},   {"f64", vdtFloat64, 0, 1},
+                           {"f32-2048", vdtFloat32, 0, 1, MiddleSliceSide},
                            {"f32-4096", vdtFloat32, 0, 1, LargeSliceSide}};
 
 void renderSlice(benchmark::State& state, TypeCase t)

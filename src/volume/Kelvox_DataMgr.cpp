@@ -1,6 +1,7 @@
 #include "volume/Kelvox_DataMgr.h"
 
 #include "volume/GreyKernels.h"
+#include "volume/ReadAhead.h"
 #include "volume/RenderViewPainter.h"
 #include "volume/ViewImage.h"
 
@@ -138,13 +139,67 @@ void TKelvoxDataMgr::SetReadObserver(FileReadObserver* observer)
     s_readObserver.store(observer);
 }
 
-std::size_t TKelvoxDataMgr::readFile(std::int64_t position, std::uint8_t* dest, std::size_t count) const
+void TKelvoxDataMgr::beforeRead(std::int64_t position, std::size_t count) const
 {
     if (Superseded && Superseded())
         throw RenderSuperseded();
     if (FileReadObserver* observer = s_readObserver.load())
         observer->beforeRead(position, count);
+}
+
+std::size_t TKelvoxDataMgr::readFile(std::int64_t position, std::uint8_t* dest, std::size_t count) const
+{
+    beforeRead(position, count);
     return Stream->readAt(position, dest, count);
+}
+
+std::size_t TKelvoxDataMgr::readSliceInPieces(std::int64_t position, std::uint8_t* data, std::size_t usable,
+                                              const std::function<void(std::size_t)>& paint)
+{
+    const auto at = [position](std::size_t from) {
+        return position < 0 ? -1 : position + static_cast<std::int64_t>(from);
+    };
+    std::size_t want = std::min(ReadPieceBytes, usable);
+    if (usable < ReadAheadFrom || want == usable) {
+        std::size_t got = 0;
+        for (;;) {
+            const std::size_t n = readFile(at(got), data + got, want);
+            got += n;
+            paint(got);
+            if (n < want || got == usable)
+                return got;
+            want = std::min(ReadPieceBytes, usable - got);
+        }
+    }
+    // The same reads, in the same order, as one after another: each is
+    // checked and observed here before it starts; the next one starts only
+    // once the last has come back whole. The reading thread writes only
+    // beyond the bytes being painted.
+    if (!m_readAhead)
+        m_readAhead = std::make_unique<ReadAhead>();
+    ReadAhead& ahead = *m_readAhead;
+    const ReadAhead::Guard dropOnUnwind(ahead);
+    const std::shared_ptr<VolumeFile> file = Stream;
+    const auto startRead = [&](std::size_t from) {
+        beforeRead(at(from), want);
+        ahead.start([file, position = at(from), dest = data + from, count = want] {
+            return file->readAt(position, dest, count);
+        });
+    };
+    startRead(0);
+    std::size_t got = 0;
+    for (;;) {
+        const std::size_t n = ahead.finish();
+        const bool more = n == want && got + n < usable;
+        got += n;
+        if (more) {
+            want = std::min(ReadPieceBytes, usable - got);
+            startRead(got);
+        }
+        paint(got);
+        if (!more)
+            return got;
+    }
 }
 
 std::int32_t TKelvoxDataMgr::LastRenderStep(TViewKind view) const
@@ -408,27 +463,20 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
     try {
     if (!r.perRow) {
         if (Stream && usable > 0) {
-            // In cache-sized pieces, each painted before the next is read
+            // In cache-sized pieces, each painted while the next is read
             // (and so that a newer render can stop a large one). Voxel i of
             // the slice is pixel (i % width, i / width).
-            const std::int64_t position = FilePosition(0, 0, sliceOrRow, volume);
-            std::size_t got = 0;
             std::size_t painted = 0;
-            while (got < usable) {
-                const std::size_t want = std::min(ReadPieceBytes, usable - got);
-                const std::size_t n =
-                    readFile(position < 0 ? -1 : position + static_cast<std::int64_t>(got), data + got, want);
-                got += n;
-                for (const std::size_t whole = got / voxelBytes; painted < whole;) {
+            const std::size_t got = readSliceInPieces(FilePosition(0, 0, sliceOrRow, volume), data, usable,
+                                                      [&](std::size_t read) {
+                for (const std::size_t whole = read / voxelBytes; painted < whole;) {
                     const std::size_t y = painted / w;
                     const std::size_t x = painted % w;
                     const std::size_t run = rowsContiguous ? whole - painted : std::min(w - x, whole - painted);
                     painter->paint(data + painted * voxelBytes, run, m_rowPointers[y] + 3 * x);
                     painted += run;
                 }
-                if (n < want)
-                    break;
-            }
+            });
             ViewCounts[view] = static_cast<std::int32_t>(got / voxelBytes);
         }
     } else if (width > 0 && usable > 0) {

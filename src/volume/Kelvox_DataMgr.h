@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+class ReadAhead;
 class ViewImage;
 
 // Starting capacity of each view buffer: 4 MiB, 1,048,576 32-bit words.
@@ -27,6 +28,13 @@ inline constexpr std::int32_t ViewBufferSize = 4194304;
 // nearer: smaller pieces gain nothing and pay for more reads, which are
 // costly calls), and so that a newer render can stop a large one.
 inline constexpr std::size_t ReadPieceBytes = std::size_t{2048} << 10;
+
+// Slices of at least this many bytes, which the caches cannot hold with
+// their pixels, are read on a second thread piece by piece, each piece while
+// the one before is painted. Smaller ones are read on the rendering thread:
+// their bytes would otherwise reach it through another core's cache, which
+// costs more than the overlap gains.
+inline constexpr std::size_t ReadAheadSliceBytes = std::size_t{16} << 20;
 
 // Views whose pixels take at least this many bytes (half of a common
 // last-level cache) are painted past the caches: their first pixels would
@@ -226,6 +234,10 @@ public:
     // Asked before every read of a render; null: never superseded.
     std::function<bool()> Superseded;
 
+    // Slices of at least this many bytes are read ahead on a second thread
+    // (see ReadAheadSliceBytes); tests force either way.
+    std::size_t ReadAheadFrom = ReadAheadSliceBytes;
+
     // The step (k of 1:k) of a view's last render; 1 before any.
     std::int32_t LastRenderStep(TViewKind view) const;
 
@@ -294,6 +306,14 @@ public:
 private:
     // Stream->readAt, seen by the read observer first.
     std::size_t readFile(std::int64_t position, std::uint8_t* dest, std::size_t count) const;
+    // What comes before every read of a render, on the rendering thread:
+    // throws RenderSuperseded if a newer render has taken over, then shows
+    // the read to the observer.
+    void beforeRead(std::int64_t position, std::size_t count) const;
+    // Reads a slice at 1:1 in pieces, painting each with paint(bytes read so
+    // far) while the next one is read; gives the bytes read.
+    std::size_t readSliceInPieces(std::int64_t position, std::uint8_t* data, std::size_t usable,
+                                  const std::function<void(std::size_t)>& paint);
 
     bool elementHoldsData(TViewKind view, std::int64_t element) const;
 
@@ -302,6 +322,9 @@ private:
     std::vector<std::uint8_t*> m_rowPointers;
     // One whole row of the file for a render at 1:k; grows only.
     std::vector<std::uint8_t> m_rowScratch;
+    // Reads the next piece of a slice while the last one is painted; made
+    // by the first slice of more than one piece.
+    std::unique_ptr<ReadAhead> m_readAhead;
     static std::atomic<FileReadObserver*> s_readObserver;
 };
 

@@ -501,6 +501,20 @@ TEST_P(SliceInPieces, PaintsAsOneWhole)
         EXPECT_EQ(mgr.ObservedMax, mx);
         EXPECT_EQ(std::signbit(mgr.ObservedMin), std::signbit(mn));
 
+        // The same view with each piece read on a second thread while the
+        // one before is painted.
+        mgr.ReadAheadFrom = 0;
+        VectorImage ahead;
+        mgr.RenderView(0, 0, vkSlice, ahead);
+        mgr.ReadAheadFrom = ReadAheadSliceBytes;
+        ASSERT_TRUE(ahead.pixels == image.pixels);
+        EXPECT_EQ(mgr.ViewCounts[vkSlice], Count);
+        EXPECT_EQ(std::bit_cast<std::uint32_t>(mgr.ObservedMin), std::bit_cast<std::uint32_t>(mn));
+        EXPECT_EQ(mgr.ObservedMax, mx);
+        for (const int i : {0, negativeZero, Count - 1})
+            EXPECT_EQ(mgr.ViewValue(vkSlice, i % W, i / W),
+                      voxelValue(file.data() + static_cast<std::size_t>(i) * info.bytes, type, false));
+
         // The same pixels row by row into rows apart in memory, written
         // past the caches where the loops can.
         PaddedImage padded;
