@@ -171,10 +171,10 @@ std::size_t TKelvoxDataMgr::readSliceInPieces(std::int64_t position, std::uint8_
             want = std::min(ReadPieceBytes, usable - got);
         }
     }
-    // The same reads, in the same order, as one after another: each is
-    // checked and observed here before it starts; the next one starts only
-    // once the last has come back whole. The reading thread writes only
-    // beyond the bytes being painted.
+    // The same reads, in the same order, as above: each is checked and
+    // observed here before it starts, and starts only once the one before
+    // has come back whole. The reading thread writes only beyond the bytes
+    // being painted.
     if (!m_readAhead)
         m_readAhead = std::make_unique<ReadAhead>();
     ReadAhead& ahead = *m_readAhead;
@@ -463,8 +463,9 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
     try {
     if (!r.perRow) {
         if (Stream && usable > 0) {
-            // In cache-sized pieces, each painted while the next is read
-            // (and so that a newer render can stop a large one). Voxel i of
+            // In cache-sized pieces, each painted before the next is read,
+            // or, in a large slice, while it is read (and so that a newer
+            // render can stop a large one). Voxel i of
             // the slice is pixel (i % width, i / width).
             std::size_t painted = 0;
             const std::size_t got = readSliceInPieces(FilePosition(0, 0, sliceOrRow, volume), data, usable,
