@@ -12,6 +12,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <sys/stat.h>
 
@@ -160,41 +161,34 @@ std::size_t TKelvoxDataMgr::readSliceInPieces(std::int64_t position, std::uint8_
         return position < 0 ? -1 : position + static_cast<std::int64_t>(from);
     };
     std::size_t want = std::min(ReadPieceBytes, usable);
-    if (usable < ReadAheadFrom || want == usable) {
-        std::size_t got = 0;
-        for (;;) {
-            const std::size_t n = readFile(at(got), data + got, want);
-            got += n;
-            paint(got);
-            if (n < want || got == usable)
-                return got;
-            want = std::min(ReadPieceBytes, usable - got);
-        }
-    }
-    // The same reads, in the same order, as above: each is checked and
-    // observed here before it starts, and starts only once the one before
-    // has come back whole. The reading thread writes only beyond the bytes
-    // being painted.
-    if (!m_readAhead)
+    // Read ahead, the reads are the same, in the same order: each is checked
+    // and observed here before it starts, and starts only once the one
+    // before has come back whole. The reading thread writes only beyond the
+    // bytes being painted.
+    const bool readAhead = usable >= ReadAheadFrom && want < usable;
+    if (readAhead && !m_readAhead)
         m_readAhead = std::make_unique<ReadAhead>();
-    ReadAhead& ahead = *m_readAhead;
-    const ReadAhead::Guard dropOnUnwind(ahead);
+    std::optional<ReadAhead::Guard> dropOnUnwind;
     const std::shared_ptr<VolumeFile> file = Stream;
     const auto startRead = [&](std::size_t from) {
         beforeRead(at(from), want);
-        ahead.start([file, position = at(from), dest = data + from, count = want] {
+        m_readAhead->start([file, position = at(from), dest = data + from, count = want] {
             return file->readAt(position, dest, count);
         });
     };
-    startRead(0);
+    if (readAhead) {
+        dropOnUnwind.emplace(*m_readAhead);
+        startRead(0);
+    }
     std::size_t got = 0;
     for (;;) {
-        const std::size_t n = ahead.finish();
+        const std::size_t n = readAhead ? m_readAhead->finish() : readFile(at(got), data + got, want);
         const bool more = n == want && got + n < usable;
         got += n;
         if (more) {
             want = std::min(ReadPieceBytes, usable - got);
-            startRead(got);
+            if (readAhead)
+                startRead(got);
         }
         paint(got);
         if (!more)
