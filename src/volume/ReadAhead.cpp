@@ -16,6 +16,10 @@ ReadAhead::~ReadAhead()
 
 void ReadAhead::start(std::function<std::size_t()> read)
 {
+    // The thread first: if it cannot be had, no read is pending that a
+    // caller would wait for.
+    if (!m_thread.joinable())
+        m_thread = std::thread([this] { run(); });
     {
         const std::lock_guard lock(m_mutex);
         if (m_pending)
@@ -25,8 +29,6 @@ void ReadAhead::start(std::function<std::size_t()> read)
         m_done = false;
         m_error = nullptr;
     }
-    if (!m_thread.joinable())
-        m_thread = std::thread([this] { run(); });
     m_changed.notify_all();
 }
 
