@@ -160,12 +160,13 @@ std::size_t TKelvoxDataMgr::readSliceInPieces(std::int64_t position, std::uint8_
     const auto at = [position](std::size_t from) {
         return position < 0 ? -1 : position + static_cast<std::int64_t>(from);
     };
-    std::size_t want = std::min(ReadPieceBytes, usable);
-    // Read ahead, the reads are the same, in the same order: each is checked
-    // and observed here before it starts, and starts only once the one
-    // before has come back whole. The reading thread writes only beyond the
-    // bytes being painted.
-    const bool readAhead = usable >= ReadAheadFrom && want < usable;
+    // Read ahead, the reads are checked and observed here before each
+    // starts, in order, and each starts only once the one before has come
+    // back whole. The reading thread writes only beyond the bytes being
+    // painted.
+    const bool readAhead = usable >= ReadAheadFrom && ReadAheadPieceBytes < usable;
+    const std::size_t pieceBytes = readAhead ? ReadAheadPieceBytes : ReadPieceBytes;
+    std::size_t want = std::min(pieceBytes, usable);
     if (readAhead && !m_readAhead)
         m_readAhead = std::make_unique<ReadAhead>();
     std::optional<ReadAhead::Guard> dropOnUnwind;
@@ -186,7 +187,7 @@ std::size_t TKelvoxDataMgr::readSliceInPieces(std::int64_t position, std::uint8_
         const bool more = n == want && got + n < usable;
         got += n;
         if (more) {
-            want = std::min(ReadPieceBytes, usable - got);
+            want = std::min(pieceBytes, usable - got);
             if (readAhead)
                 startRead(got);
         }

@@ -422,7 +422,7 @@ INSTANTIATE_TEST_SUITE_P(TypesOrdersAndLoops, EveryType,
 // A slice of several read pieces, rows of odd width straddling them, whose
 // values spread further with every row (the Int-16 table grows both ways
 // as it is painted) and whose first float zero, a negative one, lies in
-// the second piece: the pieces leave no trace in pixels, values or range.
+// a later piece: the pieces leave no trace in pixels, values or range.
 class SliceInPieces : public ::testing::TestWithParam<std::tuple<TVoxelDataType, bool>>
 {
 protected:
@@ -453,9 +453,9 @@ TEST_P(SliceInPieces, PaintsAsOneWhole)
     GreyKernels::useVectorUnits(vector);
     const VoxelTypeInfo& info = VoxelTypes[type];
     const int W = 1031;
-    const int H = static_cast<int>(2 * ReadPieceBytes / (W * info.bytes)) + 2;
+    const int H = static_cast<int>(2 * ReadAheadPieceBytes / (W * info.bytes)) + 2;
     const int Count = W * H - 17;
-    const int negativeZero = static_cast<int>(ReadPieceBytes / info.bytes) + 5;
+    const int negativeZero = static_cast<int>(ReadAheadPieceBytes / info.bytes) + 5;
     std::vector<std::uint8_t> file;
     for (int i = 0; i < Count; ++i) {
         const double spread = 1.0 + 40.0 * i / Count;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -34,36 +35,33 @@ private:
     std::thread::id thread = std::this_thread::get_id();
 };
 
-TEST(ReadAhead, TheSameReadsOnTheRenderingThreadAndASupersededRenderStops)
+TEST(ReadAhead, ReadsInOrderOnTheRenderingThreadAndASupersededRenderStops)
 {
-    // Two and a half pieces of Float-32 after a 100-byte header; the file
-    // ends 12 bytes into the third piece.
-    const std::size_t slice = 5 * ReadPieceBytes / 2;
+    // Two and a half large pieces of Float-32 after a 100-byte header; the
+    // file ends 12 bytes into the third.
+    const std::size_t slice = 5 * ReadAheadPieceBytes / 2;
     const std::size_t side = 1024;
     const std::size_t rows = slice / (4 * side);
+    const std::size_t fileData = 2 * ReadAheadPieceBytes + 12;
     TempDir dir;
-    const std::string path = dir.write("ahead.raw", std::vector<std::uint8_t>(100 + 2 * ReadPieceBytes + 12, 0));
+    const std::string path = dir.write("ahead.raw", std::vector<std::uint8_t>(100 + fileData, 0));
     TKelvoxDataMgr mgr;
     mgr.OpenFile(path);
     mgr.SetParams(side, static_cast<std::int32_t>(rows), 1, vdtFloat32, boLittleEndian, 0, 1);
     mgr.HeaderBytes = 100;
-    std::vector<std::pair<std::int64_t, std::size_t>> plain;
-    for (const std::size_t from : {ReadAheadSliceBytes, std::size_t{0}}) {
+    for (const auto& [from, piece] :
+         {std::pair{ReadAheadSliceBytes, ReadPieceBytes}, std::pair{std::size_t{0}, ReadAheadPieceBytes}}) {
         mgr.ReadAheadFrom = from;
         VectorImage image;
         ListedReads listed;
         mgr.RenderView(0, 0, vkSlice, image);
         EXPECT_EQ(listed.onOtherThread, 0);
-        EXPECT_EQ(mgr.ViewCounts[vkSlice], static_cast<std::int32_t>((2 * ReadPieceBytes + 12) / 4));
-        if (from != 0) {
-            plain = listed.reads;
-            const std::vector<std::pair<std::int64_t, std::size_t>> expected{
-                {100, ReadPieceBytes}, {100 + ReadPieceBytes, ReadPieceBytes},
-                {100 + 2 * ReadPieceBytes, slice - 2 * ReadPieceBytes}};
-            EXPECT_EQ(plain, expected);
-        } else {
-            EXPECT_EQ(listed.reads, plain);
-        }
+        EXPECT_EQ(mgr.ViewCounts[vkSlice], static_cast<std::int32_t>(fileData / 4));
+        // Piece after piece, up to the one the file ends in.
+        std::vector<std::pair<std::int64_t, std::size_t>> expected;
+        for (std::size_t at = 0; at <= fileData; at += piece)
+            expected.emplace_back(100 + at, std::min(piece, slice - at));
+        EXPECT_EQ(listed.reads, expected) << from;
     }
 
     // Superseded before the third read: two reads, nothing shown, and the
@@ -77,7 +75,7 @@ TEST(ReadAhead, TheSameReadsOnTheRenderingThreadAndASupersededRenderStops)
     EXPECT_EQ(mgr.ViewCounts[vkSlice], 0);
     mgr.Superseded = nullptr;
     mgr.RenderView(0, 0, vkSlice, image);
-    EXPECT_EQ(mgr.ViewCounts[vkSlice], static_cast<std::int32_t>((2 * ReadPieceBytes + 12) / 4));
+    EXPECT_EQ(mgr.ViewCounts[vkSlice], static_cast<std::int32_t>(fileData / 4));
 }
 
 TEST(ReadAhead, RunsElsewhereHandsBackCountsAndErrorsAndIsWaitedFor)
