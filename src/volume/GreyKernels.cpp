@@ -1080,16 +1080,18 @@ void fromTable8(const std::uint8_t* src, std::size_t n, const std::uint8_t* tabl
         grey[i] = table[src[i]];
 }
 
-// Plain lookups: a vector unit without gathers gains nothing here.
-void fromTable16(const std::uint8_t* src, std::size_t n, bool bigEndian, const std::uint8_t* table,
-                 std::int32_t base, std::uint8_t* grey)
+// Plain lookups: a vector unit without gathers gains nothing here. An
+// int16's table index is its bits with the sign bit flipped.
+void fromTable16(const std::uint8_t* src, std::size_t n, bool bigEndian, bool isSigned, const std::uint8_t* table,
+                 std::uint8_t* grey)
 {
+    const std::uint16_t flip = isSigned ? 0x8000 : 0;
     if (bigEndian) {
         for (std::size_t i = 0; i < n; ++i)
-            grey[i] = table[static_cast<std::int16_t>(load16(src + 2 * i, true)) - base];
+            grey[i] = table[load16(src + 2 * i, true) ^ flip];
     } else {
         for (std::size_t i = 0; i < n; ++i)
-            grey[i] = table[static_cast<std::int16_t>(load16(src + 2 * i, false)) - base];
+            grey[i] = table[load16(src + 2 * i, false) ^ flip];
     }
 }
 
@@ -1338,6 +1340,19 @@ void rangeInt16(const std::uint8_t* src, std::size_t n, bool bigEndian, std::int
     std::int16_t lo = mn, hi = mx;
     for (std::size_t i = 0; i < n; ++i) {
         const auto v = static_cast<std::int16_t>(load16(src + 2 * i, bigEndian));
+        lo = v < lo ? v : lo;
+        hi = v > hi ? v : hi;
+    }
+    mn = lo;
+    mx = hi;
+}
+
+KELVOX_VECTOR_CLONES
+void rangeUInt16(const std::uint8_t* src, std::size_t n, bool bigEndian, std::uint16_t& mn, std::uint16_t& mx)
+{
+    std::uint16_t lo = mn, hi = mx;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint16_t v = load16(src + 2 * i, bigEndian);
         lo = v < lo ? v : lo;
         hi = v > hi ? v : hi;
     }

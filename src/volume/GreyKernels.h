@@ -70,11 +70,12 @@ bool fromFloat32(const std::uint8_t* src, std::size_t n, bool bigEndian, Window 
 // Grey levels of the consecutive integers first, first + 1, ... (count of
 // them) into table, for the table-driven narrow types below.
 void greyOfIntegers(std::int32_t first, std::size_t count, Window window, std::uint8_t* table);
-// grey[i] = table[src[i]] for bytes, table[v - base] for int16 values v
-// (the caller's table covers every value of the run).
+// grey[i] = table[src[i]] for bytes, table[v + 32768] for int16 values v
+// (isSigned) and table[v] for uint16 ones (the caller's table covers every
+// value of the run).
 void fromTable8(const std::uint8_t* src, std::size_t n, const std::uint8_t* table, std::uint8_t* grey);
-void fromTable16(const std::uint8_t* src, std::size_t n, bool bigEndian, const std::uint8_t* table,
-                 std::int32_t base, std::uint8_t* grey);
+void fromTable16(const std::uint8_t* src, std::size_t n, bool bigEndian, bool isSigned, const std::uint8_t* table,
+                 std::uint8_t* grey);
 
 // Writes grey level g as the pixel (g, g, g): 3 * n bytes at dst.
 void expandGrey(const std::uint8_t* grey, std::size_t n, std::uint8_t* dst);
@@ -157,6 +158,7 @@ std::size_t firstFloatZero(const std::uint8_t* src, std::size_t n, int bytes, bo
 // a scan in order except for the sign of a zero extreme.
 void rangeUInt8(const std::uint8_t* src, std::size_t n, std::uint8_t& mn, std::uint8_t& mx);
 void rangeInt16(const std::uint8_t* src, std::size_t n, bool bigEndian, std::int16_t& mn, std::int16_t& mx);
+void rangeUInt16(const std::uint8_t* src, std::size_t n, bool bigEndian, std::uint16_t& mn, std::uint16_t& mx);
 void rangeInt32(const std::uint8_t* src, std::size_t n, bool bigEndian, std::int32_t& mn, std::int32_t& mx);
 void rangeFloat32(const std::uint8_t* src, std::size_t n, bool bigEndian, float& mn, float& mx);
 

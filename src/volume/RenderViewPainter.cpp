@@ -6,6 +6,7 @@
 #include <array>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 namespace
 {
@@ -187,62 +188,74 @@ private:
     std::array<std::uint8_t, 256> m_table{};
 };
 
-// Int-16 voxels go straight to pixels where the vector units give the
-// rule's grey levels quickly. Otherwise they map through a table over all
-// 65536 values whose entries are computed for the values met so far: each
-// run first widens the covered range to its own, so the table never needs
-// the whole view's range before the first run is painted.
-class Int16Painter final : public IntegerRangePainter<std::int16_t>
+// Int-16 and UInt-16 voxels go straight to pixels where the vector units
+// give the rule's grey levels quickly. Otherwise they map through a table
+// over all 65536 values whose entries are computed for the values met so
+// far: each run first widens the covered range to its own, so the table
+// never needs the whole view's range before the first run is painted.
+template <typename T>
+class Table16Painter final : public IntegerRangePainter<T>
 {
+    static constexpr bool Signed = std::is_signed_v<T>;
+
 public:
-    Int16Painter(bool big, Window window, bool takeRange)
-        : IntegerRangePainter(takeRange), m_big(big), m_window(window), m_direct(GreyKernels::directInt16(window))
+    Table16Painter(bool big, Window window, bool takeRange)
+        : IntegerRangePainter<T>(takeRange), m_big(big), m_window(window),
+          m_direct(Signed ? GreyKernels::directInt16(window) : GreyKernels::directUInt16(window))
     {
     }
     void paint(const std::uint8_t* src, std::size_t n, std::uint8_t* dst) override
     {
         if (n == 0)
             return;
-        m_any = true;
+        this->m_any = true;
         if (m_direct) {
-            GreyKernels::pixelsFromInt16(src, n, m_big, m_window, dst, minOut(), maxOut());
+            if constexpr (Signed)
+                GreyKernels::pixelsFromInt16(src, n, m_big, m_window, dst, this->minOut(), this->maxOut());
+            else
+                GreyKernels::pixelsFromUInt16(src, n, m_big, m_window, dst, this->minOut(), this->maxOut());
             return;
         }
-        std::int16_t lo = std::numeric_limits<std::int16_t>::max();
-        std::int16_t hi = std::numeric_limits<std::int16_t>::min();
-        GreyKernels::rangeInt16(src, n, m_big, lo, hi);
+        T lo = std::numeric_limits<T>::max();
+        T hi = std::numeric_limits<T>::min();
+        if constexpr (Signed)
+            GreyKernels::rangeInt16(src, n, m_big, lo, hi);
+        else
+            GreyKernels::rangeUInt16(src, n, m_big, lo, hi);
         cover(lo, hi);
         paintThroughGrey(src, n, 2, dst, [&](const std::uint8_t* s, std::size_t c, std::uint8_t* grey, std::uint8_t*) {
-            GreyKernels::fromTable16(s, c, m_big, m_table.data(), Bias, grey);
+            GreyKernels::fromTable16(s, c, m_big, Signed, m_table.data(), grey);
             return false;
         });
     }
 
 private:
     // Table entry i holds the grey level of the value i + Bias.
-    static constexpr std::int32_t Bias = std::numeric_limits<std::int16_t>::min();
+    static constexpr std::int32_t Bias = std::numeric_limits<T>::min();
 
     // Makes the table hold lo .. hi; the covered values are always one
     // interval, the range of the values met (m_min .. m_max).
-    void cover(std::int16_t lo, std::int16_t hi)
+    void cover(T lo, T hi)
     {
         const auto fill = [&](std::int32_t first, std::int32_t last) {
             GreyKernels::greyOfIntegers(first, static_cast<std::size_t>(last - first + 1), m_window,
                                         m_table.data() + (first - Bias));
         };
-        if (m_min > m_max) {
+        T& covMin = this->m_min;
+        T& covMax = this->m_max;
+        if (covMin > covMax) {
             fill(lo, hi);
-            m_min = lo;
-            m_max = hi;
+            covMin = lo;
+            covMax = hi;
             return;
         }
-        if (lo < m_min) {
-            fill(lo, m_min - 1);
-            m_min = lo;
+        if (lo < covMin) {
+            fill(lo, covMin - 1);
+            covMin = lo;
         }
-        if (hi > m_max) {
-            fill(m_max + 1, hi);
-            m_max = hi;
+        if (hi > covMax) {
+            fill(covMax + 1, hi);
+            covMax = hi;
         }
     }
 
@@ -353,24 +366,6 @@ private:
     FirstZero m_firstZero;
 };
 
-class UInt16Painter final : public IntegerRangePainter<std::uint16_t>
-{
-public:
-    UInt16Painter(bool big, Window window, bool takeRange)
-        : IntegerRangePainter(takeRange), m_big(big), m_window(window)
-    {
-    }
-    void paint(const std::uint8_t* src, std::size_t n, std::uint8_t* dst) override
-    {
-        m_any = m_any || n > 0;
-        GreyKernels::pixelsFromUInt16(src, n, m_big, m_window, dst, minOut(), maxOut());
-    }
-
-private:
-    bool m_big;
-    Window m_window;
-};
-
 // UInt-32 and Float-64 values lie beyond the start pair's +-2^31: the range
 // of these types (and of the others painted by their description) is that
 // of the values met, not folded into the start pair.
@@ -425,8 +420,7 @@ public:
     }
 };
 
-// Any type through the loops of its description: Int-8, UInt-32, and
-// UInt-16 where the vector units give no quicker route.
+// Any type through the loops of its description: Int-8 and UInt-32.
 class ByRulePainter final : public FloatRangePainter
 {
 public:
@@ -458,18 +452,16 @@ std::unique_ptr<VoxelPainter> VoxelPainter::make(TVoxelDataType type, bool bigEn
             if constexpr (T == vdtByte)
                 return std::make_unique<BytePainter>(window, takeRange);
             else if constexpr (T == vdtInt16)
-                return std::make_unique<Int16Painter>(bigEndian, window, takeRange);
+                return std::make_unique<Table16Painter<std::int16_t>>(bigEndian, window, takeRange);
+            else if constexpr (T == vdtUInt16)
+                return std::make_unique<Table16Painter<std::uint16_t>>(bigEndian, window, takeRange);
             else if constexpr (T == vdtInt32)
                 return std::make_unique<Direct32Painter<Int32Kernels>>(bigEndian, window, takeRange);
             else if constexpr (T == vdtFloat32)
                 return std::make_unique<Direct32Painter<Float32Kernels>>(bigEndian, window, takeRange);
             else if constexpr (T == vdtFloat64)
                 return std::make_unique<Float64Painter>(bigEndian, window, takeRange);
-            else if constexpr (T == vdtUInt16) {
-                if (GreyKernels::directUInt16(window))
-                    return std::make_unique<UInt16Painter>(bigEndian, window, takeRange);
-                return std::make_unique<ByRulePainter>(T, bigEndian, window, takeRange);
-            } else
+            else
                 return std::make_unique<ByRulePainter>(T, bigEndian, window, takeRange);
         },
         [&]() -> std::unique_ptr<VoxelPainter> { return std::make_unique<UnknownTypePainter>(window, takeRange); });
