@@ -25,10 +25,10 @@ inline constexpr std::int32_t ViewBufferSize = 4194304;
 // A slice view at 1:1 is read in pieces of this many bytes (the last one
 // shorter), each painted right after its read, while its bytes and pixels
 // are still in the core's own cache, and so that a newer render can stop a
-// large one. Where the page-cache copy leaves the bytes in the core's cache
-// (measured on a Xeon), a 1024 x 1024 slice renders a tenth to a fifth
-// faster than in pieces of 2 MiB; where it leaves them in the last-level
-// cache only (measured on an EPYC), the size made no difference.
+// large one. Measured with render_bench: on a Xeon a 1024 x 1024 slice
+// renders up to a fifth faster than in pieces of 2 MiB (there the copy from
+// the page cache seems to leave the bytes in the core's own cache); on an
+// EPYC the size made no difference.
 inline constexpr std::size_t ReadPieceBytes = std::size_t{512} << 10;
 
 // Pieces read on the second thread (see below) are larger: each one is
