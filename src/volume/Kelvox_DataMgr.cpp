@@ -460,8 +460,8 @@ void TKelvoxDataMgr::RenderView(std::int32_t volume, std::int32_t sliceOrRow, TV
         if (Stream && usable > 0) {
             // In cache-sized pieces, each painted before the next is read,
             // or, in a large slice, while it is read (and so that a newer
-            // render can stop a large one). Voxel i of
-            // the slice is pixel (i % width, i / width).
+            // render can stop a large one). Voxel i of the slice is pixel
+            // (i % width, i / width).
             std::size_t painted = 0;
             const std::size_t got = readSliceInPieces(FilePosition(0, 0, sliceOrRow, volume), data, usable,
                                                       [&](std::size_t read) {
